@@ -1,0 +1,116 @@
+/*
+ * rkcontainer: the player's reader for the recorder's container files.
+ *
+ * A container file ("fcNNNNN.rpo", 128 MiB or 256 MiB) holds 32 blocks of
+ * recordings of up to sixteen channels. The reader lists the channels and the
+ * time span of a file, selects one channel, seeks to an I frame and hands out
+ * the channel's frames one by one, across block boundaries. It only reads:
+ * the file is opened read-only.
+ *
+ * Every function returns 0 (or a count) on success and a negative value on
+ * failure, as documented for each. No C++ exception crosses this interface.
+ * A handle is used by one thread at a time.
+ */
+#ifndef RKCONTAINER_H
+#define RKCONTAINER_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define RKCONTAINER_API __declspec(dllexport)
+#else
+#define RKCONTAINER_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The caller owns a handle slot (a void* it zeroes) and passes its address. */
+typedef void* RKCONTAINER_HANDLE;
+
+/* The encode record of a recording as stored with each block. */
+typedef struct RKCONTAINER_ENCODE {
+    uint8_t reso;          /* resolution code, see RKCONTAINER_ConvResolution */
+    uint8_t videoStandard; /* 1 = 480/240-line system, other = 576/288-line system */
+    uint8_t vEnc;          /* video encoding code (2 and 3: H.265, otherwise H.264) */
+    uint8_t aEnc;          /* audio encoding code, 0 = no audio */
+    uint8_t frameRate;     /* frames per second, 0 = unknown */
+} RKCONTAINER_ENCODE;
+
+/* The 16-byte head in front of every frame. */
+typedef struct RKCONTAINER_FRAME_HEAD {
+    uint8_t sign;      /* 'F' */
+    uint8_t channel;   /* 0..15 */
+    uint8_t subStream; /* 0 main stream, 1 sub stream */
+    uint8_t type;      /* 1 I frame, 2 and 3 other video, 4 audio, 5 attached information */
+    uint32_t length;   /* payload bytes */
+    uint64_t pts;      /* microseconds since 1970 on the recorder's clock */
+} RKCONTAINER_FRAME_HEAD;
+
+/* The payload buffer handed to RKCONTAINER_ReadOneFrame must hold at least
+ * this many bytes: the largest frame of a main stream. A frame head that
+ * announces more than its stream's maximum (this value for the main stream,
+ * RKCONTAINER_MAX_SUB_FRAME_SIZE for the sub stream) is a bad head. */
+#define RKCONTAINER_MAX_FRAME_SIZE 0x7FFF0
+#define RKCONTAINER_MAX_SUB_FRAME_SIZE 0x3FFF0
+
+/* Opens a container file for reading.
+ * 0: opened, the handle is stored in *slot; -1: no path, the path does not
+ * exist, or the file could not be opened (nothing is stored). */
+RKCONTAINER_API int RKCONTAINER_OpenFile(RKCONTAINER_HANDLE* slot, const char* path);
+
+/* Closes the file and releases the reader. The slot is cleared, so a second
+ * close of the same slot answers -2 instead of touching freed memory.
+ * 0: closed; -2: the slot holds no handle. */
+RKCONTAINER_API int RKCONTAINER_CloseFile(RKCONTAINER_HANDLE* slot);
+
+/* Time span and channels of the whole file, for the channels of chnMask
+ * (bit n = channel n). carNumber, when not null, is a buffer of at least 16
+ * bytes that the caller zeroes; up to 15 bytes of the file's car number are
+ * copied there, without a terminator. Outputs are written only when a block
+ * of a requested channel was found.
+ * Returns the result of reading the last block head (0 when it was read);
+ * -1: no open file; -2: wrong file size, or a seek or read error. -2 can come
+ * with outputs written. -2 for an empty slot. */
+RKCONTAINER_API int RKCONTAINER_GetSomeChnFileInfo(RKCONTAINER_HANDLE* slot, uint32_t chnMask, uint32_t* beginTime,
+                                                   uint32_t* endTime, uint32_t* foundMask, char* carNumber);
+
+/* Selects channel `channel` (0..15) for reading, positions at its first frame
+ * and gives its time span and encode record. A channel recorded in both
+ * streams is read in its main stream.
+ * 0: selected; -1: no open file or no block of that channel; -2: wrong file
+ * size or a seek or read error, or an empty slot. */
+RKCONTAINER_API int RKCONTAINER_GetOneChnFileInfo(RKCONTAINER_HANDLE* slot, int channel, uint32_t* beginTime,
+                                                  uint32_t* endTime, RKCONTAINER_ENCODE* encode);
+
+/* Positions at the I frame at or before second `seekTime` of the selected
+ * channel; before the first block, at the first I frame.
+ * 0: positioned; -3: no such I frame; -2: empty slot. */
+RKCONTAINER_API int RKCONTAINER_SeekIFrame(RKCONTAINER_HANDLE* slot, uint32_t seekTime, RKCONTAINER_ENCODE* encode);
+
+/* Reads the next frame of the selected channel into `buffer` (at least
+ * RKCONTAINER_MAX_FRAME_SIZE bytes) and its head into *head. *encode is the
+ * new block's encode record when a block began with this call, else all zero.
+ * 0: done; *head is written only when a frame was read, so the caller clears
+ * head->sign beforehand to tell a frame from nothing (a block with no frame
+ * left, a frame whose continuation is missing); -1: no file or no channel
+ * selected; -2: bad frame head, the rest of the block is skipped (or an empty
+ * slot); -4: end of the channel. */
+RKCONTAINER_API int RKCONTAINER_ReadOneFrame(RKCONTAINER_HANDLE* slot, uint8_t* buffer, RKCONTAINER_FRAME_HEAD* head,
+                                             RKCONTAINER_ENCODE* encode);
+
+/* The container file number in a path: the decimal digits after the first
+ * "fc" anywhere in it. 0: found, stored in *fileNo; -1: none (unchanged). */
+RKCONTAINER_API int RKCONTAINER_GetBlockIdByFileName(const char* path, int* fileNo);
+
+/* Picture size of a resolution code. The handle slot is not used.
+ * 0: known code; -1: unknown code (outputs untouched). */
+RKCONTAINER_API int RKCONTAINER_ConvResolution(RKCONTAINER_HANDLE* slot, int reso, int* width, int* height,
+                                               int videoStandard);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* RKCONTAINER_H */

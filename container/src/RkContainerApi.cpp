@@ -1,0 +1,167 @@
+// The exported functions: argument checks, the handle slot, and a guard that
+// keeps every C++ exception inside the library.
+#include <cstdio>
+#include <new>
+
+#include "container/include/rkcontainer.h"
+#include "container/src/SingleRpoFile.h"
+
+using rkcontainer::CSingleRpoFile;
+
+static_assert(sizeof(RKCONTAINER_ENCODE) == sizeof(rkfs::StEncodeRecord_t));
+static_assert(sizeof(RKCONTAINER_FRAME_HEAD) == sizeof(rkfs::StFrameHead_t));
+
+namespace {
+
+CSingleRpoFile* FromSlot(RKCONTAINER_HANDLE* slot) { return slot ? static_cast<CSingleRpoFile*>(*slot) : nullptr; }
+
+template <typename F>
+int Guarded(int onException, F&& body) noexcept
+{
+    try {
+        return body();
+    } catch (...) {
+        return onException;
+    }
+}
+
+rkfs::StEncodeRecord_t FromPublic(const RKCONTAINER_ENCODE* in)
+{
+    auto out = rkfs::ZeroStruct<rkfs::StEncodeRecord_t>();
+    if (in) out = {in->reso, in->videoStandard, in->vEnc, in->aEnc, in->frameRate};
+    return out;
+}
+
+void ToPublic(const rkfs::StEncodeRecord_t& in, RKCONTAINER_ENCODE* out)
+{
+    if (!out) return;
+    out->reso = in.reso;
+    out->videoStandard = in.videoStandard;
+    out->vEnc = in.vEnc;
+    out->aEnc = in.aEnc;
+    out->frameRate = in.frameRate;
+}
+
+}  // namespace
+
+extern "C" {
+
+RKCONTAINER_API int RKCONTAINER_OpenFile(RKCONTAINER_HANDLE* slot, const char* path)
+{
+    return Guarded(-1, [&] {
+        if (!slot || !path) return -1;
+        auto* reader = new (std::nothrow) CSingleRpoFile();
+        if (!reader) return -1;
+        if (reader->SingleFileOpen(path) != 0) {
+            delete reader;
+            return -1;
+        }
+        *slot = reader;
+        return 0;
+    });
+}
+
+RKCONTAINER_API int RKCONTAINER_CloseFile(RKCONTAINER_HANDLE* slot)
+{
+    return Guarded(-2, [&] {
+        CSingleRpoFile* reader = FromSlot(slot);
+        if (!reader) return -2;
+        delete reader;
+        *slot = nullptr;
+        return 0;
+    });
+}
+
+RKCONTAINER_API int RKCONTAINER_GetSomeChnFileInfo(RKCONTAINER_HANDLE* slot, uint32_t chnMask, uint32_t* beginTime,
+                                                   uint32_t* endTime, uint32_t* foundMask, char* carNumber)
+{
+    return Guarded(-2, [&] {
+        CSingleRpoFile* reader = FromSlot(slot);
+        if (!reader) return -2;
+        return reader->SingleFileGetFileInfo(chnMask & 0xFFFF, beginTime, endTime, foundMask, carNumber);
+    });
+}
+
+RKCONTAINER_API int RKCONTAINER_GetOneChnFileInfo(RKCONTAINER_HANDLE* slot, int channel, uint32_t* beginTime,
+                                                  uint32_t* endTime, RKCONTAINER_ENCODE* encode)
+{
+    return Guarded(-2, [&] {
+        CSingleRpoFile* reader = FromSlot(slot);
+        if (!reader) return -2;
+        auto enc = FromPublic(encode);
+        int rc = reader->GetOneChannelFileInfo(channel, beginTime, endTime, &enc);
+        ToPublic(enc, encode);
+        return rc;
+    });
+}
+
+RKCONTAINER_API int RKCONTAINER_SeekIFrame(RKCONTAINER_HANDLE* slot, uint32_t seekTime, RKCONTAINER_ENCODE* encode)
+{
+    return Guarded(-3, [&] {
+        CSingleRpoFile* reader = FromSlot(slot);
+        if (!reader) return -2;
+        // Copied in and out, so the caller's record changes exactly when the
+        // reader hands one out.
+        auto enc = FromPublic(encode);
+        int rc = reader->SingleFileSeekIFrame(seekTime, &enc);
+        ToPublic(enc, encode);
+        return rc;
+    });
+}
+
+RKCONTAINER_API int RKCONTAINER_ReadOneFrame(RKCONTAINER_HANDLE* slot, uint8_t* buffer, RKCONTAINER_FRAME_HEAD* head,
+                                             RKCONTAINER_ENCODE* encode)
+{
+    return Guarded(-2, [&] {
+        CSingleRpoFile* reader = FromSlot(slot);
+        if (!reader) return -2;
+        auto fh = rkfs::ZeroStruct<rkfs::StFrameHead_t>();
+        if (head) {
+            fh.sign = head->sign;
+            fh.channel = head->channel;
+            fh.subStream = head->subStream;
+            fh.type = head->type;
+            fh.length.set(head->length);
+            fh.pts.set(head->pts);
+        }
+        auto enc = FromPublic(encode);
+        int rc = reader->SingleFileReadOneFrame(buffer, &fh, &enc);
+        if (head) {
+            head->sign = fh.sign;
+            head->channel = fh.channel;
+            head->subStream = fh.subStream;
+            head->type = fh.type;
+            head->length = fh.length.get();
+            head->pts = fh.pts.get();
+        }
+        ToPublic(enc, encode);
+        return rc;
+    });
+}
+
+RKCONTAINER_API int RKCONTAINER_GetBlockIdByFileName(const char* path, int* fileNo)
+{
+    return Guarded(-1, [&] { return CSingleRpoFile::GetBlockIdByFileName(path, fileNo); });
+}
+
+RKCONTAINER_API int RKCONTAINER_ConvResolution(RKCONTAINER_HANDLE* /*slot*/, int reso, int* width, int* height,
+                                               int videoStandard)
+{
+    // Width, height in the 480/240-line system, height in the other.
+    static const struct {
+        int w, h480, h576;
+    } kTable[10] = {
+        {352, 240, 288},   {704, 480, 576},  {720, 480, 576},   {1280, 720, 720}, {1920, 1080, 1080},
+        {960, 480, 576},   {640, 720, 720},  {960, 1080, 1080}, {1280, 960, 960}, {4096, 2160, 2160},
+    };
+    if (reso < 0 || reso >= 10) {
+        std::printf("%s:%d res = %d isn't supported now\n", __func__, __LINE__, reso);
+        std::fflush(stdout);
+        return -1;
+    }
+    if (width) *width = kTable[reso].w;
+    if (height) *height = videoStandard == 1 ? kTable[reso].h480 : kTable[reso].h576;
+    return 0;
+}
+
+}  // extern "C"

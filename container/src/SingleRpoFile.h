@@ -1,0 +1,58 @@
+// The reader of one container file: the channels and span of the file, and
+// the frames of one selected channel in write order.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "common/FileReader.h"
+#include "store/format/RkFormat.h"
+
+namespace rkcontainer {
+
+class CSingleRpoFile {
+public:
+    // 0 opened; -1 no path, no such file, or it cannot be opened.
+    int SingleFileOpen(const char* path);
+    int SingleFileGetFileInfo(uint32_t chnMask, uint32_t* beginTime, uint32_t* endTime, uint32_t* foundMask,
+                              char* carNumber);
+    int GetOneChannelFileInfo(int channel, uint32_t* beginTime, uint32_t* endTime, rkfs::StEncodeRecord_t* encode);
+    int SingleFileSeekIFrame(uint32_t seekTime, rkfs::StEncodeRecord_t* encode);
+    int SingleFileReadOneFrame(uint8_t* buffer, rkfs::StFrameHead_t* head, rkfs::StEncodeRecord_t* encode);
+
+    // Checks the file size and sets the block size: 0, or -2 for a wrong size.
+    int GetSubBlockSize();
+    // Reads the head and rec data neck of block `position`: 0, or -2.
+    int GetBlockHeadAndRecData(uint32_t position, rkfs::StDataBlockHead_t* head, rkfs::StRecDataNeck_t* neck);
+    // The car number of container file `fileNo` in `folder` (partition reader).
+    int GetBlockCarNumber(const std::filesystem::path& folder, int fileNo, uint32_t blockSize, char* carNumber);
+
+    // Rule for the container file number in a path: digits after the first "fc".
+    static int GetBlockIdByFileName(const char* path, int* fileNo);
+
+    int FileNo() const { return fileNo; }
+
+private:
+    uint32_t BlockId(uint32_t position) const { return uint32_t(fileNo) * rkfs::kBlocksPerFile + position; }
+    // Frame bytes of list entry `index` from logical block offset `logical`
+    // to the end of its data. useSize is capped at the block size, so a
+    // corrupt head never sends the reader past its block.
+    uint32_t DataBytesFrom(size_t index, uint32_t logical) const;
+    void PositionAt(size_t index, uint32_t logical);
+    int FindListIndexOfNextBlock() const;
+    bool IsFrameHeadBad(const rkfs::StFrameHead_t& head) const;
+    int ReadBadHead(uint8_t* buffer);
+
+    velmor::CFileReader m_pFD;
+    int fileNo = 0;
+    uint32_t subBlockSize = 0;
+    uint32_t remainLen = 0;
+    int32_t m_currBlockId = 0;
+    uint32_t m_maxFrameSize = rkfs::kMaxFrameSizeMain;
+    std::vector<uint32_t> blockPositions;
+    std::vector<rkfs::StDataBlockHead_t> blockHeads;
+    std::vector<rkfs::StRecDataNeck_t> blockRecData;
+};
+
+}  // namespace rkcontainer

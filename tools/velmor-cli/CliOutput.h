@@ -1,0 +1,46 @@
+// What every velmor-cli command shares: the JSON channel on standard output,
+// the error line and exit codes, time texts and frame lines.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace velmor::cli {
+
+enum ExitCode { kExitOk = 0, kExitBadInput = 1, kExitUsage = 2 };
+
+// The input is bad or unreadable: printed as "velmor-cli: <subject>: <what>", exit 1.
+class CliError : public std::runtime_error {
+public:
+    CliError(std::string subject, const std::string& what) : std::runtime_error(what), m_subject(std::move(subject)) {}
+    const std::string& Subject() const { return m_subject; }
+
+private:
+    std::string m_subject;
+};
+
+// Standard output carries only JSON. The libraries print their diagnostics
+// to standard output too, so the real stdout is kept aside for JSON and file
+// descriptor 1 is pointed at standard error before any command runs.
+void RouteLibraryOutputToStderr();
+void WriteJson(std::string_view text);  // buffered; whole documents or whole lines only
+void FlushJson();
+
+void Warn(const std::string& subject, const std::string& what);
+
+// "YYYY-MM-DD hh:mm:ss" of recorder seconds, without any time-zone shift.
+std::string TimeText(uint32_t seconds);
+
+std::string Crc32Hex(const uint8_t* data, size_t length);
+
+// Position of a frame as the play loop computes it: (pts - begin s) in ms,
+// rounded up.
+int64_t PlayMs(uint64_t pts, uint32_t beginSecond);
+
+// One NDJSON line of the frames command.
+std::string FrameLine(const char* kind, int type, bool key, uint32_t length, uint64_t pts, int64_t ms,
+                      const uint8_t* payload);
+
+}  // namespace velmor::cli

@@ -1,0 +1,170 @@
+// info and frames for container files, through rkcontainer as the player uses it.
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "common/CodePage.h"
+#include "container/include/rkcontainer.h"
+#include "player/playback/AudioType.h"
+#include "store/format/RkFormat.h"
+#include "tools/velmor-cli/CliOutput.h"
+#include "tools/velmor-cli/Commands.h"
+
+namespace velmor::cli {
+namespace {
+
+class CContainerHandle {
+public:
+    explicit CContainerHandle(const std::string& path) : m_path(path)
+    {
+        if (RKCONTAINER_OpenFile(&m_handle, path.c_str()) != 0) throw CliError(path, "cannot open the file");
+    }
+    ~CContainerHandle()
+    {
+        if (m_handle) RKCONTAINER_CloseFile(&m_handle);
+    }
+    CContainerHandle(const CContainerHandle&) = delete;
+    CContainerHandle& operator=(const CContainerHandle&) = delete;
+    RKCONTAINER_HANDLE* Slot() { return &m_handle; }
+
+private:
+    std::string m_path;
+    RKCONTAINER_HANDLE m_handle = nullptr;
+};
+
+void RequireContainerSize(const std::string& path)
+{
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) throw CliError(path, "cannot read the file size");
+    if (!rkfs::IsContainerFileSize(size))
+        throw CliError(path, "not a container file: " + std::to_string(size) +
+                                 " bytes, a container file has 134217728 or 268435456");
+}
+
+struct FileSummary {
+    uint32_t begin = 0, end = 0, mask = 0;
+    std::string label;
+};
+
+FileSummary Summarize(const std::string& path, CContainerHandle& file)
+{
+    FileSummary s;
+    char car[16] = {};
+    int rc = RKCONTAINER_GetSomeChnFileInfo(file.Slot(), 0xFFFF, &s.begin, &s.end, &s.mask, car);
+    if (s.mask == 0) {
+        if (rc < 0) throw CliError(path, "cannot read the block heads");
+        throw CliError(path, "no recording in this container file");
+    }
+    if (rc < 0) Warn(path, "some block heads could not be read");
+    s.label = GbkToUtf8(FieldText(car, 15));
+    return s;
+}
+
+int LowestChannel(uint32_t mask)
+{
+    for (int c = 0; c < 16; ++c)
+        if (mask & (1u << c)) return c;
+    return -1;
+}
+
+}  // namespace
+
+int RunContainerInfo(const std::string& path)
+{
+    RequireContainerSize(path);
+    CContainerHandle file(path);
+    const FileSummary s = Summarize(path, file);
+
+    // Stream parameters of the first channel; the others of one recorder
+    // usually match, and the play window reports each channel's own.
+    CContainerHandle first(path);
+    uint32_t b = 0, e = 0;
+    RKCONTAINER_ENCODE enc{};
+    const int channel = LowestChannel(s.mask);
+    if (RKCONTAINER_GetOneChnFileInfo(first.Slot(), channel, &b, &e, &enc) != 0)
+        throw CliError(path, "cannot select channel " + std::to_string(channel + 1));
+    int width = 0, height = 0;
+    if (RKCONTAINER_ConvResolution(nullptr, enc.reso, &width, &height, enc.videoStandard) != 0)
+        Warn(path, "unknown resolution code " + std::to_string(enc.reso));
+
+    nlohmann::ordered_json channels = nlohmann::ordered_json::array();
+    for (int c = 0; c < 16; ++c)
+        if (s.mask & (1u << c)) channels.push_back(c + 1);
+    nlohmann::ordered_json out;
+    out["format"] = "container_file";
+    out["begin"] = s.begin;
+    out["end"] = s.end;
+    out["begin_text"] = TimeText(s.begin);
+    out["end_text"] = TimeText(s.end);
+    out["channels"] = channels;
+    out["width"] = width;
+    out["height"] = height;
+    out["codec"] = IsH265Encoding(enc.vEnc) ? "H.265" : "H.264";
+    out["frame_rate"] = enc.frameRate == 0 ? 25 : enc.frameRate;
+    if (enc.aEnc == 0)
+        out["audio"] = nullptr;
+    else
+        out["audio"] = AudioTypeName(ContainerAudioType(enc.aEnc));
+    out["label"] = s.label;
+    out["encode"] = {{"reso", enc.reso},
+                     {"video_standard", enc.videoStandard},
+                     {"v_enc", enc.vEnc},
+                     {"a_enc", enc.aEnc},
+                     {"frame_rate", enc.frameRate}};
+    WriteJson(out.dump() + "\n");
+    return kExitOk;
+}
+
+int RunContainerFrames(const std::string& path, const FramesOptions& options)
+{
+    RequireContainerSize(path);
+    int channel;
+    if (options.channel) {
+        if (*options.channel < 1 || *options.channel > 16)
+            throw CliError("--channel", "must be 1 to 16");
+        channel = *options.channel - 1;
+    } else {
+        CContainerHandle probe(path);
+        channel = LowestChannel(Summarize(path, probe).mask);
+    }
+
+    CContainerHandle file(path);
+    uint32_t begin = 0, end = 0;
+    RKCONTAINER_ENCODE enc{};
+    if (RKCONTAINER_GetOneChnFileInfo(file.Slot(), channel, &begin, &end, &enc) != 0)
+        throw CliError(path, "channel " + std::to_string(channel + 1) + " has no recording in this file");
+    if (options.seek && RKCONTAINER_SeekIFrame(file.Slot(), *options.seek, &enc) != 0)
+        throw CliError(path, "no I frame to seek to at second " + std::to_string(*options.seek) +
+                                 " (the channel covers " + std::to_string(begin) + " to " + std::to_string(end) + ")");
+
+    std::vector<uint8_t> buffer(RKCONTAINER_MAX_FRAME_SIZE);
+    uint64_t printed = 0;
+    uint64_t badHeads = 0;
+    while (!options.count || printed < *options.count) {
+        RKCONTAINER_FRAME_HEAD head{};
+        int rc = RKCONTAINER_ReadOneFrame(file.Slot(), buffer.data(), &head, &enc);
+        if (rc == -4) break;
+        if (rc == -2) {
+            ++badHeads;
+            continue;
+        }
+        if (rc != 0) throw CliError(path, "read error " + std::to_string(rc));
+        if (head.sign != rkfs::kFrameSign) continue;
+        const char* kind = rkfs::IsVideoType(head.type) ? "video" : head.type == rkfs::kFrameAudio ? "audio" : "info";
+        const bool key = head.type == 1 || head.type == 3;
+        WriteJson(FrameLine(kind, head.type, key, head.length, head.pts, PlayMs(head.pts, begin), buffer.data()));
+        ++printed;
+    }
+    FlushJson();
+    if (badHeads > 0) {
+        Warn(path, std::to_string(badHeads) + " bad frame head(s); the rest of each such block was skipped");
+        return kExitBadInput;
+    }
+    return kExitOk;
+}
+
+}  // namespace velmor::cli

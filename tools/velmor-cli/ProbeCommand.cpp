@@ -1,0 +1,116 @@
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "common/IniFile.h"
+#include "store/format/RkFormat.h"
+#include "tools/velmor-cli/CliOutput.h"
+#include "tools/velmor-cli/Commands.h"
+
+namespace fs = std::filesystem;
+
+namespace velmor::cli {
+namespace {
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+bool EndsWith(const std::string& s, const char* suffix)
+{
+    const size_t n = std::char_traits<char>::length(suffix);
+    return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
+
+// "fc" + decimal digits + ".rpo", in any case.
+bool IsContainerFileName(const std::string& name)
+{
+    const std::string n = Lower(name);
+    if (n.size() < 8 || n.compare(0, 2, "fc") != 0 || !EndsWith(n, ".rpo")) return false;
+    return std::all_of(n.begin() + 2, n.end() - 4, [](unsigned char c) { return std::isdigit(c); });
+}
+
+bool HasEntry(const fs::path& dir, const char* name)
+{
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        if (EqualsNoCase(it->path().filename().native(), name)) return true;
+    return false;
+}
+
+}  // namespace
+
+const char* SourceKindName(SourceKind kind)
+{
+    switch (kind) {
+        case SourceKind::kContainerFile: return "container_file";
+        case SourceKind::kBackupRecordFile: return "backup_record_file";
+        case SourceKind::kIfvFile: return "ifv_file";
+        case SourceKind::kGrecFile: return "grec_file";
+        case SourceKind::kMediaFile: return "media_file";
+        case SourceKind::kIndexDisk: return "index_disk";
+        case SourceKind::kContainerFolder: return "container_folder";
+        case SourceKind::kDownloadTree: return "download_tree";
+        case SourceKind::kClientDownloadFolder: return "client_download_folder";
+        case SourceKind::kUnknown: return "unknown";
+    }
+    return "unknown";
+}
+
+SourceKind Classify(const std::string& path)
+{
+    std::error_code ec;
+    const fs::path p(path);
+    const auto status = fs::status(p, ec);
+    if (ec || !fs::exists(status)) throw CliError(path, "no such file or folder");
+    if (fs::is_directory(status)) {
+        if (HasEntry(p, "index00.bin") || HasEntry(p, "index01.bin")) return SourceKind::kIndexDisk;
+        for (fs::directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec))
+            if (IsContainerFileName(it->path().filename().string())) return SourceKind::kContainerFolder;
+        return SourceKind::kUnknown;
+    }
+    const std::string name = Lower(p.filename().string());
+    const auto size = fs::file_size(p, ec);
+    if (EndsWith(name, ".rpo")) return !ec && rkfs::IsContainerFileSize(size) ? SourceKind::kContainerFile : SourceKind::kUnknown;
+    if (EndsWith(name, ".ifv")) return SourceKind::kIfvFile;
+    if (EndsWith(name, ".grec")) return SourceKind::kGrecFile;
+    if (EndsWith(name, ".rkrec")) return SourceKind::kBackupRecordFile;
+    for (const char* ext : {".mp4", ".avi", ".mkv", ".mov", ".ts", ".h264", ".h265", ".264", ".265", ".flv"})
+        if (EndsWith(name, ext)) return SourceKind::kMediaFile;
+    return SourceKind::kUnknown;
+}
+
+int RunProbe(const std::string& path)
+{
+    const SourceKind kind = Classify(path);
+    nlohmann::ordered_json out = {{"path", path}, {"kind", SourceKindName(kind)}};
+    WriteJson(out.dump() + "\n");
+    return kExitOk;
+}
+
+int RunInfo(const std::string& path)
+{
+    const SourceKind kind = Classify(path);
+    switch (kind) {
+        case SourceKind::kContainerFile: return RunContainerInfo(path);
+        default: break;
+    }
+    throw CliError(path, std::string("cannot read a file of kind ") + SourceKindName(kind) + " yet");
+}
+
+int RunFrames(const std::string& path, const FramesOptions& options)
+{
+    const SourceKind kind = Classify(path);
+    switch (kind) {
+        case SourceKind::kContainerFile: return RunContainerFrames(path, options);
+        default: break;
+    }
+    throw CliError(path, std::string("cannot read frames of a file of kind ") + SourceKindName(kind) + " yet");
+}
+
+}  // namespace velmor::cli
