@@ -234,23 +234,39 @@ int CSingleRpoFile::SingleFileSeekIFrame(uint32_t seekTime, StEncodeRecord_t* en
         return -3;
     }
     uint32_t minStartTime = 0;
-    // Where to land when seekTime lies in a block after its last I frame and
-    // no later block has an I frame at or after it: the latest I frame at
-    // or before seekTime.
+    // Where to land when the recording covers seekTime but no block has an
+    // I frame at or after it in its own span (seekTime after a block's last
+    // I frame, or in a block without one): the latest I frame at or before it.
+    bool covered = false;
     int fallbackBlock = -1;
-    uint32_t fallbackOffset = 0;
+    uint32_t fallbackOffset = 0, fallbackTime = 0;
 
     for (size_t i = 0; i < blockPositions.size(); ++i) {
         const StRecData_t& rd = blockHeads[i].recData;
         const StRecDataNeck_t& neck = blockRecData[i];
         const uint32_t startTime = rd.beginTime.get();
         const uint32_t endTime = BlockEndTime(rd);
+        const uint16_t n = IndexedIFrames(neck);
+        // An entry must point into the block's frames; an offset of 4096 is
+        // the block's first data byte, where every recording's first I frame
+        // lies, and is a hit like any other.
+        auto usable = [&](uint32_t offset) {
+            return offset >= kHeadAreaSize + rd.lend.get() && DataBytesFrom(i, offset) >= sizeof(StFrameHead_t);
+        };
+        for (uint16_t e = 0; e < n; ++e) {
+            const StIFrameIdx_t& entry = neck.ifrIdx[e];
+            if (entry.time.get() <= seekTime && entry.time.get() >= fallbackTime && usable(entry.offset.get())) {
+                fallbackBlock = int(i);
+                fallbackOffset = entry.offset.get();
+                fallbackTime = entry.time.get();
+            }
+        }
         RPO_TRACE("startTime:%u,endTime:%u,seekIFrameTime:%u", startTime, endTime, seekTime);
         if (minStartTime == 0 || startTime < minStartTime) minStartTime = startTime;
         if (seekTime < startTime || seekTime > endTime) continue;
+        covered = true;
 
         RPO_TRACE("Find I Frame,startTime:%u,endTime:%u,blockId:%d", startTime, endTime, int(BlockId(blockPositions[i])));
-        const uint16_t n = IndexedIFrames(neck);
         int chosen = -1;
         for (uint16_t e = 0; e < n; ++e) {
             const StIFrameIdx_t& entry = neck.ifrIdx[e];
@@ -261,19 +277,7 @@ int CSingleRpoFile::SingleFileSeekIFrame(uint32_t seekTime, StEncodeRecord_t* en
                 break;
             }
         }
-        // An entry must point into the block's frames; an offset of 4096 is
-        // the block's first data byte, where every recording's first I frame
-        // lies, and is a hit like any other.
-        auto usable = [&](uint32_t offset) {
-            return offset >= kHeadAreaSize + rd.lend.get() && DataBytesFrom(i, offset) >= sizeof(StFrameHead_t);
-        };
-        if (chosen < 0) {
-            if (n > 0 && usable(neck.ifrIdx[n - 1].offset.get())) {
-                fallbackBlock = int(i);
-                fallbackOffset = neck.ifrIdx[n - 1].offset.get();
-            }
-            continue;
-        }
+        if (chosen < 0) continue;
         if (encode) *encode = neck.encode;
         const uint32_t offset = neck.ifrIdx[chosen].offset.get();
         if (!usable(offset)) continue;
@@ -293,7 +297,7 @@ int CSingleRpoFile::SingleFileSeekIFrame(uint32_t seekTime, StEncodeRecord_t* en
                   offset - kHeadAreaSize);
         return 0;
     }
-    if (fallbackBlock >= 0) {
+    if (covered && fallbackBlock >= 0) {
         if (encode) *encode = blockRecData[size_t(fallbackBlock)].encode;
         PositionAt(size_t(fallbackBlock), fallbackOffset);
         RPO_TRACE("seekoffSet:%u,m_currBlockId:%d ", fallbackOffset - kHeadAreaSize, m_currBlockId);

@@ -183,20 +183,31 @@ bool CRecordWriter::NeedsNewBlock(uint32_t length) const
     return !m_open || m_forceNew || uint64_t(m_used) + sizeof(StFrameHead_t) + length > capacity;
 }
 
-void CRecordWriter::Append(const uint8_t* data, size_t n)
+void CRecordWriter::AppendFrame(const uint8_t* head, const uint8_t* payload, uint32_t length)
 {
-    const uint32_t capacity = m_sink.BlockSize() - kHeadAreaSize;
-    const uint32_t room = capacity - m_used;
-    const size_t now = std::min<size_t>(room, n);
-    m_sink.WriteData(m_blkId, kHeadAreaSize + m_used, data, now);
-    m_used += uint32_t(now);
-    if (now == n) return;
-    // The rest begins the next block of the chain.
-    const uint32_t rest = uint32_t(n - now);
+    // Bytes [from, to) of head + payload into the current block at m_used.
+    auto put = [&](size_t from, size_t to) {
+        while (from < to) {
+            const bool inHead = from < sizeof(StFrameHead_t);
+            const uint8_t* src = inHead ? head + from : payload + (from - sizeof(StFrameHead_t));
+            const size_t end = inHead ? std::min<size_t>(to, sizeof(StFrameHead_t)) : to;
+            m_sink.WriteData(m_blkId, kHeadAreaSize + m_used, src, end - from);
+            m_used += uint32_t(end - from);
+            from = end;
+        }
+    };
+    const size_t total = sizeof(StFrameHead_t) + length;
+    const uint32_t room = m_sink.BlockSize() - kHeadAreaSize - m_used;
+    if (total <= room) {
+        put(0, total);
+        return;
+    }
+    // What does not fit begins the next block of the chain, head bytes included.
+    put(0, room);
+    const uint32_t rest = uint32_t(total - room);
     m_head.recData.borrow.set(rest);
     StartBlock(rest);
-    m_sink.WriteData(m_blkId, kHeadAreaSize, data + now, rest);
-    m_used = rest;
+    put(room, total);
 }
 
 WriteResult CRecordWriter::WriteFrame(uint8_t type, uint64_t pts, const uint8_t* payload, uint32_t length)
@@ -257,12 +268,34 @@ WriteResult CRecordWriter::WriteFrame(const StFrameHead_t& head, const uint8_t* 
     else if (room < sizeof(StFrameHead_t) + length)
         ++m_payloadSplits;
 
+    m_places.push_back({m_blkId, kHeadAreaSize + m_used, uint32_t(m_blocks.size() - 1)});
     uint8_t raw[sizeof(StFrameHead_t)];
     StoreStruct(raw, head);
-    Append(raw, sizeof raw);
-    Append(payload, length);
+    AppendFrame(raw, payload, length);
     m_written.push_back({head.type, head.pts.get(), length, Crc32(payload, length)});
     return WriteResult::kWritten;
+}
+
+int CRecordWriter::FillBlockLeaving(uint32_t leave, uint8_t type, uint64_t pts, uint64_t seed)
+{
+    std::vector<uint8_t> payload(m_maxFrameSize);
+    int frames = 0;
+    const uint32_t capacity = m_sink.BlockSize() - kHeadAreaSize;
+    for (;;) {
+        if (leave == 0 && m_open && !m_forceNew && m_used == capacity) return frames;
+        const uint32_t left = BytesLeftInBlock();
+        if (left < leave) throw std::logic_error("block already fuller than asked");
+        const uint32_t need = left - leave;
+        if (need == 0) return frames;
+        if (need <= sizeof(StFrameHead_t)) throw std::logic_error("cannot leave exactly that much");
+        uint32_t len = need - uint32_t(sizeof(StFrameHead_t));
+        // Leave enough for a last frame of at least a hundred bytes.
+        if (len > m_maxFrameSize) len = std::min<uint32_t>(m_maxFrameSize, need - 16 - 16 - 100);
+        FillPayload(seed++, payload.data(), len);
+        if (WriteFrame(type, pts, payload.data(), len) != WriteResult::kWritten)
+            throw std::logic_error("filler frame refused");
+        ++frames;
+    }
 }
 
 void CRecordWriter::Close(bool stillWriting)
@@ -281,6 +314,7 @@ SyntheticResult WriteSynthetic(IBlockSink& sink, const SyntheticPlan& plan)
     for (const auto& ch : plan.channels) writers.push_back(std::make_unique<CRecordWriter>(sink, ch.params));
     result.frames.resize(plan.channels.size());
     result.blocks.resize(plan.channels.size());
+    result.places.resize(plan.channels.size());
 
     CSplitMix64 sizes(plan.seed);
     std::vector<uint8_t> payload(kMaxFrameSizeMain);
@@ -325,6 +359,7 @@ SyntheticResult WriteSynthetic(IBlockSink& sink, const SyntheticPlan& plan)
         writers[c]->Close();
         result.frames[c] = writers[c]->Written();
         result.blocks[c] = writers[c]->Blocks();
+        result.places[c] = writers[c]->Places();
         result.headSplits += writers[c]->HeadSplits();
         result.payloadSplits += writers[c]->PayloadSplits();
     }

@@ -85,6 +85,13 @@ struct RecordingParams {
 
 enum class WriteResult { kWritten, kNotIFrame, kWrongStream, kTooLong };
 
+// Where a written frame's head begins.
+struct FramePlace {
+    uint32_t blkId;
+    uint32_t logical;  // block offset, counting the head area
+    uint32_t blockIndex;  // index into the writer's Blocks()
+};
+
 struct ExpectedFrame {
     uint8_t type;
     uint64_t pts;
@@ -114,6 +121,10 @@ public:
     uint32_t BytesLeftInBlock() const;
     // Whether a frame of `length` payload bytes would need another block.
     bool NeedsNewBlock(uint32_t length) const;
+    // Writes filler frames of `type` (payload from `seed`, all at `pts`) until
+    // the next frame head begins `leave` bytes before the end of the current
+    // block. Returns the number of filler frames.
+    int FillBlockLeaving(uint32_t leave, uint8_t type, uint64_t pts, uint64_t seed);
     // Ends the current block at the current frame boundary; the next frame
     // starts a new block.
     void EndBlock();
@@ -123,6 +134,7 @@ public:
 
     const std::vector<uint32_t>& Blocks() const { return m_blocks; }
     const std::vector<ExpectedFrame>& Written() const { return m_written; }
+    const std::vector<FramePlace>& Places() const { return m_places; }
     const RecordingParams& Params() const { return m_params; }
     uint32_t HeadSplits() const { return m_headSplits; }
     uint32_t PayloadSplits() const { return m_payloadSplits; }
@@ -134,7 +146,7 @@ public:
 private:
     void StartBlock(uint32_t lend);
     void StoreCurrent(bool writing);
-    void Append(const uint8_t* data, size_t n);
+    void AppendFrame(const uint8_t* head, const uint8_t* payload, uint32_t length);
 
     IBlockSink& m_sink;
     RecordingParams m_params;
@@ -148,6 +160,7 @@ private:
     rkfs::StRecDataNeck_t m_neck;
     std::vector<uint32_t> m_blocks;
     std::vector<ExpectedFrame> m_written;
+    std::vector<FramePlace> m_places;
     uint32_t m_headSplits = 0;
     uint32_t m_payloadSplits = 0;
 };
@@ -175,6 +188,7 @@ struct SyntheticResult {
     // Per channel index of the plan: the frames written, in order.
     std::vector<std::vector<ExpectedFrame>> frames;
     std::vector<std::vector<uint32_t>> blocks;
+    std::vector<std::vector<FramePlace>> places;
     uint32_t headSplits = 0;
     uint32_t payloadSplits = 0;
     uint32_t endTime = 0;  // last second written
