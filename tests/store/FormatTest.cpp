@@ -4,12 +4,14 @@
 #include "store/format/RkFormat.h"
 
 namespace rkfs {
+
+// Names instead of bytes in failure messages.
+void PrintTo(HeadFault f, std::ostream* os) { *os << HeadFaultText(f); }
+
 namespace {
 
 using velmor::LoadLE32;
 using velmor::LoadLE64;
-
-void PrintTo(HeadFault f, std::ostream* os) { *os << HeadFaultText(f); }
 
 constexpr PartitionGeometry kGeo{40 * 32, 0x400000};
 
