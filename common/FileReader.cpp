@@ -95,8 +95,7 @@ size_t CFileReader::Read(void* dst, size_t n)
 
 size_t CFileReader::FillAndCopy(uint8_t* dst, size_t n)
 {
-    // Large requests go straight into the caller's memory.
-    if (n >= kBufferSize) {
+    if (n >= kDirectRead) {
         size_t r = ReadAt(m_pos, dst, n);
         m_pos += r;
         return r;

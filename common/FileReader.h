@@ -43,7 +43,11 @@ public:
 private:
     size_t FillAndCopy(uint8_t* dst, size_t n);
 
-    static constexpr size_t kBufferSize = 64 * 1024;
+    // Small reads (frame heads, short frames) come from the buffer; a read
+    // that the buffer cannot finish and that is at least kDirectRead long goes
+    // straight into the caller's memory, so large payloads are copied once.
+    static constexpr size_t kBufferSize = 4 * 1024;
+    static constexpr size_t kDirectRead = 2 * 1024;
     int m_fd = -1;
     uint64_t m_pos = 0;
     std::vector<uint8_t> m_buf;

@@ -114,6 +114,10 @@ int CSingleRpoFile::SingleFileGetFileInfo(uint32_t chnMask, uint32_t* beginTime,
     uint32_t begin = 0, end = 0, found = 0;
     auto head = ZeroStruct<StDataBlockHead_t>();
     auto neck = ZeroStruct<StRecDataNeck_t>();
+    // The car number of the last recording block that carries one: a file
+    // still being filled has no block at position 31 yet, and other block
+    // kinds hold other things at that place of the neck.
+    auto carNeck = ZeroStruct<StRecDataNeck_t>();
     for (uint32_t p = 0; p < kBlocksPerFile; ++p) {
         const uint32_t blkId = BlockId(p);
         head = ZeroStruct<StDataBlockHead_t>();
@@ -129,6 +133,7 @@ int CSingleRpoFile::SingleFileGetFileInfo(uint32_t chnMask, uint32_t* beginTime,
             RPO_TRACE("dataType:%d", head.dataType());
             continue;
         }
+        if (neck.carNumber[0] != 0) carNeck = neck;
         const StRecData_t& rd = head.recData;
         if (rd.channel >= 16 || !(chnMask & (1u << rd.channel))) continue;
         found |= 1u << rd.channel;
@@ -142,8 +147,7 @@ int CSingleRpoFile::SingleFileGetFileInfo(uint32_t chnMask, uint32_t* beginTime,
     if (beginTime) *beginTime = begin;
     if (endTime) *endTime = end;
     if (foundMask) *foundMask = found;
-    // The car number is that of the file's last block.
-    CopyCarNumber(neck, carNumber);
+    CopyCarNumber(carNeck, carNumber);
     return result;
 }
 

@@ -102,6 +102,20 @@ TEST(ContainerInfo, CarNumberComesFromTheLastBlockAndHasNoTerminator)
     EXPECT_EQ(std::string(info.car, 16), "ABCDEFGHIJKLMNOx");
 }
 
+TEST(ContainerInfo, CarNumberOfAFileStillBeingFilled)
+{
+    CTempDir dir;
+    CContainerFileImage image(dir / "fc00003.rpo", 3);
+    RecordingParams a = Channel(0);
+    a.carNumber = "\xD4\xC1" "B12345";
+    WriteSeconds(image, a, kT0, 3);
+    RecordingParams b = Channel(1);
+    b.carNumber = "";
+    WriteSeconds(image, b, kT0, 3);
+    Info info = SomeChannels(image.Path(), 0x0002);
+    EXPECT_EQ(std::string(info.car), "\xD4\xC1" "B12345") << "whatever the requested channels";
+}
+
 TEST(ContainerInfo, NoCarNumberLeavesTheBufferAlone)
 {
     CTempDir dir;

@@ -1,0 +1,30 @@
+// Benchmarks run side by side with a peer tool in the same run and report
+// ratios, so the numbers mean the same on any machine.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velmor::bench {
+
+// Best wall time of `runs` calls, in seconds.
+double BestSeconds(int runs, const std::function<void()>& work);
+
+// Runs a program with standard output thrown away; returns its wall time in
+// seconds, or a negative value when it failed.
+double TimeProgram(const std::vector<std::string>& argv);
+
+void ReadWholeFile(const std::filesystem::path& path);  // warms the page cache
+
+std::filesystem::path DataDir();  // where benchmark inputs are kept between runs
+
+void Report(const std::string& name, const std::string& ours, double ourRate, const std::string& peer,
+            double peerRate, const std::string& unit, double goal);
+
+int RunContainerBench();
+
+}  // namespace velmor::bench

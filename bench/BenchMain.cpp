@@ -1,0 +1,76 @@
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "bench/Bench.h"
+
+namespace velmor::bench {
+
+double BestSeconds(int runs, const std::function<void()>& work)
+{
+    double best = std::numeric_limits<double>::max();
+    for (int i = 0; i < runs; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        work();
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    return best;
+}
+
+double TimeProgram(const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    auto t0 = std::chrono::steady_clock::now();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? s : -1;
+}
+
+void ReadWholeFile(const std::filesystem::path& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return;
+    std::vector<char> buf(1 << 20);
+    while (::read(fd, buf.data(), buf.size()) > 0) {
+    }
+    ::close(fd);
+}
+
+std::filesystem::path DataDir()
+{
+    const char* env = std::getenv("VELMOR_BENCH_DATA");
+    std::filesystem::path dir = env && *env ? env : "bench-data";
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+void Report(const std::string& name, const std::string& ours, double ourRate, const std::string& peer,
+            double peerRate, const std::string& unit, double goal)
+{
+    const double ratio = ourRate / peerRate;
+    std::printf("%-44s %-14s %10.1f %s | %-8s %10.1f %s | ratio %.2f (goal >= %.2f) %s\n", name.c_str(),
+                ours.c_str(), ourRate, unit.c_str(), peer.c_str(), peerRate, unit.c_str(), ratio, goal,
+                ratio >= goal ? "ok" : "BELOW GOAL");
+    std::fflush(stdout);
+}
+
+}  // namespace velmor::bench
+
+int main()
+{
+    return velmor::bench::RunContainerBench();
+}
