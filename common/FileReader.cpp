@@ -79,6 +79,7 @@ size_t CFileReader::ReadAt(uint64_t offset, void* dst, size_t n) const
 
 size_t CFileReader::Read(void* dst, size_t n)
 {
+    if (m_fd < 0 || n == 0) return 0;
     auto* out = static_cast<uint8_t*>(dst);
     size_t done = 0;
     // Whatever of the request the buffer already holds.
