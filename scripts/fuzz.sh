@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
-# Runs every fuzz target for the given number of seconds from its corpus.
+# Runs every fuzz target (bin/fuzz_NAME) for the given number of seconds from
+# its corpus (corpus/NAME), seeding an empty corpus with bin/make_NAME_seeds
+# when that program exists.
 set -euo pipefail
 build=${1:-build-fuzz}
 seconds=${2:-60}
-corpus="$build/corpus"
-mkdir -p "$corpus/container_file"
-if [ -z "$(ls -A "$corpus/container_file")" ]; then
-  "$build/bin/make_container_seeds" "$corpus/container_file"
-fi
-echo "fuzz_container_file: ${seconds}s"
-"$build/bin/fuzz_container_file" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
-  -print_final_stats=1 "$corpus/container_file"
+status=0
+for target in "$build"/bin/fuzz_*; do
+  [ -x "$target" ] || continue
+  name=${target##*/fuzz_}
+  corpus="$build/corpus/$name"
+  mkdir -p "$corpus"
+  if [ -z "$(ls -A "$corpus")" ] && [ -x "$build/bin/make_${name}_seeds" ]; then
+    "$build/bin/make_${name}_seeds" "$corpus"
+  fi
+  echo "fuzz_$name: ${seconds}s"
+  (cd "$build" && "bin/fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
+     -print_final_stats=1 "corpus/$name") || status=1
+done
+exit $status
