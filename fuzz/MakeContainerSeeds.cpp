@@ -47,7 +47,7 @@ void Save(const std::filesystem::path& dir, const std::string& name, const Conta
 int main(int argc, char** argv)
 {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: make_container_seeds DIR\n");
+        std::fprintf(stderr, "usage: make_container_file_seeds DIR\n");
         return 2;
     }
     const std::filesystem::path out = argv[1];
@@ -73,6 +73,6 @@ int main(int argc, char** argv)
                  Capture(image, w.Blocks(), params.channel, true, 1765188000 + leave % 7));
         }
     }
-    std::fprintf(stderr, "make_container_seeds: %d seeds in %s\n", n, out.c_str());
+    std::fprintf(stderr, "make_container_file_seeds: %d seeds in %s\n", n, out.c_str());
     return 0;
 }
