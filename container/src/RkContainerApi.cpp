@@ -147,20 +147,15 @@ RKCONTAINER_API int RKCONTAINER_GetBlockIdByFileName(const char* path, int* file
 RKCONTAINER_API int RKCONTAINER_ConvResolution(RKCONTAINER_HANDLE* /*slot*/, int reso, int* width, int* height,
                                                int videoStandard)
 {
-    // Width, height in the 480/240-line system, height in the other.
-    static const struct {
-        int w, h480, h576;
-    } kTable[10] = {
-        {352, 240, 288},   {704, 480, 576},  {720, 480, 576},   {1280, 720, 720}, {1920, 1080, 1080},
-        {960, 480, 576},   {640, 720, 720},  {960, 1080, 1080}, {1280, 960, 960}, {4096, 2160, 2160},
-    };
     if (reso < 0 || reso >= 10) {
         std::printf("%s:%d res = %d isn't supported now\n", __func__, __LINE__, reso);
         std::fflush(stdout);
         return -1;
     }
-    if (width) *width = kTable[reso].w;
-    if (height) *height = videoStandard == 1 ? kTable[reso].h480 : kTable[reso].h576;
+    uint32_t w = 0, h = 0;
+    rkfs::ResolutionSize(uint32_t(reso), uint32_t(videoStandard), &w, &h);
+    if (width) *width = int(w);
+    if (height) *height = int(h);
     return 0;
 }
 

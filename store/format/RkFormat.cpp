@@ -62,6 +62,46 @@ bool IsEncodeRecordValid(const StEncodeRecord_t& enc)
     return enc.reso < 10 && enc.vEnc < 4 && enc.aEnc < 14 && enc.frameRate >= 1 && enc.frameRate <= 60;
 }
 
+namespace {
+
+struct Resolution {
+    uint32_t width, height480, height576;
+};
+constexpr Resolution kResolutions[10] = {
+    {352, 240, 288},   {704, 480, 576}, {720, 480, 576},   {1280, 720, 720}, {1920, 1080, 1080},
+    {960, 480, 576},   {640, 720, 720}, {960, 1080, 1080}, {1280, 960, 960}, {4096, 2160, 2160},
+};
+
+}  // namespace
+
+bool ResolutionSize(uint32_t code, uint32_t videoStandard, uint32_t* width, uint32_t* height)
+{
+    if (code >= 10) return false;
+    if (width) *width = kResolutions[code].width;
+    if (height) *height = videoStandard == 1 ? kResolutions[code].height480 : kResolutions[code].height576;
+    return true;
+}
+
+bool ResolutionCode(uint32_t width, uint32_t height, uint32_t* code, uint32_t* videoStandard)
+{
+    for (uint32_t c = 0; c < 10; ++c) {
+        const Resolution& r = kResolutions[c];
+        if (r.width != width) continue;
+        if (r.height480 != r.height576) {
+            // The line count tells the system.
+            if (height != r.height480 && height != r.height576) continue;
+            *code = c;
+            *videoStandard = height == r.height480 ? 1 : 0;
+            return true;
+        }
+        if (height != r.height576) continue;
+        *code = c;
+        if (*videoStandard == 0xFFFFFFFF) *videoStandard = (c == 6 || c == 7) ? 1 : 0;
+        return true;
+    }
+    return false;
+}
+
 bool IsReservedName(std::string_view name)
 {
     if (name.find('*') != std::string_view::npos) return true;

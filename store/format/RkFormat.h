@@ -311,6 +311,13 @@ inline uint16_t IndexedIFrames(const StRecDataNeck_t& neck)
     return n < kIfrIdxCntMax ? n : kIfrIdxCntMax;
 }
 bool IsEncodeRecordValid(const StEncodeRecord_t& enc);
+// Picture size of a resolution code of the encode record; the video
+// standard 1 chooses the 480/240-line system for the codes that have two.
+bool ResolutionSize(uint32_t code, uint32_t videoStandard, uint32_t* width, uint32_t* height);
+// The code of a picture size. *videoStandard is set for the sizes that tell
+// the line system; for the others an unset standard (0xFFFFFFFF) becomes the
+// size's usual one and a set standard is kept.
+bool ResolutionCode(uint32_t width, uint32_t height, uint32_t* code, uint32_t* videoStandard);
 // A name with '*' or ending in .rpo, .rec, .avi or .mp4 (any case).
 bool IsReservedName(std::string_view name);
 

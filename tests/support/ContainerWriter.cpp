@@ -41,6 +41,11 @@ std::string CContainerFileImage::FileName(uint32_t fileNo)
 
 uint32_t CContainerFileImage::AllocateBlock()
 {
+    if (!m_order.empty()) {
+        const uint32_t p = m_order.front();
+        m_order.erase(m_order.begin());
+        return BlockId(p);
+    }
     while (m_nextPosition < kBlocksPerFile && IsIndexBlockId(BlockId(m_nextPosition))) ++m_nextPosition;
     if (m_nextPosition >= kBlocksPerFile) throw std::runtime_error("container file full");
     return BlockId(m_nextPosition++);
@@ -48,7 +53,7 @@ uint32_t CContainerFileImage::AllocateBlock()
 
 uint32_t CContainerFileImage::FreeBlocks() const
 {
-    uint32_t n = 0;
+    uint32_t n = uint32_t(m_order.size());
     for (uint32_t p = m_nextPosition; p < kBlocksPerFile; ++p)
         if (!IsIndexBlockId(BlockId(p))) ++n;
     return n;

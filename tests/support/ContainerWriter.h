@@ -53,6 +53,10 @@ public:
 
     // The next block handed out is at `position` (to leave holes or reorder).
     void SetNextPosition(uint32_t position) { m_nextPosition = position; }
+    // The next blocks handed out are at these positions, in this order (as
+    // after the recorder reused freed blocks); afterwards allocation goes on
+    // from SetNextPosition's place.
+    void SetAllocationOrder(std::vector<uint32_t> positions) { m_order = std::move(positions); }
     uint32_t BlockId(uint32_t position) const { return rkfs::BlockIdOf(m_fileNo, position); }
     uint32_t FileNo() const { return m_fileNo; }
     const std::filesystem::path& Path() const { return m_path; }
@@ -68,6 +72,7 @@ private:
     uint32_t m_fileNo;
     uint32_t m_blkSize;
     uint32_t m_nextPosition = 0;
+    std::vector<uint32_t> m_order;
     uint32_t m_nextUseId;
     int m_fd = -1;
 };

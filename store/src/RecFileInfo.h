@@ -1,0 +1,24 @@
+// Record file information derived from the heads of a record file's blocks.
+#pragma once
+
+#include <vector>
+
+#include "store/format/RkFormat.h"
+#include "store/include/rkstore.h"
+
+namespace rkstore {
+
+// Channel and stream of the first block, readOnly / writing / reasons as the
+// OR over all blocks, the size as stored in a backup record file, the first
+// block's begin time and the latest end time. `logName` prefixes the two
+// notes this can log.
+StRecFileInfo_t MakeRecFileInfo(const std::vector<rkfs::StRecHeadArea_t>& blocks, const char* logName);
+
+// Bytes block `index` occupies in a backup record file: the first block is
+// stored without the bytes it lends.
+inline uint64_t StoredBlockSize(const rkfs::StRecData_t& rd, bool first)
+{
+    return first ? uint64_t(rd.useSize.get()) - rd.lend.get() : rd.useSize.get();
+}
+
+}  // namespace rkstore
