@@ -82,6 +82,9 @@ SourceKind Classify(const std::string& path)
     if (EndsWith(name, ".rkrec")) return SourceKind::kBackupRecordFile;
     for (const char* ext : {".mp4", ".avi", ".mkv", ".mov", ".ts", ".h264", ".h265", ".264", ".265", ".flv"})
         if (EndsWith(name, ext)) return SourceKind::kMediaFile;
+    // Recorders export backup record files under names of their own: the
+    // content tells.
+    if (!ec && size >= rkfs::kMinBackupFileSize && LooksLikeBackupRecordFile(path)) return SourceKind::kBackupRecordFile;
     return SourceKind::kUnknown;
 }
 
@@ -98,6 +101,7 @@ int RunInfo(const std::string& path)
     const SourceKind kind = Classify(path);
     switch (kind) {
         case SourceKind::kContainerFile: return RunContainerInfo(path);
+        case SourceKind::kBackupRecordFile: return RunBackupInfo(path);
         default: break;
     }
     throw CliError(path, std::string("cannot read a file of kind ") + SourceKindName(kind) + " yet");
@@ -108,6 +112,7 @@ int RunFrames(const std::string& path, const FramesOptions& options)
     const SourceKind kind = Classify(path);
     switch (kind) {
         case SourceKind::kContainerFile: return RunContainerFrames(path, options);
+        case SourceKind::kBackupRecordFile: return RunBackupFrames(path, options);
         default: break;
     }
     throw CliError(path, std::string("cannot read frames of a file of kind ") + SourceKindName(kind) + " yet");
