@@ -25,6 +25,8 @@ std::filesystem::path DataDir();  // where benchmark inputs are kept between run
 void Report(const std::string& name, const std::string& ours, double ourRate, const std::string& peer,
             double peerRate, const std::string& unit, double goal);
 
+void KeepStdoutForTheReport();
 int RunContainerBench();
+int RunBackupBench();
 
 }  // namespace velmor::bench

@@ -9,6 +9,10 @@
 #include "bench/Bench.h"
 
 namespace velmor::bench {
+namespace {
+// The report; the libraries' own diagnostics on standard output are dropped.
+std::FILE* g_report = stdout;
+}  // namespace
 
 double BestSeconds(int runs, const std::function<void()>& work)
 {
@@ -62,15 +66,29 @@ void Report(const std::string& name, const std::string& ours, double ourRate, co
             double peerRate, const std::string& unit, double goal)
 {
     const double ratio = ourRate / peerRate;
-    std::printf("%-44s %-14s %10.1f %s | %-8s %10.1f %s | ratio %.2f (goal >= %.2f) %s\n", name.c_str(),
+    std::fprintf(g_report, "%-44s %-14s %10.1f %s | %-8s %10.1f %s | ratio %.2f (goal >= %.2f) %s\n", name.c_str(),
                 ours.c_str(), ourRate, unit.c_str(), peer.c_str(), peerRate, unit.c_str(), ratio, goal,
                 ratio >= goal ? "ok" : "BELOW GOAL");
+    std::fflush(g_report);
+}
+
+void KeepStdoutForTheReport()
+{
     std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (saved < 0 || null < 0) return;
+    g_report = ::fdopen(saved, "w");
+    ::dup2(null, STDOUT_FILENO);
+    ::close(null);
 }
 
 }  // namespace velmor::bench
 
 int main()
 {
-    return velmor::bench::RunContainerBench();
+    velmor::bench::KeepStdoutForTheReport();
+    int rc = velmor::bench::RunContainerBench();
+    rc |= velmor::bench::RunBackupBench();
+    return rc;
 }
