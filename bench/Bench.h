@@ -14,6 +14,14 @@ namespace velmor::bench {
 // Best wall time of `runs` calls, in seconds.
 double BestSeconds(int runs, const std::function<void()>& work);
 
+// Times ours and the peer in turns, `rounds` times, so that a change of load
+// on the machine hits both alike; returns the best of each, in seconds.
+struct SideBySide {
+    double ours;
+    double peer;
+};
+SideBySide BestInTurns(int rounds, const std::function<void()>& ours, const std::vector<std::string>& peerArgv);
+
 // Runs a program with standard output thrown away; returns its wall time in
 // seconds, or a negative value when it failed.
 double TimeProgram(const std::vector<std::string>& argv);

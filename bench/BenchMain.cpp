@@ -25,6 +25,17 @@ double BestSeconds(int runs, const std::function<void()>& work)
     return best;
 }
 
+SideBySide BestInTurns(int rounds, const std::function<void()>& ours, const std::vector<std::string>& peerArgv)
+{
+    SideBySide best{std::numeric_limits<double>::max(), std::numeric_limits<double>::max()};
+    for (int i = 0; i < rounds; ++i) {
+        const double p = TimeProgram(peerArgv);
+        if (p > 0) best.peer = std::min(best.peer, p);
+        best.ours = std::min(best.ours, BestSeconds(1, ours));
+    }
+    return best;
+}
+
 double TimeProgram(const std::vector<std::string>& argv)
 {
     std::vector<char*> args;
