@@ -5,6 +5,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
@@ -119,6 +120,32 @@ void ToFrame(const Picture& p, AVFrame* f)
         for (int y = 0; y < ch; ++y, in += cw) std::memcpy(f->data[plane] + y * f->linesize[plane], in, cw);
 }
 
+// Other planar layouts and depths from the 8-bit 4:2:0 picture: chroma by
+// nearest sample, deeper samples scaled up.
+void ToFrameConverted(const Picture& p, AVFrame* f, const AVPixFmtDescriptor* desc)
+{
+    const int cw = (p.width + 1) / 2, ch = (p.height + 1) / 2;
+    const uint8_t* planes[3] = {p.yuv.data(), p.yuv.data() + size_t(p.width) * p.height,
+                                p.yuv.data() + size_t(p.width) * p.height + size_t(cw) * ch};
+    for (int plane = 0; plane < desc->nb_components; ++plane) {
+        const bool chroma = plane > 0;
+        const int w = chroma ? AV_CEIL_RSHIFT(p.width, desc->log2_chroma_w) : p.width;
+        const int h = chroma ? AV_CEIL_RSHIFT(p.height, desc->log2_chroma_h) : p.height;
+        const int shift = desc->comp[plane].depth - 8;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const int sx = chroma ? (x << desc->log2_chroma_w) / 2 : x;
+                const int sy = chroma ? (y << desc->log2_chroma_h) / 2 : y;
+                const int v = planes[plane][size_t(sy) * (chroma ? cw : p.width) + sx];
+                uint8_t* row = f->data[plane] + size_t(y) * f->linesize[plane];
+                if (shift > 0)
+                    reinterpret_cast<uint16_t*>(row)[x] = uint16_t(v << shift);
+                else
+                    row[x] = uint8_t(v);
+            }
+    }
+}
+
 }  // namespace
 
 Picture MakeTestPicture(int width, int height, int index, uint32_t seed)
@@ -176,10 +203,17 @@ EncodedVideo EncodeVideo(const VideoSpec& spec)
     const bool hevc = spec.codec == VideoCodec::kH265;
     const AVCodec* codec = avcodec_find_encoder_by_name(hevc ? "libx265" : "libx264");
     if (!codec) throw std::runtime_error(hevc ? "libx265 encoder missing" : "libx264 encoder missing");
+    const AVPixelFormat pixFmt = av_get_pix_fmt(spec.pixelFormat.c_str());
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixFmt);
+    const bool planarYuv = desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_BE)) &&
+                           (desc->nb_components == 1 ||
+                            (desc->nb_components == 3 && (desc->flags & AV_PIX_FMT_FLAG_PLANAR)));
+    if (!planarYuv)
+        throw std::runtime_error("unsupported pixel format " + spec.pixelFormat);
     CodecContextPtr ctx(avcodec_alloc_context3(codec));
     ctx->width = spec.width;
     ctx->height = spec.height;
-    ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+    ctx->pix_fmt = pixFmt;
     ctx->time_base = AVRational{1, spec.fps};
     ctx->framerate = AVRational{spec.fps, 1};
     ctx->gop_size = spec.gop;
@@ -191,17 +225,19 @@ EncodedVideo EncodeVideo(const VideoSpec& spec)
     if (hevc) {
         params += ":open-gop=0:pools=none:frame-threads=1:log-level=error:info=0";
         params += spec.lossless ? ":lossless=1" : ":crf=" + std::to_string(spec.crf);
+        if (!spec.encoderParams.empty()) params += ":" + spec.encoderParams;
         av_opt_set(ctx->priv_data, "x265-params", params.c_str(), 0);
     } else {
         params += spec.lossless ? ":qp=0" : ":crf=" + std::to_string(spec.crf);
         params += ":sliced-threads=0:threads=1";
+        if (!spec.encoderParams.empty()) params += ":" + spec.encoderParams;
         av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
     }
     Check(avcodec_open2(ctx.get(), codec, nullptr), "open encoder");
 
     EncodedVideo out;
     FramePtr frame(av_frame_alloc());
-    frame->format = AV_PIX_FMT_YUV420P;
+    frame->format = pixFmt;
     frame->width = spec.width;
     frame->height = spec.height;
     Check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
@@ -227,7 +263,10 @@ EncodedVideo EncodeVideo(const VideoSpec& spec)
             DrawText(pic, 4 * scale, spec.height - 12 * scale,
                      ClockText(spec.clockStart + uint32_t(i / std::max(1, spec.fps))), scale);
         Check(av_frame_make_writable(frame.get()), "frame writable");
-        ToFrame(pic, frame.get());
+        if (pixFmt == AV_PIX_FMT_YUV420P)
+            ToFrame(pic, frame.get());
+        else
+            ToFrameConverted(pic, frame.get(), desc);
         frame->pts = i;
         frame->pict_type = i % spec.gop == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         Check(avcodec_send_frame(ctx.get(), frame.get()), "send frame");

@@ -30,6 +30,11 @@ struct VideoSpec {
     int crf = 28;          // quality when not lossless
     std::string label;     // drawn on every picture when set ("CH1"...)
     uint32_t clockStart = 0;  // when set, the recorder time is drawn too
+    // Any planar YUV or gray format of libavutil ("yuv444p", "yuv420p10le",
+    // "gray"...); pictures other than 4:2:0 8-bit are converted from the
+    // generated ones, which stay in `pictures` as they were made.
+    std::string pixelFormat = "yuv420p";
+    std::string encoderParams;  // appended to the x264 / x265 parameters ("interlaced=1", "cqm=jvt")
 };
 
 struct AccessUnit {
