@@ -36,5 +36,6 @@ void Report(const std::string& name, const std::string& ours, double ourRate, co
 void KeepStdoutForTheReport();
 int RunContainerBench();
 int RunBackupBench();
+int RunIfvBench();
 
 }  // namespace velmor::bench

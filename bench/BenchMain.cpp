@@ -101,5 +101,6 @@ int main()
     velmor::bench::KeepStdoutForTheReport();
     int rc = velmor::bench::RunContainerBench();
     rc |= velmor::bench::RunBackupBench();
+    rc |= velmor::bench::RunIfvBench();
     return rc;
 }

@@ -7,7 +7,7 @@
 
 #include "common/CodePage.h"
 #include "common/FileReader.h"
-#include "player/playback/AudioType.h"
+#include "player/playback/StreamRules.h"
 #include "store/format/RkFormat.h"
 #include "store/include/rkstore.h"
 #include "tools/velmor-cli/CliOutput.h"

@@ -34,6 +34,10 @@ struct FramesOptions {
 };
 int RunFrames(const std::string& path, const FramesOptions& options);
 
+bool LooksLikeIfvFile(const std::string& path);
+int RunIfvInfo(const std::string& path);
+int RunIfvFrames(const std::string& path, const FramesOptions& options);
+
 bool LooksLikeBackupRecordFile(const std::string& path);
 int RunBackupInfo(const std::string& path);
 int RunBackupFrames(const std::string& path, const FramesOptions& options);

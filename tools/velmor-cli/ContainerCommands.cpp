@@ -8,7 +8,7 @@
 
 #include "common/CodePage.h"
 #include "container/include/rkcontainer.h"
-#include "player/playback/AudioType.h"
+#include "player/playback/StreamRules.h"
 #include "store/format/RkFormat.h"
 #include "tools/velmor-cli/CliOutput.h"
 #include "tools/velmor-cli/Commands.h"

@@ -85,6 +85,7 @@ SourceKind Classify(const std::string& path)
     // Recorders export backup record files under names of their own: the
     // content tells.
     if (!ec && size >= rkfs::kMinBackupFileSize && LooksLikeBackupRecordFile(path)) return SourceKind::kBackupRecordFile;
+    if (LooksLikeIfvFile(path)) return SourceKind::kIfvFile;
     return SourceKind::kUnknown;
 }
 
@@ -102,6 +103,7 @@ int RunInfo(const std::string& path)
     switch (kind) {
         case SourceKind::kContainerFile: return RunContainerInfo(path);
         case SourceKind::kBackupRecordFile: return RunBackupInfo(path);
+        case SourceKind::kIfvFile: return RunIfvInfo(path);
         default: break;
     }
     throw CliError(path, std::string("cannot read a file of kind ") + SourceKindName(kind) + " yet");
@@ -113,6 +115,7 @@ int RunFrames(const std::string& path, const FramesOptions& options)
     switch (kind) {
         case SourceKind::kContainerFile: return RunContainerFrames(path, options);
         case SourceKind::kBackupRecordFile: return RunBackupFrames(path, options);
+        case SourceKind::kIfvFile: return RunIfvFrames(path, options);
         default: break;
     }
     throw CliError(path, std::string("cannot read frames of a file of kind ") + SourceKindName(kind) + " yet");

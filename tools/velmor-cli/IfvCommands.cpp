@@ -1,0 +1,124 @@
+// info and frames for IFV files, through the player's IFV library.
+#include <nlohmann/json.hpp>
+
+#include <cstring>
+#include <vector>
+
+#include "common/FileReader.h"
+#include "player/formats/IfvFile.h"
+#include "player/playback/StreamRules.h"
+#include "tools/velmor-cli/CliOutput.h"
+#include "tools/velmor-cli/Commands.h"
+
+namespace velmor::cli {
+namespace {
+
+class CIfvHandle {
+public:
+    explicit CIfvHandle(const std::string& path) : m_file(RK_OpenFile2(path.c_str(), 0, RK_FILE_MODE_READ))
+    {
+        if (!m_file) throw CliError(path, "not a readable IFV file");
+    }
+    ~CIfvHandle() { RK_CloseFile2(m_file); }
+    CIfvHandle(const CIfvHandle&) = delete;
+    CIfvHandle& operator=(const CIfvHandle&) = delete;
+    FILEHANDLE* Get() const { return m_file; }
+
+private:
+    FILEHANDLE* m_file;
+};
+
+std::string FourCc(uint32_t code)
+{
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        const char c = char(code >> (8 * i));
+        if (c) s += c;
+    }
+    return s;
+}
+
+}  // namespace
+
+bool LooksLikeIfvFile(const std::string& path)
+{
+    static const uint8_t kFileProperties[16] = {0x11, 0xd2, 0xd3, 0xab, 0xba, 0xa9, 0xcf, 0x11,
+                                                0x8e, 0xe6, 0x00, 0xc0, 0x0c, 0x20, 0x53, 0x65};
+    velmor::CFileReader file;
+    uint8_t head[16];
+    return file.Open(path) && file.ReadAt(0, head, sizeof head) == sizeof head &&
+           std::memcmp(head, kFileProperties, sizeof head) == 0;
+}
+
+int RunIfvInfo(const std::string& path)
+{
+    CIfvHandle file(path);
+    FILEHANDLE* h = file.Get();
+    const uint32_t begin = RK_FileGetStartTime(h);
+    const uint32_t end = RK_FileGetEndTime(h);
+    const bool h265 = FourCc(RK_FileGetVideoCodec(h)) == "H265";
+    // The size the stream itself announces, as the play window probes it;
+    // the header's size is what the writer was told.
+    uint16_t width = uint16_t(RK_FileGetWidth(h)), height = uint16_t(RK_FileGetHeight(h));
+    if (RK_FileGetVideoFrameCount(h) > 0) {
+        uint16_t w = 0, hh = 0;
+        if (RK_FileGetVideoSizeByIFrame(h, 0, h265 ? 1 : 0, &w, &hh) == 1) {
+            width = w;
+            height = hh;
+        }
+    }
+    nlohmann::ordered_json out;
+    out["format"] = "ifv_file";
+    out["begin"] = begin;
+    out["end"] = end;
+    out["begin_text"] = TimeText(begin);
+    out["end_text"] = TimeText(end);
+    out["channels"] = nlohmann::ordered_json::array({1});
+    out["width"] = width;
+    out["height"] = height;
+    out["codec"] = h265 ? "H.265" : "H.264";
+    out["frame_rate"] = IfvFrameRate(RK_FileGetVideoFrameCount(h), begin, end);
+    if (RK_FileHasAudio(h))
+        out["audio"] = AudioTypeName(IfvAudioType(FourCc(RK_FileGetAudioCodec(h))));
+    else
+        out["audio"] = nullptr;
+    out["label"] = "";
+    out["event_channel"] = RK_FileGetEventChannel(h);
+    out["duration_ms"] = RK_FileGetDuration(h);
+    out["video_frames"] = RK_FileGetVideoFrameCount(h);
+    WriteJson(out.dump() + "\n");
+    return kExitOk;
+}
+
+int RunIfvFrames(const std::string& path, const FramesOptions& options)
+{
+    if (options.channel && *options.channel != 1) throw CliError(path, "an IFV file holds one channel: 1");
+    CIfvHandle file(path);
+    if (options.seek) {
+        const int rc = RK_FileSeekToSysTime(file.Get(), *options.seek);
+        if (rc != 1)
+            throw CliError(path, rc == 0 ? "no key frame to seek to for second " + std::to_string(*options.seek)
+                                         : "damaged index while seeking");
+    }
+    std::vector<uint8_t> buffer(RK_FILE_FRAME_BUFFER_SIZE);
+    uint64_t printed = 0;
+    while (!options.count || printed < *options.count) {
+        uint32_t ts = 0, duration = 0;
+        uint64_t pts = 0;
+        uint8_t key = 0, media = 0;
+        const int n = RK_FileReadOneMediaFrame2(file.Get(), buffer.data(), &ts, &pts, &duration, &key, &media);
+        if (n == 0) break;
+        if (n < 0) {
+            FlushJson();
+            throw CliError(path, "damaged or cut record after " + std::to_string(printed) +
+                                     " records; the records before it were listed");
+        }
+        const char* kind = media == RK_FILE_MEDIA_VIDEO ? "video" : media == RK_FILE_MEDIA_AUDIO ? "audio" : "info";
+        const bool isKey = media == RK_FILE_MEDIA_VIDEO && (key == 3 || key == 5);
+        WriteJson(FrameLine(kind, key, isKey, uint32_t(n), pts, ts, buffer.data()));
+        ++printed;
+    }
+    return kExitOk;
+}
+
+}  // namespace velmor::cli
