@@ -20,6 +20,25 @@
 extern "C" {
 #endif
 
+/* The caller owns a handle slot (a void* it zeroes) and passes its address. */
+typedef void* RKPLAYER_HANDLE;
+
+/* Audio parameters of a stream, passed by value. */
+typedef struct RKPLAYER_AUDIO_PARAM {
+    int32_t reserved;   /* kept, not used */
+    int32_t sampleRate; /* samples per second */
+    int32_t bits;       /* bits per sample */
+    int32_t compress;   /* audio compression type 1..12; any other value is treated as 3 */
+} RKPLAYER_AUDIO_PARAM;
+
+/* An equalizer preset, passed by value (64 bytes). */
+typedef struct RKPLAYER_EQ_PRESET {
+    char name[16];   /* zero-padded ASCII */
+    int32_t bands;   /* 10 */
+    float preamp;    /* dB */
+    float amp[10];   /* dB per band */
+} RKPLAYER_EQ_PRESET;
+
 /* Picture size from the sequence parameter set at the start of a key frame.
  * videoType 0 = H.264, non-zero = H.265. Needs no player.
  * Returns 1 when a size was found (stored in *width and *height), 0 otherwise. */

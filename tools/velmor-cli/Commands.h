@@ -3,10 +3,23 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
+namespace CLI {
+class App;
+}
+
 namespace velmor::cli {
+
+// Each group of commands registers its subcommands; the one the user chose
+// leaves its work in the runner, which main calls after parsing.
+using Runner = std::function<int()>;
+void AddFileCommands(CLI::App& app, Runner& run);   // probe, info, frames
+void AddStoreCommands(CLI::App& app, Runner& run);  // store ...
+void AddLogCommands(CLI::App& app, Runner& run);    // log
+void AddVoiceCommands(CLI::App& app, Runner& run);  // voice ...
 
 enum class SourceKind {
     kContainerFile,

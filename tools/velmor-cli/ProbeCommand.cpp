@@ -1,8 +1,10 @@
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "common/IniFile.h"
@@ -119,6 +121,40 @@ int RunFrames(const std::string& path, const FramesOptions& options)
         default: break;
     }
     throw CliError(path, std::string("cannot read frames of a file of kind ") + SourceKindName(kind) + " yet");
+}
+
+void AddFileCommands(CLI::App& app, Runner& run)
+{
+    struct State {
+        std::string path;
+        FramesOptions frames;
+        int channel = 0;
+        uint32_t seek = 0;
+        uint64_t count = 0;
+    };
+    auto st = std::make_shared<State>();
+
+    auto* probe = app.add_subcommand("probe", "Tell what PATH is: {\"path\":P,\"kind\":K}");
+    probe->add_option("PATH", st->path, "file or folder")->required();
+    probe->callback([st, &run] { run = [st] { return RunProbe(st->path); }; });
+
+    auto* info = app.add_subcommand("info", "Describe one recording file: span, channels, picture, codec, audio, label");
+    info->add_option("FILE", st->path, "recording file")->required();
+    info->callback([st, &run] { run = [st] { return RunInfo(st->path); }; });
+
+    auto* frames = app.add_subcommand(
+        "frames", "List the frames the player's reader delivers, one JSON object per line (NDJSON)");
+    frames->add_option("FILE", st->path, "recording file")->required();
+    auto* channelOpt = frames->add_option("--channel", st->channel, "channel, counted from 1 (default: the first)")
+                           ->check(CLI::Range(1, 16));
+    auto* seekOpt = frames->add_option("--seek", st->seek, "seek to the I frame at or before this second first");
+    auto* countOpt = frames->add_option("--count", st->count, "stop after this many frames");
+    frames->callback([st, channelOpt, seekOpt, countOpt, &run] {
+        if (*channelOpt) st->frames.channel = st->channel;
+        if (*seekOpt) st->frames.seek = st->seek;
+        if (*countOpt) st->frames.count = st->count;
+        run = [st] { return RunFrames(st->path, st->frames); };
+    });
 }
 
 }  // namespace velmor::cli

@@ -17,34 +17,11 @@ int main(int argc, char** argv)
                  "Output is JSON on standard output; diagnostics go to standard error.\n"
                  "Exit status: 0 success, 1 bad or unreadable input, 2 usage error."};
     app.require_subcommand(1);
-    std::function<int()> run;
-
-    std::string path;
-    auto* probe = app.add_subcommand("probe", "Tell what PATH is: {\"path\":P,\"kind\":K}");
-    probe->add_option("PATH", path, "file or folder")->required();
-    probe->callback([&] { run = [&] { return RunProbe(path); }; });
-
-    auto* info = app.add_subcommand("info", "Describe one recording file: span, channels, picture, codec, audio, label");
-    info->add_option("FILE", path, "recording file")->required();
-    info->callback([&] { run = [&] { return RunInfo(path); }; });
-
-    FramesOptions frames;
-    int channel = 0;
-    uint32_t seek = 0;
-    uint64_t count = 0;
-    auto* framesCmd = app.add_subcommand(
-        "frames", "List the frames the player's reader delivers, one JSON object per line (NDJSON)");
-    framesCmd->add_option("FILE", path, "recording file")->required();
-    auto* channelOpt = framesCmd->add_option("--channel", channel, "channel, counted from 1 (default: the first)")
-                           ->check(CLI::Range(1, 16));
-    auto* seekOpt = framesCmd->add_option("--seek", seek, "seek to the I frame at or before this second first");
-    auto* countOpt = framesCmd->add_option("--count", count, "stop after this many frames");
-    framesCmd->callback([&] {
-        if (*channelOpt) frames.channel = channel;
-        if (*seekOpt) frames.seek = seek;
-        if (*countOpt) frames.count = count;
-        run = [&] { return RunFrames(path, frames); };
-    });
+    Runner run;
+    AddFileCommands(app, run);
+    AddStoreCommands(app, run);
+    AddLogCommands(app, run);
+    AddVoiceCommands(app, run);
 
     try {
         app.parse(argc, argv);
