@@ -37,5 +37,8 @@ void KeepStdoutForTheReport();
 int RunContainerBench();
 int RunBackupBench();
 int RunIfvBench();
+int RunVoiceBench();
+int RunStoreBench();
+int RunIndexBench();
 
 }  // namespace velmor::bench

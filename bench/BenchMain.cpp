@@ -102,5 +102,8 @@ int main()
     int rc = velmor::bench::RunContainerBench();
     rc |= velmor::bench::RunBackupBench();
     rc |= velmor::bench::RunIfvBench();
+    rc |= velmor::bench::RunVoiceBench();
+    rc |= velmor::bench::RunStoreBench();
+    rc |= velmor::bench::RunIndexBench();
     return rc;
 }

@@ -49,4 +49,7 @@ RKMEDIA_API int RKPLAYER_GetWidthAndHeightByIFrame(int videoType, const uint8_t*
 }
 #endif
 
+/* The recorder voice codec, exported by this library too. */
+#include "rkvoice.h"
+
 #endif /* RKMEDIA_H */
