@@ -10,13 +10,29 @@ std::recursive_mutex& ProcessLock()
     return lock;
 }
 
+namespace {
+
+// 0 not tried, 1 ready, -1 failed. Audio and video are separate: a machine
+// without a display still plays sound, and one without sound still shows.
+bool InitOnce(int& state, Uint32 subsystem)
+{
+    std::lock_guard guard(ProcessLock());
+    if (state == 0) state = SDL_InitSubSystem(subsystem) == 0 ? 1 : -1;
+    return state == 1;
+}
+
+}  // namespace
+
 bool EnsureSdlInitialized()
 {
-    // Once per process: a second process initialises SDL for itself.
-    static int state = 0;  // 0 not tried, 1 ready, -1 failed
-    std::lock_guard guard(ProcessLock());
-    if (state == 0) state = SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) == 0 ? 1 : -1;
-    return state == 1;
+    static int state = 0;
+    return InitOnce(state, SDL_INIT_AUDIO);
+}
+
+bool EnsureSdlVideo()
+{
+    static int state = 0;
+    return InitOnce(state, SDL_INIT_VIDEO);
 }
 
 }  // namespace rkmedia

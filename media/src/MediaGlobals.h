@@ -11,8 +11,12 @@ namespace rkmedia {
 // created or its filters are reset.
 std::recursive_mutex& ProcessLock();
 
-// Initialises SDL's audio and video once per process (under the process
-// lock); true when SDL is usable. Later calls return the first result.
+// Initialises SDL and its audio once per process (under the process lock);
+// true when SDL audio is usable. Later calls return the first result. A
+// second process initialises SDL for itself.
 bool EnsureSdlInitialized();
+
+// Initialises SDL's video once per process; false without a display.
+bool EnsureSdlVideo();
 
 }  // namespace rkmedia
