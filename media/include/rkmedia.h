@@ -39,6 +39,93 @@ typedef struct RKPLAYER_EQ_PRESET {
     float amp[10];   /* dB per band */
 } RKPLAYER_EQ_PRESET;
 
+/* ---- Video ------------------------------------------------------------------
+ * One player per play window. A window handle is the native window id of the
+ * window to draw into (an X11 Window id on Linux), cast to a pointer. */
+
+/* Creates the player in an empty slot, then prepares an H.264 (videoType
+ * other than 1) or H.265 (1) decoder. 0 / -1. hwAccel is only reported: the
+ * decoding path is chosen when the window is bound. */
+RKMEDIA_API int RKPLAYER_InitVideoDecoder(RKPLAYER_HANDLE* slot, int width, int height, int videoType, int frameRate,
+                                          int hwAccel);
+/* Binds the window, chooses hardware decoding when the machine offers it
+ * ("vaapi", then "cuda") or software decoding, creates the renderer and opens
+ * the decoder. 0 / -1; a null window clears the player's window and gives -1. */
+RKMEDIA_API int RKPLAYER_SetShowWnd(RKPLAYER_HANDLE* slot, void* window, int windowNumber);
+/* 1 = keep the picture's aspect ratio (centred, black bars); other = stretch. Always 0. */
+RKMEDIA_API int RKPLAYER_SetVideoDisplayScale(RKPLAYER_HANDLE* slot, int scaleMode);
+/* Decodes one access unit (Annex B) and shows every picture it yields.
+ * keyFlag non-zero marks a key frame. data null drains the decoder. Out
+ * pointers may be null. 0 shown; -2 decoder not ready (until a key frame
+ * arrives); other negative values from the decoder or the renderer. */
+RKMEDIA_API int RKPLAYER_DecodeFrame(RKPLAYER_HANDLE* slot, const uint8_t* data, int length, int keyFlag,
+                                     void* reserved, int* frameBytes, int* width, int* height);
+/* Shows the last picture again (after a resize or while paused). 0, the
+ * presentation result, or -2 when there is nothing to show. */
+RKMEDIA_API int RKPLAYER_ShowLastFrame(RKPLAYER_HANDLE* slot);
+/* On-screen text (recorder code page bytes; "," separates lines, at most five
+ * are drawn); at most 49 bytes are kept; length 0 clears it. 0 / -1. */
+RKMEDIA_API int RKPLAYER_SetOSDText(RKPLAYER_HANDLE* slot, const char* text, int length);
+/* Writes the current picture to path (UTF-8): 0 JPEG, 1 PNG, 2 BMP. Missing
+ * folders on the path are created. 0 / negative. */
+RKMEDIA_API int RKPLAYER_SavePictureFile(RKPLAYER_HANDLE* slot, const char* path, int pictureFormat);
+/* Ends a waiting RKPLAYER_InitVideoDecoder early. 0 / -1. */
+RKMEDIA_API int RKPLAYER_SetExitFlag(RKPLAYER_HANDLE* slot);
+/* Releases everything the player holds and frees it; the slot is cleared. */
+RKMEDIA_API void RKPLAYER_Uninitgpu(RKPLAYER_HANDLE* slot);
+
+/* ---- Sound (one shared output for the process) --------------------------------- */
+
+RKMEDIA_API int RKPLAYER_InitAudioDecoder(RKPLAYER_HANDLE* slot, RKPLAYER_AUDIO_PARAM param);
+/* Decodes one recorder voice frame into 16-bit PCM (pcmOut, *pcmBytes) and
+ * plays it. Always 0. */
+RKMEDIA_API int RKPLAYER_DecordOneAudioFrame(RKPLAYER_HANDLE* slot, const uint8_t* frame, int length, uint8_t* pcmOut,
+                                             int* pcmBytes);
+RKMEDIA_API int RKPLAYER_SetAudioVolume(RKPLAYER_HANDLE* slot, int volume);  /* 0..128 */
+RKMEDIA_API int RKPLAYER_SetAudioDecordQuit(RKPLAYER_HANDLE* slot, int quit);
+RKMEDIA_API int RKPLAYER_UnInitAudioDecoder(RKPLAYER_HANDLE* slot);
+RKMEDIA_API int RKPLAYER_EnableAudioEqualizer(RKPLAYER_HANDLE* slot, int enable, RKPLAYER_EQ_PRESET preset);
+RKMEDIA_API int RKPLAYER_EnableLowPassFilter(RKPLAYER_HANDLE* slot, int enable, float cutoff);
+RKMEDIA_API int RKPLAYER_EnableRemoveNoise(RKPLAYER_HANDLE* slot, int enable, int type);
+
+/* ---- Ordinary media files ------------------------------------------------------ */
+
+/* Stream parameters of a media file. */
+typedef struct RKPLAYER_VIDEO_PARAM {
+    int32_t width;
+    int32_t height;
+    int32_t videoType; /* 1 H.265, 0 any other */
+    int32_t frameRate;
+} RKPLAYER_VIDEO_PARAM;
+
+/* Opens a media file (UTF-8 path) in a new player stored in the slot (also on
+ * failure, when memory allowed; release it with VIDEOPLAY_UnitMediaFile).
+ * 0 opened; 1 not openable, no stream information or no decoder; -1 no video
+ * stream or no memory. *duration in microseconds. Bind a window with
+ * RKPLAYER_SetShowWnd next. */
+RKMEDIA_API int VIDEOPLAY_InitMediaFile(RKPLAYER_HANDLE* slot, const char* path, RKPLAYER_VIDEO_PARAM* param,
+                                        void* reserved, int64_t* duration);
+/* Reads the next packet. 0 (an audio packet sets *isAudio; a video packet
+ * becomes the current one, *pts in the stream's time base), or a negative
+ * FFmpeg error at the end or on failure. */
+RKMEDIA_API int VIDEOPLAY_ReadOneFrame(RKPLAYER_HANDLE* slot, int* isAudio, int64_t* pts);
+/* Decodes and shows the current video packet when flush is 0; -1 otherwise.
+ * The result says nothing about success; the decode result stays in the player. */
+RKMEDIA_API int VIDEOPLAY_DecodeOneFrame(RKPLAYER_HANDLE* slot, int flush);
+/* Positions on the key frame at or before timeMs (from the file's start).
+ * 0, or negative when the file cannot be repositioned. */
+RKMEDIA_API int VIDEOPLAY_SeekTimeTo(RKPLAYER_HANDLE* slot, int64_t timeMs);
+/* Stops, releases everything and frees the player; the slot is cleared. 0. */
+RKMEDIA_API int VIDEOPLAY_UnitMediaFile(RKPLAYER_HANDLE* slot);
+
+/* The same for an AVI stream read through a caller's function. */
+typedef int (*RKPLAYER_READ_FUNC)(void* context, uint8_t* buffer, int size);
+RKMEDIA_API int RKPLAYER_MemoryInitMediaFile(RKPLAYER_HANDLE* slot, RKPLAYER_READ_FUNC read, void* context,
+                                             RKPLAYER_VIDEO_PARAM* param, void* reserved, int64_t* duration);
+RKMEDIA_API int RKPLAYER_MemoryReadOneFrame(RKPLAYER_HANDLE* slot, int* isAudio, int64_t* pts);
+RKMEDIA_API int RKPLAYER_MemoryDecodeOneFrame(RKPLAYER_HANDLE* slot, int flush);
+RKMEDIA_API int RKPLAYER_MemoryUnitMediaFile(RKPLAYER_HANDLE* slot);
+
 /* Picture size from the sequence parameter set at the start of a key frame.
  * videoType 0 = H.264, non-zero = H.265. Needs no player.
  * Returns 1 when a size was found (stored in *width and *height), 0 otherwise. */

@@ -32,7 +32,11 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
         std::vector<char*> argv{const_cast<char*>(path.c_str())};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        ::execv(path.c_str(), argv.data());
+        // A bare name is looked up on PATH, like a shell would.
+        if (path.find('/') == std::string::npos)
+            ::execvp(path.c_str(), argv.data());
+        else
+            ::execv(path.c_str(), argv.data());
         ::_exit(127);
     }
     ::close(out[1]);

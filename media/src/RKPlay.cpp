@@ -1,0 +1,369 @@
+#include "media/src/RKPlay.h"
+
+extern "C" {
+#include <libavutil/hwcontext.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "common/CodePage.h"
+#include "media/src/MediaGlobals.h"
+#include "media/src/SpsParser.h"
+#include "media/src/video/Snapshot.h"
+
+namespace rkmedia {
+
+namespace {
+
+int64_t NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+CRKPlay::CRKPlay()
+{
+    m_packet = av_packet_alloc();
+    m_current = av_packet_alloc();
+}
+
+CRKPlay::~CRKPlay()
+{
+    std::lock_guard guard(m_videoLock);
+    Cleanup();
+    CloseInput();
+    av_packet_free(&m_packet);
+    av_packet_free(&m_current);
+}
+
+std::string CRKPlay::OsdText() const { return std::string(m_osd, size_t(m_osdLength)); }
+
+// ---- Preparing ------------------------------------------------------------------
+
+int CRKPlay::RKPLAY_InitVideoParam(int width, int height, int videoType, int frameRate)
+{
+    m_width = width;
+    m_height = height;
+    m_videoType = videoType == 1 ? 1 : 0;
+    m_frameRate = frameRate > 0 ? frameRate : 25;
+    m_exit.store(false);
+    m_decodeResult = 0;
+    const AVCodecID id = m_videoType == 1 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
+    const int64_t start = NowMs();
+    for (int tries = 0; tries < 600; ++tries) {
+        if (m_exit.load()) return -1;
+        if (!m_codec) m_codec = avcodec_find_decoder(id);
+        if (m_codec && !m_ctx) m_ctx = avcodec_alloc_context3(m_codec);
+        if (!m_parser) m_parser = av_parser_init(id);
+        if (m_codec && m_ctx && m_parser) return 0;
+        if (NowMs() - start > 120000) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return -1;
+}
+
+enum AVPixelFormat CRKPlay::GetHwFormat(AVCodecContext* ctx, const enum AVPixelFormat* formats)
+{
+    const auto* self = static_cast<const CRKPlay*>(ctx->opaque);
+    for (const enum AVPixelFormat* p = formats; *p != AV_PIX_FMT_NONE; ++p)
+        if (*p == self->m_hwPixFmt) return *p;
+    // The device cannot take this stream (a profile it lacks): decode it in
+    // software rather than not at all.
+    for (const enum AVPixelFormat* p = formats; *p != AV_PIX_FMT_NONE; ++p) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*p);
+        if (d && !(d->flags & AV_PIX_FMT_FLAG_HWACCEL)) return *p;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+int CRKPlay::SetShowWnd(void* window, int windowNumber)
+{
+    std::lock_guard video(m_videoLock);
+    std::lock_guard process(ProcessLock());
+    if (!window) {
+        m_window = nullptr;
+        return -1;
+    }
+    m_window = window;
+    m_windowNumber = windowNumber;
+    if (!m_ctx || !m_codec) return -1;
+    if (!m_mediaFile) {
+        m_ctx->width = m_ctx->coded_width = m_width;
+        m_ctx->height = m_ctx->coded_height = m_height;
+        m_ctx->time_base = AVRational{1, m_frameRate};
+        m_ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+        // Recorder streams carry no B frames: every access unit is shown as
+        // it is decoded instead of one frame late, so a pause or a step shows
+        // the frame of its time.
+        m_ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    }
+
+    // Hardware decoding where the machine has it; VELMOR_HWDEC=none turns it off.
+    m_hwMode = kHwNone;
+    m_hwPixFmt = AV_PIX_FMT_NONE;
+    const char* wanted = std::getenv("VELMOR_HWDEC");
+    if (!(wanted && std::strcmp(wanted, "none") == 0)) {
+        for (const auto& [name, mode] : {std::pair{"vaapi", kHwVaapi}, std::pair{"cuda", kHwCuda}}) {
+            const AVHWDeviceType type = av_hwdevice_find_type_by_name(name);
+            if (type == AV_HWDEVICE_TYPE_NONE) continue;
+            AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
+            for (int i = 0;; ++i) {
+                const AVCodecHWConfig* config = avcodec_get_hw_config(m_codec, i);
+                if (!config) break;
+                if ((config->methods & AV_CODEC_HW_CONFIG_METHOD_HW_DEVICE_CTX) && config->device_type == type) {
+                    pixFmt = config->pix_fmt;
+                    break;
+                }
+            }
+            if (pixFmt == AV_PIX_FMT_NONE) continue;
+            if (av_hwdevice_ctx_create(&m_hwDevice, type, nullptr, nullptr, 0) < 0) break;
+            m_hwPixFmt = pixFmt;
+            m_hwMode = mode;
+            m_ctx->hw_device_ctx = av_buffer_ref(m_hwDevice);
+            m_ctx->opaque = this;
+            m_ctx->get_format = GetHwFormat;
+            break;
+        }
+    }
+
+    if (!m_presenter.Bind(window)) return -1;
+    if (avcodec_open2(m_ctx, m_codec, nullptr) < 0) {
+        if (m_hwMode == kHwNone) return -1;
+        // The device refused the stream: software decoding instead.
+        av_buffer_unref(&m_ctx->hw_device_ctx);
+        av_buffer_unref(&m_hwDevice);
+        m_ctx->get_format = avcodec_default_get_format;
+        m_hwMode = kHwNone;
+        m_hwPixFmt = AV_PIX_FMT_NONE;
+        if (avcodec_open2(m_ctx, m_codec, nullptr) < 0) return -1;
+    }
+    if (!m_frame) m_frame = av_frame_alloc();
+    if (!m_transfer) m_transfer = av_frame_alloc();
+    return m_frame && m_transfer ? 0 : -1;
+}
+
+bool CRKPlay::DecoderReady() const
+{
+    return m_ctx && m_codec && avcodec_is_open(m_ctx) && m_presenter.IsBound() && m_decodeResult != -2;
+}
+
+int CRKPlay::Rebuild()
+{
+    std::lock_guard video(m_videoLock);
+    void* window = m_window;
+    const std::string osd = OsdText();
+    Cleanup();
+    if (RKPLAY_InitVideoParam(m_width, m_height, m_videoType, m_frameRate) != 0) return -1;
+    // The text stays with the window across a rebuild.
+    std::memcpy(m_osd, osd.data(), osd.size());
+    m_osdLength = int(osd.size());
+    return SetShowWnd(window, 0);
+}
+
+// ---- Decoding -----------------------------------------------------------------------
+
+int CRKPlay::DecodeOneFrame(const uint8_t* data, int length, int keyFlag, int* frameBytes, int* width, int* height)
+{
+    if (!DecoderReady()) {
+        if (!keyFlag) return -2;
+        Rebuild();
+        if (!DecoderReady()) return -2;
+    }
+    if (keyFlag && data && length > 0) {
+        uint16_t w = 0, h = 0;
+        if (RKPLAY_GetResolutionBySPS(m_videoType, data, size_t(length), w, h) && (w != m_width || h != m_height)) {
+            m_width = w;
+            m_height = h;
+            Rebuild();
+            if (!DecoderReady()) return -2;
+        }
+    }
+
+    std::lock_guard video(m_videoLock);
+    if (data && length > 0) {
+        const uint8_t* in = data;
+        int left = length;
+        for (;;) {
+            uint8_t* out = nullptr;
+            int outSize = 0;
+            // With no input left the parser is flushed: every call carries
+            // whole access units.
+            const int used = av_parser_parse2(m_parser, m_ctx, &out, &outSize, left > 0 ? in : nullptr, left,
+                                              AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+            if (used < 0) break;
+            in += used;
+            left -= used;
+            if (outSize == 0) {
+                if (left > 0) continue;
+                break;
+            }
+            if (outSize == 1) continue;
+            m_packet->data = out;
+            m_packet->size = outSize;
+            RKPLAY_DecodeVideoAndShow(m_packet);
+            m_packet->data = nullptr;
+            m_packet->size = 0;
+        }
+        av_packet_unref(m_packet);
+    } else {
+        RKPLAY_DecodeVideoAndShow(nullptr);
+        RKPLAY_DecodeVideoAndShow(nullptr);
+    }
+    if (frameBytes) *frameBytes = m_lastWidth * m_lastHeight * 3 / 2;
+    if (width) *width = m_lastWidth;
+    if (height) *height = m_lastHeight;
+    return m_decodeResult;
+}
+
+int CRKPlay::RKPLAY_DecodeVideoAndShow(AVPacket* packet)
+{
+    if (!m_ctx || !avcodec_is_open(m_ctx)) return -1;
+    int rc = avcodec_send_packet(m_ctx, packet);
+    if (rc < 0) {
+        avcodec_flush_buffers(m_ctx);
+        return rc;
+    }
+    for (;;) {
+        rc = avcodec_receive_frame(m_ctx, m_frame);
+        if (rc == AVERROR(EAGAIN)) break;
+        if (rc == AVERROR_EOF) {
+            // The end of a stream: ready for the next one.
+            avcodec_flush_buffers(m_ctx);
+            break;
+        }
+        if (rc < 0) return rc;
+        m_decodeResult = RKPLAY_ShowVideoFrame(m_frame);
+        av_frame_unref(m_frame);
+    }
+    return 0;
+}
+
+int CRKPlay::RKPLAY_ShowVideoFrame(AVFrame* frame)
+{
+    m_lastWidth = frame->width;
+    m_lastHeight = frame->height;
+    if (CopyDecodeFrameToBuffer(frame) != 0) return -1;
+    // A renderer that failed makes the decoder "not ready": the next key
+    // frame rebuilds it.
+    return Render() == 0 ? 0 : -2;
+}
+
+int CRKPlay::CopyDecodeFrameToBuffer(AVFrame* frame)
+{
+    AVFrame* src = frame;
+    if (m_hwPixFmt != AV_PIX_FMT_NONE && frame->format == m_hwPixFmt) {
+        av_frame_unref(m_transfer);
+        if (av_hwframe_transfer_data(m_transfer, frame, 0) < 0) return -1;  // "Error transferring the data to system memory"
+        src = m_transfer;
+    }
+    const int w = src->width, h = src->height;
+    const AVPixelFormat fmt = AVPixelFormat(src->format);
+    if (fmt == AV_PIX_FMT_NV12) {
+        m_pictureLayout = PictureLayout::kNV12;
+    } else {
+        m_pictureLayout = PictureLayout::kPlanar420;
+    }
+    const AVPixelFormat bufferFmt = m_pictureLayout == PictureLayout::kNV12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
+    const int size = av_image_get_buffer_size(bufferFmt, w, h, 1);
+    if (size <= 0) return -1;
+    m_picture.resize(size_t(size));
+    if (fmt == AV_PIX_FMT_NV12 || fmt == AV_PIX_FMT_YUV420P || fmt == AV_PIX_FMT_YUVJ420P) {
+        if (av_image_copy_to_buffer(m_picture.data(), size, src->data, src->linesize, bufferFmt, w, h, 1) < 0)
+            return -1;  // "av_image_copy_to_buffer Fail"
+        return 0;
+    }
+    // Other layouts (10-bit, 4:2:2, 4:4:4) become planar 4:2:0.
+    m_sws = sws_getCachedContext(m_sws, w, h, fmt, w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!m_sws) return -1;
+    uint8_t* dst[4];
+    int lines[4];
+    av_image_fill_arrays(dst, lines, m_picture.data(), AV_PIX_FMT_YUV420P, w, h, 1);
+    sws_scale(m_sws, src->data, src->linesize, 0, h, dst, lines);
+    return 0;
+}
+
+int CRKPlay::Render()
+{
+    if (m_picture.empty()) return -1;
+    const std::string osd = velmor::GbkToUtf8(std::string_view(m_osd, size_t(m_osdLength)));
+    return m_presenter.Present(m_picture.data(), m_pictureLayout, m_lastWidth, m_lastHeight, m_scaleMode.load(), osd);
+}
+
+int CRKPlay::ShowLastFrame()
+{
+    std::lock_guard video(m_videoLock);
+    if (!DecoderReady() || m_picture.empty()) return -2;
+    return Render();
+}
+
+int CRKPlay::SetOSDText(const char* text, int length)
+{
+    std::lock_guard video(m_videoLock);
+    if (!text || length <= 0) {
+        m_osdLength = 0;
+        return 0;
+    }
+    const int n = std::min(length, 49);
+    std::memcpy(m_osd, text, size_t(n));
+    // A text may end early at a NUL.
+    m_osdLength = int(strnlen(m_osd, size_t(n)));
+    return 0;
+}
+
+int CRKPlay::RKPLAY_SavePictureFile(const std::string& path, int pictureFormat)
+{
+    if (pictureFormat < 0 || pictureFormat > 2) return -1;  // "Unknow pictype:%d"
+    std::vector<uint8_t> picture;
+    PictureLayout layout;
+    int w, h;
+    {
+        std::lock_guard video(m_videoLock);
+        if (m_picture.empty()) return -1;
+        picture = m_picture;
+        layout = m_pictureLayout;
+        w = m_lastWidth;
+        h = m_lastHeight;
+    }
+    CreateFoldersFor(path);
+    if (pictureFormat == 2) {
+        const auto bmp = MakeBmp(picture.data(), layout, w, h);
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bmp.data()), std::streamsize(bmp.size()));
+        return out ? 0 : -1;
+    }
+    return WriteImageWithFfmpeg(path, picture.data(), layout, w, h);
+}
+
+void CRKPlay::Cleanup()
+{
+    std::lock_guard video(m_videoLock);
+    m_exit.store(true);
+    av_buffer_unref(&m_hwDevice);
+    if (m_parser) av_parser_close(m_parser);
+    m_parser = nullptr;
+    avcodec_free_context(&m_ctx);
+    m_codec = nullptr;
+    av_frame_free(&m_frame);
+    av_frame_free(&m_transfer);
+    m_decodeResult = 0;
+    m_picture.clear();
+    m_lastWidth = m_lastHeight = 0;
+    av_bsf_free(&m_bsf);
+    sws_freeContext(m_sws);
+    m_sws = nullptr;
+    m_presenter.Release();
+    m_hwMode = kHwNone;
+    m_hwPixFmt = AV_PIX_FMT_NONE;
+    m_osdLength = 0;
+}
+
+}  // namespace rkmedia

@@ -1,0 +1,181 @@
+#include "media/src/video/SdlPresenter.h"
+
+#include <SDL2/SDL_syswm.h>
+#include <SDL2/SDL_ttf.h>
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <mutex>
+
+#include "media/src/MediaGlobals.h"
+
+namespace rkmedia {
+
+Rect DestinationRect(int windowW, int windowH, int pictureW, int pictureH, int scaleMode)
+{
+    Rect r{0, 0, windowW, windowH};
+    if (scaleMode != 1 || pictureW <= 0 || pictureH <= 0) return r;
+    const int scaledW = int(int64_t(pictureW) * windowH / pictureH);
+    if (windowW < scaledW) {
+        r.h = int(int64_t(windowW) * pictureH / pictureW);
+        r.y = (windowH - r.h) / 2;
+    } else {
+        r.w = scaledW;
+        r.x = (windowW - scaledW) / 2;
+    }
+    return r;
+}
+
+namespace {
+
+// One font for every player of the process; TTF is not thread-safe.
+std::mutex g_fontLock;
+TTF_Font* g_font = nullptr;
+bool g_fontTried = false;
+
+TTF_Font* Font()
+{
+    if (g_fontTried) return g_font;
+    g_fontTried = true;
+    if (TTF_WasInit() == 0 && TTF_Init() != 0) return nullptr;
+    // Covers Latin and Chinese texts of the recorder alike.
+    for (const char* path : {"/usr/share/fonts/truetype/wqy/wqy-microhei.ttc",
+                             "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"}) {
+        g_font = TTF_OpenFont(path, 16);
+        if (g_font) break;
+    }
+    return g_font;
+}
+
+}  // namespace
+
+CSdlPresenter::~CSdlPresenter() { Release(); }
+
+bool CSdlPresenter::Bind(void* nativeWindow)
+{
+    Release();
+    if (!nativeWindow || !EnsureSdlVideo()) return false;
+    std::lock_guard guard(ProcessLock());
+    m_window = SDL_CreateWindowFrom(nativeWindow);
+    if (!m_window) m_window = SDL_CreateWindowFrom(nativeWindow);
+    if (!m_window) return false;
+    m_wasShown = (SDL_GetWindowFlags(m_window) & SDL_WINDOW_SHOWN) != 0;
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+    SDL_ShowWindow(m_window);
+    m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+    if (!m_renderer) m_renderer = SDL_CreateRenderer(m_window, -1, 0);
+    if (!m_renderer) {
+        Release();
+        return false;
+    }
+    return true;
+}
+
+void CSdlPresenter::Release()
+{
+    if (m_texture) SDL_DestroyTexture(m_texture);
+    if (m_renderer) SDL_DestroyRenderer(m_renderer);
+    if (m_window) {
+        // SDL leaves the native window alive but hides it; a window that was
+        // on screen goes back on screen.
+        SDL_SysWMinfo wm;
+        SDL_VERSION(&wm.version);
+        const bool x11 = SDL_GetWindowWMInfo(m_window, &wm) && wm.subsystem == SDL_SYSWM_X11;
+        SDL_DestroyWindow(m_window);
+        if (x11 && m_wasShown) {
+            XMapWindow(wm.info.x11.display, wm.info.x11.window);
+            XFlush(wm.info.x11.display);
+        }
+    }
+    m_texture = nullptr;
+    m_renderer = nullptr;
+    m_window = nullptr;
+    m_textureW = m_textureH = 0;
+}
+
+bool CSdlPresenter::EnsureTexture(PictureLayout layout, int w, int h)
+{
+    if (m_texture && layout == m_textureLayout && w == m_textureW && h == m_textureH) return true;
+    if (m_texture) SDL_DestroyTexture(m_texture);
+    m_texture = SDL_CreateTexture(m_renderer, layout == PictureLayout::kNV12 ? SDL_PIXELFORMAT_NV12 : SDL_PIXELFORMAT_IYUV,
+                                  SDL_TEXTUREACCESS_STREAMING, w, h);
+    m_textureLayout = layout;
+    m_textureW = m_texture ? w : 0;
+    m_textureH = m_texture ? h : 0;
+    return m_texture != nullptr;
+}
+
+void CSdlPresenter::DrawOsd(const std::string& osdUtf8, int w, int h, const Rect& dst)
+{
+    if (osdUtf8.empty() || w <= 0 || h <= 0) return;
+    std::lock_guard guard(g_fontLock);
+    TTF_Font* font = Font();
+    if (!font) return;
+    const auto lines = LayoutOsd(osdUtf8, w, h, [&](const std::string& text, int& tw, int& th) {
+        if (text.empty() || TTF_SizeUTF8(font, text.c_str(), &tw, &th) != 0) {
+            tw = 0;
+            th = TTF_FontHeight(font);
+        }
+    });
+    // The text is laid out on the picture and scaled with it.
+    const double sx = double(dst.w) / w, sy = double(dst.h) / h;
+    auto map = [&](const Rect& r) {
+        SDL_Rect out;
+        out.x = dst.x + int(r.x * sx);
+        out.y = dst.y + int(r.y * sy);
+        out.w = std::max(1, int(r.w * sx));
+        out.h = std::max(1, int(r.h * sy));
+        return out;
+    };
+    SDL_SetRenderDrawColor(m_renderer, 0, 0, 0, 255);
+    for (const OsdLine& line : lines) {
+        if (line.box.w <= 0 || line.box.h <= 0) continue;
+        const SDL_Rect box = map(line.box);
+        SDL_RenderFillRect(m_renderer, &box);
+        if (line.text.empty()) continue;
+        SDL_Surface* surface = TTF_RenderUTF8_Blended(font, line.text.c_str(), SDL_Color{255, 255, 255, 255});
+        if (!surface) continue;
+        SDL_Texture* text = SDL_CreateTextureFromSurface(m_renderer, surface);
+        // Only the part inside the box: the box stops at the picture's edges.
+        SDL_Rect src{0, 0, std::min(surface->w, line.box.w), std::min(surface->h, line.box.h)};
+        SDL_FreeSurface(surface);
+        if (!text) continue;
+        SDL_Rect to = box;
+        to.w = std::max(1, int(src.w * sx));
+        to.h = std::max(1, int(src.h * sy));
+        SDL_RenderCopy(m_renderer, text, &src, &to);
+        SDL_DestroyTexture(text);
+    }
+}
+
+int CSdlPresenter::Present(const uint8_t* picture, PictureLayout layout, int w, int h, int scaleMode,
+                           const std::string& osdUtf8)
+{
+    if (!m_window || !m_renderer || !picture || w <= 0 || h <= 0) return -1;
+    try {
+        if (!EnsureTexture(layout, w, h)) return -1;
+        int W = 0, H = 0;
+        SDL_GetWindowSize(m_window, &W, &H);
+        const Rect d = DestinationRect(W, H, w, h, scaleMode);
+        const SDL_Rect dst{d.x, d.y, d.w, d.h};
+        const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+        int rc;
+        if (layout == PictureLayout::kNV12)
+            rc = SDL_UpdateNVTexture(m_texture, nullptr, picture, w, picture + size_t(w) * h, 2 * cw);
+        else
+            rc = SDL_UpdateYUVTexture(m_texture, nullptr, picture, w, picture + size_t(w) * h, cw,
+                                      picture + size_t(w) * h + size_t(cw) * ch, cw);
+        if (rc != 0) return -1;
+        SDL_SetRenderDrawColor(m_renderer, 0, 0, 0, 255);
+        if (SDL_RenderClear(m_renderer) != 0) return -1;
+        if (SDL_RenderCopy(m_renderer, m_texture, nullptr, &dst) != 0) return -1;
+        DrawOsd(osdUtf8, w, h, d);
+        SDL_RenderPresent(m_renderer);
+        return 0;
+    } catch (...) {
+        return -1;
+    }
+}
+
+}  // namespace rkmedia

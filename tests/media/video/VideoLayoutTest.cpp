@@ -1,0 +1,130 @@
+// Where pictures and on-screen text go, and snapshot bytes: no display needed.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "media/include/rkmedia.h"
+#include "media/src/video/SdlPresenter.h"
+#include "media/src/video/Snapshot.h"
+#include "tests/support/TempDir.h"
+
+namespace rkmedia {
+namespace {
+
+TEST(DestinationRect, KeepAspectAndStretch)
+{
+    EXPECT_EQ(DestinationRect(1000, 400, 704, 576, 1), (Rect{250, 0, 500, 400}));
+    EXPECT_EQ(DestinationRect(1000, 400, 704, 576, 0), (Rect{0, 0, 1000, 400}));
+    EXPECT_EQ(DestinationRect(400, 1000, 1920, 1080, 1), (Rect{0, 387, 400, 225}));
+    EXPECT_EQ(DestinationRect(640, 360, 1280, 720, 1), (Rect{0, 0, 640, 360})) << "same shape";
+    EXPECT_EQ(DestinationRect(640, 360, 0, 0, 1), (Rect{0, 0, 640, 360}));
+}
+
+auto FixedMeasure(int perChar, int height)
+{
+    return [=](const std::string& t, int& w, int& h) {
+        w = int(t.size()) * perChar;
+        h = height;
+    };
+}
+
+TEST(OsdLayout, FiveLinesFromTheFirstFiveWords)
+{
+    const auto lines = LayoutOsd("one,two,three,four,five,six", 1920, 1080, FixedMeasure(10, 16));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0].text, "one");
+    EXPECT_EQ(lines[4].text, "five");
+    EXPECT_EQ(lines[0].box, (Rect{81, 90, 30, 16}));
+    EXPECT_EQ(lines[1].box.y, 90 + 16 + 10);
+    EXPECT_EQ(lines[4].box.y, 90 + 4 * 26);
+}
+
+TEST(OsdLayout, NarrowPicturesGetEightMoreAndBoxesStopAtTheEdge)
+{
+    const auto lines = LayoutOsd("a very long line of text", 352, 110, FixedMeasure(20, 16));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].box.x, 352 * 30 / 704 + 8);
+    EXPECT_EQ(lines[0].box.x + lines[0].box.w, 352) << "cut at the picture's right edge";
+    EXPECT_EQ(lines[0].box.y + lines[0].box.h, 106);
+    EXPECT_EQ(LayoutOsd("x", 705, 500, FixedMeasure(8, 16))[0].box.x, 705 * 30 / 704);
+}
+
+TEST(Snapshot, BmpHeaderAndConvertedPixels)
+{
+    // 4 x 2 planar picture: luma ramps, one chroma pair per 2 x 2 block.
+    const int w = 4, h = 2;
+    std::vector<uint8_t> yuv = {16, 100, 180, 235, 50, 60, 70, 80, /*U*/ 128, 200, /*V*/ 128, 60};
+    const auto bmp = MakeBmp(yuv.data(), PictureLayout::kPlanar420, w, h);
+    ASSERT_EQ(bmp.size(), 54u + 4 * 2 * 3);
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(bmp[1], 'M');
+    EXPECT_EQ(bmp[2] | bmp[3] << 8, 54 + 24);
+    EXPECT_EQ(bmp[10], 54);
+    EXPECT_EQ(bmp[14], 40);
+    EXPECT_EQ(bmp[18], 4);
+    EXPECT_EQ(bmp[22], 2) << "positive height: bottom-up rows";
+    EXPECT_EQ(bmp[28], 24);
+    // The first stored row is the picture's last row; pixel (0,1): Y 50, U 128, V 128.
+    const int l = int(1.164 * (50 - 16));
+    EXPECT_EQ(bmp[54 + 0], l);
+    EXPECT_EQ(bmp[54 + 1], l);
+    EXPECT_EQ(bmp[54 + 2], l);
+    // Pixel (3,0) in the second stored row: Y 235, U 200, V 60 -> clamped.
+    const uint8_t* p = &bmp[54 + 12 + 9];
+    const double L = 1.164 * (235 - 16);
+    EXPECT_EQ(p[0], 255);                                                   // B = L + 2.018 * 72
+    EXPECT_EQ(p[1], uint8_t(L - 0.38 * 72 - 0.813 * (60 - 128)));           // G
+    EXPECT_EQ(p[2], uint8_t(L + 1.159 * (60 - 128)));                       // R
+}
+
+TEST(Snapshot, NV12GivesTheSamePixelsAsPlanar)
+{
+    const int w = 4, h = 2;
+    std::vector<uint8_t> planar = {16, 100, 180, 235, 50, 60, 70, 80, 128, 200, 128, 60};
+    std::vector<uint8_t> nv12 = {16, 100, 180, 235, 50, 60, 70, 80, 128, 128, 200, 60};
+    EXPECT_EQ(MakeBmp(planar.data(), PictureLayout::kPlanar420, w, h),
+              MakeBmp(nv12.data(), PictureLayout::kNV12, w, h));
+}
+
+TEST(PlayerExports, EmptySlotsAndSettings)
+{
+    RKPLAYER_HANDLE slot = nullptr;
+    EXPECT_EQ(RKPLAYER_SetShowWnd(&slot, nullptr, 0), -1);
+    EXPECT_EQ(RKPLAYER_DecodeFrame(&slot, nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(RKPLAYER_ShowLastFrame(&slot), -1);
+    EXPECT_EQ(RKPLAYER_SetOSDText(&slot, "x", 1), -1);
+    EXPECT_EQ(RKPLAYER_SetVideoDisplayScale(&slot, 1), 0);
+    EXPECT_EQ(RKPLAYER_SetExitFlag(&slot), -1);
+    EXPECT_EQ(RKPLAYER_EnableLowPassFilter(&slot, 1, 0.5f), 0);
+    EXPECT_EQ(RKPLAYER_EnableRemoveNoise(&slot, 1, 2), 0);
+    RKPLAYER_Uninitgpu(&slot);
+    RKPLAYER_Uninitgpu(nullptr);
+
+    ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 352, 288, 0, 25, 1), 0);
+    ASSERT_NE(slot, nullptr);
+    std::string text(200, 'A');
+    EXPECT_EQ(RKPLAYER_SetOSDText(&slot, text.data(), 200), 0);
+    EXPECT_EQ(RKPLAYER_SavePictureFile(&slot, "/tmp/x.jpg", 3), -1) << "unknown picture type";
+    EXPECT_EQ(RKPLAYER_SavePictureFile(&slot, "/tmp/x.jpg", 0), -1) << "nothing shown yet";
+    EXPECT_EQ(RKPLAYER_ShowLastFrame(&slot), -2);
+    EXPECT_EQ(RKPLAYER_DecodeFrame(&slot, nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr), -2)
+        << "not bound to a window: not ready";
+    RKPLAYER_Uninitgpu(&slot);
+    EXPECT_EQ(slot, nullptr);
+}
+
+TEST(MediaFileExports, MissingFileAndSeekOnNothing)
+{
+    RKPLAYER_HANDLE slot = nullptr;
+    RKPLAYER_VIDEO_PARAM param{};
+    int64_t duration = 0;
+    EXPECT_EQ(VIDEOPLAY_InitMediaFile(&slot, "/nonexistent/file.mp4", &param, nullptr, &duration), 1);
+    EXPECT_NE(slot, nullptr) << "a player to release even after a failed open";
+    EXPECT_EQ(VIDEOPLAY_SeekTimeTo(&slot, 0), -1);
+    EXPECT_EQ(VIDEOPLAY_UnitMediaFile(&slot), 0);
+    EXPECT_EQ(slot, nullptr);
+    EXPECT_EQ(VIDEOPLAY_SeekTimeTo(&slot, 0), -1);
+}
+
+}  // namespace
+}  // namespace rkmedia
