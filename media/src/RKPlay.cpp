@@ -192,19 +192,22 @@ int CRKPlay::DecodeOneFrame(const uint8_t* data, int length, int keyFlag, int* f
     if (data && length > 0) {
         const uint8_t* in = data;
         int left = length;
+        bool flushed = false;
         for (;;) {
             uint8_t* out = nullptr;
             int outSize = 0;
-            // With no input left the parser is flushed: every call carries
-            // whole access units.
+            // Once the input is used up the parser is flushed, so the access
+            // unit it holds comes out now: every call carries whole units.
             const int used = av_parser_parse2(m_parser, m_ctx, &out, &outSize, left > 0 ? in : nullptr, left,
                                               AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-            if (used < 0) break;
+            if (used < 0) break;  // "av_parser_parse2 len<0"
             in += used;
             left -= used;
             if (outSize == 0) {
                 if (left > 0) continue;
-                break;
+                if (flushed) break;
+                flushed = true;
+                continue;
             }
             if (outSize == 1) continue;
             m_packet->data = out;

@@ -84,8 +84,13 @@ void CSdlPresenter::Release()
         const bool x11 = SDL_GetWindowWMInfo(m_window, &wm) && wm.subsystem == SDL_SYSWM_X11;
         SDL_DestroyWindow(m_window);
         if (x11 && m_wasShown) {
+            // Done before returning, so that the window's owner may destroy
+            // it right after; an owner that already did is not an error.
+            std::lock_guard guard(ProcessLock());
+            auto* previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
             XMapWindow(wm.info.x11.display, wm.info.x11.window);
-            XFlush(wm.info.x11.display);
+            XSync(wm.info.x11.display, False);
+            XSetErrorHandler(previous);
         }
     }
     m_texture = nullptr;

@@ -19,11 +19,20 @@ struct Rgb {
     const uint8_t* At(int x, int y) const { return px.data() + (size_t(y) * w + x) * 3; }
 };
 
+// One connection for the whole test program, as a real program has: window
+// ids of a closed connection are handed out again to the next one, which
+// is not what a player ever sees.
+inline Display* TestDisplay()
+{
+    static Display* display = XOpenDisplay(nullptr);
+    return display;
+}
+
 class CXWindow {
 public:
     CXWindow(int w, int h) : m_w(w), m_h(h)
     {
-        m_display = XOpenDisplay(nullptr);
+        m_display = TestDisplay();
         if (!m_display) throw std::runtime_error("no X display (run under xvfb-run)");
         const int screen = DefaultScreen(m_display);
         m_window = XCreateSimpleWindow(m_display, RootWindow(m_display, screen), 10, 10, unsigned(w), unsigned(h), 0,
@@ -39,7 +48,7 @@ public:
     ~CXWindow()
     {
         XDestroyWindow(m_display, m_window);
-        XCloseDisplay(m_display);
+        XSync(m_display, False);
     }
     CXWindow(const CXWindow&) = delete;
     CXWindow& operator=(const CXWindow&) = delete;

@@ -13,7 +13,8 @@ namespace {
 
 TEST(DestinationRect, KeepAspectAndStretch)
 {
-    EXPECT_EQ(DestinationRect(1000, 400, 704, 576, 1), (Rect{250, 0, 500, 400}));
+    // 704 x 576 keeps its shape: 704 * 400 / 576 = 488 wide.
+    EXPECT_EQ(DestinationRect(1000, 400, 704, 576, 1), (Rect{256, 0, 488, 400}));
     EXPECT_EQ(DestinationRect(1000, 400, 704, 576, 0), (Rect{0, 0, 1000, 400}));
     EXPECT_EQ(DestinationRect(400, 1000, 1920, 1080, 1), (Rect{0, 387, 400, 225}));
     EXPECT_EQ(DestinationRect(640, 360, 1280, 720, 1), (Rect{0, 0, 640, 360})) << "same shape";
