@@ -52,6 +52,10 @@ RKMEDIA_API int RKPLAYER_InitVideoDecoder(RKPLAYER_HANDLE* slot, int width, int 
  * ("vaapi", then "cuda") or software decoding, creates the renderer and opens
  * the decoder. 0 / -1; a null window clears the player's window and gives -1. */
 RKMEDIA_API int RKPLAYER_SetShowWnd(RKPLAYER_HANDLE* slot, void* window, int windowNumber);
+/* Opens the decoder without a window: pictures are decoded and kept for
+ * RKPLAYER_SavePictureFile but not shown (thumbnails, snapshots from the
+ * command line). Software decoding. 0 / -1. */
+RKMEDIA_API int RKPLAYER_OpenOffscreen(RKPLAYER_HANDLE* slot);
 /* 1 = keep the picture's aspect ratio (centred, black bars); other = stretch. Always 0. */
 RKMEDIA_API int RKPLAYER_SetVideoDisplayScale(RKPLAYER_HANDLE* slot, int scaleMode);
 /* Decodes one access unit (Annex B) and shows every picture it yields.

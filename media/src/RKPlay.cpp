@@ -95,7 +95,23 @@ int CRKPlay::SetShowWnd(void* window, int windowNumber)
     }
     m_window = window;
     m_windowNumber = windowNumber;
+    m_offscreen = false;
     if (!m_ctx || !m_codec) return -1;
+    if (!m_presenter.Bind(window)) return -1;
+    return OpenDecoder(true);
+}
+
+int CRKPlay::OpenOffscreen()
+{
+    std::lock_guard video(m_videoLock);
+    std::lock_guard process(ProcessLock());
+    if (!m_ctx || !m_codec) return -1;
+    m_offscreen = true;
+    return OpenDecoder(false);
+}
+
+int CRKPlay::OpenDecoder(bool hardware)
+{
     if (!m_mediaFile) {
         m_ctx->width = m_ctx->coded_width = m_width;
         m_ctx->height = m_ctx->coded_height = m_height;
@@ -111,7 +127,7 @@ int CRKPlay::SetShowWnd(void* window, int windowNumber)
     m_hwMode = kHwNone;
     m_hwPixFmt = AV_PIX_FMT_NONE;
     const char* wanted = std::getenv("VELMOR_HWDEC");
-    if (!(wanted && std::strcmp(wanted, "none") == 0)) {
+    if (hardware && !(wanted && std::strcmp(wanted, "none") == 0)) {
         for (const auto& [name, mode] : {std::pair{"vaapi", kHwVaapi}, std::pair{"cuda", kHwCuda}}) {
             const AVHWDeviceType type = av_hwdevice_find_type_by_name(name);
             if (type == AV_HWDEVICE_TYPE_NONE) continue;
@@ -135,7 +151,6 @@ int CRKPlay::SetShowWnd(void* window, int windowNumber)
         }
     }
 
-    if (!m_presenter.Bind(window)) return -1;
     if (avcodec_open2(m_ctx, m_codec, nullptr) < 0) {
         if (m_hwMode == kHwNone) return -1;
         // The device refused the stream: software decoding instead.
@@ -153,7 +168,8 @@ int CRKPlay::SetShowWnd(void* window, int windowNumber)
 
 bool CRKPlay::DecoderReady() const
 {
-    return m_ctx && m_codec && avcodec_is_open(m_ctx) && m_presenter.IsBound() && m_decodeResult != -2;
+    return m_ctx && m_codec && avcodec_is_open(m_ctx) && (m_offscreen || m_presenter.IsBound()) &&
+           m_decodeResult != -2;
 }
 
 int CRKPlay::Rebuild()
@@ -166,7 +182,7 @@ int CRKPlay::Rebuild()
     // The text stays with the window across a rebuild.
     std::memcpy(m_osd, osd.data(), osd.size());
     m_osdLength = int(osd.size());
-    return SetShowWnd(window, 0);
+    return m_offscreen ? OpenOffscreen() : SetShowWnd(window, 0);
 }
 
 // ---- Decoding -----------------------------------------------------------------------
@@ -255,6 +271,7 @@ int CRKPlay::RKPLAY_ShowVideoFrame(AVFrame* frame)
     m_lastWidth = frame->width;
     m_lastHeight = frame->height;
     if (CopyDecodeFrameToBuffer(frame) != 0) return -1;
+    if (m_offscreen) return 0;
     // A renderer that failed makes the decoder "not ready": the next key
     // frame rebuilds it.
     return Render() == 0 ? 0 : -2;
@@ -305,7 +322,7 @@ int CRKPlay::ShowLastFrame()
 {
     std::lock_guard video(m_videoLock);
     if (!DecoderReady() || m_picture.empty()) return -2;
-    return Render();
+    return m_offscreen ? 0 : Render();
 }
 
 int CRKPlay::SetOSDText(const char* text, int length)

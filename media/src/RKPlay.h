@@ -36,6 +36,8 @@ public:
     // ---- Video ----
     int RKPLAY_InitVideoParam(int width, int height, int videoType, int frameRate);
     int SetShowWnd(void* window, int windowNumber);
+    int OpenOffscreen();
+    int OpenDecoder(bool hardware);
     int DecodeOneFrame(const uint8_t* data, int length, int keyFlag, int* frameBytes, int* width, int* height);
     int ShowLastFrame();
     int SetOSDText(const char* text, int length);
@@ -89,6 +91,7 @@ private:
     // Presentation
     void* m_window = nullptr;
     int m_windowNumber = 0;
+    bool m_offscreen = false;  // decode and keep pictures without a window
     CSdlPresenter m_presenter;
     std::vector<uint8_t> m_picture;  // last picture, no padding
     PictureLayout m_pictureLayout = PictureLayout::kPlanar420;

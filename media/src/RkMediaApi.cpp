@@ -64,6 +64,14 @@ RKMEDIA_API int RKPLAYER_SetShowWnd(RKPLAYER_HANDLE* slot, void* window, int win
     });
 }
 
+RKMEDIA_API int RKPLAYER_OpenOffscreen(RKPLAYER_HANDLE* slot)
+{
+    return Guarded(-1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        return p ? p->OpenOffscreen() : -1;
+    });
+}
+
 RKMEDIA_API int RKPLAYER_SetVideoDisplayScale(RKPLAYER_HANDLE* slot, int scaleMode)
 {
     if (CRKPlay* p = PlayerOf(slot)) p->SetScaleMode(scaleMode);

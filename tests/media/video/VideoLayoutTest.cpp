@@ -7,6 +7,7 @@
 #include "media/src/video/SdlPresenter.h"
 #include "media/src/video/Snapshot.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/VideoCodec.h"
 
 namespace rkmedia {
 namespace {
@@ -129,3 +130,38 @@ TEST(MediaFileExports, MissingFileAndSeekOnNothing)
 
 }  // namespace
 }  // namespace rkmedia
+
+namespace velmor::fixtures {
+namespace {
+
+TEST(Offscreen, DecodesWithoutAWindowForSnapshots)
+{
+    VideoSpec spec;
+    spec.width = 176;
+    spec.height = 144;
+    spec.frames = 5;
+    spec.gop = 5;
+    EncodedVideo video = EncodeVideo(spec);
+    RKPLAYER_HANDLE slot = nullptr;
+    ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 176, 144, 0, 25, 1), 0);
+    ASSERT_EQ(RKPLAYER_OpenOffscreen(&slot), 0);
+    for (size_t i = 0; i < video.units.size(); ++i) {
+        int bytes = 0, w = 0, h = 0;
+        ASSERT_EQ(RKPLAYER_DecodeFrame(&slot, video.units[i].data.data(), int(video.units[i].data.size()),
+                                       video.units[i].key ? 3 : 0, nullptr, &bytes, &w, &h),
+                  0);
+        EXPECT_EQ(bytes, 176 * 144 * 3 / 2);
+        EXPECT_EQ(w, 176);
+    }
+    CTempDir dir;
+    const auto path = dir / "last.bmp";
+    ASSERT_EQ(RKPLAYER_SavePictureFile(&slot, path.c_str(), 2), 0);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bmp((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bmp, rkmedia::MakeBmp(video.pictures.back().yuv.data(), rkmedia::PictureLayout::kPlanar420, 176, 144));
+    EXPECT_EQ(RKPLAYER_ShowLastFrame(&slot), 0);
+    RKPLAYER_Uninitgpu(&slot);
+}
+
+}  // namespace
+}  // namespace velmor::fixtures

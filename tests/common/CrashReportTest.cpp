@@ -1,0 +1,75 @@
+// A fatal signal leaves a report behind, and the signal still ends the program.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "common/CrashReport.h"
+#include "tests/support/TempDir.h"
+
+namespace velmor {
+namespace {
+
+std::string OnlyReport(const std::filesystem::path& dir, const std::string& prefix)
+{
+    std::string found;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(prefix + "-", 0) == 0 && name.size() == prefix.size() + 20 &&
+            name.substr(name.size() - 4) == ".dmp") {
+            std::ifstream in(e.path());
+            found = std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        }
+    }
+    return found;
+}
+
+TEST(CrashReport, AFatalSignalWritesAReport)
+{
+    fixtures::CTempDir dir;
+    const auto logDir = dir / "log";
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        InstallCrashReport(logDir, "TESTAPP");
+        ::raise(SIGSEGV);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the signal still ends the program";
+    const std::string report = OnlyReport(logDir, "TESTAPP");
+    ASSERT_FALSE(report.empty()) << "a file TESTAPP-YYYYMMDD-hhmmss.dmp";
+    EXPECT_EQ(report.rfind("signal 11 (SIGSEGV)\naddress 0x", 0), 0u) << report.substr(0, 200);
+    EXPECT_NE(report.find("\nthread "), std::string::npos);
+    EXPECT_NE(report.find("backtrace:\n"), std::string::npos);
+    EXPECT_NE(report.find("loaded objects:\n"), std::string::npos);
+    EXPECT_NE(report.find("libc"), std::string::npos) << "the maps of the process";
+}
+
+TEST(CrashReport, TheMediaLibraryReportsUnderLog)
+{
+    fixtures::CTempDir dir;
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setenv("VELMOR_APPDIR", dir.Path().c_str(), 1);
+        if (!::dlopen("librkmedia.so", RTLD_NOW)) ::_exit(3);
+        ::raise(SIGABRT);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "librkmedia.so not found";
+    const std::string report = OnlyReport(dir / "log", "RKMEDIA");
+    EXPECT_EQ(report.rfind("signal 6 (SIGABRT)", 0), 0u);
+}
+
+}  // namespace
+}  // namespace velmor
