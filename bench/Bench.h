@@ -30,6 +30,9 @@ void ReadWholeFile(const std::filesystem::path& path);  // warms the page cache
 
 std::filesystem::path DataDir();  // where benchmark inputs are kept between runs
 
+// A line of the report (standard output; the libraries' own output is dropped).
+void Print(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
 void Report(const std::string& name, const std::string& ours, double ourRate, const std::string& peer,
             double peerRate, const std::string& unit, double goal);
 
@@ -38,6 +41,7 @@ int RunContainerBench();
 int RunBackupBench();
 int RunIfvBench();
 int RunVoiceBench();
+int RunVideoBench();
 int RunStoreBench();
 int RunIndexBench();
 

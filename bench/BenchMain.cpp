@@ -2,9 +2,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "bench/Bench.h"
 
@@ -83,6 +87,15 @@ void Report(const std::string& name, const std::string& ours, double ourRate, co
     std::fflush(g_report);
 }
 
+void Print(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    std::vfprintf(g_report, fmt, args);
+    va_end(args);
+    std::fflush(g_report);
+}
+
 void KeepStdoutForTheReport()
 {
     std::fflush(stdout);
@@ -96,14 +109,21 @@ void KeepStdoutForTheReport()
 
 }  // namespace velmor::bench
 
-int main()
+// velmor-bench [NAME...]: every benchmark, or only those named.
+int main(int argc, char** argv)
 {
     velmor::bench::KeepStdoutForTheReport();
-    int rc = velmor::bench::RunContainerBench();
-    rc |= velmor::bench::RunBackupBench();
-    rc |= velmor::bench::RunIfvBench();
-    rc |= velmor::bench::RunVoiceBench();
-    rc |= velmor::bench::RunStoreBench();
-    rc |= velmor::bench::RunIndexBench();
+    const std::vector<std::pair<const char*, int (*)()>> benches = {
+        {"container", velmor::bench::RunContainerBench}, {"backup", velmor::bench::RunBackupBench},
+        {"ifv", velmor::bench::RunIfvBench},             {"voice", velmor::bench::RunVoiceBench},
+        {"video", velmor::bench::RunVideoBench},         {"store", velmor::bench::RunStoreBench},
+        {"index", velmor::bench::RunIndexBench},
+    };
+    int rc = 0;
+    for (const auto& [name, run] : benches) {
+        bool wanted = argc < 2;
+        for (int i = 1; i < argc; ++i) wanted |= std::string(argv[i]) == name;
+        if (wanted) rc |= run();
+    }
     return rc;
 }

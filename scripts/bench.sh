@@ -4,4 +4,5 @@ set -euo pipefail
 build=${1:-build}
 export VELMOR_BENCH_DATA="$build/bench-data"
 echo "Throughput from a warm page cache; each ratio compares with the peer tool in the same run."
-"$build/bin/velmor-bench"
+# The video benchmarks draw into windows: on a private virtual display.
+"$(dirname "$0")/with-display.sh" "$build/bin/velmor-bench" "${@:2}"
