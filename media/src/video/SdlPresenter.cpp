@@ -4,6 +4,11 @@
 #include <SDL2/SDL_ttf.h>
 #include <X11/Xlib.h>
 
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
 #include <algorithm>
 #include <cstdint>
 #include <mutex>
@@ -28,6 +33,24 @@ Rect DestinationRect(int windowW, int windowH, int pictureW, int pictureH, int s
 }
 
 namespace {
+
+// Whether a GL renderer draws without graphics hardware (a virtual display,
+// a machine without a driver): it then converts and scales pictures on the
+// CPU more slowly than libswscale does.
+bool IsSoftwareGl(SDL_Renderer* renderer)
+{
+    SDL_RendererInfo info{};
+    if (SDL_GetRendererInfo(renderer, &info) != 0) return false;
+    if (info.flags & SDL_RENDERER_SOFTWARE) return true;
+    const std::string name = info.name ? info.name : "";
+    if (name.rfind("opengl", 0) != 0) return false;
+    using GetString = const unsigned char* (*)(unsigned);
+    auto glGetString = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+    const unsigned char* text = glGetString ? glGetString(0x1F01 /* GL_RENDERER */) : nullptr;
+    const std::string gl = text ? reinterpret_cast<const char*>(text) : "";
+    return gl.find("llvmpipe") != std::string::npos || gl.find("softpipe") != std::string::npos ||
+           gl.find("swrast") != std::string::npos || gl.find("Software") != std::string::npos;
+}
 
 // One font for every player of the process; TTF is not thread-safe.
 std::mutex g_fontLock;
@@ -65,6 +88,17 @@ bool CSdlPresenter::Bind(void* nativeWindow)
     SDL_ShowWindow(m_window);
     m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (!m_renderer) m_renderer = SDL_CreateRenderer(m_window, -1, 0);
+    if (m_renderer && IsSoftwareGl(m_renderer)) {
+        // No graphics hardware: SDL's own software renderer with pictures
+        // converted and scaled by libswscale is the fastest way to the screen.
+        SDL_RendererInfo info{};
+        SDL_GetRendererInfo(m_renderer, &info);
+        if (!(info.flags & SDL_RENDERER_SOFTWARE)) {
+            SDL_DestroyRenderer(m_renderer);
+            m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_SOFTWARE);
+        }
+        m_softwareScaling = m_renderer != nullptr;
+    }
     if (!m_renderer) {
         Release();
         return false;
@@ -75,6 +109,12 @@ bool CSdlPresenter::Bind(void* nativeWindow)
 void CSdlPresenter::Release()
 {
     if (m_texture) SDL_DestroyTexture(m_texture);
+    if (m_rgbTexture) SDL_DestroyTexture(m_rgbTexture);
+    sws_freeContext(m_sws);
+    m_sws = nullptr;
+    m_rgbTexture = nullptr;
+    m_rgbW = m_rgbH = 0;
+    m_softwareScaling = false;
     if (m_renderer) SDL_DestroyRenderer(m_renderer);
     if (m_window) {
         // SDL leaves the native window alive but hides it; a window that was
@@ -154,15 +194,63 @@ void CSdlPresenter::DrawOsd(const std::string& osdUtf8, int w, int h, const Rect
     }
 }
 
+int CSdlPresenter::PresentScaled(const uint8_t* picture, PictureLayout layout, int w, int h, const Rect& d,
+                                 int windowW, int windowH)
+{
+    if (d.w <= 0 || d.h <= 0) return -1;
+    if (!m_rgbTexture || m_rgbW != windowW || m_rgbH != windowH) {
+        if (m_rgbTexture) SDL_DestroyTexture(m_rgbTexture);
+        m_rgbTexture = SDL_CreateTexture(m_renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, windowW,
+                                         windowH);
+        m_rgbW = m_rgbTexture ? windowW : 0;
+        m_rgbH = m_rgbTexture ? windowH : 0;
+        if (!m_rgbTexture) return -1;
+    }
+    const AVPixelFormat from = layout == PictureLayout::kNV12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
+    SwsContext* before = m_sws;
+    m_sws = sws_getCachedContext(m_sws, w, h, from, d.w, d.h, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!m_sws) return -1;
+    if (m_sws != before) {
+        // The same colours as SDL's own conversion would give the picture.
+        const bool hd = SDL_GetYUVConversionModeForResolution(w, h) == SDL_YUV_CONVERSION_BT709;
+        const int* coefficients = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
+        sws_setColorspaceDetails(m_sws, coefficients, 0, coefficients, 1, 0, 1 << 16, 1 << 16);
+    }
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    const uint8_t* src[4] = {picture, picture + size_t(w) * h, nullptr, nullptr};
+    int srcLines[4] = {w, layout == PictureLayout::kNV12 ? 2 * cw : cw, 0, 0};
+    if (layout == PictureLayout::kPlanar420) {
+        src[2] = picture + size_t(w) * h + size_t(cw) * ch;
+        srcLines[2] = cw;
+    }
+    void* pixels = nullptr;
+    int pitch = 0;
+    const SDL_Rect area{d.x, d.y, d.w, d.h};
+    if (SDL_LockTexture(m_rgbTexture, &area, &pixels, &pitch) != 0) return -1;
+    uint8_t* dst[4] = {static_cast<uint8_t*>(pixels), nullptr, nullptr, nullptr};
+    int dstLines[4] = {pitch, 0, 0, 0};
+    sws_scale(m_sws, src, srcLines, 0, h, dst, dstLines);
+    SDL_UnlockTexture(m_rgbTexture);
+    SDL_SetRenderDrawColor(m_renderer, 0, 0, 0, 255);
+    if (SDL_RenderClear(m_renderer) != 0) return -1;
+    return SDL_RenderCopy(m_renderer, m_rgbTexture, &area, &area);
+}
+
 int CSdlPresenter::Present(const uint8_t* picture, PictureLayout layout, int w, int h, int scaleMode,
                            const std::string& osdUtf8)
 {
     if (!m_window || !m_renderer || !picture || w <= 0 || h <= 0) return -1;
     try {
-        if (!EnsureTexture(layout, w, h)) return -1;
         int W = 0, H = 0;
         SDL_GetWindowSize(m_window, &W, &H);
         const Rect d = DestinationRect(W, H, w, h, scaleMode);
+        if (m_softwareScaling) {
+            if (PresentScaled(picture, layout, w, h, d, W, H) != 0) return -1;
+            DrawOsd(osdUtf8, w, h, d);
+            SDL_RenderPresent(m_renderer);
+            return 0;
+        }
+        if (!EnsureTexture(layout, w, h)) return -1;
         const SDL_Rect dst{d.x, d.y, d.w, d.h};
         const int cw = (w + 1) / 2, ch = (h + 1) / 2;
         int rc;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+struct SwsContext;
+
 namespace rkmedia {
 
 struct Rect {
@@ -50,8 +52,14 @@ public:
     // with the on-screen text; 0, or -1 when SDL fails.
     int Present(const uint8_t* picture, PictureLayout layout, int w, int h, int scaleMode, const std::string& osdUtf8);
 
+    // True when pictures are converted and scaled here rather than by the
+    // renderer (a renderer without graphics hardware behind it).
+    bool ScalesInSoftware() const { return m_softwareScaling; }
+
 private:
     bool EnsureTexture(PictureLayout layout, int w, int h);
+    int PresentScaled(const uint8_t* picture, PictureLayout layout, int w, int h, const Rect& d, int windowW,
+                      int windowH);
     void DrawOsd(const std::string& osdUtf8, int w, int h, const Rect& dst);
 
     SDL_Window* m_window = nullptr;
@@ -60,6 +68,10 @@ private:
     PictureLayout m_textureLayout = PictureLayout::kPlanar420;
     int m_textureW = 0, m_textureH = 0;
     bool m_wasShown = false;
+    bool m_softwareScaling = false;
+    SDL_Texture* m_rgbTexture = nullptr;  // window-sized, for software scaling
+    int m_rgbW = 0, m_rgbH = 0;
+    ::SwsContext* m_sws = nullptr;
 };
 
 template <typename Measure>
