@@ -55,6 +55,49 @@ typedef struct RKCONTAINER_FRAME_HEAD {
 #define RKCONTAINER_MAX_FRAME_SIZE 0x7FFF0
 #define RKCONTAINER_MAX_SUB_FRAME_SIZE 0x3FFF0
 
+/* ---- Whole partitions ------------------------------------------------------- */
+
+/* The search filter: only the channel mask is read (bit n = channel n). */
+typedef struct RKCONTAINER_FILTER {
+    uint32_t chnMask;
+} RKCONTAINER_FILTER;
+
+/* One run of time-contiguous blocks of a channel within one container file
+ * (52 bytes, little-endian). Fields marked "not written" keep the caller's bytes. */
+#pragma pack(push, 1)
+typedef struct RKCONTAINER_SEARCH_ENTRY {
+    uint8_t notWritten0[4];
+    uint8_t drive;         /* the first character of the disk path */
+    uint8_t notWritten1[2];
+    uint8_t channel;       /* 0..15 */
+    uint8_t notWritten2[6];
+    uint32_t size;         /* bytes of the entry's first block (useSize - lend) */
+    uint32_t zero;         /* 0 */
+    uint32_t beginTime;    /* seconds since 1970 */
+    uint32_t endTime;
+    uint8_t notWritten3[2];
+    uint32_t fileNo;       /* container file number */
+    char carNumber[16];    /* NUL-terminated, recorder code page */
+} RKCONTAINER_SEARCH_ENTRY;
+#pragma pack(pop)
+
+/* Lists the recordings of the partitions whose container files are in the
+ * folders `diskPaths` (each a recorder partition's mount point or a folder
+ * copied off one). The partition's device is found among the mounted file
+ * systems; a folder without one takes its geometry from its newest valid
+ * index block head. Entries of every path are written one after another.
+ * Returns the number of entries written (0 when nothing was found). */
+RKCONTAINER_API int RKCONTAINER_SearchFileList(const char* const* diskPaths, int pathCount,
+                                               const RKCONTAINER_FILTER* filter, RKCONTAINER_SEARCH_ENTRY* entries,
+                                               int capacity);
+/* The same with the device (block device or image file) of each path given;
+ * a null device means "find it" as above. */
+RKCONTAINER_API int RKCONTAINER_SearchFileListOnDevices(const char* const* diskPaths, const char* const* devices,
+                                                        int pathCount, const RKCONTAINER_FILTER* filter,
+                                                        RKCONTAINER_SEARCH_ENTRY* entries, int capacity);
+
+/* ---- One container file --------------------------------------------------------- */
+
 /* Opens a container file for reading.
  * 0: opened, the handle is stored in *slot; -1: no path, the path does not
  * exist, or the file could not be opened (nothing is stored). */

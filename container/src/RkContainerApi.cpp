@@ -1,15 +1,23 @@
 // The exported functions: argument checks, the handle slot, and a guard that
 // keeps every C++ exception inside the library.
+#include <cstddef>
 #include <cstdio>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "container/include/rkcontainer.h"
+#include "container/src/MultibyteRpoFile.h"
 #include "container/src/SingleRpoFile.h"
 
 using rkcontainer::CSingleRpoFile;
 
 static_assert(sizeof(RKCONTAINER_ENCODE) == sizeof(rkfs::StEncodeRecord_t));
 static_assert(sizeof(RKCONTAINER_FRAME_HEAD) == sizeof(rkfs::StFrameHead_t));
+static_assert(sizeof(RKCONTAINER_SEARCH_ENTRY) == 52);
+static_assert(offsetof(RKCONTAINER_SEARCH_ENTRY, drive) == 4 && offsetof(RKCONTAINER_SEARCH_ENTRY, channel) == 7);
+static_assert(offsetof(RKCONTAINER_SEARCH_ENTRY, size) == 14 && offsetof(RKCONTAINER_SEARCH_ENTRY, beginTime) == 22);
+static_assert(offsetof(RKCONTAINER_SEARCH_ENTRY, fileNo) == 32 && offsetof(RKCONTAINER_SEARCH_ENTRY, carNumber) == 36);
 
 namespace {
 
@@ -137,6 +145,29 @@ RKCONTAINER_API int RKCONTAINER_ReadOneFrame(RKCONTAINER_HANDLE* slot, uint8_t* 
         ToPublic(enc, encode);
         return rc;
     });
+}
+
+RKCONTAINER_API int RKCONTAINER_SearchFileListOnDevices(const char* const* diskPaths, const char* const* devices,
+                                                        int pathCount, const RKCONTAINER_FILTER* filter,
+                                                        RKCONTAINER_SEARCH_ENTRY* entries, int capacity)
+{
+    return Guarded(0, [&] {
+        if (!diskPaths || pathCount <= 0 || !filter || !entries || capacity <= 0) return 0;
+        std::vector<std::string> paths, devs;
+        for (int i = 0; i < pathCount; ++i) {
+            paths.emplace_back(diskPaths[i] ? diskPaths[i] : "");
+            devs.emplace_back(devices && devices[i] ? devices[i] : "");
+        }
+        rkcontainer::CMultibyteRpoFile reader;
+        return reader.SeacrhFile(paths, devs, filter->chnMask & 0xFFFF, entries, capacity);
+    });
+}
+
+RKCONTAINER_API int RKCONTAINER_SearchFileList(const char* const* diskPaths, int pathCount,
+                                               const RKCONTAINER_FILTER* filter, RKCONTAINER_SEARCH_ENTRY* entries,
+                                               int capacity)
+{
+    return RKCONTAINER_SearchFileListOnDevices(diskPaths, nullptr, pathCount, filter, entries, capacity);
 }
 
 RKCONTAINER_API int RKCONTAINER_GetBlockIdByFileName(const char* path, int* fileNo)

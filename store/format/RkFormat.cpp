@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdarg>
+#include <algorithm>
 #include <cstdio>
 
 namespace rkfs {
@@ -16,6 +17,27 @@ void LogLine(const char* fmt, ...)
     if (n < 0) return;
     std::fputs(line, stdout);
     std::fflush(stdout);
+}
+
+bool GeometryOfDevice(uint64_t L, uint32_t s, DeviceGeometry* out)
+{
+    if (s < 512 || s > 4096 || s % 512 != 0 || 4096 % s != 0) return false;
+    if (L < kMinDeviceSize || L % s != 0) return false;
+    constexpr uint64_t kReserved = 8ull << 20;
+    const uint64_t F = L > (1ull << 39) ? kContainerFileSize256 : kContainerFileSize128;
+    const uint64_t U = 128ull * s;
+    const uint64_t m = (L - kReserved) / F;
+    const uint64_t r = F - U * ((64 * m + U - 1) / U);
+    const uint64_t v = (r - 32ull * s) / 8 - 2;
+    const uint64_t P = r + v * U;
+    const uint64_t usable = std::min(L - kReserved, P);
+    if (usable < 4 * F) return false;
+    out->sectorSize = s;
+    out->devSize = L;
+    out->fileSize = uint32_t(F);
+    out->blkSize = BlockSizeForFileSize(F);
+    out->fileCount = uint32_t((usable - 2 * F) / F - 2);
+    return true;
 }
 
 uint8_t HeadCheckValue(const StDataBlockHead_t& head)

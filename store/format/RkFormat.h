@@ -62,6 +62,22 @@ constexpr uint64_t DataFileOffset(uint32_t position, uint32_t blkSize, uint32_t 
     return uint64_t(position) * blkSize + (logical - kHeadAreaSize);
 }
 
+// The geometry a formatter gives a partition of `devSize` bytes with sectors
+// of `sectorSize` bytes: container files of 256 MiB (8 MiB blocks) above
+// 512 GiB, else of 128 MiB (4 MiB blocks), and as many of them as fit after
+// the boot area and the index blocks' head sets.
+struct DeviceGeometry {
+    uint32_t sectorSize = 0;
+    uint64_t devSize = 0;
+    uint32_t fileSize = 0;   // also the index heads' startPos
+    uint32_t blkSize = 0;
+    uint32_t fileCount = 0;  // container files; blocks = fileCount * 32
+};
+constexpr uint64_t kMinDeviceSize = 7983222784ull;
+// False when the sector size (512..4096, a multiple of 512 dividing 4096) or
+// the length (at least kMinDeviceSize, whole sectors) is not acceptable.
+bool GeometryOfDevice(uint64_t devSize, uint32_t sectorSize, DeviceGeometry* out);
+
 // ---- Frames -----------------------------------------------------------------
 
 constexpr uint8_t kFrameSign = 'F';

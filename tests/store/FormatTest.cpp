@@ -485,3 +485,28 @@ TEST(FormatEndTime, DurationZeroEndsAtTheBeginSecond)
 
 }  // namespace
 }  // namespace rkfs
+
+namespace rkfs {
+namespace {
+
+TEST(FormatGeometry, DeviceSizesGiveTheirContainerFiles)
+{
+    DeviceGeometry g;
+    ASSERT_TRUE(GeometryOfDevice(600ull << 30, 512, &g));
+    EXPECT_EQ(g.fileSize, kContainerFileSize256);
+    EXPECT_EQ(g.blkSize, 0x800000u);
+    ASSERT_TRUE(GeometryOfDevice(256ull << 30, 512, &g));
+    EXPECT_EQ(g.fileSize, kContainerFileSize128);
+    EXPECT_EQ(g.blkSize, 0x400000u);
+    EXPECT_GT(g.fileCount, 2000u);
+    EXPECT_LT(uint64_t(g.fileCount) * g.fileSize, 256ull << 30);
+    EXPECT_FALSE(GeometryOfDevice(kMinDeviceSize - 1, 512, &g));
+    EXPECT_TRUE(GeometryOfDevice(kMinDeviceSize, 512, &g));
+    EXPECT_FALSE(GeometryOfDevice(256ull << 30, 1000, &g));
+    EXPECT_FALSE(GeometryOfDevice(256ull << 30, 8192, &g));
+    EXPECT_FALSE(GeometryOfDevice((256ull << 30) + 100, 512, &g)) << "not whole sectors";
+    EXPECT_TRUE(GeometryOfDevice(256ull << 30, 4096, &g));
+}
+
+}  // namespace
+}  // namespace rkfs

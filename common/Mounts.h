@@ -1,0 +1,18 @@
+// Which device holds a mounted recorder partition: the recorder's disks are
+// FAT-family file systems (vfat, exfat, msdos) mounted somewhere.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace velmor {
+
+// The device of the vfat/exfat/msdos file system mounted exactly at `dir`,
+// from /proc/self/mountinfo; empty when there is none.
+std::string MountedDeviceOf(const std::filesystem::path& dir);
+
+// Parses one line of mountinfo: mount point and source when the file system
+// is of the FAT family. Exposed for tests.
+bool ParseFatMountLine(const std::string& line, std::string* mountPoint, std::string* source);
+
+}  // namespace velmor
