@@ -26,6 +26,7 @@ public:
     {
         std::string out;
         if (!Ok()) return std::string(in);
+        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);  // a fresh start for every text
         out.reserve(in.size() * 3 / 2 + 4);
         char* src = const_cast<char*>(in.data());
         size_t srcLeft = in.size();
@@ -64,24 +65,27 @@ bool IsAscii(std::string_view s)
 
 }  // namespace
 
+// Opening a converter costs far more than a short conversion: each thread
+// keeps its own (a converter carries state and is not shared).
 std::string GbkToUtf8(std::string_view gbk)
 {
     if (IsAscii(gbk)) return std::string(gbk);
-    CIconv cv("UTF-8", "CP936");
+    thread_local CIconv cv("UTF-8", "CP936");
     return cv.Convert(gbk, "\xEF\xBF\xBD");
 }
 
 std::string Utf8ToGbk(std::string_view utf8)
 {
     if (IsAscii(utf8)) return std::string(utf8);
-    CIconv cv("CP936", "UTF-8");
+    thread_local CIconv cv("CP936", "UTF-8");
     return cv.Convert(utf8, "?");
 }
 
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
 {
-    CIconv cv("UTF-8", bigEndian ? "UTF-16BE" : "UTF-16LE");
-    return cv.Convert(bytes.substr(0, bytes.size() & ~size_t(1)), "\xEF\xBF\xBD");
+    thread_local CIconv le("UTF-8", "UTF-16LE");
+    thread_local CIconv be("UTF-8", "UTF-16BE");
+    return (bigEndian ? be : le).Convert(bytes.substr(0, bytes.size() & ~size_t(1)), "\xEF\xBF\xBD");
 }
 
 bool IsValidUtf8(std::string_view text)
