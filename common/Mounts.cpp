@@ -28,18 +28,17 @@ std::string Unescape(const std::string& s)
 
 }  // namespace
 
-bool ParseFatMountLine(const std::string& line, std::string* mountPoint, std::string* source)
+bool ParseMountLine(const std::string& line, std::string* mountPoint, std::string* type, std::string* source)
 {
     // id parent major:minor root mountpoint options [optional...] - fstype source superoptions
     std::istringstream in(line);
     std::vector<std::string> fields;
     for (std::string f; in >> f;) fields.push_back(f);
-    size_t dash = 0;
+    size_t dash = 5;
     while (dash < fields.size() && fields[dash] != "-") ++dash;
     if (fields.size() < 5 || dash + 2 >= fields.size()) return false;
-    const std::string& type = fields[dash + 1];
-    if (type != "vfat" && type != "exfat" && type != "msdos") return false;
     *mountPoint = Unescape(fields[4]);
+    *type = fields[dash + 1];
     *source = Unescape(fields[dash + 2]);
     return true;
 }
@@ -48,13 +47,16 @@ std::string MountedDeviceOf(const std::filesystem::path& dir)
 {
     std::error_code ec;
     const auto wanted = std::filesystem::weakly_canonical(dir, ec);
+    if (ec) return {};
     std::ifstream in("/proc/self/mountinfo");
+    std::string found;
     for (std::string line; std::getline(in, line);) {
-        std::string point, source;
-        if (!ParseFatMountLine(line, &point, &source)) continue;
-        if (std::filesystem::path(point) == (ec ? dir : wanted)) return source;
+        std::string point, type, source;
+        if (!ParseMountLine(line, &point, &type, &source) || std::filesystem::path(point) != wanted) continue;
+        // A later mount at the same place hides an earlier one.
+        found = type == "vfat" || type == "exfat" || type == "msdos" ? source : std::string();
     }
-    return {};
+    return found;
 }
 
 }  // namespace velmor

@@ -11,8 +11,8 @@ namespace velmor {
 // from /proc/self/mountinfo; empty when there is none.
 std::string MountedDeviceOf(const std::filesystem::path& dir);
 
-// Parses one line of mountinfo: mount point and source when the file system
-// is of the FAT family. Exposed for tests.
-bool ParseFatMountLine(const std::string& line, std::string* mountPoint, std::string* source);
+// Parses one line of mountinfo: mount point, file system type and source.
+// Exposed for tests.
+bool ParseMountLine(const std::string& line, std::string* mountPoint, std::string* type, std::string* source);
 
 }  // namespace velmor

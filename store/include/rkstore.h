@@ -1,17 +1,32 @@
 /*
  * rkstore: the recorder's container block-bunch file system.
  *
- * This header offers the functions that need no mounted partition:
+ * Without a mount:
  * - backup record files: one recording exported from the recorder as a
  *   plain file (also named ".rkrec");
  * - block-bunch record files: the recordings whose blocks lie in one
  *   container file ("fcNNNNN.rpo"), listed and read without a mount;
  * - resolution codes and a diagnostic print of a block head.
+ * On a mounted partition (RKSFS_Init, then RKSFS_Mount2):
+ * - space and covering queries; record file search with reason and
+ *   read-only segments; record files opened by descriptor and read by kind,
+ *   by I frame in both directions, positioned by time;
+ * - common ("plain") files: listing, reading, positioning, removal;
+ * - the writing interface, which checks its arguments and refuses: this
+ *   library never writes.
  *
- * Files are only ever opened for reading. Every function returns as stated
- * for it; failures print one line to standard output ("function:line ...").
- * No C++ exception crosses this interface. An operation structure is used by
- * one thread at a time; several may be open at once.
+ * Files and devices are only ever opened for reading; mounting, searching,
+ * cutting broken chains and removing common files change only the head set
+ * held in memory. Every function returns as stated for it; failures print
+ * one line to standard output ("function:line ..."). No C++ exception
+ * crosses this interface. An operation structure is used by one thread at a
+ * time; several may be open at once. The mounted-partition functions may be
+ * called from any thread.
+ *
+ * Platform notes (Linux): a "partition" is a block device ("/dev/sdb1") or
+ * an image file of a whole partition; a mount directory is the folder that
+ * holds the container files (at most RKSFS_MNT_DIR_MAX - 1 characters, not
+ * ending in '/').
  */
 #ifndef RKSTORE_H
 #define RKSTORE_H
@@ -31,8 +46,9 @@ extern "C" {
 
 /* What a reader knows of one record file. */
 typedef struct StRecFileInfo_t {
-    int32_t uuid;        /* record file id; for a block bunch its first block id */
-    char dirTail2[3];    /* last two characters of the mount directory; empty here */
+    int32_t uuid;        /* record file id: on a mount, mount slot << 24 | first block id;
+                            for a block bunch its first block id */
+    char dirTail2[3];    /* last two characters of the mount directory; empty without a mount */
     uint8_t channel;     /* 0..15 */
     uint8_t subStream;   /* 0 main, 1 sub stream */
     uint8_t readOnly;    /* any block protected from covering */
@@ -41,7 +57,8 @@ typedef struct StRecFileInfo_t {
     uint32_t beginTime;  /* seconds since 1970 on the recorder's clock */
     uint32_t endTime;    /* last second covered */
     uint8_t writing;     /* any block still being written */
-    uint8_t continued;   /* the recording goes on before (or after) this file */
+    uint8_t continued;   /* the recording goes on before this file (first block's lend),
+                            or, found on a mount, after it (last block's borrow) */
 } StRecFileInfo_t;
 
 /* The encode record of a recording. */
@@ -147,10 +164,208 @@ RKSTORE_API int RKSFS_ReadBlkBuncRecFrame(StBlkBunchRecFileOp_t* op, uint8_t* bu
 RKSTORE_API int RKSFS_SeekBlkBuncRecTime(StBlkBunchRecFileOp_t* op, uint32_t tm);
 RKSTORE_API int RKSFS_CloseBlkBunchRecFile(StBlkBunchRecFileOp_t* op);
 
-/* ---- Diagnostics ----------------------------------------------------------------- */
+/* ---- Mount, space and covering ------------------------------------------------------ */
+
+#define RKSFS_MNT_DIR_MAX 256   /* a mount directory has at most 255 characters */
+#define RKSFS_MAX_MOUNTS 4
+#define RKSFS_MAX_OPEN_FILES 64
+#define RKSFS_MAX_CHANNELS 16
+
+/* Once, before mounting: the number of recording channels (1..16). 0 or -1.
+ * Calling it again closes every file and unmounts every partition. */
+RKSTORE_API int RKSFS_Init(uint32_t recChnCnt);
+/* Mounts the container files in pMntDir, read-only. pPart is the block
+ * device or image file of the partition, whose sector size and length give
+ * the geometry. pPart NULL or "": the device mounted at pMntDir
+ * (/proc/self/mountinfo) when there is a readable one, else the geometry of
+ * the newest valid index block head (a folder copied off a disk), else the
+ * container files present. coverable is kept for the oldest-end-time query;
+ * nothing is ever written. 0 or -1. */
+RKSTORE_API int RKSFS_Mount2(const char* pPart, const char* pMntDir, uint8_t coverable);
+/* Closes every file of the mount and forgets it. 0 or -1. */
+RKSTORE_API int RKSFS_Umount2(const char* pMntDir, uint8_t forceCloseFile);
+RKSTORE_API uint8_t RKSFS_IsMounted2(const char* pMntDir);
+RKSTORE_API uint8_t RKSFS_IsCovering(const char* pMntDir);
+RKSTORE_API uint64_t RKSFS_GetTotalSpace(const char* pMntDir);
+RKSTORE_API uint64_t RKSFS_GetFreeSpace(const char* pMntDir);
+/* End second of the block covering would take next; 0 while there is free
+ * room; 0xFFFFFFFF when nothing can be covered. */
+RKSTORE_API uint32_t RKSFS_GetOldestEndTime(const char* pMntDir);
+/* Formatting is not offered: both check their argument and return -1. */
+RKSTORE_API int RKSFS_Format(const char* pDev);
+RKSTORE_API int RKSFS_FormatPartition(const char* pPart);
+
+/* One index block head as the mount keeps it. */
+typedef struct StIndexHeadInfo_t {
+    uint16_t version;
+    uint16_t sectorSize;
+    uint32_t startPos;
+    uint32_t blkSize;
+    uint32_t blkCnt;
+    uint32_t selfBlkId;
+    uint32_t useId;
+    int32_t updateNo;
+    uint32_t updateTm;
+    uint32_t lastApplyBlkId;
+    uint32_t dataBlkCover;
+    uint32_t firstDataBlkId;
+    uint32_t rebuildIdxTm;
+    uint8_t mounted;
+} StIndexHeadInfo_t;
+
+/* What a mount found (an addition of this platform, for tools). */
+typedef struct StMountInfo_t {
+    char mntDir[RKSFS_MNT_DIR_MAX];
+    char device[RKSFS_MNT_DIR_MAX];  /* where the geometry came from; "" = index head or files */
+    uint16_t sectorSize;
+    uint32_t blkSize;
+    uint32_t blkCnt;
+    uint32_t containerFileSize;
+    uint16_t fileContCnt;
+    uint32_t badFileCnt;
+    uint32_t latestCnt;              /* index block heads used, newest first */
+    StIndexHeadInfo_t latestIBH[2];
+    uint8_t rebuilt;                 /* the head set was rebuilt from every block */
+    uint32_t firstDataBlkId;
+    uint32_t lastApplyBlkId;
+    uint8_t writtenAfterFormat;
+    uint8_t coverable;
+    uint32_t recFileFronts;          /* first blocks of record files found at mount */
+    uint32_t cmFileFronts;           /* first blocks of common files */
+} StMountInfo_t;
+RKSTORE_API int RKSFS_GetMountInfo(const char* pMntDir, StMountInfo_t* pInfo);
+
+/* ---- Record writing: arguments checked, nothing written ---------------- */
+
+RKSTORE_API int RKSFS_CreateRecFile(const char* pMntDir, uint8_t channel, uint8_t subStream, uint32_t reasonBit,
+                                    const StRecEncode_t* pEnc, const StAudioProp_t* pAProp);
+RKSTORE_API int RKSFS_CreatePreRecFile(const char* pMntDir, uint8_t channel, uint8_t subStream,
+                                       const StRecEncode_t* pEnc, const StAudioProp_t* pAProp);
+RKSTORE_API int RKSFS_ConvPreRecFile(int fd, uint32_t reasonBit);
+/* Bytes taken, 0 for a dropped frame, or negative: -9 a negative
+ * descriptor, -10001 no such descriptor, -10002 closed meanwhile, -77 the
+ * file is in error, -10003 not open for writing. */
+RKSTORE_API int RKSFS_WriteFrame(int fd, const uint8_t* pPayload, const RKSFS_FRAME_HEAD* pHead);
+RKSTORE_API int RKSFS_SetAudioEnc(int fd, uint32_t aEnc, const StAudioProp_t* pAProp);
+RKSTORE_API int RKSFS_UpdateReason(int fd, uint32_t reasonBit);
+
+/* ---- Record reading and seeking --------------------------------------------------- */
+
+/* A descriptor (>= 0) for a record file found by a search, or -1. */
+RKSTORE_API int RKSFS_OpenRecFile(const StRecFileInfo_t* pRec);
+/* Payload length; 0 at the end; -1 on error (the descriptor then fails every
+ * call but close); -9 for a negative descriptor. The buffer must hold
+ * length + 16 bytes of the frame returned. */
+RKSTORE_API int RKSFS_ReadFrame(int fd, uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head);
+RKSTORE_API int RKSFS_ReadVideoFrame(int fd, uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head);
+RKSTORE_API int RKSFS_ReadAudioFrame(int fd, uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head);
+/* I frames only; backward non-zero: the I frame before the one returned
+ * last (right after a seek: the I frame the seek found), 0 before the first. */
+RKSTORE_API int RKSFS_ReadIFrame(int fd, uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head, uint8_t backward);
+/* pBehind NULL: positions on the I frame at or before second tm and returns
+ * the record-file offset of its head. pBehind not NULL (behind mode): returns
+ * the record-file offset just behind second tm and leaves the position as it
+ * was; nothing is written through pBehind. Negative on failure. */
+RKSTORE_API int64_t RKSFS_SeekTime(int fd, uint32_t tm, int* pBehind);
+RKSTORE_API int64_t RKSFS_SeekRelTime(int fd, uint32_t relTm, int* pBehind);
+RKSTORE_API int RKSFS_GetRecFileEncode(int fd, StRecEncode_t* encode, StAudioProp_t* audioProp);
+RKSTORE_API int RKSFS_GetRecFileInfo(int fd, StRecFileInfo_t* pRec);
+/* 0; -10001 no such descriptor; -10002 closed meanwhile; -10003 a slot
+ * without a valid mode (freed anyway); -9 a negative descriptor. */
+RKSTORE_API int RKSFS_CloseFile(int fd);
+
+/* ---- Record search and read-only protection ----------------------------------------- */
+
+typedef struct StRecSearchCond_t {
+    uint32_t chnBit;     /* bit n: channel n (from 0) */
+    uint32_t subStream;  /* 0 main, 1 sub, 0xFFFFFFFF either */
+    uint32_t readOnly;   /* 0, 1, 0xFFFFFFFF either */
+    uint32_t reasonBit;  /* a file matches when its reason shares a bit */
+    uint32_t beginTime;  /* a file matches when its span overlaps [beginTime, endTime] */
+    uint32_t endTime;
+} StRecSearchCond_t;
+
+#pragma pack(push, 1)
+typedef struct StRecRsnSeg_t {
+    uint32_t reasonBitNo;  /* 0..23 */
+    uint32_t beginTime;
+    uint32_t endTime;
+    int32_t uuid;
+    uint8_t readOnly;
+} StRecRsnSeg_t;
+#pragma pack(pop)
+
+typedef struct StRecRoSeg_t {
+    uint32_t beginTime;
+    uint32_t endTime;
+    int32_t uuid;
+    uint32_t reasonBit;
+} StRecRoSeg_t;
+
+/* Appends the matching record files after the `hold` entries already in
+ * pRec (capacity `count`); when full, later files replace the earliest.
+ * Returns the number of entries now held, or -1. */
+RKSTORE_API int RKSFS_SearchLatestRecFile(const char* pMntDir, const StRecSearchCond_t* pCond, StRecFileInfo_t* pRec,
+                                          size_t count, size_t hold);
+RKSTORE_API int RKSFS_SearchLatestRecFileEx(const char* pMntDir, const StRecSearchCond_t* pCond,
+                                            StRecFileInfo_t* pRec, size_t count, size_t hold,
+                                            StRecRsnSeg_t* pRsnSeg, size_t rsnCount, size_t* pRsnHold,
+                                            StRecRoSeg_t* pRoSeg, size_t roCount, size_t* pRoHold);
+RKSTORE_API int RKSFS_SearchRecFile(const char* pMntDir, const StRecSearchCond_t* pCond);
+RKSTORE_API int RKSFS_BuildRecFileInfo(StRecFileInfo_t* pRec, int32_t uuid, const char* pDirTail2);
+RKSTORE_API int RKSFS_SetRecBlockRO(uint8_t channel, uint8_t subStream, uint32_t beginTime, uint32_t endTime);
+RKSTORE_API int RKSFS_CancelRecBlockRO(uint8_t channel, uint8_t subStream);
+RKSTORE_API int RKSFS_SetROValidTime(uint64_t seconds);
+RKSTORE_API void RKSFS_SetPreRecordTime(uint32_t seconds);
+RKSTORE_API int RKSFS_SetRecFileRO(const StRecFileInfo_t* pRec, uint8_t readOnly);
+RKSTORE_API int RKSFS_SetRecRsnSegRO(const StRecRsnSeg_t* pSeg, const StRecFileInfo_t* pRec, uint8_t readOnly);
+RKSTORE_API int RKSFS_SetRecRoSegRO(const StRecRoSeg_t* pSeg, const StRecFileInfo_t* pRec, uint8_t readOnly);
+
+/* ---- Common files and diagnostics -------------------------------------------------- */
+
+typedef struct StCmFileInfo_t {
+    int32_t uuid;                  /* mount slot << 24 | first block id */
+    char dir[RKSFS_MNT_DIR_MAX];   /* the mount directory */
+    char fileName[64];             /* the full name */
+    uint64_t size;                 /* bytes of its blocks, head areas included (useSize) */
+    uint64_t dataSize;             /* bytes of the file's contents */
+    uint32_t blkCnt;               /* blocks of the file */
+    uint8_t writing;
+} StCmFileInfo_t;
+
+#define RKSFS_O_WRONLY 1
+#define RKSFS_O_RDWR 2
+#define RKSFS_O_TRUNC 0x200
+
+/* Lists the common files whose names match pHint ("*", "abc*", "*xyz" or a
+ * whole name). Returns the number found (more than `count` when the array
+ * was too small: then `count` are written), or -1. */
+RKSTORE_API int RKSFS_GetFileInfo(const char* pMntDir, const char* pHint, StCmFileInfo_t* pCmFI, size_t count);
+RKSTORE_API int RKSFS_Open(const StCmFileInfo_t* pCmFI, int flags);
+/* Bytes read; 0 for a count of 0 or at the end; negative on error. */
+RKSTORE_API int64_t RKSFS_Read(int fd, void* buffer, size_t nbyte);
+/* Positions count the file's contents from 0. whence 0, 1, 2 as lseek. For
+ * a record file descriptor RKSFS_Ftell64 gives curOffset (as in a backup
+ * record file) and RKSFS_Feof its end. */
+RKSTORE_API int64_t RKSFS_Lseek64(int fd, int64_t offset, int whence);
+RKSTORE_API int64_t RKSFS_Ftell64(int fd);
+RKSTORE_API int RKSFS_Feof(int fd);
+/* Frees the file's blocks in the mount's head set (in memory only). */
+RKSTORE_API int RKSFS_RemoveFile(const StCmFileInfo_t* pCmFI);
+RKSTORE_API int RKSFS_RemoveAllFile(const char* pMntDir, const char* pHint);
+RKSTORE_API int RKSFS_Create(const char* pMntDir, const char* pFileName, uint8_t cover, uint8_t readwrite);
+RKSTORE_API int64_t RKSFS_Write(int fd, const void* buffer, size_t nbyte);
+RKSTORE_API int RKSFS_Fsync(int fd);
+/* Bytes the blocks of a file of `size` content bytes occupy (whole blocks,
+ * head areas included; the block size of the first mount, else 4 MiB). */
+RKSTORE_API uint64_t RKSFS_CalcFileSize(uint64_t size);
 
 /* Prints the 32 bytes of a data block head in hexadecimal and its fields. */
 RKSTORE_API void RKSFS_PrintDataBlockHead(const void* head);
+RKSTORE_API void RKSFS_DumpDataBlockHead(const char* pMntDir, uint32_t blkId);
+RKSTORE_API void RKSFS_DumpIndexBlockHead(const char* pMntDir, size_t idxId);
+RKSTORE_API void RKSFS_HexDump64(const char* pMntDir, uint64_t first, uint64_t second, size_t size);
+RKSTORE_API void RKSFS_ExamineMemory(const void* buffer, size_t count);
 
 #ifdef __cplusplus
 }

@@ -29,14 +29,28 @@ void ToPublic(const StFrameHead_t& in, RKSFS_FRAME_HEAD* out)
 
 void CRecordReader::Prepare()
 {
+    RecomputeLayout();
+    m_maxFrameSize = MaxFrameSize(m_info.subStream != 0);
+    m_pos = Position{};
+    m_haveLastIFrame = false;
+    m_betweenBlock = -1;
+}
+
+void CRecordReader::RecomputeLayout()
+{
     m_storedStart.assign(m_heads.size(), 0);
     uint64_t at = 0;
     for (size_t i = 0; i < m_heads.size(); ++i) {
         m_storedStart[i] = at;
         at += StoredBlockSize(Rd(uint32_t(i)), i == 0);
     }
-    m_maxFrameSize = MaxFrameSize(m_info.subStream != 0);
-    m_pos = Position{};
+}
+
+bool CRecordReader::EnsureNeck(uint32_t b)
+{
+    if (b >= m_heads.size()) return false;
+    if (m_layout != Layout::kMounted) return true;
+    return m_access && m_access->ReadNeck(b, m_heads[b].neck);
 }
 
 uint32_t CRecordReader::StoredX(uint32_t b, uint32_t logical) const
@@ -58,7 +72,8 @@ uint64_t CRecordReader::FileOffset(uint32_t b, uint64_t storedX) const
 bool CRecordReader::ReadAt(uint32_t b, uint64_t storedX, void* dst, size_t n) const
 {
     if (n == 0) return true;
-    if (storedX < kHeadAreaSize) return false;
+    if (storedX < kHeadAreaSize || b >= m_heads.size()) return false;
+    if (m_layout == Layout::kMounted) return m_access && m_access->ReadBlock(b, FileOffset(b, storedX), dst, n);
     return m_file.ReadAt(FileOffset(b, storedX), dst, n) == n;
 }
 
@@ -77,15 +92,57 @@ int CRecordReader::ReadFailed(uint32_t length) const
 
 int CRecordReader::Read(uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head)
 {
+    if (!buffer || bufLen < size_t(m_maxFrameSize) + kHead) {
+        SFS_LOG(m_names.read, "bufLen = %zu, pOp->maxFrameSize = %lu, tiFrameHeadLen = %zu\n", bufLen,
+                (unsigned long)m_maxFrameSize, size_t(kHead));
+        return -1;
+    }
+    StFrameHead_t fh;
+    FrameStart start;
+    const int rc = TakeHead(fh, start);
+    if (rc <= 0) return rc;
+    const int n = TakePayload(fh, buffer);
+    if (n < 0) return n;
+    if (fh.type == kFrameI) {
+        m_haveLastIFrame = true;
+        m_lastIFrame = start;
+    }
+    ToPublic(fh, head);
+    return n;
+}
+
+int CRecordReader::ReadMasked(uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head, uint32_t mask)
+{
+    for (;;) {
+        StFrameHead_t fh;
+        FrameStart start;
+        const int rc = TakeHead(fh, start);
+        if (rc <= 0) return rc;
+        const bool wanted = fh.type < 32 && (mask & (1u << fh.type)) != 0;
+        if (wanted && (!buffer || uint64_t(fh.length.get()) + kHead > bufLen)) {
+            SFS_LOG(m_names.read, "bufLen = %zu, pFrameHead->length = %lu, pFileOp->curOffset = %llu, recFI.size = %llu\n",
+                    bufLen, (unsigned long)fh.length.get(), (unsigned long long)m_pos.curOffset,
+                    (unsigned long long)m_info.size);
+            return -1;
+        }
+        const int n = TakePayload(fh, wanted ? buffer : nullptr);
+        if (n < 0) return n;
+        if (fh.type == kFrameI && wanted) {
+            m_haveLastIFrame = true;
+            m_lastIFrame = start;
+        }
+        if (!wanted) continue;
+        ToPublic(fh, head);
+        return n;
+    }
+}
+
+int CRecordReader::TakeHead(StFrameHead_t& fh, FrameStart& start)
+{
     const char* fn = m_names.read;
     Position& p = m_pos;
     const uint64_t size = m_info.size;
     const uint32_t count = uint32_t(m_heads.size());
-    if (!buffer || bufLen < size_t(m_maxFrameSize) + kHead) {
-        SFS_LOG(fn, "bufLen = %zu, pOp->maxFrameSize = %lu, tiFrameHeadLen = %zu\n", bufLen,
-                (unsigned long)m_maxFrameSize, size_t(kHead));
-        return -1;
-    }
     if (p.curOffset > size || p.curB >= count) {
         SFS_LOG(fn, "pOp->curOffset = %lu, recFI.size = %llu, dataBlkCnt = %lu, curB = %lu\n",
                 (unsigned long)p.curOffset, (unsigned long long)size, (unsigned long)count, (unsigned long)p.curB);
@@ -97,7 +154,6 @@ int CRecordReader::Read(uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head)
     }
 
     uint8_t raw[kHead];
-    StFrameHead_t fh;
     if (p.curOffset <= kHeadAreaSize) {
         // The file's first frame, which must be an I frame.
         if (p.curB != 0) {
@@ -109,10 +165,11 @@ int CRecordReader::Read(uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head)
                     (unsigned long long)size);
             return -1;
         }
-        if (m_layout == Layout::kContainerFile && Rd(0).lend.get() != 0) {
+        if (m_layout != Layout::kBackupFile && Rd(0).lend.get() != 0) {
             SFS_LOG(fn, "pRD->lend = %lu\n", (unsigned long)Rd(0).lend.get());
             return -1;
         }
+        start = {0, kHeadAreaSize};
         const uint32_t n = BlockEnd(0) - kHeadAreaSize;
         if (n < kHead) {
             SFS_LOG(fn, "front block no frame head length\n");
@@ -134,52 +191,62 @@ int CRecordReader::Read(uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head)
             SFS_LOG(fn, "pFrameHead->type = %hhu\n", fh.type);
             return -1;
         }
-    } else {
-        if (size < p.curOffset - p.frmHeadWrSize + 17) {
-            SFS_LOG(fn, "pOp->curOffset = %lu, frmHeadWrSize = %lu, recFI.size = %llu\n", (unsigned long)p.curOffset,
-                    (unsigned long)p.frmHeadWrSize, (unsigned long long)size);
-            return -1;
-        }
-        const uint32_t w = p.frmHeadWrSize;
-        if (w == kHead) {
-            fh = LoadStruct<StFrameHead_t>(p.pending);
-            if (!FrameHeadValid(fh)) {
-                SFS_LOG(fn, "pOp->curB = %lu, pRD->curBlkOff = %lu\n", (unsigned long)p.curB,
-                        (unsigned long)p.curBlkOff);
-                return -1;
-            }
-        } else if (w < kHead) {
-            // The next head starts in the next block: all of it (w = 0) or
-            // the 16 - w bytes that did not fit into this one.
-            if (p.curB + 1 >= count) {
-                SFS_LOG(fn, "pFileOp->curB = %lu, dataBlkCnt = %lu\n", (unsigned long)p.curB, (unsigned long)count);
-                return -1;
-            }
-            ++p.curB;
-            const uint32_t lend = Rd(p.curB).lend.get();
-            if (w == 0 && lend != 0) {
-                SFS_LOG(fn, "pOp->curB = %lu, pRD->lend = %lu\n", (unsigned long)p.curB, (unsigned long)lend);
-                return -1;
-            }
-            if (w > 0 && lend < 1) {
-                SFS_LOG(fn, "pOp->curB = %lu, pRD->lend < 1u\n", (unsigned long)p.curB);
-                return -1;
-            }
-            std::memcpy(raw, p.pending, w);
-            if (!ReadAt(p.curB, kHeadAreaSize, raw + w, kHead - w)) return ReadFailed(kHead);
-            fh = LoadStruct<StFrameHead_t>(raw);
-            if (!FrameHeadValid(fh)) {
-                SFS_LOG(fn, "pOp->curB = %lu, pos = %lu\n", (unsigned long)p.curB, (unsigned long)p.curOffset);
-                return -1;
-            }
-            p.curOffset += kHeadAreaSize + kHead - w;
-            p.curBlkOff = kHeadAreaSize + kHead - w;
-        } else {
-            SFS_LOG(fn, "shouldn't come here\n");
-            return -1;
-        }
+        return 1;
     }
+    if (size < p.curOffset - p.frmHeadWrSize + 17) {
+        SFS_LOG(fn, "pOp->curOffset = %lu, frmHeadWrSize = %lu, recFI.size = %llu\n", (unsigned long)p.curOffset,
+                (unsigned long)p.frmHeadWrSize, (unsigned long long)size);
+        return -1;
+    }
+    const uint32_t w = p.frmHeadWrSize;
+    if (w == kHead) {
+        fh = LoadStruct<StFrameHead_t>(p.pending);
+        if (!FrameHeadValid(fh)) {
+            SFS_LOG(fn, "pOp->curB = %lu, pRD->curBlkOff = %lu\n", (unsigned long)p.curB, (unsigned long)p.curBlkOff);
+            return -1;
+        }
+        start = {p.curB, p.curBlkOff - kHead};
+        return 1;
+    }
+    if (w > kHead) {
+        SFS_LOG(fn, "shouldn't come here\n");
+        return -1;
+    }
+    // The next head starts in the next block: all of it (w = 0) or the
+    // 16 - w bytes that did not fit into this one.
+    if (p.curB + 1 >= count) {
+        SFS_LOG(fn, "pFileOp->curB = %lu, dataBlkCnt = %lu\n", (unsigned long)p.curB, (unsigned long)count);
+        return -1;
+    }
+    start = w == 0 ? FrameStart{p.curB + 1, kHeadAreaSize} : FrameStart{p.curB, BlockEnd(p.curB) - w};
+    ++p.curB;
+    const uint32_t lend = Rd(p.curB).lend.get();
+    if (w == 0 && lend != 0) {
+        SFS_LOG(fn, "pOp->curB = %lu, pRD->lend = %lu\n", (unsigned long)p.curB, (unsigned long)lend);
+        return -1;
+    }
+    if (w > 0 && lend < 1) {
+        SFS_LOG(fn, "pOp->curB = %lu, pRD->lend < 1u\n", (unsigned long)p.curB);
+        return -1;
+    }
+    std::memcpy(raw, p.pending, w);
+    if (!ReadAt(p.curB, kHeadAreaSize, raw + w, kHead - w)) return ReadFailed(kHead);
+    fh = LoadStruct<StFrameHead_t>(raw);
+    if (!FrameHeadValid(fh)) {
+        SFS_LOG(fn, "pOp->curB = %lu, pos = %lu\n", (unsigned long)p.curB, (unsigned long)p.curOffset);
+        return -1;
+    }
+    p.curOffset += kHeadAreaSize + kHead - w;
+    p.curBlkOff = kHeadAreaSize + kHead - w;
+    return 1;
+}
 
+int CRecordReader::TakePayload(const StFrameHead_t& fh, uint8_t* buffer)
+{
+    const char* fn = m_names.read;
+    Position& p = m_pos;
+    const uint64_t size = m_info.size;
+    const uint32_t count = uint32_t(m_heads.size());
     const uint32_t L = fh.length.get();
     const uint64_t end = uint64_t(p.curBlkOff) + L;
     const uint64_t tail = p.curOffset + L;
@@ -194,15 +261,19 @@ int CRecordReader::Read(uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head)
         if (tail + 17 <= size) {
             // The payload and the next head (or what of it this block holds).
             const uint32_t r = std::min<uint32_t>(uint32_t(blockEnd - end), kHead);
-            if (!ReadAt(p.curB, p.curBlkOff, buffer, size_t(L) + r)) return ReadFailed(L);
-            std::memcpy(p.pending, buffer + L, r);
+            if (buffer) {
+                if (!ReadAt(p.curB, p.curBlkOff, buffer, size_t(L) + r)) return ReadFailed(L);
+                std::memcpy(p.pending, buffer + L, r);
+            } else if (!ReadAt(p.curB, end, p.pending, r)) {
+                return ReadFailed(L);
+            }
             p.frmHeadWrSize = r;
             p.curOffset += uint64_t(L) + r;
             p.curBlkOff = uint32_t(end + r);
         } else {
             SFS_LOG(fn, "fileTail = %llu, recFI.size = %llu, pRD->borrow = %lu\n", (unsigned long long)tail,
                     (unsigned long long)size, (unsigned long)rd.borrow.get());
-            if (!ReadAt(p.curB, p.curBlkOff, buffer, L)) return ReadFailed(L);
+            if (buffer && !ReadAt(p.curB, p.curBlkOff, buffer, L)) return ReadFailed(L);
             p.frmHeadWrSize = 0;
             p.curOffset += L;
             p.curBlkOff = uint32_t(end);
@@ -212,7 +283,7 @@ int CRecordReader::Read(uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head)
             SFS_LOG(fn, "pRD->borrow = %lu\n", (unsigned long)rd.borrow.get());
             return -1;
         }
-        if (!ReadAt(p.curB, p.curBlkOff, buffer, L)) return ReadFailed(L);
+        if (buffer && !ReadAt(p.curB, p.curBlkOff, buffer, L)) return ReadFailed(L);
         p.frmHeadWrSize = 0;
         p.curOffset += L;
         p.curBlkOff = uint32_t(end);
@@ -233,7 +304,7 @@ int CRecordReader::Read(uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head)
                     (unsigned long)rd.borrow.get(), (unsigned long)L);
             return -1;
         }
-        if (!ReadAt(p.curB, p.curBlkOff, buffer, left)) {
+        if (buffer && !ReadAt(p.curB, p.curBlkOff, buffer, left)) {
             const int err = errno;
             SFS_LOG(fn, "blkLeft = %lu, errno = %d, means: %s\n", (unsigned long)left, err, std::strerror(err));
             return -1;
@@ -254,21 +325,24 @@ int CRecordReader::Read(uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head)
         }
         if (tail + kHeadAreaSize + 17 <= size) {
             const uint32_t n = std::min<uint32_t>(nextEnd - lend - kHeadAreaSize, kHead);
-            if (!ReadAt(p.curB, kHeadAreaSize, buffer + left, size_t(lend) + n)) return ReadFailed(L);
-            std::memcpy(p.pending, buffer + left + lend, n);
+            if (buffer) {
+                if (!ReadAt(p.curB, kHeadAreaSize, buffer + left, size_t(lend) + n)) return ReadFailed(L);
+                std::memcpy(p.pending, buffer + left + lend, n);
+            } else if (!ReadAt(p.curB, kHeadAreaSize + lend, p.pending, n)) {
+                return ReadFailed(L);
+            }
             p.frmHeadWrSize = n;
             p.curOffset += uint64_t(L) + kHeadAreaSize + n;
             p.curBlkOff = lend + kHeadAreaSize + n;
         } else {
             SFS_LOG(fn, "fileTail = %llu, recFI.size = %llu, pRD->borrow = %lu\n", (unsigned long long)tail,
                     (unsigned long long)size, (unsigned long)rd.borrow.get());
-            if (!ReadAt(p.curB, kHeadAreaSize, buffer + left, lend)) return ReadFailed(L);
+            if (buffer && !ReadAt(p.curB, kHeadAreaSize, buffer + left, lend)) return ReadFailed(L);
             p.frmHeadWrSize = 0;
             p.curOffset += uint64_t(L) + kHeadAreaSize;
             p.curBlkOff = lend + kHeadAreaSize;
         }
     }
-    ToPublic(fh, head);
     return int(L);
 }
 
@@ -390,13 +464,16 @@ bool CRecordReader::BetweenSearch(uint32_t b, uint32_t tm, Position& pos) const
     return true;
 }
 
-int CRecordReader::Seek(uint32_t tm)
+int CRecordReader::Seek(uint32_t tm, uint64_t* headOffset)
 {
     const char* fn = m_names.seek;
     const uint32_t count = uint32_t(m_heads.size());
     if (tm < m_info.beginTime || tm > m_info.endTime || count == 0) {
         if (m_layout == Layout::kBackupFile)
             SFS_LOG(fn, "tm = %lu, pOp->recFI.beginTime = %lu, recFI.endTime = %lu\n", (unsigned long)tm,
+                    (unsigned long)m_info.beginTime, (unsigned long)m_info.endTime);
+        else if (m_layout == Layout::kMounted)
+            SFS_LOG(fn, "tm = %lu, pFileOp->recFI.beginTime = %lu, recFI.endTime = %lu\n", (unsigned long)tm,
                     (unsigned long)m_info.beginTime, (unsigned long)m_info.endTime);
         else
             SFS_LOG(fn, "tm = %lu, pOp->blkBunchFI.recFI.beginTime = %lu, recFI.endTime = %lu\n", (unsigned long)tm,
@@ -431,6 +508,12 @@ int CRecordReader::Seek(uint32_t tm)
     int k = -1;
     for (int64_t b = j; b >= 0; --b) {
         if (!starts(b)) continue;
+        if (!EnsureNeck(uint32_t(b))) {
+            const int err = errno;
+            SFS_LOG(fn, "fcFD2 = %p, Pos = %lu, errno = %d, means: %s\n", static_cast<void*>(m_access),
+                    (unsigned long)m_storedStart[size_t(b)], err, std::strerror(err));
+            return -1;
+        }
         const StRecDataNeck_t& neck = m_heads[size_t(b)].neck;
         if (IndexedIFrames(neck) == 0 || !IsRecDataNeckValid(neck, Rd(uint32_t(b)))) {
             SFS_LOG(fn, "j = %ld, dataBlkCnt = %lu\n", long(b), (unsigned long)count);
@@ -482,6 +565,8 @@ int CRecordReader::Seek(uint32_t tm)
     pos.curB = cb;
     pos.curOffset = m_storedStart[cb] + pos.curBlkOff;
     m_pos = pos;
+    m_haveLastIFrame = false;
+    if (headOffset) *headOffset = pos.curOffset - pos.frmHeadWrSize;
     if (pos.frmHeadWrSize == kHead) {
         const uint64_t second = LoadStruct<StFrameHead_t>(pos.pending).pts.get() / 1000000;
         if (second != tm) SFS_LOG(fn, "pts/1000000 = %llu != %lu\n", (unsigned long long)second, (unsigned long)tm);
@@ -492,7 +577,7 @@ int CRecordReader::Seek(uint32_t tm)
 
 bool CRecordReader::PositionOnFirstIFrame()
 {
-    if (m_heads.empty() || IndexedIFrames(m_heads[0].neck) == 0 ||
+    if (m_heads.empty() || !EnsureNeck(0) || IndexedIFrames(m_heads[0].neck) == 0 ||
         !IsRecDataNeckValid(m_heads[0].neck, Rd(0)))
         return false;
     Position pos{};
@@ -500,7 +585,209 @@ bool CRecordReader::PositionOnFirstIFrame()
     pos.curB = 0;
     pos.curOffset = m_storedStart[0] + pos.curBlkOff;
     m_pos = pos;
+    m_haveLastIFrame = false;
     return true;
+}
+
+bool CRecordReader::ReadHeadAt(uint32_t b, uint32_t storedX, StFrameHead_t& fh) const
+{
+    uint8_t raw[kHead];
+    const uint32_t blockEnd = BlockEnd(b);
+    if (storedX >= blockEnd) return false;
+    const uint32_t here = std::min<uint32_t>(blockEnd - storedX, kHead);
+    if (!ReadAt(b, storedX, raw, here)) return false;
+    if (here < kHead) {
+        // The head goes on at the start of the next block's data.
+        if (b + 1 >= m_heads.size() || !ReadAt(b + 1, kHeadAreaSize, raw + here, kHead - here)) return false;
+    }
+    fh = LoadStruct<StFrameHead_t>(raw);
+    return true;
+}
+
+bool CRecordReader::IFrameOffsets(uint32_t b, std::vector<uint32_t>& out)
+{
+    const char* fn = m_names.read;
+    out.clear();
+    if (!EnsureNeck(b)) return false;
+    const StRecDataNeck_t& neck = m_heads[b].neck;
+    if (!IsRecDataNeckValid(neck, Rd(b))) return false;
+    const uint16_t n = IndexedIFrames(neck);
+    const uint32_t minLogical = kHeadAreaSize + (b == 0 ? Rd(0).lend.get() : 0);
+    auto add = [&](uint32_t logical) {
+        if (logical >= minLogical) out.push_back(StoredX(b, logical));
+    };
+    if (neck.ifrIdxCnt.get() <= kIfrIdxCntMax) {
+        for (uint16_t e = 0; e < n; ++e) add(neck.ifrIdx[e].offset.get());
+        return true;
+    }
+    for (uint16_t e = 0; e + 1 < n; ++e) add(neck.ifrIdx[e].offset.get());
+    // The I frames the index had no room for lie between entries 318 and
+    // 319: walk that stretch once and keep their places.
+    if (m_betweenBlock != int64_t(b)) {
+        m_betweenOffsets.clear();
+        const uint32_t ifrLeft = uint32_t(neck.ifrIdxCnt.get() - kIfrIdxCntMax);
+        SFS_LOG(fn, "ifrLeft = %hu, pFileOp->backIfrIdxBufSz = %hu\n", uint16_t(ifrLeft),
+                uint16_t(m_betweenOffsets.capacity()));
+        uint64_t o = uint64_t(neck.ifrIdx[318].offset.get()) + kHead + neck.ifrIdx[318].length.get();
+        const uint64_t stop = neck.ifrIdx[319].offset.get();
+        while (o + kHead <= stop && m_betweenOffsets.size() < ifrLeft) {
+            StFrameHead_t fh;
+            if (o < minLogical || !ReadHeadAt(b, StoredX(b, uint32_t(o)), fh) || !FrameHeadValid(fh) ||
+                fh.channel != m_info.channel || fh.subStream != m_info.subStream) {
+                SFS_LOG(fn, "pFH->channel = %hhu, subStream = %d\n", fh.channel, fh.subStream);
+                return false;
+            }
+            if (fh.type == kFrameI) m_betweenOffsets.push_back(StoredX(b, uint32_t(o)));
+            o += kHead + fh.length.get();
+        }
+        m_betweenBlock = b;
+    }
+    out.insert(out.end(), m_betweenOffsets.begin(), m_betweenOffsets.end());
+    add(neck.ifrIdx[n - 1].offset.get());
+    return true;
+}
+
+int CRecordReader::ReadIFrameBackward(uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* head)
+{
+    const char* fn = m_names.read;
+    const Position& p = m_pos;
+    const uint32_t count = uint32_t(m_heads.size());
+    if (count == 0) return -1;
+    // The reference: the I frame returned last (excluded), or, when none
+    // was returned since the open or the seek, the frame at the position
+    // (included).
+    FrameStart ref;
+    bool inclusive = false;
+    if (m_haveLastIFrame) {
+        ref = m_lastIFrame;
+        if (ref.b != p.curB && ref.b + 1 != p.curB) {
+            SFS_LOG(fn, "pFileOp->lastIFrameB = %lu, curB = %lu\n", (unsigned long)ref.b, (unsigned long)p.curB);
+            return -1;
+        }
+    } else {
+        if (p.curOffset <= kHeadAreaSize || p.curB >= count) {
+            SFS_LOG(fn, "can't start.\n");
+            return 0;
+        }
+        inclusive = true;
+        const uint32_t w = p.frmHeadWrSize;
+        if (w == kHead)
+            ref = {p.curB, p.curBlkOff - kHead};
+        else if (w > 0)
+            ref = {p.curB, BlockEnd(p.curB) - w};
+        else if (p.curB + 1 < count)
+            ref = {p.curB + 1, kHeadAreaSize};
+        else
+            ref = {p.curB, BlockEnd(p.curB)};
+    }
+
+    std::vector<uint32_t> offsets;
+    for (int64_t b = ref.b; b >= 0; --b) {
+        const uint32_t blk = uint32_t(b);
+        if (!Rd(blk).hasIFrameHead()) continue;
+        if (!IFrameOffsets(blk, offsets)) {
+            SFS_LOG(fn, "j = %ld, dataBlkCnt = %lu\n", long(b), (unsigned long)count);
+            return -1;
+        }
+        int64_t pick = -1;
+        for (size_t i = 0; i < offsets.size(); ++i) {
+            const bool before = blk < ref.b || (inclusive ? offsets[i] <= ref.x : offsets[i] < ref.x);
+            if (before) pick = int64_t(i);
+        }
+        if (pick < 0) {
+            SFS_LOG(fn, "pFileOp->lastIFrameB = %lu, curB = %lu\n", (unsigned long)blk, (unsigned long)p.curB);
+            continue;
+        }
+        // Place the position on that I frame's head and read it whole.
+        Position pos = m_pos;
+        const uint32_t x = offsets[size_t(pick)];
+        const uint32_t logical = b == 0 ? x + Rd(0).lend.get() : x;
+        const StRecDataNeck_t& neck = m_heads[blk].neck;
+        const uint16_t n = IndexedIFrames(neck);
+        bool placed = false;
+        for (uint16_t k = 0; k < n && !placed; ++k)
+            if (neck.ifrIdx[k].offset.get() == logical) {
+                if (!IndexPosition(blk, k, pos)) return -1;
+                placed = true;
+            }
+        if (!placed) {
+            // One of the between I frames: its head was checked by the walk.
+            if (!ReadAt(blk, x, pos.pending, kHead)) return ReadFailed(kHead);
+            pos.frmHeadWrSize = kHead;
+            pos.curBlkOff = x + kHead;
+        }
+        pos.curB = blk;
+        pos.curOffset = m_storedStart[blk] + pos.curBlkOff;
+        m_pos = pos;
+        StFrameHead_t fh;
+        FrameStart start;
+        const int rc = TakeHead(fh, start);
+        if (rc <= 0) return -1;
+        if (fh.type != kFrameI || uint64_t(fh.length.get()) + kHead > bufLen || !buffer) {
+            SFS_LOG(fn, "bufLen = %zu, pFrameHead->length = %lu, pFileOp->curOffset = %llu, recFI.size = %llu\n",
+                    bufLen, (unsigned long)fh.length.get(), (unsigned long long)m_pos.curOffset,
+                    (unsigned long long)m_info.size);
+            return -1;
+        }
+        const int len = TakePayload(fh, buffer);
+        if (len < 0) return len;
+        m_haveLastIFrame = true;
+        m_lastIFrame = start;
+        ToPublic(fh, head);
+        return len;
+    }
+    SFS_LOG(fn, "finish normal.\n");
+    return 0;
+}
+
+int64_t CRecordReader::Behind(uint32_t tm)
+{
+    const char* fn = m_names.seek;
+    const uint32_t count = uint32_t(m_heads.size());
+    if (count == 0 || tm < m_info.beginTime || tm > m_info.endTime) {
+        SFS_LOG(fn, "tm = %lu, pFileOp->recFI.beginTime = %lu, recFI.endTime = %lu\n", (unsigned long)tm,
+                (unsigned long)m_info.beginTime, (unsigned long)m_info.endTime);
+        return -1;
+    }
+    // The last block that begins at or before tm.
+    int64_t j = -1;
+    for (uint32_t b = 0; b < count; ++b)
+        if (Rd(b).duration.get() > 0 && Rd(b).beginTime.get() <= tm) j = b;
+    if (j < 0) {
+        SFS_LOG(fn, "isn't behind, j = %ld, ret = %lld\n", long(j), -1ll);
+        return -1;
+    }
+    const uint32_t jb = uint32_t(j);
+    auto nextBlockFrame = [&]() -> int64_t {
+        if (jb + 1 >= count) return int64_t(m_info.size);
+        return int64_t(m_storedStart[jb + 1] + kHeadAreaSize + Rd(jb).borrow.get());
+    };
+    int64_t ret;
+    if (BlockEndTime(Rd(jb)) == tm) {
+        ret = nextBlockFrame();
+        SFS_LOG(fn, "behind, j = %ld, ret = %lld\n", long(j), (long long)ret);
+        return ret;
+    }
+    const uint32_t blockEnd = BlockEnd(jb);
+    uint64_t x = kHeadAreaSize + (jb == 0 ? 0 : Rd(jb).lend.get());
+    while (x < blockEnd) {
+        StFrameHead_t fh;
+        if (!ReadHeadAt(jb, uint32_t(x), fh) || !FrameHeadValid(fh)) {
+            SFS_LOG(fn, "blkPos = %lu, frPos = %lu, blkLeft = %lu\n", (unsigned long)m_storedStart[jb],
+                    (unsigned long)x, (unsigned long)(blockEnd - x));
+            SFS_LOG(fn, "isn't behind, j = %ld, ret = %lld\n", long(j), -1ll);
+            return -1;
+        }
+        if (IsVideoType(fh.type) && fh.pts.get() / 1000000 > tm) {
+            ret = int64_t(m_storedStart[jb] + x);
+            SFS_LOG(fn, "behind, j = %ld, ret = %lld\n", long(j), (long long)ret);
+            return ret;
+        }
+        x += kHead + fh.length.get();
+    }
+    ret = nextBlockFrame();
+    SFS_LOG(fn, "behind, j = %ld, ret = %lld\n", long(j), (long long)ret);
+    return ret;
 }
 
 }  // namespace rkstore
