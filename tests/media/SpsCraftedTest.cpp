@@ -285,14 +285,14 @@ TEST(SpsH264, BrokenFieldsAreRejected)
 // are complete, the right size from there on, and no read past the end.
 void CheckEveryPrefix(VideoCodec codec, int width, int height)
 {
-    VideoSpec spec;
-    spec.codec = codec;
-    spec.width = width;
-    spec.height = height;
-    spec.frames = 1;
-    spec.gop = 1;
-    spec.lossless = false;
-    const std::vector<uint8_t> key = EncodeVideo(spec).units.at(0).data;
+    VideoSpec recipe;
+    recipe.codec = codec;
+    recipe.width = width;
+    recipe.height = height;
+    recipe.frames = 1;
+    recipe.gop = 1;
+    recipe.lossless = false;
+    const std::vector<uint8_t> key = EncodeVideo(recipe).units.at(0).data;
     const int type = codec == VideoCodec::kH265 ? 1 : 0;
     const Size full{1, width, height};
     ASSERT_EQ(Query(type, key), full);

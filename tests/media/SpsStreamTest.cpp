@@ -56,16 +56,16 @@ class SpsStream : public ::testing::TestWithParam<StreamCase> {};
 TEST_P(SpsStream, KeyFramesGiveTheShownSizeAndOtherFramesNone)
 {
     const StreamCase& c = GetParam();
-    VideoSpec spec;
-    spec.codec = c.codec;
-    spec.width = c.width;
-    spec.height = c.height;
-    spec.frames = 3;
-    spec.gop = 2;
-    spec.lossless = c.lossless;
-    spec.pixelFormat = c.pixelFormat;
-    spec.encoderParams = c.params;
-    const EncodedVideo video = EncodeVideo(spec);
+    VideoSpec recipe;
+    recipe.codec = c.codec;
+    recipe.width = c.width;
+    recipe.height = c.height;
+    recipe.frames = 3;
+    recipe.gop = 2;
+    recipe.lossless = c.lossless;
+    recipe.pixelFormat = c.pixelFormat;
+    recipe.encoderParams = c.params;
+    const EncodedVideo video = EncodeVideo(recipe);
     ASSERT_EQ(video.units.size(), 3u);
     ASSERT_TRUE(video.units[0].key);
     ASSERT_TRUE(std::any_of(video.units.begin(), video.units.end(), [](const AccessUnit& u) { return !u.key; }));
@@ -173,13 +173,13 @@ class SpsScalingLists : public ::testing::TestWithParam<ListsCase> {};
 TEST_P(SpsScalingLists, SplicedIntoARealSetAgreeWithTheReferenceTools)
 {
     const ListsCase& c = GetParam();
-    VideoSpec spec;
-    spec.width = c.width;
-    spec.height = c.height;
-    spec.frames = 2;
-    spec.gop = 2;
-    spec.pixelFormat = c.pixelFormat;
-    EncodedVideo video = EncodeVideo(spec);
+    VideoSpec recipe;
+    recipe.width = c.width;
+    recipe.height = c.height;
+    recipe.frames = 2;
+    recipe.gop = 2;
+    recipe.pixelFormat = c.pixelFormat;
+    EncodedVideo video = EncodeVideo(recipe);
     ScalingList wrap4, ramp8, tail8;
     for (int i = 0; i < 16; ++i) wrap4.push_back(i % 2 ? 250 - i : 2 + i);
     for (int i = 0; i < 64; ++i) ramp8.push_back(6 + 3 * i);

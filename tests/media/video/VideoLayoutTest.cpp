@@ -136,12 +136,12 @@ namespace {
 
 TEST(Offscreen, DecodesWithoutAWindowForSnapshots)
 {
-    VideoSpec spec;
-    spec.width = 176;
-    spec.height = 144;
-    spec.frames = 5;
-    spec.gop = 5;
-    EncodedVideo video = EncodeVideo(spec);
+    VideoSpec recipe;
+    recipe.width = 176;
+    recipe.height = 144;
+    recipe.frames = 5;
+    recipe.gop = 5;
+    EncodedVideo video = EncodeVideo(recipe);
     RKPLAYER_HANDLE slot = nullptr;
     ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 176, 144, 0, 25, 1), 0);
     ASSERT_EQ(RKPLAYER_OpenOffscreen(&slot), 0);

@@ -45,14 +45,14 @@ private:
 
 EncodedVideo Stream(VideoCodec codec, int w, int h, int frames = 8, uint32_t seed = 1)
 {
-    VideoSpec spec;
-    spec.codec = codec;
-    spec.width = w;
-    spec.height = h;
-    spec.frames = frames;
-    spec.gop = 4;
-    spec.seed = seed;
-    return EncodeVideo(spec);
+    VideoSpec recipe;
+    recipe.codec = codec;
+    recipe.width = w;
+    recipe.height = h;
+    recipe.frames = frames;
+    recipe.gop = 4;
+    recipe.seed = seed;
+    return EncodeVideo(recipe);
 }
 
 struct Size {
@@ -259,12 +259,12 @@ class MediaFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        VideoSpec spec;
-        spec.width = 320;
-        spec.height = 240;
-        spec.frames = 50;  // 2 s, key frames every 10
-        spec.gop = 10;
-        m_video = EncodeVideo(spec);
+        VideoSpec recipe;
+        recipe.width = 320;
+        recipe.height = 240;
+        recipe.frames = 50;  // 2 s, key frames every 10
+        recipe.gop = 10;
+        m_video = EncodeVideo(recipe);
         std::ofstream raw((m_dir / "v.h264").string(), std::ios::binary);
         for (const auto& au : m_video.units) raw.write(reinterpret_cast<const char*>(au.data.data()), long(au.data.size()));
         raw.close();
