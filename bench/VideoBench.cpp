@@ -26,16 +26,16 @@ struct Stream {
 Stream MakeStream(int w, int h, int frames)
 {
     Stream s;
-    VideoSpec spec;
-    spec.width = w;
-    spec.height = h;
-    spec.frames = frames;
-    spec.gop = 50;
-    spec.lossless = false;
-    spec.crf = 23;
-    spec.label = "CH1";
-    spec.clockStart = 1796119200;
-    s.video = EncodeVideo(spec);
+    VideoSpec recipe;
+    recipe.width = w;
+    recipe.height = h;
+    recipe.frames = frames;
+    recipe.gop = 50;
+    recipe.lossless = false;
+    recipe.crf = 23;
+    recipe.label = "CH1";
+    recipe.clockStart = 1796119200;
+    s.video = EncodeVideo(recipe);
     s.file = DataDir() / ("stream-" + std::to_string(w) + "x" + std::to_string(h) + ".h264");
     std::ofstream out(s.file, std::ios::binary);
     for (const auto& au : s.video.units) out.write(reinterpret_cast<const char*>(au.data.data()), long(au.data.size()));

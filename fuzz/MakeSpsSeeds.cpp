@@ -72,16 +72,16 @@ int main(int argc, char** argv)
     };
     int n = 0;
     for (const Kind& k : kinds) {
-        VideoSpec spec;
-        spec.codec = k.codec;
-        spec.width = k.width;
-        spec.height = k.height;
-        spec.frames = 3;
-        spec.gop = 3;
-        spec.lossless = false;
-        spec.pixelFormat = k.pixelFormat;
-        spec.encoderParams = k.params;
-        const std::vector<uint8_t> key = EncodeVideo(spec).units.at(0).data;
+        VideoSpec recipe;
+        recipe.codec = k.codec;
+        recipe.width = k.width;
+        recipe.height = k.height;
+        recipe.frames = 3;
+        recipe.gop = 3;
+        recipe.lossless = false;
+        recipe.pixelFormat = k.pixelFormat;
+        recipe.encoderParams = k.params;
+        const std::vector<uint8_t> key = EncodeVideo(recipe).units.at(0).data;
         const size_t front = std::min<size_t>(key.size(), 256);
         Save(out / ("frame-" + std::to_string(n)), key.data(), front);
         const std::vector<uint8_t> body = SetBody(key, k.codec == VideoCodec::kH265);

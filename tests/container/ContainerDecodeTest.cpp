@@ -24,14 +24,14 @@ class ContainerDecode : public ::testing::TestWithParam<DecodeCase> {};
 TEST_P(ContainerDecode, PayloadsOfOneChannelDecodeToTheEncodedPictures)
 {
     const DecodeCase& c = GetParam();
-    VideoSpec spec;
-    spec.codec = c.codec;
-    spec.width = c.width;
-    spec.height = c.height;
-    spec.frames = 30;
-    spec.gop = 10;
-    spec.seed = 42;
-    EncodedVideo video = EncodeVideo(spec);
+    VideoSpec recipe;
+    recipe.codec = c.codec;
+    recipe.width = c.width;
+    recipe.height = c.height;
+    recipe.frames = 30;
+    recipe.gop = 10;
+    recipe.seed = 42;
+    EncodedVideo video = EncodeVideo(recipe);
     ASSERT_EQ(video.units.size(), 30u);
     ASSERT_TRUE(video.units[0].key);
 

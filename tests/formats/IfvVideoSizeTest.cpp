@@ -23,13 +23,13 @@ class IfvVideoSize : public ::testing::TestWithParam<SizeCase> {};
 TEST_P(IfvVideoSize, ProbeFindsTheSizeOfTheKeyFramesSequenceParameterSet)
 {
     const SizeCase& c = GetParam();
-    VideoSpec spec;
-    spec.codec = c.codec;
-    spec.width = c.width;
-    spec.height = c.height;
-    spec.frames = 20;
-    spec.gop = 10;
-    EncodedVideo video = EncodeVideo(spec);
+    VideoSpec recipe;
+    recipe.codec = c.codec;
+    recipe.width = c.width;
+    recipe.height = c.height;
+    recipe.frames = 20;
+    recipe.gop = 10;
+    EncodedVideo video = EncodeVideo(recipe);
     ASSERT_EQ(video.units.size(), 20u);
 
     CTempDir dir("velmor-ifv");

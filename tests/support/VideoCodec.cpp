@@ -197,40 +197,40 @@ void DrawText(Picture& picture, int x, int y, const std::string& text, int scale
     }
 }
 
-EncodedVideo EncodeVideo(const VideoSpec& spec)
+EncodedVideo EncodeVideo(const VideoSpec& recipe)
 {
     av_log_set_level(AV_LOG_ERROR);
-    const bool hevc = spec.codec == VideoCodec::kH265;
+    const bool hevc = recipe.codec == VideoCodec::kH265;
     const AVCodec* codec = avcodec_find_encoder_by_name(hevc ? "libx265" : "libx264");
     if (!codec) throw std::runtime_error(hevc ? "libx265 encoder missing" : "libx264 encoder missing");
-    const AVPixelFormat pixFmt = av_get_pix_fmt(spec.pixelFormat.c_str());
+    const AVPixelFormat pixFmt = av_get_pix_fmt(recipe.pixelFormat.c_str());
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixFmt);
     const bool planarYuv = desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_BE)) &&
                            (desc->nb_components == 1 ||
                             (desc->nb_components == 3 && (desc->flags & AV_PIX_FMT_FLAG_PLANAR)));
     if (!planarYuv)
-        throw std::runtime_error("unsupported pixel format " + spec.pixelFormat);
+        throw std::runtime_error("unsupported pixel format " + recipe.pixelFormat);
     CodecContextPtr ctx(avcodec_alloc_context3(codec));
-    ctx->width = spec.width;
-    ctx->height = spec.height;
+    ctx->width = recipe.width;
+    ctx->height = recipe.height;
     ctx->pix_fmt = pixFmt;
-    ctx->time_base = AVRational{1, spec.fps};
-    ctx->framerate = AVRational{spec.fps, 1};
-    ctx->gop_size = spec.gop;
+    ctx->time_base = AVRational{1, recipe.fps};
+    ctx->framerate = AVRational{recipe.fps, 1};
+    ctx->gop_size = recipe.gop;
     ctx->max_b_frames = 0;
     ctx->thread_count = 1;
     av_opt_set(ctx->priv_data, "preset", "ultrafast", 0);
-    const std::string gop = std::to_string(spec.gop);
+    const std::string gop = std::to_string(recipe.gop);
     std::string params = "keyint=" + gop + ":min-keyint=" + gop + ":scenecut=0:bframes=0:repeat-headers=1";
     if (hevc) {
         params += ":open-gop=0:pools=none:frame-threads=1:log-level=error:info=0";
-        params += spec.lossless ? ":lossless=1" : ":crf=" + std::to_string(spec.crf);
-        if (!spec.encoderParams.empty()) params += ":" + spec.encoderParams;
+        params += recipe.lossless ? ":lossless=1" : ":crf=" + std::to_string(recipe.crf);
+        if (!recipe.encoderParams.empty()) params += ":" + recipe.encoderParams;
         av_opt_set(ctx->priv_data, "x265-params", params.c_str(), 0);
     } else {
-        params += spec.lossless ? ":qp=0" : ":crf=" + std::to_string(spec.crf);
+        params += recipe.lossless ? ":qp=0" : ":crf=" + std::to_string(recipe.crf);
         params += ":sliced-threads=0:threads=1";
-        if (!spec.encoderParams.empty()) params += ":" + spec.encoderParams;
+        if (!recipe.encoderParams.empty()) params += ":" + recipe.encoderParams;
         av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
     }
     Check(avcodec_open2(ctx.get(), codec, nullptr), "open encoder");
@@ -238,8 +238,8 @@ EncodedVideo EncodeVideo(const VideoSpec& spec)
     EncodedVideo out;
     FramePtr frame(av_frame_alloc());
     frame->format = pixFmt;
-    frame->width = spec.width;
-    frame->height = spec.height;
+    frame->width = recipe.width;
+    frame->height = recipe.height;
     Check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
     PacketPtr pkt(av_packet_alloc());
 
@@ -255,20 +255,20 @@ EncodedVideo EncodeVideo(const VideoSpec& spec)
             av_packet_unref(pkt.get());
         }
     };
-    for (int i = 0; i < spec.frames; ++i) {
-        Picture pic = MakeTestPicture(spec.width, spec.height, i, spec.seed);
-        const int scale = std::max(1, spec.height / 96);
-        if (!spec.label.empty()) DrawText(pic, 4 * scale, 4 * scale, spec.label, scale);
-        if (spec.clockStart)
-            DrawText(pic, 4 * scale, spec.height - 12 * scale,
-                     ClockText(spec.clockStart + uint32_t(i / std::max(1, spec.fps))), scale);
+    for (int i = 0; i < recipe.frames; ++i) {
+        Picture pic = MakeTestPicture(recipe.width, recipe.height, i, recipe.seed);
+        const int scale = std::max(1, recipe.height / 96);
+        if (!recipe.label.empty()) DrawText(pic, 4 * scale, 4 * scale, recipe.label, scale);
+        if (recipe.clockStart)
+            DrawText(pic, 4 * scale, recipe.height - 12 * scale,
+                     ClockText(recipe.clockStart + uint32_t(i / std::max(1, recipe.fps))), scale);
         Check(av_frame_make_writable(frame.get()), "frame writable");
         if (pixFmt == AV_PIX_FMT_YUV420P)
             ToFrame(pic, frame.get());
         else
             ToFrameConverted(pic, frame.get(), desc);
         frame->pts = i;
-        frame->pict_type = i % spec.gop == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        frame->pict_type = i % recipe.gop == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         Check(avcodec_send_frame(ctx.get(), frame.get()), "send frame");
         drain();
         out.pictures.push_back(std::move(pic));

@@ -52,7 +52,7 @@ Picture MakeTestPicture(int width, int height, int index, uint32_t seed);
 // at (x, y), scaled by `scale`, white on the picture's luma.
 void DrawText(Picture& picture, int x, int y, const std::string& text, int scale);
 
-EncodedVideo EncodeVideo(const VideoSpec& spec);
+EncodedVideo EncodeVideo(const VideoSpec& recipe);
 
 // Decodes a sequence of access units and returns every picture in output order.
 std::vector<Picture> DecodeVideo(VideoCodec codec, const std::vector<std::vector<uint8_t>>& units);

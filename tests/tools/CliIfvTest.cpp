@@ -27,13 +27,13 @@ class CliIfv : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        VideoSpec spec;
-        spec.width = 96;
-        spec.height = 64;
-        spec.frames = 250;  // 10 s at 25 fps, a key frame every 3 s
-        spec.gop = 75;
-        spec.lossless = false;
-        EncodedVideo video = EncodeVideo(spec);
+        VideoSpec recipe;
+        recipe.width = 96;
+        recipe.height = 64;
+        recipe.frames = 250;  // 10 s at 25 fps, a key frame every 3 s
+        recipe.gop = 75;
+        recipe.lossless = false;
+        EncodedVideo video = EncodeVideo(recipe);
         m_path = m_dir / "clip.ifv";
         FILEHANDLE* h = RK_OpenFile2(m_path.c_str(), 0, RK_FILE_MODE_WRITE);
         ASSERT_NE(h, nullptr);

@@ -41,21 +41,21 @@ void WriteContainerFile(const fs::path& dir)
 
     std::vector<EncodedVideo> videos;
     for (const auto& ch : channels) {
-        VideoSpec spec;
-        spec.codec = ch.codec;
-        spec.width = 352;  // resolution code 0 in the 576/288-line system
-        spec.height = 288;
-        spec.frames = kSeconds * kFps;
-        spec.gop = 2 * kFps;
-        spec.fps = kFps;
-        spec.seed = 100u + ch.channel;
-        spec.lossless = false;
-        spec.crf = 26;
-        spec.label = "CH" + std::to_string(ch.channel + 1);
-        spec.clockStart = kDemoStart;
+        VideoSpec recipe;
+        recipe.codec = ch.codec;
+        recipe.width = 352;  // resolution code 0 in the 576/288-line system
+        recipe.height = 288;
+        recipe.frames = kSeconds * kFps;
+        recipe.gop = 2 * kFps;
+        recipe.fps = kFps;
+        recipe.seed = 100u + ch.channel;
+        recipe.lossless = false;
+        recipe.crf = 26;
+        recipe.label = "CH" + std::to_string(ch.channel + 1);
+        recipe.clockStart = kDemoStart;
         std::fprintf(stderr, "velmor-demo-disk: encoding channel %d (%s)\n", ch.channel + 1,
                      ch.codec == VideoCodec::kH265 ? "H.265" : "H.264");
-        videos.push_back(EncodeVideo(spec));
+        videos.push_back(EncodeVideo(recipe));
     }
 
     CContainerFileImage image(dir / CContainerFileImage::FileName(0), 0);
