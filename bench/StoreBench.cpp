@@ -58,11 +58,11 @@ std::filesystem::path MakePartition(const std::string& name, bool conflicting, b
     WriteHistory(image, h);
     for (int i = 0; i < 20; ++i)
         image.WriteCommonFile("config_" + std::to_string(i) + ".ini", MakePayload(uint64_t(i), 20000));
-    CPartitionImage::IndexHeadSpec a;
+    CPartitionImage::IndexHeadPlan a;
     a.fileNo = 0;
     a.updateNo = 10;
     image.WriteIndexHead(a);
-    CPartitionImage::IndexHeadSpec b = a;
+    CPartitionImage::IndexHeadPlan b = a;
     b.fileNo = 128;
     b.updateNo = 11;
     if (conflicting) b.firstDataBlkId = image.FirstDataBlkId() + 1;

@@ -149,7 +149,7 @@ int main(int argc, char** argv)
         b.image->WriteIndexHead({});
         emit(b, false);
         // The last unmount did not complete and newer blocks followed.
-        CPartitionImage::IndexHeadSpec mounted;
+        CPartitionImage::IndexHeadPlan mounted;
         mounted.mounted = true;
         mounted.updateNo = 2;
         b.image->WriteIndexHead(mounted);

@@ -122,7 +122,7 @@ TEST_F(Wrapped, MountsFromItsHeadSet)
 
 TEST_F(Wrapped, MountsAgainByFullRebuildWithoutAValidIndexHead)
 {
-    CPartitionImage::IndexHeadSpec recipe;
+    CPartitionImage::IndexHeadPlan recipe;
     recipe.updateNo = 6;
     recipe.badCheckValue = true;
     recipe.writeHeadSet = false;
@@ -166,7 +166,7 @@ TEST(StoreMountWrapped, AStaleHeadSetTakesTheNewerBlockHeads)
     // The index was written before the last recordings: the mount reads the
     // heads of the blocks allocated after its lastApplyBlkId.
     CPartitionImage& image = *s_part->image;
-    CPartitionImage::IndexHeadSpec recipe;
+    CPartitionImage::IndexHeadPlan recipe;
     recipe.updateNo = 7;
     recipe.mounted = true;  // the last unmount did not complete
     image.WriteIndexHead(recipe);
@@ -232,12 +232,12 @@ protected:
     }
     void WriteHeads(uint32_t firstA, uint32_t firstB, int32_t updA, int32_t updB)
     {
-        CPartitionImage::IndexHeadSpec a;
+        CPartitionImage::IndexHeadPlan a;
         a.fileNo = 0;
         a.updateNo = updA;
         a.firstDataBlkId = firstA;
         m_image->WriteIndexHead(a);
-        CPartitionImage::IndexHeadSpec b;
+        CPartitionImage::IndexHeadPlan b;
         b.fileNo = 128;
         b.updateNo = updB;
         b.firstDataBlkId = firstB;
@@ -297,7 +297,7 @@ TEST_F(TwoIndexHeads, EqualUpdateNumbersConflictToo)
 TEST_F(TwoIndexHeads, AWrongVersionLeavesTheOtherHead)
 {
     WriteHeads(1, 1, 8, 9);
-    CPartitionImage::IndexHeadSpec b;
+    CPartitionImage::IndexHeadPlan b;
     b.fileNo = 128;
     b.updateNo = 9;
     b.firstDataBlkId = 1;
@@ -388,7 +388,7 @@ TEST(StoreMount, FourMountsAtMostAndNotTwice)
         PartitionOptions o;
         o.containerFiles = 2;
         images.push_back(std::make_unique<CPartitionImage>(dirs.back()->Path(), o));
-        CPartitionImage::IndexHeadSpec recipe;
+        CPartitionImage::IndexHeadPlan recipe;
         images.back()->WriteIndexHead(recipe);
     }
     std::string log;

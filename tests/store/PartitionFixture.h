@@ -96,7 +96,7 @@ struct WrappedPartition {
             t = r.back().endTime + 1 + h.gapSeconds;
             history.push_back(r.back());
         }
-        CPartitionImage::IndexHeadSpec recipe;
+        CPartitionImage::IndexHeadPlan recipe;
         recipe.updateNo = 5;
         image->WriteIndexHead(recipe);
     }

@@ -274,7 +274,7 @@ CPartitionImage::CommonFile CPartitionImage::WriteCommonFile(const std::string& 
     return file;
 }
 
-StIndexBlockHead_t CPartitionImage::MakeIndexHead(const IndexHeadSpec& recipe) const
+StIndexBlockHead_t CPartitionImage::MakeIndexHead(const IndexHeadPlan& recipe) const
 {
     StIndexBlockHead_t h = ZeroStruct<StIndexBlockHead_t>();
     std::memcpy(h.sign, "IndexBlk", 8);
@@ -300,7 +300,7 @@ StIndexBlockHead_t CPartitionImage::MakeIndexHead(const IndexHeadSpec& recipe) c
     return h;
 }
 
-void CPartitionImage::WriteIndexHead(const IndexHeadSpec& recipe)
+void CPartitionImage::WriteIndexHead(const IndexHeadPlan& recipe)
 {
     if (recipe.fileNo % (kIdxBlkDist / kBlocksPerFile) != 0 || recipe.fileNo >= m_files)
         throw std::invalid_argument("index blocks are block 0 of container files 0, 128, 256, ...");

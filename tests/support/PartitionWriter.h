@@ -100,20 +100,20 @@ public:
     // An index block head at block 0 of container file `fileNo` (0, 128, …)
     // and, unless told not to, the data block head set as it is now at
     // offset 0 of that file.
-    struct IndexHeadSpec {
+    struct IndexHeadPlan {
         uint32_t fileNo = 0;
         bool mounted = false;
         int32_t updateNo = 1;
         uint32_t useId = 0;  // 0: 1700000000 + 10 × updateNo
-        std::optional<uint32_t> firstDataBlkId;
-        std::optional<uint32_t> lastApplyBlkId;
-        std::optional<uint32_t> dataBlkCover;
+        std::optional<uint32_t> firstDataBlkId = std::nullopt;
+        std::optional<uint32_t> lastApplyBlkId = std::nullopt;
+        std::optional<uint32_t> dataBlkCover = std::nullopt;
         uint16_t version = rkfs::kIndexBlockHeadVersion;
         bool writeHeadSet = true;
         bool badCheckValue = false;
     };
-    void WriteIndexHead(const IndexHeadSpec& recipe);
-    rkfs::StIndexBlockHead_t MakeIndexHead(const IndexHeadSpec& recipe) const;
+    void WriteIndexHead(const IndexHeadPlan& recipe);
+    rkfs::StIndexBlockHead_t MakeIndexHead(const IndexHeadPlan& recipe) const;
 
     enum class BadFile { kMissing, kWrongSize };
     void MakeBadFile(uint32_t fileNo, BadFile kind);

@@ -199,7 +199,7 @@ TEST(CliStoreDevice, InfoFromADeviceImage)
     HistoryPlan h;
     h.recordings = 5;
     WriteHistory(image, h);
-    CPartitionImage::IndexHeadSpec a;
+    CPartitionImage::IndexHeadPlan a;
     a.updateNo = 3;
     image.WriteIndexHead(a);
     a.fileNo = 128;
