@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -60,13 +61,16 @@ TEST(CrashReport, TheMediaLibraryReportsUnderLog)
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         ::setenv("VELMOR_APPDIR", dir.Path().c_str(), 1);
-        if (!::dlopen("librkmedia.so", RTLD_NOW)) ::_exit(3);
+        if (!::dlopen(VELMOR_RKMEDIA_PATH, RTLD_NOW)) {
+            std::fprintf(stderr, "%s\n", ::dlerror());
+            ::_exit(3);
+        }
         ::raise(SIGABRT);
         ::_exit(0);
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "librkmedia.so not found";
+    ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << VELMOR_RKMEDIA_PATH " could not be loaded";
     const std::string report = OnlyReport(dir / "log", "RKMEDIA");
     EXPECT_EQ(report.rfind("signal 6 (SIGABRT)", 0), 0u);
 }
