@@ -376,7 +376,9 @@ int CMultibyteRpoFile::GetSearchBlockIndex(const std::string& diskPath, RKCONTAI
                       BlockEndTime(rd));
             const uint32_t fileNo = b.blkId / kBlocksPerFile;
             if (current && fileNo == current->fileNo && uint64_t(begin) <= uint64_t(current->endTime) + 1) {
-                current->endTime = std::max(current->endTime, BlockEndTime(rd));
+                // The entry is packed: no reference may bind to its fields.
+                const uint32_t end = current->endTime;
+                current->endTime = std::max(end, BlockEndTime(rd));
                 continue;
             }
             if (current && fileNo != current->fileNo && uint64_t(begin) == uint64_t(current->endTime) + 1) {

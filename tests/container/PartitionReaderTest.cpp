@@ -33,6 +33,9 @@ std::filesystem::path MakeDevice(const CTempDir& dir, uint64_t size, const char*
     return path;
 }
 
+// Search entries are packed: values are compared through copies (unary +),
+// never through references to their fields.
+
 TEST(PartitionMount, GeometryFromTheDeviceAndItsRefusals)
 {
     CTempDir dir;
@@ -89,15 +92,15 @@ TEST_F(ChannelTwo, TwoBlocksOfOneFileMakeOneEntry)
     Write({5 * 32 + 1, 5 * 32 + 2});
     const auto entries = Search();
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].channel, 2);
-    EXPECT_EQ(entries[0].beginTime, kT10);
-    EXPECT_EQ(entries[0].endTime, kT10 + 119);
-    EXPECT_EQ(entries[0].fileNo, 5u);
-    EXPECT_EQ(entries[0].drive, uint8_t(m_image->Dir().string()[0]));
+    EXPECT_EQ(+entries[0].channel, 2);
+    EXPECT_EQ(+entries[0].beginTime, kT10);
+    EXPECT_EQ(+entries[0].endTime, kT10 + 119);
+    EXPECT_EQ(+entries[0].fileNo, 5u);
+    EXPECT_EQ(+entries[0].drive, uint8_t(m_image->Dir().string()[0]));
     EXPECT_STREQ(entries[0].carNumber, "\xD4\xC1" "B12345");
     const auto area = m_image->ReadHeadArea(5 * 32 + 1);
-    EXPECT_EQ(entries[0].size, area.head.recData.useSize.get() - area.head.recData.lend.get());
-    EXPECT_EQ(entries[0].zero, 0u);
+    EXPECT_EQ(+entries[0].size, area.head.recData.useSize.get() - area.head.recData.lend.get());
+    EXPECT_EQ(+entries[0].zero, 0u);
     EXPECT_TRUE(Search(1u << 3).empty()) << "channel 3 only";
 }
 
@@ -106,11 +109,11 @@ TEST_F(ChannelTwo, BlocksInTwoFilesMakeTwoEntriesMeetingAtTheSecond)
     Write({5 * 32 + 1, 6 * 32 + 1});
     const auto entries = Search();
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].fileNo, 5u);
-    EXPECT_EQ(entries[0].endTime, kT10 + 60) << "moved on to the next file's first second";
-    EXPECT_EQ(entries[1].fileNo, 6u);
-    EXPECT_EQ(entries[1].beginTime, kT10 + 60);
-    EXPECT_EQ(entries[1].endTime, kT10 + 119);
+    EXPECT_EQ(+entries[0].fileNo, 5u);
+    EXPECT_EQ(+entries[0].endTime, kT10 + 60) << "moved on to the next file's first second";
+    EXPECT_EQ(+entries[1].fileNo, 6u);
+    EXPECT_EQ(+entries[1].beginTime, kT10 + 60);
+    EXPECT_EQ(+entries[1].endTime, kT10 + 119);
 }
 
 TEST_F(ChannelTwo, AHeadWithAWrongCheckValueIsDropped)
@@ -128,7 +131,7 @@ TEST_F(ChannelTwo, AHeadWithAWrongCheckValueIsDropped)
     f.close();
     const auto entries = Search();
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].endTime, kT10 + 59);
+    EXPECT_EQ(+entries[0].endTime, kT10 + 59);
 }
 
 TEST(PartitionIndexHeads, EqualUpdateNumbersGiveNothingAndOneHeadIsEnough)
@@ -205,11 +208,11 @@ TEST_F(History, EveryRecordingIsListedWithItsSpan)
             if (e.channel == r.params.channel && e.beginTime >= r.beginTime && e.endTime <= r.endTime)
                 mine.push_back(e);
         ASSERT_FALSE(mine.empty()) << "recording at " << r.beginTime;
-        EXPECT_EQ(mine.front().beginTime, r.beginTime);
-        EXPECT_EQ(mine.front().fileNo, r.blocks.front() / 32);
-        EXPECT_EQ(mine.back().endTime, r.endTime);
-        EXPECT_EQ(mine.back().fileNo, r.blocks.back() / 32);
-        for (size_t i = 1; i < mine.size(); ++i) EXPECT_EQ(mine[i].beginTime, mine[i - 1].endTime);
+        EXPECT_EQ(+mine.front().beginTime, r.beginTime);
+        EXPECT_EQ(+mine.front().fileNo, r.blocks.front() / 32);
+        EXPECT_EQ(+mine.back().endTime, r.endTime);
+        EXPECT_EQ(+mine.back().fileNo, r.blocks.back() / 32);
+        for (size_t i = 1; i < mine.size(); ++i) EXPECT_EQ(+mine[i].beginTime, +mine[i - 1].endTime);
         parts += mine.size();
     }
     EXPECT_EQ(parts, entries.size());
