@@ -65,6 +65,7 @@ private:
 };
 
 using le16 = LeField<uint16_t>;
+using lei16 = LeField<int16_t>;
 using le24 = LeField<uint32_t, 3>;
 using le32 = LeField<uint32_t>;
 using lei32 = LeField<int32_t>;
