@@ -1,0 +1,75 @@
+// Clip cutting: the span a user marked, cut out of one recording in its own
+// format, or its position records written as GPS lines and a GPX track. A
+// play window runs a cutter on its own thread; velmor-cli export drives one
+// directly. The stop check is asked before every frame, and progress is
+// reported in percent of the span.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "player/export/ExportReport.h"
+
+namespace velmor {
+
+class CPositionGrid;
+
+struct CutRequest {
+    uint32_t start = 0;  // seconds, recorder clock
+    uint32_t end = 0;
+    uint16_t channelMask = 0;  // bit n-1: channel n
+    bool withAudio = true;
+    int format = 1;  // cut dialog format index (ECutFormat)
+    std::filesystem::path folder;
+    bool combine = false;
+    int type = 0;  // the record type shown after "T" in file names
+};
+
+struct CutResult {
+    bool ok = false;
+    bool stopped = false;  // ended by the stop check; what was written is kept
+    std::string error;     // the message of the failure ("OpenFile:%s Fail", ...)
+    std::vector<std::filesystem::path> files;
+    ExportFrameCounts frames;
+};
+
+class CClipCutter {
+public:
+    using Progress = std::function<void(int percent)>;
+    using StopCheck = std::function<bool()>;
+
+    CClipCutter(CutRequest request, Progress progress = {}, StopCheck stop = {});
+
+    // The request's own checks: the start must be before the end
+    // ("Cut_Time_Error"), and a folder must be named.
+    static std::string CheckRequest(const CutRequest& request);
+
+    // IFV to IFV: the frames of the span from the key frame at or before its
+    // start, with their times, key flags and sizes.
+    CutResult CutIfvRecordFile(const std::filesystem::path& source);
+    // The position records of an IFV file's span as GPS lines (".gps", split
+    // at 100 MB) and, with `gpx`, a GPX track beside them.
+    CutResult SaveIfvFileGpsInfo(const std::filesystem::path& source, int channel, bool gpx,
+                                 const std::string& header, const CPositionGrid* grid = nullptr);
+    // RKRec (backup record file) to RKRec: the whole blocks that overlap the
+    // span, the first stored without the bytes it lends from its predecessor,
+    // so that the result is itself a valid backup record file.
+    CutResult CutRKRecRecordFile(const std::filesystem::path& source, int channel);
+
+    const CutRequest& Request() const { return m_request; }
+
+private:
+    bool StopRequested() const { return m_stop && m_stop(); }
+    void Report(uint32_t now);
+    void Done();
+
+    CutRequest m_request;
+    Progress m_progress;
+    StopCheck m_stop;
+    int m_lastPercent = -1;
+};
+
+}  // namespace velmor

@@ -1,0 +1,301 @@
+// Cutting a span out of a recording: IFV to IFV frame for frame, GPS lines
+// and tracks from its position records, RKRec to RKRec by whole blocks, and
+// the request and source failures.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "player/export/ClipCutter.h"
+#include "player/export/GpsExport.h"
+#include "player/formats/AttachInfo.h"
+#include "player/formats/IfvFile.h"
+#include "store/include/rkstore.h"
+#include "tests/support/BackupWriter.h"
+#include "tests/support/Payload.h"
+#include "tests/support/TempDir.h"
+
+namespace velmor {
+namespace {
+
+using fixtures::CTempDir;
+
+constexpr uint32_t kT10 = 1765188000;  // 2025-12-08 10:00:00
+constexpr uint32_t kSourceBegin = kT10 - 60;
+
+struct IfvCloser {
+    void operator()(FILEHANDLE* h) const { RK_CloseFile2(h); }
+};
+using Ifv = std::unique_ptr<FILEHANDLE, IfvCloser>;
+
+// Three minutes from 09:59:00: 25 frames a second with a key frame each
+// second, a G.711 frame every 40 ms and a position record each second.
+std::filesystem::path WriteIfvSource(const std::filesystem::path& dir, const std::string& name = "ch01_20251208_095900_N_1")
+{
+    const auto path = dir / (name + ".ifv");
+    Ifv w(RK_OpenFile2(path.c_str(), 0, RK_FILE_MODE_WRITE));
+    EXPECT_TRUE(w);
+    EXPECT_EQ(RK_FileSetVideoParam(w.get(), 352, 288, 25.0f, 0), 0);
+    EXPECT_EQ(RK_FileSetAudioParam(w.get(), 1, 16, 8000, 11, 320, 40), 0);
+    EXPECT_EQ(RK_FileEnableAttach(w.get()), 0);
+    EXPECT_EQ(RK_FileSetStartTime(w.get(), kSourceBegin), 0);
+    std::vector<uint8_t> payload(600);
+    for (uint32_t s = 0; s < 180; ++s) {
+        StAttachInfo_t info{};
+        info.time.set(kSourceBegin + s);
+        info.status = 1;
+        info.latitude.set(22331234 + int32_t(s));
+        info.longitude.set(114302500 + int32_t(s));
+        info.speed.set(40);
+        EXPECT_EQ(RK_FileWriteAttachFrame(w.get(), reinterpret_cast<const uint8_t*>(&info), 75, s * 1000, nullptr), 75);
+        for (uint32_t f = 0; f < 25; ++f) {
+            const uint32_t ts = s * 1000 + f * 40;
+            fixtures::FillPayload(ts, payload.data(), 200 + f);
+            EXPECT_GT(RK_FileWriteVideoFrame(w.get(), payload.data(), 200 + f, ts, f == 0 ? 5 : 1, uint64_t(ts) * 1000, nullptr), 0);
+            fixtures::FillPayload(ts + 7, payload.data(), 320);
+            EXPECT_EQ(RK_FileWriteAudioFrame(w.get(), payload.data(), 320, ts, nullptr), 320);
+        }
+    }
+    EXPECT_EQ(RK_CloseFile2(w.release()), 0);
+    return path;
+}
+
+struct Frame {
+    uint8_t kind;
+    uint64_t wall_ms;
+    uint8_t key;
+    uint32_t crc;
+    bool operator==(const Frame&) const = default;
+};
+
+// The frames of `path` in time order with wall-clock times, from a seek to
+// `from` (0: the beginning) until a frame's second passes `to`.
+std::vector<Frame> Frames(const std::filesystem::path& path, uint32_t from = 0, uint32_t to = UINT32_MAX)
+{
+    Ifv h(RK_OpenFile2(path.c_str(), 0, RK_FILE_MODE_READ));
+    EXPECT_TRUE(h);
+    if (!h) return {};
+    const uint32_t begin = RK_FileGetStartTime(h.get());
+    if (from) {
+        EXPECT_EQ(RK_FileSeekToSysTime(h.get(), from), 1);
+    }
+    std::vector<uint8_t> buf(RK_FILE_FRAME_BUFFER_SIZE);
+    std::vector<Frame> out;
+    uint32_t ts, duration;
+    uint64_t pts;
+    uint8_t key, kind;
+    int n;
+    while ((n = RK_FileReadOneMediaFrame2(h.get(), buf.data(), &ts, &pts, &duration, &key, &kind)) > 0) {
+        if (begin + ts / 1000 > to) {
+            break;
+        }
+        out.push_back({kind, uint64_t(begin) * 1000 + ts, key, fixtures::Crc32(buf.data(), size_t(n))});
+    }
+    return out;
+}
+
+TEST(CutIfv, TheSpanReadsBackFrameForFrameUnderTheRecorderName)
+{
+    CTempDir dir;
+    const auto source = WriteIfvSource(dir.Path());
+    CutRequest request;
+    request.start = kT10;
+    request.end = kT10 + 59;
+    request.folder = dir / "out";
+    std::vector<int> progress;
+    CClipCutter cutter(request, [&](int p) { progress.push_back(p); });
+    const auto result = cutter.CutIfvRecordFile(source);
+    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(result.files.size(), 1u);
+    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "ch01_100000_100059_N_1.ifv");
+
+    const auto expected = Frames(source, kT10, kT10 + 59);
+    const auto got = Frames(result.files[0]);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(got.front().kind, RK_FILE_MEDIA_ATTACH) << "the segment's records come first";
+    EXPECT_EQ(result.frames.video, size_t(std::count_if(got.begin(), got.end(), [](auto& f) { return f.kind == 0; })));
+    EXPECT_GE(result.frames.video, 60u * 25);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), 100);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+
+    Ifv cut(RK_OpenFile2(result.files[0].c_str(), 0, RK_FILE_MODE_READ));
+    EXPECT_EQ(RK_FileGetWidth(cut.get()), 352);
+    EXPECT_EQ(RK_FileGetSampleRate(cut.get()), 8000);
+
+    // The same cut again gets a numbered name; the first is untouched.
+    const auto again = CClipCutter(request).CutIfvRecordFile(source);
+    ASSERT_TRUE(again.ok);
+    EXPECT_EQ(again.files[0].filename(), "ch01_100000_100059_N_1_2.ifv");
+}
+
+TEST(CutIfv, RequestSourceAndNameFailuresWriteNothing)
+{
+    CTempDir dir;
+    const auto source = WriteIfvSource(dir.Path());
+    CutRequest request;
+    request.start = kT10 + 10;
+    request.end = kT10 + 10;
+    request.folder = dir / "out";
+    EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(source).error, "Cut_Time_Error");
+    request.end = kT10 + 20;
+    EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(dir / "none.ifv").error,
+              "OpenFile:" + (dir / "none.ifv").string() + " Fail");
+    const auto four = WriteIfvSource(dir.Path(), "ch01_20251208_095900_N");
+    EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(four).error, "CutFile:" + four.string() + " Fail");
+    request.start = kT10 + 3600;
+    request.end = kT10 + 3700;
+    EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(source).error, "Cut_CHN_Error") << "no data in the span";
+    EXPECT_FALSE(std::filesystem::exists(dir / "out" / "2025-12-08")) << "nothing was made";
+}
+
+TEST(CutIfv, AStopEndsTheCutAtTheNextFrameAndKeepsWhatWasWritten)
+{
+    CTempDir dir;
+    const auto source = WriteIfvSource(dir.Path());
+    CutRequest request;
+    request.start = kT10;
+    request.end = kT10 + 100;
+    request.folder = dir / "out";
+    std::atomic<int> asked{0};
+    CClipCutter cutter(request, {}, [&] { return ++asked > 300; });
+    const auto result = cutter.CutIfvRecordFile(source);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.stopped);
+    ASSERT_EQ(result.files.size(), 1u);
+    EXPECT_EQ(Frames(result.files[0]).size(), 300u) << "one stop check before every frame";
+}
+
+TEST(CutGps, LinesAndTrackOfTheSpan)
+{
+    CTempDir dir;
+    const auto source = WriteIfvSource(dir.Path());
+    CutRequest request;
+    request.start = kT10;
+    request.end = kT10 + 9;
+    request.format = 3;
+    request.type = 2;
+    request.folder = dir / "out";
+    const auto result = CClipCutter(request).SaveIfvFileGpsInfo(source, 1, true, "H\r\n");
+    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(result.files.size(), 2u);
+    EXPECT_EQ(result.files[0].filename(), "AV1_100000_100009_T2C0_100000.gps");
+    EXPECT_EQ(result.files[1].filename(), "AV1_100000_100009_T2C0_100000.gpx");
+    std::ifstream in(result.files[0], std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    StAttachInfo_t first{};
+    first.time.set(kT10);
+    first.status = 1;
+    first.latitude.set(22331234 + 60);
+    first.longitude.set(114302500 + 60);
+    first.speed.set(40);
+    EXPECT_EQ(text.substr(0, 3 + FormatGpsLine(1, first).size()), "H\r\n" + FormatGpsLine(1, first));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11) << "the header and one line for each of ten seconds";
+    std::ifstream gpx(result.files[1]);
+    const std::string track((std::istreambuf_iterator<char>(gpx)), std::istreambuf_iterator<char>());
+    size_t points = 0;
+    for (size_t at = track.find("<trkpt"); at != std::string::npos; at = track.find("<trkpt", at + 1)) ++points;
+    EXPECT_EQ(points, 10u);
+    EXPECT_EQ(result.frames.info, 10u);
+}
+
+constexpr uint32_t kBackupFrames = 200 * 25;
+
+// A backup record file of 200 seconds in 4 MiB blocks, filled so that
+// frames (and frame heads) are split across blocks and later blocks lend.
+std::filesystem::path WriteBackupSource(const std::filesystem::path& dir)
+{
+    fixtures::CBackupFileImage image(0x400000);
+    fixtures::RecordingParams params;
+    params.channel = 2;
+    params.encode = {0, 0, 1, 0, 25};
+    fixtures::CRecordWriter writer(image, params);
+    std::vector<uint8_t> payload(6000);
+    for (uint32_t i = 0; i < kBackupFrames; ++i) {
+        const uint64_t pts = uint64_t(kT10) * 1000000 + uint64_t(i) * 40000;
+        const uint32_t length = 5000 + i % 997;
+        fixtures::FillPayload(i, payload.data(), length);
+        writer.WriteFrame(i % 25 == 0 ? rkfs::kFrameI : rkfs::kFrameP, pts, payload.data(), length);
+    }
+    writer.Close();
+    const auto path = dir / "backup.rkrec";
+    image.Save(path);
+    return path;
+}
+
+struct BakFrame {
+    uint8_t type;
+    uint64_t pts;
+    uint32_t crc;
+    bool operator==(const BakFrame&) const = default;
+};
+
+std::vector<BakFrame> BackupFrames(const std::filesystem::path& path)
+{
+    StRecBakFileOp_t op{};
+    EXPECT_EQ(RKSFS_OpenBakRecFile(&op, path.c_str()), 0);
+    std::vector<uint8_t> buf(RKSFS_READ_BUFFER_SIZE);
+    RKSFS_FRAME_HEAD head{};
+    std::vector<BakFrame> out;
+    int n;
+    while ((n = RKSFS_ReadBakRecFrame(&op, buf.data(), buf.size(), &head)) > 0)
+        out.push_back({head.type, head.pts, fixtures::Crc32(buf.data(), size_t(n))});
+    RKSFS_CloseBakRecFile(&op);
+    return out;
+}
+
+TEST(CutRKRec, WholeBlocksMakeAValidBackupFileCoveringTheSpan)
+{
+    CTempDir dir;
+    const auto source = WriteBackupSource(dir.Path());
+    const auto all = BackupFrames(source);
+    ASSERT_EQ(all.size(), kBackupFrames);
+    CutRequest request;
+    request.start = kT10 + 61;
+    request.end = kT10 + 70;
+    request.format = 4;
+    request.type = 1;
+    request.folder = dir / "out";
+    const auto result = CClipCutter(request).CutRKRecRecordFile(source, 3);
+    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(result.files.size(), 1u);
+    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "AV3_100101_100110_T1C0_100101.rkrec");
+    const auto cut = BackupFrames(result.files[0]);
+    ASSERT_FALSE(cut.empty());
+    // A run of the source's frames, from an I frame, over the whole span.
+    const auto at = std::search(all.begin(), all.end(), cut.begin(), cut.end());
+    ASSERT_NE(at, all.end());
+    EXPECT_EQ(cut.front().type, rkfs::kFrameI);
+    EXPECT_LE(cut.front().pts / 1000000, request.start);
+    EXPECT_GE(cut.back().pts / 1000000, request.end);
+    EXPECT_LT(cut.size(), all.size() / 2) << "only the blocks of the span";
+    EXPECT_EQ(result.frames.video, cut.size());
+}
+
+TEST(CutRKRec, FirstBlocksAndFailures)
+{
+    CTempDir dir;
+    const auto source = WriteBackupSource(dir.Path());
+    CutRequest request;
+    request.start = kT10;
+    request.end = kT10 + 2;
+    request.folder = dir / "out";
+    const auto result = CClipCutter(request).CutRKRecRecordFile(source, 1);
+    ASSERT_TRUE(result.ok) << result.error;
+    const auto all = BackupFrames(source), cut = BackupFrames(result.files[0]);
+    ASSERT_FALSE(cut.empty());
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), all.begin())) << "the file's own first block, as stored";
+
+    request.start = kT10 + 400;
+    request.end = kT10 + 500;
+    EXPECT_EQ(CClipCutter(request).CutRKRecRecordFile(source, 1).error, "Cut_CHN_Error");
+    std::ofstream(dir / "short.rkrec") << "too short";
+    EXPECT_EQ(CClipCutter(request).CutRKRecRecordFile(dir / "short.rkrec", 1).error,
+              "OpenFile:" + (dir / "short.rkrec").string() + " Fail");
+}
+
+}  // namespace
+}  // namespace velmor
