@@ -183,10 +183,11 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
     return result;
 }
 
-CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, int channel, bool gpx,
-                                          const std::string& header, const CPositionGrid* grid)
+CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, int channel, bool withLines,
+                                          bool gpx, const std::string& header, const CPositionGrid* grid)
 {
     if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
+    if (!withLines && !gpx) return Failure("nothing to write");
     IfvHandle src(RK_OpenFile2(source.c_str(), 0, RK_FILE_MODE_READ));
     if (!src) return Failure("OpenFile:" + source.string() + " Fail");
     FILEHANDLE* in = src.get();
@@ -218,11 +219,11 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
             if (kind == RK_FILE_MEDIA_ATTACH && wall >= m_request.start) {
                 if (const auto record = LoadAttachInfo(buffer.data(), size_t(n))) {
                     ++result.frames.info;
-                    if (!lines.Write(channel, *record)) {
+                    if (withLines && !lines.Write(channel, *record)) {
                         ok = false;
                         break;
                     }
-                    track.Add(*record);
+                    if (gpx) track.Add(*record);
                 }
             }
             if (++frames % 5 == 0) Report(uint32_t(wall));
@@ -234,7 +235,7 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
         for (const auto& f : result.files) RemoveQuietly(f);
         return Failure(lines.Error());
     }
-    if (result.files.empty()) return Failure("Cut_CHN_Error");
+    if (result.frames.info == 0) return Failure("Cut_CHN_Error");
     if (gpx) {
         std::string error;
         const auto path = FreePath(*day / (base + ".gpx"));

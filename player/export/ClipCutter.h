@@ -51,8 +51,8 @@ public:
     // start, with their times, key flags and sizes.
     CutResult CutIfvRecordFile(const std::filesystem::path& source);
     // The position records of an IFV file's span as GPS lines (".gps", split
-    // at 100 MB) and, with `gpx`, a GPX track beside them.
-    CutResult SaveIfvFileGpsInfo(const std::filesystem::path& source, int channel, bool gpx,
+    // at 100 MB, with `lines`) and as a GPX track (with `gpx`).
+    CutResult SaveIfvFileGpsInfo(const std::filesystem::path& source, int channel, bool lines, bool gpx,
                                  const std::string& header, const CPositionGrid* grid = nullptr);
     // RKRec (backup record file) to RKRec: the whole blocks that overlap the
     // span, the first stored without the bytes it lends from its predecessor,

@@ -179,7 +179,7 @@ TEST(CutGps, LinesAndTrackOfTheSpan)
     request.format = 3;
     request.type = 2;
     request.folder = dir / "out";
-    const auto result = CClipCutter(request).SaveIfvFileGpsInfo(source, 1, true, "H\r\n");
+    const auto result = CClipCutter(request).SaveIfvFileGpsInfo(source, 1, true, true, "H\r\n");
     ASSERT_TRUE(result.ok) << result.error;
     ASSERT_EQ(result.files.size(), 2u);
     EXPECT_EQ(result.files[0].filename(), "AV1_100000_100009_T2C0_100000.gps");
