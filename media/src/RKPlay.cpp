@@ -360,7 +360,7 @@ int CRKPlay::RKPLAY_SavePictureFile(const std::string& path, int pictureFormat)
         out.write(reinterpret_cast<const char*>(bmp.data()), std::streamsize(bmp.size()));
         return out ? 0 : -1;
     }
-    return WriteImageWithFfmpeg(path, picture.data(), layout, w, h);
+    return WriteImageWithFfmpeg(path, picture.data(), layout, w, h, pictureFormat == 1);
 }
 
 void CRKPlay::Cleanup()

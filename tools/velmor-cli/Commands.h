@@ -21,6 +21,7 @@ void AddStoreCommands(CLI::App& app, Runner& run);  // store ...
 void AddLogCommands(CLI::App& app, Runner& run);    // log
 void AddVoiceCommands(CLI::App& app, Runner& run);  // voice ...
 void AddExportCommands(CLI::App& app, Runner& run);  // export
+void AddSnapshotCommands(CLI::App& app, Runner& run);  // snapshot
 
 enum class SourceKind {
     kContainerFile,

@@ -23,6 +23,7 @@ int main(int argc, char** argv)
     AddLogCommands(app, run);
     AddVoiceCommands(app, run);
     AddExportCommands(app, run);
+    AddSnapshotCommands(app, run);
 
     try {
         app.parse(argc, argv);

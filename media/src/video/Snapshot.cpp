@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace rkmedia {
@@ -83,15 +84,15 @@ void CreateFoldersFor(const std::string& path)
     if (!parent.empty()) std::filesystem::create_directories(parent, ec);
 }
 
-int WriteImageWithFfmpeg(const std::string& path, const uint8_t* picture, PictureLayout layout, int w, int h)
+int WriteImageWithFfmpeg(const std::string& path, const uint8_t* picture, PictureLayout layout, int w, int h,
+                         bool png)
 {
-    const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
-    if (!format || format->video_codec == AV_CODEC_ID_NONE) return AVERROR_MUXER_NOT_FOUND;
-    const AVCodec* codec = avcodec_find_encoder(format->video_codec);
+    // The picture type chosen decides the encoder, whatever the name ends in;
+    // one encoded packet of these encoders is a complete image file.
+    const AVCodec* codec = avcodec_find_encoder(png ? AV_CODEC_ID_PNG : AV_CODEC_ID_MJPEG);
     if (!codec) return AVERROR_ENCODER_NOT_FOUND;
 
     struct Ctx {
-        AVFormatContext* fmt = nullptr;
         AVCodecContext* enc = nullptr;
         AVFrame* frame = nullptr;
         AVPacket* pkt = nullptr;
@@ -100,17 +101,10 @@ int WriteImageWithFfmpeg(const std::string& path, const uint8_t* picture, Pictur
             av_packet_free(&pkt);
             av_frame_free(&frame);
             avcodec_free_context(&enc);
-            if (fmt) {
-                if (fmt->pb) avio_closep(&fmt->pb);
-                avformat_free_context(fmt);
-            }
         }
     } c;
-    int rc = avformat_alloc_output_context2(&c.fmt, format, nullptr, path.c_str());
-    if (rc < 0) return rc;
-    AVStream* st = avformat_new_stream(c.fmt, nullptr);
     c.enc = avcodec_alloc_context3(codec);
-    if (!st || !c.enc) return AVERROR(ENOMEM);
+    if (!c.enc) return AVERROR(ENOMEM);
     // JPEG takes full-range 4:2:0; an encoder without it (PNG) gets the
     // first format it names, converted here.
     AVPixelFormat target = AV_PIX_FMT_YUVJ420P;
@@ -121,10 +115,8 @@ int WriteImageWithFfmpeg(const std::string& path, const uint8_t* picture, Pictur
     c.enc->height = h;
     c.enc->pix_fmt = target;
     c.enc->time_base = AVRational{1, 25};
-    if (c.fmt->oformat->flags & AVFMT_GLOBALHEADER) c.enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int rc;
     if ((rc = avcodec_open2(c.enc, codec, nullptr)) < 0) return rc;
-    if ((rc = avcodec_parameters_from_context(st->codecpar, c.enc)) < 0) return rc;
-    st->time_base = c.enc->time_base;
 
     c.frame = av_frame_alloc();
     c.pkt = av_packet_alloc();
@@ -147,16 +139,13 @@ int WriteImageWithFfmpeg(const std::string& path, const uint8_t* picture, Pictur
     sws_freeContext(sws);
     c.frame->pts = 0;
 
-    if (!(format->flags & AVFMT_NOFILE) && (rc = avio_open(&c.fmt->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) return rc;
-    if ((rc = avformat_write_header(c.fmt, nullptr)) < 0) return rc;
     if ((rc = avcodec_send_frame(c.enc, c.frame)) < 0) return rc;
     if ((rc = avcodec_send_frame(c.enc, nullptr)) < 0) return rc;
-    while ((rc = avcodec_receive_packet(c.enc, c.pkt)) >= 0) {
-        c.pkt->stream_index = st->index;
-        av_packet_rescale_ts(c.pkt, c.enc->time_base, st->time_base);
-        if ((rc = av_interleaved_write_frame(c.fmt, c.pkt)) < 0) return rc;
-    }
-    return av_write_trailer(c.fmt);
+    if ((rc = avcodec_receive_packet(c.enc, c.pkt)) < 0) return rc;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(c.pkt->data), c.pkt->size);
+    out.flush();
+    return out ? 0 : AVERROR(EIO);
 }
 
 }  // namespace rkmedia

@@ -17,7 +17,9 @@ std::vector<uint8_t> MakeBmp(const uint8_t* picture, PictureLayout layout, int w
 
 // Writes `path`; the format follows the extension's family (0 JPEG, 1 PNG).
 // 0, or a negative FFmpeg error.
-int WriteImageWithFfmpeg(const std::string& path, const uint8_t* picture, PictureLayout layout, int w, int h);
+// JPEG, or PNG with `png`. 0, or a negative FFmpeg error.
+int WriteImageWithFfmpeg(const std::string& path, const uint8_t* picture, PictureLayout layout, int w, int h,
+                         bool png);
 
 // Creates every missing folder on the way to `path`.
 void CreateFoldersFor(const std::string& path);

@@ -228,6 +228,19 @@ TEST(PlayerWindow, SnapshotsInAllThreeFormats)
     ASSERT_EQ(RKPLAYER_SavePictureFile(player.Slot(), (base + ".bmp").c_str(), 2), 0) << "folders are created";
     ASSERT_EQ(RKPLAYER_SavePictureFile(player.Slot(), (base + ".jpg").c_str(), 0), 0);
     ASSERT_EQ(RKPLAYER_SavePictureFile(player.Slot(), (base + ".png").c_str(), 1), 0);
+    // The type chosen decides the encoding, not the name's ending.
+    ASSERT_EQ(RKPLAYER_SavePictureFile(player.Slot(), (base + "-png.jpg").c_str(), 1), 0);
+    ASSERT_EQ(RKPLAYER_SavePictureFile(player.Slot(), (base + "-jpeg.png").c_str(), 0), 0);
+    auto magic = [](const std::string& p) {
+        std::ifstream f(p, std::ios::binary);
+        char b[4] = {};
+        f.read(b, 4);
+        return std::string(b, 4);
+    };
+    EXPECT_EQ(magic(base + ".png"), "\x89PNG");
+    EXPECT_EQ(magic(base + "-png.jpg"), "\x89PNG");
+    EXPECT_EQ(magic(base + ".jpg").substr(0, 2), "\xFF\xD8");
+    EXPECT_EQ(magic(base + "-jpeg.png").substr(0, 2), "\xFF\xD8");
 
     // BMP: exactly the fixed conversion of the last picture, text not included.
     std::ifstream in(base + ".bmp", std::ios::binary);
