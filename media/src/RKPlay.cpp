@@ -206,7 +206,11 @@ int CRKPlay::DecodeOneFrame(const uint8_t* data, int length, int keyFlag, int* f
 
     std::lock_guard video(m_videoLock);
     if (data && length > 0) {
-        const uint8_t* in = data;
+        // The parser and the decoder read a little past the end of what they
+        // are given: the caller's bytes are copied behind zeroed padding.
+        m_padded.assign(data, data + length);
+        m_padded.resize(size_t(length) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        const uint8_t* in = m_padded.data();
         int left = length;
         bool flushed = false;
         for (;;) {

@@ -94,6 +94,7 @@ private:
     bool m_offscreen = false;  // decode and keep pictures without a window
     CSdlPresenter m_presenter;
     std::vector<uint8_t> m_picture;  // last picture, no padding
+    std::vector<uint8_t> m_padded;   // the access unit being parsed, with the decoder's padding
     PictureLayout m_pictureLayout = PictureLayout::kPlanar420;
     int m_lastWidth = 0, m_lastHeight = 0;
     std::atomic<int> m_scaleMode{0};

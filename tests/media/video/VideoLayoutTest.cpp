@@ -1,7 +1,9 @@
 // Where pictures and on-screen text go, and snapshot bytes: no display needed.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <memory>
 
 #include "media/include/rkmedia.h"
 #include "media/src/video/SdlPresenter.h"
@@ -161,6 +163,38 @@ TEST(Offscreen, DecodesWithoutAWindowForSnapshots)
     EXPECT_EQ(bmp, rkmedia::MakeBmp(video.pictures.back().yuv.data(), rkmedia::PictureLayout::kPlanar420, 176, 144));
     EXPECT_EQ(RKPLAYER_ShowLastFrame(&slot), 0);
     RKPLAYER_Uninitgpu(&slot);
+}
+
+// The parser and decoder read past the end of what they are handed unless it
+// is padded; the caller's buffers are exactly as long as the frame (checked
+// under AddressSanitizer), cut at many places and with bytes flipped.
+TEST(Offscreen, DamagedAccessUnitsAreReadOnlyWithinTheirLength)
+{
+    for (VideoCodec codec : {VideoCodec::kH264, VideoCodec::kH265}) {
+        VideoSpec recipe;
+        recipe.codec = codec;
+        recipe.width = 64;
+        recipe.height = 48;
+        recipe.frames = 4;
+        recipe.gop = 2;
+        recipe.lossless = false;
+        EncodedVideo video = EncodeVideo(recipe);
+        RKPLAYER_HANDLE slot = nullptr;
+        ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 64, 48, codec == VideoCodec::kH265 ? 1 : 0, 25, 0), 0);
+        ASSERT_EQ(RKPLAYER_OpenOffscreen(&slot), 0);
+        for (const auto& au : video.units) {
+            const size_t n = au.data.size();
+            for (size_t cut = 1; cut <= n; cut += std::max<size_t>(1, n / 23)) {
+                auto exact = std::make_unique<uint8_t[]>(cut);
+                std::memcpy(exact.get(), au.data.data(), cut);
+                if (cut > 8) exact[cut / 2] ^= 0x5A;
+                int bytes = 0, w = 0, h = 0;
+                RKPLAYER_DecodeFrame(&slot, exact.get(), int(cut), au.key ? 3 : 0, nullptr, &bytes, &w, &h);
+            }
+        }
+        RKPLAYER_Uninitgpu(&slot);
+        EXPECT_EQ(slot, nullptr);
+    }
 }
 
 }  // namespace
