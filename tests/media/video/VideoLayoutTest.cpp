@@ -170,6 +170,26 @@ TEST(Offscreen, DecodesWithoutAWindowForSnapshots)
 // under AddressSanitizer), cut at many places and with bytes flipped.
 TEST(Offscreen, DamagedAccessUnitsAreReadOnlyWithinTheirLength)
 {
+    // Units that once made the H.264 parser copy bytes from beyond the end.
+    const std::vector<std::pair<bool, std::vector<uint8_t>>> found = {
+        {true, {0x07, 0x01, 0x01, 0x00, 0x00, 0x01, 0x07, 0x01, 0x01, 0x00, 0x00, 0x01}},
+        {true, {0x01, 0x00, 0x01, 0x00, 0x00, 0x01, 0x07, 0x00, 0x01, 0x07, 0x01, 0x01, 0x00, 0x00, 0x01}},
+        {true, {0x01, 0x07}},
+        {true, {0x01, 0x01, 0x07, 0x01, 0x01, 0xFD, 0xFF, 0x01, 0x00, 0x01, 0x00, 0x00, 0x01, 0x07, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x07, 0x00, 0x01, 0x07, 0x01, 0x01, 0x00, 0x00, 0x01}},
+        {true, {0x01, 0x07, 0x76, 0x01}},
+    };
+    {
+        RKPLAYER_HANDLE slot = nullptr;
+        ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 352, 288, 0, 25, 0), 0);
+        ASSERT_EQ(RKPLAYER_OpenOffscreen(&slot), 0);
+        for (const auto& [key, bytes] : found) {
+            auto exact = std::make_unique<uint8_t[]>(bytes.size());
+            std::memcpy(exact.get(), bytes.data(), bytes.size());
+            int frameBytes = 0, w = 0, h = 0;
+            RKPLAYER_DecodeFrame(&slot, exact.get(), int(bytes.size()), key ? 1 : 0, nullptr, &frameBytes, &w, &h);
+        }
+        RKPLAYER_Uninitgpu(&slot);
+    }
     for (VideoCodec codec : {VideoCodec::kH264, VideoCodec::kH265}) {
         VideoSpec recipe;
         recipe.codec = codec;
