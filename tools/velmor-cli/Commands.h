@@ -20,6 +20,7 @@ void AddFileCommands(CLI::App& app, Runner& run);   // probe, info, frames
 void AddStoreCommands(CLI::App& app, Runner& run);  // store ...
 void AddLogCommands(CLI::App& app, Runner& run);    // log
 void AddVoiceCommands(CLI::App& app, Runner& run);  // voice ...
+void AddSearchCommands(CLI::App& app, Runner& run);  // list, events
 
 enum class SourceKind {
     kContainerFile,

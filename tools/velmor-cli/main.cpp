@@ -22,6 +22,7 @@ int main(int argc, char** argv)
     AddStoreCommands(app, run);
     AddLogCommands(app, run);
     AddVoiceCommands(app, run);
+    AddSearchCommands(app, run);
 
     try {
         app.parse(argc, argv);
