@@ -22,6 +22,7 @@ void AddLogCommands(CLI::App& app, Runner& run);    // log
 void AddVoiceCommands(CLI::App& app, Runner& run);  // voice ...
 void AddExportCommands(CLI::App& app, Runner& run);  // export
 void AddSnapshotCommands(CLI::App& app, Runner& run);  // snapshot
+void AddSearchCommands(CLI::App& app, Runner& run);  // list, events
 
 enum class SourceKind {
     kContainerFile,

@@ -6,8 +6,11 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 #include "common/IniFile.h"
+#include "player/search/LocalFileSearch.h"
+#include "player/search/SearchRecordFile.h"
 #include "store/format/RkFormat.h"
 #include "tools/velmor-cli/CliOutput.h"
 #include "tools/velmor-cli/Commands.h"
@@ -45,6 +48,45 @@ bool HasEntry(const fs::path& dir, const char* name)
     return false;
 }
 
+std::vector<fs::path> SubFolders(const fs::path& dir)
+{
+    std::vector<fs::path> folders;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_directory(ec)) folders.push_back(it->path());
+    return folders;
+}
+
+bool IsDateFolder(const fs::path& dir) { return CLocalFileSearch::IsDateFolderName(dir.filename().string()); }
+
+// A date folder, a device folder of date folders, or a root of device folders.
+bool IsDownloadTree(const fs::path& dir)
+{
+    fs::path p = dir;
+    if (!p.has_filename()) p = p.parent_path();
+    if (IsDateFolder(p)) return true;
+    for (const auto& sub : SubFolders(p)) {
+        if (IsDateFolder(sub)) return true;
+        for (const auto& subsub : SubFolders(sub))
+            if (IsDateFolder(subsub)) return true;
+    }
+    return false;
+}
+
+// A folder holding an IFV file named as the client download tool names them.
+bool IsClientDownloadFolder(const fs::path& dir)
+{
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        DownloadFileInfo info;
+        if (it->is_regular_file(ec) && name.find(".ifv") != std::string::npos &&
+            CLocalFileSearch::GetRKClientFileInfoByFileName(name, &info))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 const char* SourceKindName(SourceKind kind)
@@ -71,9 +113,15 @@ SourceKind Classify(const std::string& path)
     const auto status = fs::status(p, ec);
     if (ec || !fs::exists(status)) throw CliError(path, "no such file or folder");
     if (fs::is_directory(status)) {
-        if (HasEntry(p, "index00.bin") || HasEntry(p, "index01.bin")) return SourceKind::kIndexDisk;
+        // The record search's own classification first, so that probe and
+        // list agree on what a folder is.
+        if (HasEntry(p, "index00.bin") && HasEntry(p, "index01.bin") && HasEntry(p, "KORADVR"))
+            return SourceKind::kIndexDisk;
         for (fs::directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec))
             if (IsContainerFileName(it->path().filename().string())) return SourceKind::kContainerFolder;
+        if (CSearchRecordFile::bExistsRpoFile(p)) return SourceKind::kContainerFolder;
+        if (IsDownloadTree(p)) return SourceKind::kDownloadTree;
+        if (IsClientDownloadFolder(p)) return SourceKind::kClientDownloadFolder;
         return SourceKind::kUnknown;
     }
     const std::string name = Lower(p.filename().string());

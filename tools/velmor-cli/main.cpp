@@ -24,6 +24,7 @@ int main(int argc, char** argv)
     AddVoiceCommands(app, run);
     AddExportCommands(app, run);
     AddSnapshotCommands(app, run);
+    AddSearchCommands(app, run);
 
     try {
         app.parse(argc, argv);

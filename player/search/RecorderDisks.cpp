@@ -1,0 +1,68 @@
+#include "player/search/RecorderDisks.h"
+
+#include <sys/statvfs.h>
+
+#include <fstream>
+#include <system_error>
+
+#include "common/Mounts.h"
+
+namespace velmor {
+namespace {
+
+bool IsRecorderFileSystem(const std::string& type) { return type == "vfat" || type == "exfat" || type == "msdos"; }
+
+bool IsSystemMount(const std::string& point) { return point == "/" || point.rfind("/boot", 0) == 0; }
+
+}  // namespace
+
+std::string ParentDiskOf(const std::string& device, const std::filesystem::path& sysClassBlock)
+{
+    const std::string name = std::filesystem::path(device).filename().string();
+    std::error_code ec;
+    const auto entry = sysClassBlock / name;
+    // A partition's sysfs entry has a "partition" file and lives in its disk's folder.
+    if (name.empty() || !std::filesystem::exists(entry / "partition", ec)) return name;
+    const auto real = std::filesystem::canonical(entry, ec);
+    if (ec) return name;
+    const std::string parent = real.parent_path().filename().string();
+    return parent.empty() ? name : parent;
+}
+
+std::map<std::string, RecorderDisk> FindRecorderDisks(const std::filesystem::path& mountInfo,
+                                                      const std::filesystem::path& sysClassBlock)
+{
+    std::map<std::string, RecorderDisk> disks;
+    std::ifstream in(mountInfo);
+    for (std::string line; std::getline(in, line);) {
+        std::string point, type, source;
+        if (!ParseMountLine(line, &point, &type, &source)) continue;
+        if (!IsRecorderFileSystem(type) || IsSystemMount(point)) continue;
+        const std::string diskName = ParentDiskOf(source, sysClassBlock);
+        if (diskName.empty()) continue;
+        RecorderDisk& disk = disks[diskName];
+        if (disk.name.empty()) {
+            disk.name = diskName;
+            std::ifstream removable(sysClassBlock / diskName / "removable");
+            int flag = 0;
+            disk.removable = removable >> flag && flag == 1;
+        }
+        disk.roots.emplace_back(point);
+    }
+    return disks;
+}
+
+SourceCapacity CapacityOf(const std::vector<std::filesystem::path>& folders)
+{
+    SourceCapacity capacity;
+    for (const auto& folder : folders) {
+        struct statvfs fs {};
+        if (::statvfs(folder.c_str(), &fs) != 0) continue;
+        const uint64_t unit = fs.f_frsize ? fs.f_frsize : fs.f_bsize;
+        capacity.totalGiB += (uint64_t(fs.f_blocks) * unit) >> 30;
+        capacity.freeMiB += (uint64_t(fs.f_bavail) * unit) >> 20;
+    }
+    return capacity;
+}
+
+}  // namespace velmor

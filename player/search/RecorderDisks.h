@@ -1,0 +1,40 @@
+// The recorder disks attached to this machine: mounted FAT-family file
+// systems (vfat, exfat, msdos), grouped by the disk that holds them, and the
+// capacity of the folders a search reads.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace velmor {
+
+struct RecorderDisk {
+    std::string name;  // the whole disk's block device name, e.g. "sdb"
+    bool removable = false;
+    std::vector<std::filesystem::path> roots;  // mount points, in mount order
+};
+
+// Keyed by disk name, so the first entry is the lowest-named disk. The system
+// mounts ("/" and "/boot...") are never candidates. The paths are those of
+// this machine; tests hand in files of their own.
+std::map<std::string, RecorderDisk> FindRecorderDisks(const std::filesystem::path& mountInfo = "/proc/self/mountinfo",
+                                                      const std::filesystem::path& sysClassBlock = "/sys/class/block");
+
+// The whole disk a partition device ("/dev/sdb1") belongs to ("sdb"); the
+// device's own name when it is a whole disk or sysfs does not know it.
+std::string ParentDiskOf(const std::string& device, const std::filesystem::path& sysClassBlock = "/sys/class/block");
+
+struct SourceCapacity {
+    uint64_t totalGiB = 0;  // whole GiB, added up over the folders
+    uint64_t freeMiB = 0;   // whole MiB
+};
+
+// Sizes of the file systems of the folders; a folder that cannot be asked
+// adds nothing. Each folder's sizes are cut to whole units before they are
+// added, as the storage page shows them.
+SourceCapacity CapacityOf(const std::vector<std::filesystem::path>& folders);
+
+}  // namespace velmor
