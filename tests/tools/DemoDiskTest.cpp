@@ -132,6 +132,8 @@ TEST_F(DemoDisk, TheDemoSpanIsRecordedOnItsChannel)
 
 // ---- The container partition --------------------------------------------------
 
+// The entries are packed: their fields are copied out before gtest binds
+// references to them.
 std::vector<RKCONTAINER_SEARCH_ENTRY> SearchPartition(const fs::path& dir, const fs::path& device)
 {
     std::vector<RKCONTAINER_SEARCH_ENTRY> entries(2000);
@@ -159,15 +161,16 @@ TEST_F(DemoDisk, ThePartitionListsEveryRecordingWithItsSpanAndLabel)
             if (e.channel + 1 == r["channel"].get<int>() && e.beginTime >= begin && e.endTime <= end) mine.push_back(e);
         ASSERT_FALSE(mine.empty()) << r.dump();
         std::stable_sort(mine.begin(), mine.end(), [](const auto& a, const auto& b) { return a.beginTime < b.beginTime; });
-        EXPECT_EQ(mine.front().beginTime, begin) << r.dump();
-        EXPECT_EQ(mine.back().endTime, end) << r.dump();
-        for (size_t i = 1; i < mine.size(); ++i) EXPECT_LE(mine[i].beginTime, mine[i - 1].endTime + 1) << r.dump();
+        EXPECT_EQ(uint32_t(mine.front().beginTime), begin) << r.dump();
+        EXPECT_EQ(uint32_t(mine.back().endTime), end) << r.dump();
+        for (size_t i = 1; i < mine.size(); ++i)
+            EXPECT_LE(uint32_t(mine[i].beginTime), uint32_t(mine[i - 1].endTime) + 1) << r.dump();
         for (const auto& e : mine) EXPECT_EQ(std::string(e.carNumber), label);
         parts += mine.size();
     }
     EXPECT_EQ(parts, entries.size()) << "nothing listed that the manifest does not hold";
     std::set<uint32_t> files;
-    for (const auto& e : entries) files.insert(e.fileNo);
+    for (const auto& e : entries) files.insert(uint32_t(e.fileNo));
     EXPECT_GE(files.size(), 2u) << "the second day runs into the next container file";
     EXPECT_EQ(SearchPartition(P(p["path"]), {}).size(), entries.size()) << "the folder alone lists the same";
 }
