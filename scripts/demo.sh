@@ -1,16 +1,44 @@
 #!/usr/bin/env bash
-# Builds the demo recorder corpus (once) and shows it. Until the player
-# window exists the command line shows what the player would open.
+# Builds the demo recorder corpus (once) and shows it: in the player when it
+# has been built and a display is there, else through velmor-cli, one
+# command for each kind of source.
 set -euo pipefail
 build=${1:-build}
 demo=${2:-demo}
 bin="$build/bin"
 
-if [ ! -f "$demo/container/fc00000.rpo" ]; then
-  "$bin/velmor-demo-disk" "$demo"
+if [ ! -f "$demo/MANIFEST.json" ]; then
+  if [ -e "$demo" ] && [ -n "$(ls -A "$demo" 2>/dev/null)" ]; then
+    echo "demo: $demo exists but holds no MANIFEST.json (an unfinished or older corpus); remove it and run again" >&2
+    exit 1
+  fi
+  "$bin/velmor-demo-disk" "$demo" > /dev/null
 fi
-file="$demo/container/fc00000.rpo"
-echo "== velmor-cli info $file"
-"$bin/velmor-cli" info "$file"
-echo "== velmor-cli frames $file --count 5"
-"$bin/velmor-cli" frames "$file" --count 5
+
+partition="$demo/partition/disk"
+device="$demo/partition/device.img"
+car=$(ls "$demo/client")
+
+if [ -x "$bin/velmor" ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then
+  exec "$bin/velmor" "$partition/fc00000.rpo"
+fi
+
+run() {
+  echo "== velmor-cli $*"
+  "$bin/velmor-cli" "$@" || echo "(exit $?)"
+}
+
+for source in "$partition" "$demo/index-disk" "$demo/download" "$demo/client/$car" \
+              "$demo/backup/CH01_20261202_083000.rkrec" "$demo/ifv/CH02_20261201_100000.ifv"; do
+  run probe "$source"
+done
+run info "$partition/fc00000.rpo"
+run frames "$partition/fc00000.rpo" --channel 1 --seek 1796119200 --count 5
+run info "$demo/backup/CH01_20261202_083000.rkrec"
+run frames "$demo/backup/CH03_20261201_100020.rkrec" --count 5
+run info "$demo/ifv/CH06_20261201_100200.ifv"
+run info "$demo/index-disk/fly00004.ifv"
+run store info --device "$device" "$partition" 2>/dev/null
+run store search --device "$device" "$partition" --channels 1 2>/dev/null
+run log "$demo/index-disk" --type 0x60 --mode 1
+echo "== the corpus: $demo/MANIFEST.json"

@@ -1,98 +1,80 @@
 // velmor-demo-disk: writes a realistic recorder corpus into a folder, from
-// the same fixture writers the tests use, for `make demo` and benchmarks.
+// the same fixture writers the tests use, for `make demo`, benchmarks and
+// trying the player and velmor-cli on every kind of source.
 //
 //   velmor-demo-disk DIR
 //
-// DIR/container/fc00000.rpo  a 128 MiB container file (sparse) with four
-//                            camera channels of one minute: three H.264,
-//                            one H.265, each picture labelled with its
-//                            channel and the recorder's clock.
+// DIR must be absent or empty. What is written, and what each source holds,
+// is listed in DIR/MANIFEST.json (written last) and printed as JSON on
+// standard output; progress goes to standard error.
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <filesystem>
-#include <memory>
+#include <iostream>
 #include <string>
-#include <vector>
+#include <system_error>
 
-#include "common/CodePage.h"
-#include "tests/support/ContainerWriter.h"
-#include "tests/support/VideoCodec.h"
+#include "player/formats/IfvFile.h"
+#include "tools/demo-disk/DemoCorpus.h"
 
 namespace fs = std::filesystem;
-using namespace velmor::fixtures;
 
 namespace {
 
-constexpr uint32_t kDemoStart = 1796119200;  // 2026-12-01 10:00:00 on the recorder clock
-constexpr int kSeconds = 60;
-constexpr int kFps = 25;
+constexpr const char* kUsage =
+    "usage: velmor-demo-disk DIR\n"
+    "Writes the demo recorder corpus into DIR (absent or empty) and its manifest DIR/MANIFEST.json.\n";
 
-struct DemoChannel {
-    uint8_t channel;
-    VideoCodec codec;
-};
-
-void WriteContainerFile(const fs::path& dir)
+// Takes back what an unfinished build wrote, so that no half corpus is left
+// looking like a whole one.
+void RemoveUnfinished(const fs::path& root, bool existed)
 {
-    fs::create_directories(dir);
-    const std::vector<DemoChannel> channels = {
-        {0, VideoCodec::kH264}, {1, VideoCodec::kH264}, {2, VideoCodec::kH265}, {3, VideoCodec::kH264}};
-
-    std::vector<EncodedVideo> videos;
-    for (const auto& ch : channels) {
-        VideoSpec recipe;
-        recipe.codec = ch.codec;
-        recipe.width = 352;  // resolution code 0 in the 576/288-line system
-        recipe.height = 288;
-        recipe.frames = kSeconds * kFps;
-        recipe.gop = 2 * kFps;
-        recipe.fps = kFps;
-        recipe.seed = 100u + ch.channel;
-        recipe.lossless = false;
-        recipe.crf = 26;
-        recipe.label = "CH" + std::to_string(ch.channel + 1);
-        recipe.clockStart = kDemoStart;
-        std::fprintf(stderr, "velmor-demo-disk: encoding channel %d (%s)\n", ch.channel + 1,
-                     ch.codec == VideoCodec::kH265 ? "H.265" : "H.264");
-        videos.push_back(EncodeVideo(recipe));
+    std::error_code ec;
+    if (!existed) {
+        fs::remove_all(root, ec);
+        return;
     }
-
-    CContainerFileImage image(dir / CContainerFileImage::FileName(0), 0);
-    std::vector<std::unique_ptr<CRecordWriter>> writers;
-    for (const auto& ch : channels) {
-        RecordingParams params;
-        params.channel = ch.channel;
-        params.encode = {0, 0, uint8_t(ch.codec == VideoCodec::kH265 ? 2 : 1), 0, kFps};
-        params.carNumber = velmor::Utf8ToGbk("\xE7\xB2\xA4" "B12345");  // a Guangdong plate
-        params.reason = 1;
-        writers.push_back(std::make_unique<CRecordWriter>(image, params));
-    }
-    for (int i = 0; i < kSeconds * kFps; ++i) {
-        const uint64_t pts = uint64_t(kDemoStart) * 1000000 + uint64_t(i) * 1000000 / kFps;
-        for (size_t c = 0; c < channels.size(); ++c) {
-            const AccessUnit& au = videos[c].units[size_t(i)];
-            writers[c]->WriteFrame(au.key ? 1 : 2, pts, au.data.data(), uint32_t(au.data.size()));
-        }
-    }
-    for (auto& w : writers) w->Close();
-    std::fprintf(stderr, "velmor-demo-disk: wrote %s\n", image.Path().c_str());
+    for (const auto& entry : fs::directory_iterator(root, ec)) fs::remove_all(entry.path(), ec);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2 || std::string(argv[1]) == "--help") {
-        std::fprintf(stderr, "usage: velmor-demo-disk DIR\n");
-        return argc == 2 ? 0 : 2;
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
+    if (argc != 2 || argv[1][0] == '\0' || argv[1][0] == '-') {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    // The IFV library prints its diagnostics to standard output by default;
+    // standard output carries the summary here.
+    RK_FileSetMessageStream(stderr);
+    const fs::path root = argv[1];
+    std::error_code ec;
+    const bool existed = fs::exists(root, ec);
+    if (existed && !(fs::is_directory(root, ec) && fs::is_empty(root, ec))) {
+        std::fprintf(stderr, "velmor-demo-disk: %s: already exists and is not an empty folder\n", root.c_str());
+        return 1;
+    }
+    const auto start = std::chrono::steady_clock::now();
     try {
-        const fs::path out = argv[1];
-        WriteContainerFile(out / "container");
+        nlohmann::ordered_json manifest = velmor::demo::BuildCorpus(
+            root, [](const std::string& s) { std::fprintf(stderr, "velmor-demo-disk: %s\n", s.c_str()); });
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        nlohmann::ordered_json summary;
+        summary["root"] = fs::canonical(root).string();
+        summary["manifest"] = (fs::canonical(root) / velmor::demo::kManifestName).string();
+        summary["seconds"] = double(int64_t(seconds * 10)) / 10;
+        for (auto it = manifest.begin(); it != manifest.end(); ++it) summary[it.key()] = it.value();
+        std::cout << summary.dump(2) << std::endl;
         return 0;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "velmor-demo-disk: %s\n", e.what());
+        std::fprintf(stderr, "velmor-demo-disk: %s: %s\n", root.c_str(), e.what());
+        RemoveUnfinished(root, existed);
         return 1;
     }
 }

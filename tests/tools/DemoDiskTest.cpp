@@ -1,0 +1,703 @@
+// The demo corpus builder, run as `make demo` runs it: every source it writes
+// is read back through the readers the player uses and must list exactly
+// what the manifest says; two builds must be byte for byte the same.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <future>
+#include <map>
+#include <memory>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "common/CodePage.h"
+#include "container/include/rkcontainer.h"
+#include "player/formats/IfvFile.h"
+#include "player/search/RecorderLog.h"
+#include "store/include/rkstore.h"
+#include "tests/support/AttachInfoWriter.h"
+#include "tests/support/EventFileWriter.h"
+#include "tests/support/IndexWriter.h"
+#include "tests/support/Payload.h"
+#include "tests/support/Subprocess.h"
+#include "tests/support/TempDir.h"
+
+namespace velmor::fixtures {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+// Generous: the builder is meant to take well under a minute of one core.
+constexpr double kBudgetSeconds = 600;
+
+std::vector<uint8_t> ReadAllBytes(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+uint32_t U32(const std::vector<uint8_t>& b, size_t at)
+{
+    return uint32_t(b.at(at)) | uint32_t(b.at(at + 1)) << 8 | uint32_t(b.at(at + 2)) << 16 | uint32_t(b.at(at + 3)) << 24;
+}
+uint16_t U16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b.at(at) | b.at(at + 1) << 8); }
+
+struct Build {
+    std::unique_ptr<CTempDir> dir;
+    fs::path root;
+    ProcessResult result;
+    double seconds = 0;
+    json manifest;
+};
+
+Build RunBuilder(const std::string& tag)
+{
+    Build b;
+    b.dir = std::make_unique<CTempDir>(tag);
+    b.root = b.dir->Path() / "demo";
+    const auto start = std::chrono::steady_clock::now();
+    b.result = RunProgram("velmor-demo-disk", {b.root.string()});
+    b.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::ifstream in(b.root / "MANIFEST.json");
+    if (in) b.manifest = json::parse(in, nullptr, false);
+    return b;
+}
+
+class DemoDisk : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // The two builds run side by side: each is one thread of work.
+        auto second = std::async(std::launch::async, [] { return RunBuilder("demo-b"); });
+        s_first = std::make_unique<Build>(RunBuilder("demo-a"));
+        s_second = std::make_unique<Build>(second.get());
+    }
+    static void TearDownTestSuite()
+    {
+        s_first.reset();
+        s_second.reset();
+    }
+    void SetUp() override
+    {
+        ASSERT_EQ(s_first->result.exitCode, 0) << s_first->result.err;
+        ASSERT_TRUE(s_first->manifest.is_object());
+    }
+    static const json& M() { return s_first->manifest; }
+    static fs::path P(const json& rel) { return s_first->root / rel.get<std::string>(); }
+
+    static std::unique_ptr<Build> s_first;
+    static std::unique_ptr<Build> s_second;
+};
+std::unique_ptr<Build> DemoDisk::s_first;
+std::unique_ptr<Build> DemoDisk::s_second;
+
+TEST_F(DemoDisk, PrintsItsSummaryAndStaysWithinItsBudget)
+{
+    const json summary = json::parse(s_first->result.out, nullptr, false);
+    ASSERT_TRUE(summary.is_object()) << "stdout is one JSON document";
+    EXPECT_EQ(fs::path(summary["root"].get<std::string>()), fs::canonical(s_first->root));
+    EXPECT_EQ(summary["partition"], M()["partition"]);
+    EXPECT_EQ(summary["index_disk"]["records"], M()["index_disk"]["records"]);
+    EXPECT_LT(s_first->seconds, kBudgetSeconds);
+    EXPECT_FALSE(fs::exists(s_first->root / "MANIFEST.json.tmp"));
+}
+
+TEST_F(DemoDisk, TheDemoSpanIsRecordedOnItsChannel)
+{
+    const json& span = M()["demo_span"];
+    bool covered = false;
+    for (const json& r : M()["partition"]["recordings"])
+        covered |= r["channel"] == span["channel"] && r["begin"] <= span["begin"] && r["end"] >= span["end"];
+    EXPECT_TRUE(covered);
+    std::set<int> channels, h265;
+    std::set<std::string> days;
+    for (const json& r : M()["partition"]["recordings"]) {
+        channels.insert(r["channel"].get<int>());
+        if (r["codec"] == "H.265") h265.insert(r["channel"].get<int>());
+        days.insert(r["begin_text"].get<std::string>().substr(0, 10));
+    }
+    EXPECT_EQ(channels, (std::set<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_FALSE(h265.empty());
+    EXPECT_EQ(days.size(), 2u);
+}
+
+// ---- The container partition --------------------------------------------------
+
+// The entries are packed: their fields are copied out before gtest binds
+// references to them.
+std::vector<RKCONTAINER_SEARCH_ENTRY> SearchPartition(const fs::path& dir, const fs::path& device)
+{
+    std::vector<RKCONTAINER_SEARCH_ENTRY> entries(2000);
+    const std::string d = dir.string(), dev = device.string();
+    const char* paths[] = {d.c_str()};
+    const char* devices[] = {dev.c_str()};
+    RKCONTAINER_FILTER filter{0xFFFF};
+    const int n = RKCONTAINER_SearchFileListOnDevices(paths, device.empty() ? nullptr : devices, 1, &filter,
+                                                      entries.data(), int(entries.size()));
+    entries.resize(size_t(std::max(0, n)));
+    return entries;
+}
+
+TEST_F(DemoDisk, ThePartitionListsEveryRecordingWithItsSpanAndLabel)
+{
+    const json& p = M()["partition"];
+    const auto entries = SearchPartition(P(p["path"]), P(p["device"]));
+    ASSERT_FALSE(entries.empty());
+    const std::string label = Utf8ToGbk(p["car_number"].get<std::string>());
+    size_t parts = 0;
+    for (const json& r : p["recordings"]) {
+        const uint32_t begin = r["begin"], end = r["end"];
+        std::vector<RKCONTAINER_SEARCH_ENTRY> mine;
+        for (const auto& e : entries)
+            if (e.channel + 1 == r["channel"].get<int>() && e.beginTime >= begin && e.endTime <= end) mine.push_back(e);
+        ASSERT_FALSE(mine.empty()) << r.dump();
+        std::stable_sort(mine.begin(), mine.end(), [](const auto& a, const auto& b) { return a.beginTime < b.beginTime; });
+        EXPECT_EQ(uint32_t(mine.front().beginTime), begin) << r.dump();
+        EXPECT_EQ(uint32_t(mine.back().endTime), end) << r.dump();
+        for (size_t i = 1; i < mine.size(); ++i)
+            EXPECT_LE(uint32_t(mine[i].beginTime), uint32_t(mine[i - 1].endTime) + 1) << r.dump();
+        for (const auto& e : mine) EXPECT_EQ(std::string(e.carNumber), label);
+        parts += mine.size();
+    }
+    EXPECT_EQ(parts, entries.size()) << "nothing listed that the manifest does not hold";
+    std::set<uint32_t> files;
+    for (const auto& e : entries) files.insert(uint32_t(e.fileNo));
+    EXPECT_GE(files.size(), 2u) << "the second day runs into the next container file";
+    EXPECT_EQ(SearchPartition(P(p["path"]), {}).size(), entries.size()) << "the folder alone lists the same";
+}
+
+TEST_F(DemoDisk, ThePartitionIsSparseAndHasItsBootSector)
+{
+    const json& p = M()["partition"];
+    const fs::path device = P(p["device"]);
+    struct stat st {};
+    ASSERT_EQ(::stat(device.c_str(), &st), 0);
+    EXPECT_GT(uint64_t(st.st_size), 7ull << 30) << "a whole partition";
+    EXPECT_LT(uint64_t(st.st_blocks) * 512, 1ull << 20) << "of which only the boot sector takes room";
+    std::ifstream in(device, std::ios::binary);
+    char head[16] = {};
+    in.read(head, sizeof head);
+    EXPECT_EQ(std::string(head + 3, 7), "RKFATFS");
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(P(p["path"])))
+        if (e.path().extension() == ".rpo") ++files;
+    EXPECT_EQ(files, p["container_files"].get<size_t>());
+}
+
+TEST_F(DemoDisk, ThePartitionFramesCarryTheVehicleRecord)
+{
+    // Channel 3 of the first day is alone in the first container file.
+    const json& p = M()["partition"];
+    RKCONTAINER_HANDLE h = nullptr;
+    ASSERT_EQ(RKCONTAINER_OpenFile(&h, (P(p["path"]) / "fc00000.rpo").c_str()), 0);
+    uint32_t begin = 0, end = 0;
+    RKCONTAINER_ENCODE enc{};
+    ASSERT_EQ(RKCONTAINER_GetOneChnFileInfo(&h, 5, &begin, &end, &enc), 0);  // channel 6
+    const json* rec = nullptr;
+    for (const json& r : p["recordings"])
+        if (r["channel"] == 6 && r["begin"] == begin) rec = &r;
+    ASSERT_NE(rec, nullptr);
+    EXPECT_EQ(end, (*rec)["end"].get<uint32_t>());
+    EXPECT_EQ(enc.vEnc, 2) << "H.265";
+    EXPECT_EQ(enc.frameRate, (*rec)["frame_rate"].get<int>());
+    std::vector<uint8_t> buf(RKCONTAINER_MAX_FRAME_SIZE);
+    uint32_t video = 0, info = 0;
+    for (int guard = 0; guard < 100000; ++guard) {
+        RKCONTAINER_FRAME_HEAD head{};
+        const int rc = RKCONTAINER_ReadOneFrame(&h, buf.data(), &head, &enc);
+        if (rc == -4) break;
+        ASSERT_EQ(rc, 0);
+        if (head.sign != 'F') continue;
+        if (head.type <= 3) ++video;
+        if (head.type == 5) {
+            ASSERT_EQ(head.length, 75u);
+            EXPECT_EQ(U32(std::vector<uint8_t>(buf.begin(), buf.begin() + 75), 0), uint32_t(head.pts / 1000000));
+            const int32_t lat = int32_t(U32(std::vector<uint8_t>(buf.begin(), buf.begin() + 75), 5));
+            EXPECT_NEAR(DecodeCoordinate(lat), 22.54, 0.02) << "Shenzhen";
+            ++info;
+        }
+    }
+    RKCONTAINER_CloseFile(&h);
+    EXPECT_EQ(video, (*rec)["video_frames"].get<uint32_t>());
+    EXPECT_EQ(info, (*rec)["info_frames"].get<uint32_t>());
+}
+
+// ---- Backup record files ---------------------------------------------------------
+
+TEST_F(DemoDisk, BackupRecordFilesReadBackWhole)
+{
+    ASSERT_FALSE(M()["backup_files"].empty());
+    for (const json& f : M()["backup_files"]) {
+        StRecBakFileOp_t op{};
+        ASSERT_EQ(RKSFS_OpenBakRecFile(&op, P(f["path"]).c_str()), 0) << f.dump();
+        EXPECT_EQ(op.recFI.channel + 1, f["channel"].get<int>());
+        EXPECT_EQ(op.recFI.beginTime, f["begin"].get<uint32_t>());
+        EXPECT_EQ(op.recFI.endTime, f["end"].get<uint32_t>());
+        StRecEncode_t enc{};
+        ASSERT_EQ(RKSFS_GetBakRecFileEncode(&op, &enc, nullptr), 0);
+        EXPECT_EQ(enc.vEnc, f["codec"] == "H.265" ? 2u : 1u);
+        EXPECT_EQ(enc.aEnc, f["audio"].is_null() ? 0u : 2u);
+        std::vector<uint8_t> buf(RKSFS_READ_BUFFER_SIZE);
+        uint32_t video = 0, audio = 0, info = 0;
+        RKSFS_FRAME_HEAD head{};
+        int n = 0;
+        bool firstKey = false;
+        while ((n = RKSFS_ReadBakRecFrame(&op, buf.data(), buf.size(), &head)) > 0) {
+            if (video + audio + info == 0) firstKey = head.type == 1;
+            video += head.type <= 3;
+            audio += head.type == 4;
+            info += head.type == 5;
+        }
+        EXPECT_EQ(n, 0) << "read to the end without an error";
+        EXPECT_TRUE(firstKey);
+        EXPECT_EQ(video, f["video_frames"].get<uint32_t>());
+        EXPECT_EQ(audio, f["audio_frames"].get<uint32_t>());
+        EXPECT_EQ(info, f["info_frames"].get<uint32_t>());
+        RKSFS_CloseBakRecFile(&op);
+    }
+}
+
+// ---- IFV files of every source ------------------------------------------------------
+
+struct IfvCounts {
+    uint32_t video = 0, audio = 0, attach = 0;
+    uint32_t firstAttachTime = 0;
+    int last = 0;
+};
+
+void CheckIfv(const fs::path& path, const json& f, int eventChannel = 0)
+{
+    SCOPED_TRACE(path.string());
+    FILEHANDLE* h = RK_OpenFile2(path.c_str(), 0, RK_FILE_MODE_READ);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(RK_FileGetStartTime(h), f["begin"].get<uint32_t>());
+    EXPECT_EQ(RK_FileGetEndTime(h), f["end"].get<uint32_t>());
+    EXPECT_EQ(RK_FileGetEventChannel(h), eventChannel);
+    EXPECT_EQ(RK_FileGetWidth(h), f["width"].get<int>());
+    EXPECT_EQ(RK_FileGetHeight(h), f["height"].get<int>());
+    const uint32_t codec = RK_FileGetVideoCodec(h);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&codec), 4), f["codec"] == "H.265" ? "H265" : "H264");
+    EXPECT_EQ(RK_FileGetVideoFrameCount(h), f["video_frames"].get<uint32_t>());
+    EXPECT_EQ(RK_FileHasAudio(h), f["audio"].is_null() ? 0 : 1);
+    std::vector<uint8_t> buf(RK_FILE_FRAME_BUFFER_SIZE);
+    IfvCounts c;
+    for (;;) {
+        uint32_t ts = 0, duration = 0;
+        uint64_t pts = 0;
+        uint8_t key = 0, kind = 0;
+        const int n = RK_FileReadOneMediaFrame2(h, buf.data(), &ts, &pts, &duration, &key, &kind);
+        if (n <= 0) {
+            c.last = n;
+            break;
+        }
+        if (kind == RK_FILE_MEDIA_VIDEO) {
+            if (c.video == 0) {
+                EXPECT_EQ(key, 5) << "starts on a key frame";
+            }
+            ++c.video;
+        }
+        c.audio += kind == RK_FILE_MEDIA_AUDIO;
+        if (kind == RK_FILE_MEDIA_ATTACH) {
+            EXPECT_EQ(n, 75);
+            const uint32_t t = U32(buf, 0);
+            EXPECT_EQ(t, f["begin"].get<uint32_t>() + ts / 1000) << "the record's second is its place in the file";
+            if (c.attach++ == 0) c.firstAttachTime = t;
+        }
+    }
+    RK_CloseFile2(h);
+    EXPECT_EQ(c.last, 0);
+    EXPECT_EQ(c.video, f["video_frames"].get<uint32_t>());
+    EXPECT_EQ(c.audio, f["audio_frames"].get<uint32_t>());
+    EXPECT_EQ(c.attach, f["attach_records"].get<uint32_t>());
+    EXPECT_EQ(c.firstAttachTime, f["begin"].get<uint32_t>());
+}
+
+TEST_F(DemoDisk, IfvFilesReadBackWhole)
+{
+    ASSERT_FALSE(M()["ifv_files"].empty());
+    for (const json& f : M()["ifv_files"]) CheckIfv(P(f["path"]), f);
+}
+
+// The folder holds exactly the files of the manifest.
+std::set<std::string> FilesUnder(const fs::path& root, const fs::path& dir)
+{
+    std::set<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) out.insert(e.path().lexically_relative(root).generic_string());
+    return out;
+}
+
+std::vector<std::string> Split(const std::string& s, char sep)
+{
+    std::vector<std::string> parts;
+    size_t at = 0;
+    for (;;) {
+        const size_t next = s.find(sep, at);
+        parts.push_back(s.substr(at, next == std::string::npos ? std::string::npos : next - at));
+        if (next == std::string::npos) return parts;
+        at = next + 1;
+    }
+}
+
+std::string Hms(uint32_t t)
+{
+    std::time_t v = t;
+    std::tm tm{};
+    gmtime_r(&v, &tm);
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%H%M%S", &tm);
+    return buf;
+}
+std::string Ymd(uint32_t t, const char* pattern)
+{
+    std::time_t v = t;
+    std::tm tm{};
+    gmtime_r(&v, &tm);
+    char buf[16];
+    std::strftime(buf, sizeof buf, pattern, &tm);
+    return buf;
+}
+
+TEST_F(DemoDisk, TheDownloadTreeNamesTellChannelSpanAlarmAndVehicle)
+{
+    const json& t = M()["download_tree"];
+    std::set<std::string> listed;
+    for (const json& f : t["files"]) {
+        const fs::path path = P(f["path"]);
+        listed.insert(f["path"].get<std::string>());
+        CheckIfv(path, f);
+        // Device folder / date folder / CHn_begin_end_alarm_time.ifv
+        EXPECT_EQ(path.parent_path().parent_path().filename().string(), f["car_number"].get<std::string>());
+        EXPECT_LT(Utf8ToGbk(f["car_number"].get<std::string>()).size(), 15u);
+        EXPECT_EQ(path.parent_path().filename().string(), Ymd(f["begin"], "%Y-%m-%d"));
+        const auto parts = Split(path.filename().string(), '_');
+        ASSERT_EQ(parts.size(), 5u) << path;
+        EXPECT_EQ(parts[0], "CH" + std::to_string(f["channel"].get<int>()));
+        EXPECT_EQ(parts[1], Hms(f["begin"]));
+        EXPECT_EQ(parts[2], Hms(f["end"]));
+        const size_t c = parts[3].find('C');
+        ASSERT_NE(c, std::string::npos) << "an alarm token with its C, so the alarm value is the number before it";
+        EXPECT_EQ(std::stoi(parts[3].substr(1, c - 1)), f["alarm"].get<int>());
+        EXPECT_TRUE(parts[4].ends_with(".ifv"));
+    }
+    EXPECT_EQ(FilesUnder(s_first->root, P(t["path"])), listed);
+    bool alarm = false;
+    for (const json& f : t["files"]) alarm |= f["alarm"].get<int>() != 0;
+    EXPECT_TRUE(alarm) << "the alarm type choice finds something";
+}
+
+TEST_F(DemoDisk, TheClientDownloadFolderNamesTellSpanAndChannel)
+{
+    const json& c = M()["client_download"];
+    std::set<std::string> listed;
+    for (const json& f : c["files"]) {
+        const fs::path path = P(f["path"]);
+        listed.insert(f["path"].get<std::string>());
+        CheckIfv(path, f);
+        EXPECT_EQ(path.parent_path().filename().string(), f["car_number"].get<std::string>());
+        const auto parts = Split(path.filename().string(), '_');
+        ASSERT_EQ(parts.size(), 6u) << path;
+        EXPECT_EQ(parts[1], Ymd(f["begin"], "%Y%m%d"));
+        EXPECT_EQ(parts[2], Hms(f["begin"]));
+        EXPECT_EQ(parts[3], Ymd(f["end"], "%Y%m%d"));
+        EXPECT_EQ(parts[4], Hms(f["end"]));
+        ASSERT_GT(parts[5].size(), 5u);
+        EXPECT_EQ(std::stoi(parts[5].substr(3, 2)), f["channel"].get<int>());
+    }
+    EXPECT_EQ(FilesUnder(s_first->root, P(c["path"])), listed);
+}
+
+// ---- The index disk ------------------------------------------------------------------
+
+TEST_F(DemoDisk, TheIndexDiskListsEveryRecordAsThePlayerSearchesIt)
+{
+    const json& d = M()["index_disk"];
+    const fs::path disk = P(d["path"]);
+    EXPECT_TRUE(fs::is_regular_file(disk / "INDEX00.bin"));
+    EXPECT_TRUE(fs::is_regular_file(disk / "INDEX01.bin"));
+    EXPECT_TRUE(fs::exists(disk / "KORADVR"));
+    RKFILE_SEARCH_FILTER filter{};
+    filter.chnMask = 0xFFFF;
+    filter.typeMask = 31;
+    filter.startTime = 946684800;
+    filter.endTime = 2900000000u;
+    filter.classFilter = 0;
+    int rc = 0;
+    const auto found = SearchIndexDisk({disk.string()}, filter, &rc);
+    std::vector<json> expected(d["records"].begin(), d["records"].end());
+    std::stable_sort(expected.begin(), expected.end(), [](const json& a, const json& b) { return a["begin"] < b["begin"]; });
+    ASSERT_EQ(rc, int(expected.size()));
+    ASSERT_EQ(found.size(), expected.size());
+    const std::string label = Utf8ToGbk(d["car_number"].get<std::string>());
+    std::multiset<std::pair<uint32_t, int>> want, got;
+    for (size_t i = 0; i < found.size(); ++i) {
+        const StSearchRecord_t& r = found[i];
+        got.insert({r.fileNo.get(), r.channel});
+        want.insert({expected[i]["area"].get<uint32_t>(), expected[i]["channel"].get<int>()});
+        EXPECT_EQ(r.beginTime.get(), expected[i]["begin"].get<uint32_t>());
+        EXPECT_EQ(std::string(LabelOf(r)), label);
+    }
+    EXPECT_EQ(got, want);
+    for (const json& r : d["records"]) {
+        for (const StSearchRecord_t& f : found) {
+            if (f.fileNo.get() != r["area"].get<uint32_t>()) continue;
+            EXPECT_EQ(f.endTime.get(), r["end"].get<uint32_t>());
+            EXPECT_EQ(f.flags, r["flags"].get<int>());
+            EXPECT_EQ(f.beginOffset.get(), r["offset"].get<uint32_t>());
+            EXPECT_EQ(f.length.get(), r["length"].get<uint32_t>());
+            EXPECT_EQ(f.length.get(), fs::file_size(P(r["path"]))) << "the record covers its fly file";
+        }
+        char name[32];
+        std::snprintf(name, sizeof name, "fly%05u.ifv", r["area"].get<uint32_t>());
+        EXPECT_EQ(P(r["path"]).filename(), name) << "the player plays record area n as fly file n";
+        CheckIfv(P(r["path"]), r, r["channel"].get<int>());
+    }
+    // The alarm type choice finds the one alarm recording.
+    filter.typeMask = 4;
+    const auto alarms = SearchIndexDisk({disk.string()}, filter);
+    size_t alarmRecords = 0;
+    for (const json& r : d["records"]) alarmRecords += (r["flags"].get<int>() & 4) != 0;
+    EXPECT_EQ(alarms.size(), alarmRecords);
+    EXPECT_EQ(alarmRecords, 1u);
+}
+
+// The event file read as the record search reads it, from its bytes.
+struct ReadEvent {
+    uint16_t fileId;
+    uint32_t beginPos;
+    uint8_t type, channel;
+    uint32_t begin, end;
+};
+
+std::vector<ReadEvent> ReadEventFile(const fs::path& path, std::vector<std::string>* names)
+{
+    const auto b = ReadAllBytes(path);
+    std::vector<ReadEvent> out;
+    if (b.size() < 144 || std::memcmp(b.data(), "RecE", 4) != 0) return out;
+    for (size_t k = 0; k < 8; ++k) names->push_back(std::string(reinterpret_cast<const char*>(&b[9 + 16 * k])).substr(0, 15));
+    size_t at = 144;
+    while (at + 16 <= b.size()) {
+        const uint16_t fileId = U16(b, at), groups = U16(b, at + 2);
+        const size_t blockEnd = at + 8192;
+        size_t p = at + 16;
+        for (uint16_t g = 0; g < groups && p + 10 <= blockEnd; ++g) {
+            const uint32_t pos = U32(b, p);
+            const uint16_t units = U16(b, p + 4);
+            p += 10;
+            for (uint16_t u = 0; u < units && p + 11 <= blockEnd; ++u, p += 11)
+                out.push_back({fileId, pos, b[p], b[p + 1], U32(b, p + 3), U32(b, p + 7)});
+        }
+        at = blockEnd;
+    }
+    return out;
+}
+
+TEST_F(DemoDisk, TheEventFileHoldsTheManifestsEventsAndPointsAtTheirRecordings)
+{
+    const json& d = M()["index_disk"];
+    const fs::path disk = P(d["path"]);
+    std::vector<std::string> names;
+    const auto events = ReadEventFile(disk / "RecordEvent.bin", &names);
+    EXPECT_EQ(fs::file_size(disk / "RecordEvent.bin") % 8192, 144u);
+    ASSERT_EQ(events.size(), d["events"].size());
+    for (size_t i = 0; i < events.size(); ++i) {
+        const ReadEvent& e = events[i];
+        const json& m = d["events"][i];
+        SCOPED_TRACE(m.dump());
+        EXPECT_EQ(e.type, m["type"].get<int>());
+        EXPECT_EQ(e.channel, m["stored_channel"].get<int>());
+        EXPECT_EQ(e.begin, m["begin"].get<uint32_t>());
+        EXPECT_EQ(e.end, m["end"].get<uint32_t>());
+        EXPECT_EQ(e.beginPos, m["pos"].get<uint32_t>());
+        char name[32];
+        std::snprintf(name, sizeof name, "fly%05u.ifv", e.fileId);
+        EXPECT_EQ(P(m["path"]), disk / name);
+        // Alarm inputs, video loss and motion take their channel from the recording.
+        FILEHANDLE* h = RK_OpenFile2((disk / name).c_str(), e.beginPos, RK_FILE_MODE_READ);
+        ASSERT_NE(h, nullptr);
+        const int eventChannel = RK_FileGetEventChannel(h);
+        EXPECT_LE(RK_FileGetStartTime(h), e.begin);
+        EXPECT_GE(RK_FileGetEndTime(h), e.begin);
+        RK_CloseFile2(h);
+        EXPECT_EQ(e.type <= 3 ? eventChannel : e.channel, m["channel"].get<int>());
+        if (e.type == 1) {
+            EXPECT_EQ(GbkToUtf8(names.at(e.channel)), m["input_name"].get<std::string>());
+        } else {
+            EXPECT_TRUE(m.contains("description_key"));
+        }
+    }
+}
+
+// ---- Logs ---------------------------------------------------------------------------------
+
+TEST_F(DemoDisk, LogsLoadAsTheManifestSays)
+{
+    for (const json* l : {&M()["index_disk"]["log"], &M()["partition"]["log"]}) {
+        SCOPED_TRACE(l->dump());
+        CLogStore store;
+        ASSERT_EQ(store.LoadLog(P((*l)["path"])), 0);
+        const auto records = store.Query(DefaultLogQuery());
+        EXPECT_EQ(records.size(), (*l)["records"].get<size_t>());
+        ASSERT_FALSE(records.empty());
+        EXPECT_EQ(records.front().time.get(), (*l)["first"].get<uint32_t>());
+        EXPECT_EQ(records.back().time.get(), (*l)["last"].get<uint32_t>());
+        EXPECT_EQ(store.AlarmRing()->count, (*l)["alarm_records"].get<uint32_t>());
+        EXPECT_EQ(store.OperationRing()->count, (*l)["operation_records"].get<uint32_t>());
+        EXPECT_GE(records.size(), 100u) << "a few hundred records";
+        EXPECT_EQ(fs::file_size(P((*l)["path"])), (*l)["slots"].get<size_t>() * 37);
+    }
+    EXPECT_TRUE(M()["index_disk"]["log"]["wrapped"].get<bool>()) << "one log has wrapped around";
+}
+
+// ---- Determinism ------------------------------------------------------------------------------
+
+// Non-zero 4 KiB pieces of a file with their offsets: equal lists mean equal
+// contents, and holes of sparse files are never read.
+std::vector<std::pair<uint64_t, uint32_t>> Pieces(const fs::path& path)
+{
+    std::vector<std::pair<uint64_t, uint32_t>> out;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return out;
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    std::vector<uint8_t> buf(1 << 20);
+    static const std::vector<uint8_t> zero(4096, 0);
+    off_t at = 0;
+    while (at < size) {
+        const off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0) break;
+        off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        if (hole < 0) hole = size;
+        for (off_t p = data & ~off_t(4095); p < hole; p += off_t(buf.size())) {
+            const ssize_t n = ::pread(fd, buf.data(), size_t(std::min<off_t>(off_t(buf.size()), hole - p)), p);
+            if (n <= 0) break;
+            for (ssize_t q = 0; q < n; q += 4096) {
+                const size_t len = size_t(std::min<ssize_t>(4096, n - q));
+                if (std::memcmp(buf.data() + q, zero.data(), len) == 0) continue;
+                out.push_back({uint64_t(p + q), Crc32(buf.data() + q, len)});
+            }
+        }
+        at = hole;
+    }
+    ::close(fd);
+    return out;
+}
+
+TEST_F(DemoDisk, TwoBuildsAreByteForByteTheSame)
+{
+    ASSERT_EQ(s_second->result.exitCode, 0) << s_second->result.err;
+    std::set<std::string> a, b;
+    for (const auto& e : fs::recursive_directory_iterator(s_first->root))
+        a.insert(e.path().lexically_relative(s_first->root).generic_string() + (e.is_directory() ? "/" : ""));
+    for (const auto& e : fs::recursive_directory_iterator(s_second->root))
+        b.insert(e.path().lexically_relative(s_second->root).generic_string() + (e.is_directory() ? "/" : ""));
+    ASSERT_EQ(a, b);
+    for (const std::string& rel : a) {
+        if (rel.ends_with("/")) continue;
+        SCOPED_TRACE(rel);
+        ASSERT_EQ(fs::file_size(s_first->root / rel), fs::file_size(s_second->root / rel));
+        ASSERT_EQ(Pieces(s_first->root / rel), Pieces(s_second->root / rel));
+    }
+}
+
+// ---- Refusals ---------------------------------------------------------------------------------
+
+TEST(DemoDiskArguments, AFolderWithFilesIsLeftAloneAndBadArgumentsAreUsageErrors)
+{
+    CTempDir dir("demo-refuse");
+    const fs::path root = dir / "corpus";
+    fs::create_directories(root);
+    std::ofstream(root / "keep.txt") << "mine";
+    const auto r = RunProgram("velmor-demo-disk", {root.string()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("not an empty folder"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(FilesUnder(root, root), std::set<std::string>{"keep.txt"});
+    EXPECT_EQ(RunProgram("velmor-demo-disk", {}).exitCode, 2);
+    EXPECT_EQ(RunProgram("velmor-demo-disk", {"a", "b"}).exitCode, 2);
+    EXPECT_EQ(RunProgram("velmor-demo-disk", {"--bogus"}).exitCode, 2);
+    EXPECT_EQ(RunProgram("velmor-demo-disk", {"--help"}).exitCode, 0);
+    // A file where the folder should be.
+    std::ofstream(dir / "plain") << "x";
+    EXPECT_EQ(RunProgram("velmor-demo-disk", {(dir / "plain").string()}).exitCode, 1);
+}
+
+// ---- The writers under the corpus --------------------------------------------------------------
+
+TEST(AttachInfoWriter, CoordinatesAreCodedInDegreesAndMinutes)
+{
+    EXPECT_EQ(CodeCoordinate(22.0 + 33.1234 / 60.0), 22331234);
+    EXPECT_NEAR(DecodeCoordinate(22331234), 22.5520567, 1e-7);
+    EXPECT_EQ(CodeCoordinate(-(113.0 + 58.5 / 60.0)), -113585000);
+    // 59.99996 minutes rounds up into the next whole degree, never to "60 minutes".
+    EXPECT_EQ(CodeCoordinate(22.0 + 59.99996 / 60.0), 23000000);
+    AttachInfo info;
+    info.time = 0x01020304;
+    info.latitude = 22.5;
+    info.longitude = -0.5;
+    info.speed = -2;
+    info.heading = 359;
+    info.alarmSign = 0x80000001;
+    info.events = {"ABCDEFGH", "x"};
+    const auto r = MakeAttachInfo(info);
+    const std::vector<uint8_t> b(r.begin(), r.end());
+    EXPECT_EQ(U32(b, 0), 0x01020304u);
+    EXPECT_EQ(b[4], 1);
+    EXPECT_EQ(U32(b, 5), 22300000u);
+    EXPECT_EQ(int32_t(U32(b, 9)), -300000);
+    EXPECT_EQ(int16_t(U16(b, 13)), -2);
+    EXPECT_EQ(U16(b, 17), 359);
+    EXPECT_EQ(U32(b, 19), 0x80000001u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[27]), 8), "ABCDEFGH");
+    EXPECT_EQ(b[35], 'x');
+    EXPECT_EQ(b[36], 0);
+    EXPECT_EQ(b[74], 0);
+    info.events = {"123456789"};
+    EXPECT_THROW(MakeAttachInfo(info), std::invalid_argument);
+    info.events.assign(7, "a");
+    EXPECT_THROW(MakeAttachInfo(info), std::invalid_argument);
+}
+
+TEST(EventFileWriter, BlocksGroupsAndUnitsLieWhereTheReaderLooks)
+{
+    CEventFileImage image;
+    image.SetInputName(3, "DOOR-REAR-LONG-NAME");
+    EventBlock block;
+    block.fileId = 0x1234;
+    block.groups.push_back({0xA0B0C0D0, {{1, 3, 100, 200}, {8, 2, 300, 400}}});
+    image.AddBlock(block);
+    image.AddBlock({7, {}});
+    const auto b = image.Bytes();
+    ASSERT_EQ(b.size(), 144u + 2 * 8192);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data()), 4), "RecE");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[57])), "DOOR-REAR-LONG-") << "name 3 at 57, terminated";
+    EXPECT_EQ(U16(b, 144), 0x1234);
+    EXPECT_EQ(U16(b, 146), 1);
+    EXPECT_EQ(U32(b, 160), 0xA0B0C0D0u);
+    EXPECT_EQ(U16(b, 164), 2);
+    EXPECT_EQ(b[170], 1);
+    EXPECT_EQ(b[171], 3);
+    EXPECT_EQ(U32(b, 173), 100u);
+    EXPECT_EQ(U32(b, 177), 200u);
+    EXPECT_EQ(b[181], 8);
+    EXPECT_EQ(U32(b, 184), 300u);
+    EXPECT_EQ(U32(b, 188), 400u);
+    EXPECT_EQ(U16(b, 144 + 8192), 7);
+    EXPECT_EQ(U16(b, 144 + 8192 + 2), 0);
+    // 8176 bytes per block: one group of 742 units fits (10 + 742 x 11 = 8172), 743 do not.
+    EventBlock full{1, {{0, std::vector<EventUnit>(742)}}};
+    EXPECT_NO_THROW(image.AddBlock(full));
+    full.groups[0].units.resize(743);
+    EXPECT_THROW(image.AddBlock(full), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace velmor::fixtures
