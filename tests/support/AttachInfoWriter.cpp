@@ -21,12 +21,7 @@ int32_t CodeCoordinate(double degrees)
     return int32_t(degrees < 0 ? -coded : coded);
 }
 
-double DecodeCoordinate(int32_t coded)
-{
-    const int64_t v = std::llabs(int64_t(coded));
-    const double degrees = double(v / 1000000) + double(v % 1000000) / 10000.0 / 60.0;
-    return coded < 0 ? -degrees : degrees;
-}
+double DecodeCoordinate(int32_t coded) { return velmor::CoordinateDegrees(coded); }
 
 std::array<uint8_t, kRecordSize> MakeAttachInfo(const AttachInfo& info)
 {

@@ -11,38 +11,17 @@
 #include <vector>
 
 #include "common/ByteOrder.h"
+#include "player/formats/AttachInfo.h"
 
 namespace velmor::fixtures {
 
 namespace attach {
 
-using velmor::le16;
-using velmor::le32;
-using velmor::lei32;
-using lei16 = velmor::LeField<int16_t>;
-
-constexpr size_t kRecordSize = 75;
+// The record as the player reads it, defined once.
+using velmor::StAttachInfo_t;
+constexpr size_t kRecordSize = velmor::kAttachInfoSize;
 constexpr size_t kEventNames = 6;
 constexpr size_t kEventNameSize = 8;
-
-struct StAttachInfo_t {
-    le32 time;  // recorder seconds since 1970
-    uint8_t status;
-    lei32 latitude;  // degrees x 1,000,000 + minutes x 10,000
-    lei32 longitude;
-    lei16 speed;  // km/h
-    lei16 height;
-    le16 heading;  // degrees
-    le32 alarmSign;
-    uint8_t spare[4];
-    char event[kEventNames][kEventNameSize];  // recorder code page, NUL-padded
-};
-
-static_assert(sizeof(StAttachInfo_t) == kRecordSize && alignof(StAttachInfo_t) == 1);
-static_assert(offsetof(StAttachInfo_t, status) == 4 && offsetof(StAttachInfo_t, latitude) == 5 &&
-              offsetof(StAttachInfo_t, longitude) == 9 && offsetof(StAttachInfo_t, speed) == 13 &&
-              offsetof(StAttachInfo_t, height) == 15 && offsetof(StAttachInfo_t, heading) == 17 &&
-              offsetof(StAttachInfo_t, alarmSign) == 19 && offsetof(StAttachInfo_t, event) == 27);
 
 }  // namespace attach
 

@@ -25,7 +25,6 @@
 #include "player/search/RecorderLog.h"
 #include "store/include/rkstore.h"
 #include "tests/support/AttachInfoWriter.h"
-#include "tests/support/EventFileWriter.h"
 #include "tests/support/IndexWriter.h"
 #include "tests/support/Payload.h"
 #include "tests/support/Subprocess.h"
@@ -664,39 +663,6 @@ TEST(AttachInfoWriter, CoordinatesAreCodedInDegreesAndMinutes)
     EXPECT_THROW(MakeAttachInfo(info), std::invalid_argument);
     info.events.assign(7, "a");
     EXPECT_THROW(MakeAttachInfo(info), std::invalid_argument);
-}
-
-TEST(EventFileWriter, BlocksGroupsAndUnitsLieWhereTheReaderLooks)
-{
-    CEventFileImage image;
-    image.SetInputName(3, "DOOR-REAR-LONG-NAME");
-    EventBlock block;
-    block.fileId = 0x1234;
-    block.groups.push_back({0xA0B0C0D0, {{1, 3, 100, 200}, {8, 2, 300, 400}}});
-    image.AddBlock(block);
-    image.AddBlock({7, {}});
-    const auto b = image.Bytes();
-    ASSERT_EQ(b.size(), 144u + 2 * 8192);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data()), 4), "RecE");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[57])), "DOOR-REAR-LONG-") << "name 3 at 57, terminated";
-    EXPECT_EQ(U16(b, 144), 0x1234);
-    EXPECT_EQ(U16(b, 146), 1);
-    EXPECT_EQ(U32(b, 160), 0xA0B0C0D0u);
-    EXPECT_EQ(U16(b, 164), 2);
-    EXPECT_EQ(b[170], 1);
-    EXPECT_EQ(b[171], 3);
-    EXPECT_EQ(U32(b, 173), 100u);
-    EXPECT_EQ(U32(b, 177), 200u);
-    EXPECT_EQ(b[181], 8);
-    EXPECT_EQ(U32(b, 184), 300u);
-    EXPECT_EQ(U32(b, 188), 400u);
-    EXPECT_EQ(U16(b, 144 + 8192), 7);
-    EXPECT_EQ(U16(b, 144 + 8192 + 2), 0);
-    // 8176 bytes per block: one group of 742 units fits (10 + 742 x 11 = 8172), 743 do not.
-    EventBlock full{1, {{0, std::vector<EventUnit>(742)}}};
-    EXPECT_NO_THROW(image.AddBlock(full));
-    full.groups[0].units.resize(743);
-    EXPECT_THROW(image.AddBlock(full), std::invalid_argument);
 }
 
 }  // namespace

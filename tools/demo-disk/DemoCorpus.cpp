@@ -12,7 +12,7 @@
 #include "player/formats/IfvFile.h"
 #include "player/formats/IfvFormat.h"
 #include "tests/support/BackupWriter.h"
-#include "tests/support/EventFileWriter.h"
+#include "tests/support/EventWriter.h"
 #include "tests/support/IndexWriter.h"
 #include "tests/support/LogWriter.h"
 #include "tests/support/Payload.h"
@@ -563,13 +563,13 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
         SaveIndexPair(index, disk, "INDEX00.bin", "INDEX01.bin");
 
         // Events, each pointing at its fly file's recording.
-        CEventFileImage events;
+        EventFileSpec events;
         const char* inputs[] = {"\xE7\xB4\xA7\xE6\x80\xA5\xE6\x8C\x89\xE9\x92\xAE", "\xE5\x89\x8D\xE9\x97\xA8",
                                 "\xE5\x90\x8E\xE9\x97\xA8", "\xE5\x88\xB9\xE8\xBD\xA6"};  // panic button, doors, brake
-        for (size_t k = 0; k < std::size(inputs); ++k) events.SetInputName(k, Utf8ToGbk(inputs[k]));
+        for (size_t k = 0; k < std::size(inputs); ++k) events.inputNames[k] = Utf8ToGbk(inputs[k]);
         struct Ev {
             uint16_t fly;
-            EventUnit unit;
+            EventUnitSpec unit;
             const char* key;  // language key; null: the alarm input's name
         };
         const Ev list[] = {
@@ -581,14 +581,10 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
         };
         json evJson = json::array();
         for (uint16_t fly : {uint16_t(4), uint16_t(5), uint16_t(2)}) {
-            EventBlock block;
-            block.fileId = fly;
-            EventGroup group;
-            group.beginPos = 0;
+            EventGroupSpec group;
             for (const Ev& e : list)
                 if (e.fly == fly) group.units.push_back(e.unit);
-            block.groups.push_back(group);
-            events.AddBlock(block);
+            events.blocks.emplace_back(fly, std::vector<EventGroupSpec>{group});
         }
         for (uint16_t fly : {uint16_t(4), uint16_t(5), uint16_t(2)})
             for (const Ev& e : list) {
@@ -609,7 +605,7 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
                 j["pos"] = 0;
                 evJson.push_back(j);
             }
-        events.Save(disk / "RecordEvent.bin");
+        WriteEventFile(disk / "RecordEvent.bin", events);
 
         json d;
         d["path"] = Rel(root, disk);
