@@ -58,7 +58,7 @@ std::tm Calendar(uint32_t seconds)
 void CopyLabel(StSearchRecord_t& record, std::string_view text)
 {
     std::memset(record.label, 0, sizeof record.label);
-    std::memcpy(record.label, text.data(), std::min(text.size(), sizeof record.label - 1));
+    if (!text.empty()) std::memcpy(record.label, text.data(), std::min(text.size(), sizeof record.label - 1));
 }
 
 std::string NumberedName(const char* pattern, unsigned number)
