@@ -58,7 +58,7 @@ std::tm Calendar(uint32_t seconds)
 void CopyLabel(StSearchRecord_t& record, std::string_view text)
 {
     std::memset(record.label, 0, sizeof record.label);
-    std::memcpy(record.label, text.data(), std::min(text.size(), sizeof record.label - 1));
+    if (!text.empty()) std::memcpy(record.label, text.data(), std::min(text.size(), sizeof record.label - 1));
 }
 
 std::string NumberedName(const char* pattern, unsigned number)
@@ -158,7 +158,7 @@ void CSearchRecordFile::ClearAll()
     m_vEvents.clear();
     m_mEventGroups.clear();
     // Seconds of the previous source's events must not show on this one's playback.
-    m_pEventMap->Clear();
+    if (m_pEventMap) m_pEventMap->Clear();
 }
 
 bool CSearchRecordFile::bExistsRpoFile(const fs::path& folder)
@@ -457,6 +457,9 @@ void CSearchRecordFile::SearchFolderEvents(const fs::path& folder, const SearchW
 
     fs::path cachedFly;
     int cachedChannel = -1;  // -1: the fly file could not be opened
+    // Units of one block share their fly file: its name is looked up once.
+    int lastFileId = -1;
+    fs::path flyPath;
     for (const EventUnitRead& unit : units) {
         SEARCH_TRACE("StEventUnit:type:%d,beginPos:%u,fileId:%u,channel:%u,beginTime:%u,endTime:%u\n", unit.type,
                      unit.beginPos, unsigned(unit.fileId), unsigned(unit.channel), unit.beginTime, unit.endTime);
@@ -470,12 +473,19 @@ void CSearchRecordFile::SearchFolderEvents(const fs::path& folder, const SearchW
         event.fileId = unit.fileId;
         event.beginPos = unit.beginPos;
         event.folder = folder;
-        event.path = FindNoCase(folder, NumberedName("fly%05u.ifv", unit.fileId));
+        if (unit.fileId != lastFileId) {
+            lastFileId = unit.fileId;
+            flyPath = FindNoCase(folder, NumberedName("fly%05u.ifv", unit.fileId));
+        }
+        event.path = flyPath;
         SEARCH_TRACE("FileName:%s\n", event.path.c_str());
         if (unit.type >= 1 && unit.type <= 3) {
             if (event.path != cachedFly) {
                 cachedFly = event.path;
-                IfvHandle h(RK_OpenFile2(event.path.c_str(), int64_t(unit.beginPos), RK_FILE_MODE_READ));
+                std::error_code ec;
+                IfvHandle h(fs::exists(event.path, ec)
+                                ? RK_OpenFile2(event.path.c_str(), int64_t(unit.beginPos), RK_FILE_MODE_READ)
+                                : nullptr);
                 cachedChannel = h ? RK_FileGetEventChannel(h.get()) : -1;
             }
             if (cachedChannel >= 0) event.channel = uint8_t(cachedChannel);
@@ -483,7 +493,7 @@ void CSearchRecordFile::SearchFolderEvents(const fs::path& folder, const SearchW
         }
         SEARCH_TRACE("type:%d,channel:%d,path:%s,begintime:%u,endTime:%u\n", event.type, event.channel,
                      event.path.c_str(), event.beginTime, event.endTime);
-        m_pEventMap->Add(event);
+        if (m_pEventMap) m_pEventMap->Add(event);
         m_vEvents.push_back(std::move(event));
     }
 }

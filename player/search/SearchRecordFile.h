@@ -92,8 +92,9 @@ public:
     void SetChannelMask(uint32_t mask) { m_uChannelMask = mask; }
     // The clock of the search window; the wall clock unless a test sets one.
     void SetNow(std::time_t now) { m_tNow = now; }
-    // The event map events are entered into; the process's map by default.
-    void SetEventMap(CEventSecondMap* map) { m_pEventMap = map ? map : &ProcessEventMap(); }
+    // The event map events are entered into; the process's map by default,
+    // none when null (a search whose events nothing plays).
+    void SetEventMap(CEventSecondMap* map) { m_pEventMap = map; }
 
     // Clears sources, results and events, classifies `folder` and searches
     // its events. False when it is no source.

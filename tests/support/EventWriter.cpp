@@ -44,7 +44,7 @@ std::vector<uint8_t> EventFileBytes(const EventFileSpec& spec)
         head.groupCount.set(block.groupCount.value_or(uint16_t(block.groups.size())));
         uint8_t* at = out.data() + kEventHeaderSize + b * kEventBlockSize;
         std::memcpy(at, &head, sizeof head);
-        std::memcpy(at + sizeof head, body.data(), std::min(body.size(), kEventBlockBudget));
+        if (!body.empty()) std::memcpy(at + sizeof head, body.data(), std::min(body.size(), kEventBlockBudget));
     }
     out.resize(out.size() - std::min(spec.cut, out.size()));
     return out;

@@ -150,8 +150,7 @@ int RunEvents(const std::string& folder)
     reader.Close();
 
     CSearchRecordFile search;
-    CEventSecondMap map;  // the CLI plays nothing
-    search.SetEventMap(&map);
+    search.SetEventMap(nullptr);  // nothing is played here
     search.SearchIfvEventFile({fs::path(folder)});
     nlohmann::ordered_json out = nlohmann::ordered_json::array();
     for (const auto& e : search.Events())
