@@ -386,6 +386,12 @@ int CRun::InitFilters(CPipe& pipe)
         release();
         return AVERROR(EINVAL);
     }
+    // A description without labels ("null", "anull") takes its input from
+    // the open pad called "in".
+    if (desc.find("[in0]") == std::string::npos && outputs) {
+        av_free(outputs->name);
+        outputs->name = av_strdup("in");
+    }
     ret = avfilter_graph_parse_ptr(g, desc.c_str(), &inputs, &outputs, nullptr);
     release();
     if (ret < 0) return ret;
@@ -404,6 +410,10 @@ int CRun::InitFilters(CPipe& pipe)
 int CRun::WritePacket(CPipe& pipe, AVPacket* pkt)
 {
     pkt->stream_index = pipe.stream->index;
+    // Every picture lasts one frame time; without it the file's last
+    // picture would fall outside the track.
+    if (pipe.type == AVMEDIA_TYPE_VIDEO && pkt->duration <= 0)
+        pkt->duration = av_rescale_q(1, AVRational{1, 25}, pipe.enc->time_base);
     av_packet_rescale_ts(pkt, pipe.enc->time_base, pipe.stream->time_base);
     const int ret = av_interleaved_write_frame(m_output.get(), pkt);
     if (ret < 0) Mp4Diag("write frame %" PRId64, m_nWritten);
