@@ -50,6 +50,7 @@ struct CInputFile {
     ff::CodecContextPtr videoDec;
     ff::CodecContextPtr audioDec;
     int64_t lastEnd = std::numeric_limits<int64_t>::min();  // AV_TIME_BASE units
+    int64_t pictures = 0;                                   // decoded so far
 };
 
 // One output stream with its encoder and the graph that feeds it.
@@ -111,6 +112,7 @@ private:
     ff::FramePtr m_filtered{av_frame_alloc()};
     std::string m_partPath;
     int64_t m_nWritten = 0;
+    bool m_bStop = false;  // the picture budget is spent
 };
 
 int OpenDecoder(AVFormatContext* fmt, int index, ff::CodecContextPtr& out)
@@ -126,6 +128,7 @@ int OpenDecoder(AVFormatContext* fmt, int index, ff::CodecContextPtr& out)
     int ret = avcodec_parameters_to_context(ctx.get(), st->codecpar);
     if (ret < 0) return ret;
     ctx->pkt_timebase = st->time_base;
+    ctx->thread_count = 0;  // as many as the machine has
     if (ctx->codec_type == AVMEDIA_TYPE_VIDEO) ctx->framerate = av_guess_frame_rate(fmt, st, nullptr);
     ret = avcodec_open2(ctx.get(), dec, nullptr);
     if (ret < 0) {
@@ -293,7 +296,6 @@ int CRun::InitFilters(CPipe& pipe)
     pipe.graph.reset(avfilter_graph_alloc());
     if (!pipe.graph) return AVERROR(ENOMEM);
     AVFilterGraph* g = pipe.graph.get();
-    g->nb_threads = 1;
     const AVFilter* src = avfilter_get_by_name(isVideo ? "buffer" : "abuffer");
     const AVFilter* sink = avfilter_get_by_name(isVideo ? "buffersink" : "abuffersink");
     if (!src || !sink) return AVERROR_UNKNOWN;
@@ -478,6 +480,18 @@ int CRun::Pull(CPipe& pipe, int64_t cap)
             return 1;
         }
         if (pipe.type == AVMEDIA_TYPE_VIDEO) {
+            // The canvas makes 25 pictures a second for as long as the
+            // channels' times say; a channel with a wild time jump must not
+            // make it draw for hours. Even at one picture a second a channel
+            // needs no more than this.
+            int64_t most = 0;
+            for (const auto& file : m_files) most = std::max(most, file.pictures);
+            if (pipe.count >= 25 * most + 250) {
+                Mp4Diag("picture budget spent at %" PRId64, pipe.count);
+                av_frame_unref(f);
+                m_bStop = true;
+                return 1;
+            }
             if (f->width != e->width || f->height != e->height) {
                 Mp4Diag("Encoding failed");
                 av_frame_unref(f);
@@ -516,6 +530,7 @@ int CRun::Feed(size_t k, AVPacket* pkt)
     while ((ret = avcodec_receive_frame(dec, m_frame.get())) >= 0) {
         AVFrame* fr = m_frame.get();
         fr->pts = fr->best_effort_timestamp;
+        if (isVideo) ++f.pictures;
         if (fr->pts != AV_NOPTS_VALUE && isVideo) {
             const int64_t dur = fr->pkt_duration > 0 ? fr->pkt_duration : 0;
             f.lastEnd = std::max(f.lastEnd, av_rescale_q(fr->pts + dur, dec->pkt_timebase, AV_TIME_BASE_Q));
@@ -539,8 +554,8 @@ int CRun::Feed(size_t k, AVPacket* pkt)
 int CRun::StartEncode()
 {
     bool running = true;
-    while (running) {
-        for (size_t k = 0; k < m_files.size(); ++k) {
+    while (running && !m_bStop) {
+        for (size_t k = 0; k < m_files.size() && !m_bStop; ++k) {
             AVPacket* pkt = m_pkt.get();
             const int ret = av_read_frame(m_files[k].fmt.get(), pkt);
             if (ret < 0) {
@@ -572,6 +587,7 @@ int CRun::StartEncode()
         const int64_t cap = pipe.type == AVMEDIA_TYPE_VIDEO
                                 ? (end == std::numeric_limits<int64_t>::min() ? 0 : end)
                                 : AV_NOPTS_VALUE;
+        if (m_bStop && pipe.type == AVMEDIA_TYPE_VIDEO) continue;
         const int ret = Pull(pipe, cap);
         if (ret < 0) return ret;
     }
