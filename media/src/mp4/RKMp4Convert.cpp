@@ -70,7 +70,33 @@ int CRKMp4Convert::AddVideoStream(AVCodecID codec, int width, int height)
     st->avg_frame_rate = AVRational{m_nFrameRate, 1};
     m_pVideoStream = st;
     m_vi = st->index;
+    m_videoCodec = codec;
     return 0;
+}
+
+// The muxer builds the track's decoder configuration from the parameter sets
+// of the first packet when it writes the trailer, with a parser that loops
+// without end on some damaged sets. The first key frame therefore goes in
+// with its parameter sets parsed and written anew by FFmpeg's strict coded
+// bitstream reader; what that reader refuses is refused here.
+int CRKMp4Convert::RewriteParameterSets(AVPacket* pkt)
+{
+    const AVBitStreamFilter* filter =
+        av_bsf_get_by_name(m_videoCodec == AV_CODEC_ID_HEVC ? "hevc_metadata" : "h264_metadata");
+    if (!filter) return AVERROR_BSF_NOT_FOUND;
+    AVBSFContext* raw = nullptr;
+    int ret = av_bsf_alloc(filter, &raw);
+    if (ret < 0) return ret;
+    ff::BsfPtr bsf(raw);
+    raw->par_in->codec_type = AVMEDIA_TYPE_VIDEO;
+    raw->par_in->codec_id = m_videoCodec;
+    raw->par_in->width = m_pVideoStream->codecpar->width;
+    raw->par_in->height = m_pVideoStream->codecpar->height;
+    raw->time_base_in = m_videoCodecTb;
+    if ((ret = av_bsf_init(raw)) < 0) return ret;
+    if ((ret = av_bsf_send_packet(raw, pkt)) < 0) return ret;
+    if ((ret = av_bsf_receive_packet(raw, pkt)) < 0) return ret;
+    return pkt->size > 0 ? 0 : AVERROR_INVALIDDATA;
 }
 
 int CRKMp4Convert::AddAudioStream()
@@ -174,13 +200,17 @@ int CRKMp4Convert::WriteMp4VideoFile(const uint8_t* data, int length, int keyFla
         return -1;
     }
     if (!m_bHeaderWritten || m_bFailed) return -1;
-    if (m_bWaitKey) {
-        if (!keyFlag) return -1;
-        m_bWaitKey = false;
-    }
+    if (m_bWaitKey && !keyFlag) return -1;
     ff::PacketPtr pkt(av_packet_alloc());
     if (!pkt || av_new_packet(pkt.get(), length) < 0) return -1;
     std::memcpy(pkt->data, data, size_t(length));
+    if (m_bWaitKey) {
+        if (RewriteParameterSets(pkt.get()) < 0) {
+            Mp4Diag("key frame without usable parameter sets");
+            return -1;
+        }
+        m_bWaitKey = false;
+    }
     if (keyFlag) pkt->flags |= AV_PKT_FLAG_KEY;
     pkt->stream_index = m_vi;
     const auto rnd = AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);

@@ -48,6 +48,7 @@ public:
 
 private:
     int AddVideoStream(AVCodecID codec, int width, int height);
+    int RewriteParameterSets(AVPacket* pkt);
     int AddAudioStream();
     int WritePendingAudio(bool last);
 
@@ -62,6 +63,7 @@ private:
     AVStream* m_pVideoStream = nullptr;
     AVStream* m_pAudioStream = nullptr;
     AVRational m_videoCodecTb{1, 50};
+    AVCodecID m_videoCodec = AV_CODEC_ID_H264;
     ff::CodecContextPtr m_audioCtx;  // AAC encoder, opened for its decoder configuration
     int m_nAudioFrameSize = 1024;
     int64_t m_nAudioPriming = 0;

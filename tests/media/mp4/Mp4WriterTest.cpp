@@ -107,6 +107,24 @@ TEST(Mp4Writer, FfmpegToolsAcceptTheFileAndSeeItsStreams)
     EXPECT_NEAR(audioDuration, 1.2, 0.1) << probe;
 }
 
+TEST(Mp4Writer, TheAviNameGetsTheSameStreamsInAnAviFile)
+{
+    // Clip export's ".avi" choice uses the same writer.
+    CTempDir dir("mp4w");
+    const std::string path = (dir / "clip.avi").string();
+    ClipRecipe recipe;
+    recipe.video.frames = 25;
+    ASSERT_EQ(WriteClip(path, recipe), 0);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + path + "' -f null -"), "");
+    const FileInfo info = ReadBack(path);
+    const StreamInfo* v = info.Find(AVMEDIA_TYPE_VIDEO);
+    const StreamInfo* a = info.Find(AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(v && a);
+    EXPECT_EQ(v->codec, AV_CODEC_ID_H264);
+    EXPECT_EQ(a->codec, AV_CODEC_ID_AAC);
+    EXPECT_EQ(info.pictures.size(), 25u);
+}
+
 TEST(Mp4Writer, SoundWithoutTheEncodersTailStaysWithinAFrameOrTwo)
 {
     // A caller that never flushes loses what the encoder still holds; the
@@ -247,6 +265,37 @@ TEST(Mp4Writer, AFileThatCannotBeFinishedIsNotLeftBehind)
     const int closed = w.CloseMp4File();
     EXPECT_TRUE(created < 0 || closed < 0) << created << " " << closed;
     EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(Mp4Writer, DamagedParameterSetsCannotHangTheTrailer)
+{
+    // A key frame whose parameter sets the muxer's own configuration parser
+    // would loop on for good when the file is finished (found by fuzzing).
+    const std::string hex =
+        "0000000140010c01ffff01600000030090000003000003001eba02400000000142ca681a02090b0b0e031b6cf29d818f"
+        "8b8a888c8790c26a0502090a0b0e031862fe9c818f8b8a888c8791da150502090a0b0e001960e59c818f8b8a8dd38496"
+        "8814040d090a0b0e001e66e79f808e8b8a888d84975417040d080a0b0f001f64e19e808e8b8a898d84945f16070d080a"
+        "0b0f011c7be399808e8b8a898285954711070c080a0b0f011d7fed98838e8b8a898285eb4f10060c080a0b0f061270ef"
+        "9b83898b8b89829ae97413060c080a080c061374e99a82898b8b89839bef7012060f0b0a080c06104feb8582898a8b8e"
+        "8398ed7f1d010f0b0a080c07114795858289ccafcfd1323342f1100df01c0d91e4e19cbf55a33c6c94944d1db1ca2393"
+        "8992e7598c264008da2e13777828386413cc097ac837409c559fb13255b720b97377af5d33cb9ca400020001500011d8"
+        "fdfd2c112212e6e0d2bc1bdbe1ff3131622ffd3acfaecc121e15333f13cd1e9dbd2ed21f6223f12ecedcd9df03011a02"
+        "000000000140010c01ffff01600000030090000003000003001eba024000000001420101016000000300900000030000"
+        "03001ea02083165ba4a4c2e68080000003008000000c84000000014401c073c0890000012801ac76a0d44857aec393c5"
+        "6e17a5fa379c82f9bff3f24d9de5766331a6b5b3d7e88636f9494d093d9c905b11ce959cd42a2f8bde0e6672d4de5f7b"
+        "a5478f1b2aa71412d1ad";
+    std::vector<uint8_t> unit;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) unit.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    ASSERT_EQ(unit.size(), 538u);
+    CTempDir dir("mp4w");
+    const std::string path = (dir / "damaged.mp4").string();
+    CRKMp4Convert w;
+    ASSERT_EQ(w.CreateMp4File(path.c_str(), 64, 48, 1, 25), 0);
+    const int ret = w.WriteMp4VideoFile(unit.data(), int(unit.size()), 3, 0);
+    EXPECT_TRUE(ret == 0 || ret == -1) << ret;
+    const int closed = w.CloseMp4File();
+    EXPECT_EQ(closed == 0, fs::exists(path));
+    EXPECT_FALSE(fs::exists(CRKMp4Convert::PartialPath(path)));
 }
 
 // ---- Converters ---------------------------------------------------------------------------
