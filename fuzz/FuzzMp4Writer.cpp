@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "media/include/rkmedia.h"
 #include "media/src/mp4/AacConvert.h"
 #include "media/src/mp4/RKMp4Convert.h"
 
