@@ -44,5 +44,6 @@ int RunVoiceBench();
 int RunVideoBench();
 int RunStoreBench();
 int RunIndexBench();
+int RunMp4Bench();
 
 }  // namespace velmor::bench

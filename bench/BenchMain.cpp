@@ -118,6 +118,7 @@ int main(int argc, char** argv)
         {"ifv", velmor::bench::RunIfvBench},             {"voice", velmor::bench::RunVoiceBench},
         {"video", velmor::bench::RunVideoBench},         {"store", velmor::bench::RunStoreBench},
         {"index", velmor::bench::RunIndexBench},
+        {"mp4", velmor::bench::RunMp4Bench},
     };
     int rc = 0;
     for (const auto& [name, run] : benches) {

@@ -92,6 +92,111 @@ RKMEDIA_API int RKPLAYER_EnableAudioEqualizer(RKPLAYER_HANDLE* slot, int enable,
 RKMEDIA_API int RKPLAYER_EnableLowPassFilter(RKPLAYER_HANDLE* slot, int enable, float cutoff);
 RKMEDIA_API int RKPLAYER_EnableRemoveNoise(RKPLAYER_HANDLE* slot, int enable, int type);
 
+/* ---- MP4 writing and AAC conversion ---------------------------------------------
+ * Clip export: recorded access units into an MP4 file with an AAC sound
+ * track. A file is written as "<path>.part" and gets its name only when
+ * RKPLAYER_CloseMp4File has finished it. */
+
+/* Room the caller gives for one AAC frame, a decoder configuration and the
+ * PCM of `length` input bytes. */
+#define RKPLAYER_AAC_MAX_FRAME_BYTES 1536
+#define RKPLAYER_AAC_CONFIG_MAX_BYTES 64
+#define RKPLAYER_PCM_MAX_BYTES(length) ((length) * 16)
+
+/* An AAC encoder for recorder voice frames of compression type `compress`
+ * (1..12, any other value as 3) at the caller's sample rate (an AAC rate)
+ * and channel count (1 or 2). 1 when the encoder was created, 0 otherwise;
+ * the slot is filled either way when memory allowed (release it with
+ * RKPLAYER_ConvertPCMToAACUnit). */
+RKMEDIA_API int RKPLAYER_ConvertPCMToAACInit(RKPLAYER_HANDLE* slot, int channels, int sampleRate, int reserved,
+                                             int compress);
+/* Decodes the voice frames of the input (each with its 4-byte header, one
+ * after another) and writes at most one raw AAC frame (1024 samples, up to
+ * RKPLAYER_AAC_MAX_FRAME_BYTES) to output. 1 when a frame was written, else
+ * 0. The encoder runs one frame behind its input. */
+RKMEDIA_API int RKPLAYER_ConvertPCMToAACEncode(RKPLAYER_HANDLE* slot, const uint8_t* input, int length,
+                                               uint8_t* output, int* outLength);
+/* After the last voice frame: hands out the frames the encoder still holds,
+ * one per call (the last may be short of samples). 1 while there was one,
+ * 0 when nothing is left; no more input is taken afterwards. */
+RKMEDIA_API int RKPLAYER_ConvertPCMToAACFlush(RKPLAYER_HANDLE* slot, uint8_t* output, int* outLength);
+/* The AudioSpecificConfig of the stream (up to RKPLAYER_AAC_CONFIG_MAX_BYTES).
+ * 1 (0 for an empty slot or null pointers). */
+RKMEDIA_API int RKPLAYER_ConvertPCMToAACGetEncConfig(RKPLAYER_HANDLE* slot, uint8_t* config, int* configLength);
+/* Frees the encoder. 1, 0 for an empty slot. The slot is cleared. */
+RKMEDIA_API int RKPLAYER_ConvertPCMToAACUnit(RKPLAYER_HANDLE* slot);
+
+/* The reverse: voice frames to 16-bit PCM, interleaved over the channels
+ * (up to RKPLAYER_PCM_MAX_BYTES(length) bytes). Same results as above. */
+RKMEDIA_API int RKPLAYER_ConvertAudioToPCMInit(RKPLAYER_HANDLE* slot, int channels, int sampleRate, int reserved,
+                                               int compress);
+RKMEDIA_API int RKPLAYER_ConvertAudioToPCMDecord(RKPLAYER_HANDLE* slot, const uint8_t* input, int length,
+                                                 uint8_t* output, int* outLength);
+RKMEDIA_API int RKPLAYER_ConvertAudioToPCMUnit(RKPLAYER_HANDLE* slot);
+
+/* Creates the MP4 writer (path UTF-8; the format follows the extension,
+ * "mpeg" when it names none) for H.264 (videoType other than 1) or H.265
+ * (1) access units at a frame rate normalised to 1, 3, 5, 8, 10, 12, 15,
+ * 20 or 25, or kept when far from all of them. 0, a negative muxer error,
+ * or -1 for bad arguments or without memory. The slot is filled whenever
+ * the writer exists, also on failure; close it with RKPLAYER_CloseMp4File. */
+RKMEDIA_API int RKPLAYER_CreateMp4FileInit(RKPLAYER_HANDLE* slot, int width, int height, int videoType,
+                                           int frameRate, const char* path);
+/* One access unit (Annex B) as recorded; stamped frame counter / frame rate.
+ * Refused (-1) until the first key frame (keyFlag non-zero). 0 / negative. */
+RKMEDIA_API int RKPLAYER_WriteMp4VideoData(RKPLAYER_HANDLE* slot, const uint8_t* data, int length, int keyFlag,
+                                           uint64_t time);
+/* One raw AAC frame from RKPLAYER_ConvertPCMToAACEncode (8000 Hz, mono);
+ * stamped by the samples before it. 0 / negative. */
+RKMEDIA_API int RKPLAYER_WriteMp4AudioData(RKPLAYER_HANDLE* slot, const uint8_t* data, int length);
+/* Finishes the file, gives it its name and frees the writer; the slot is
+ * cleared. 0; a negative error when the file could not be finished (then
+ * no file is left under either name); -1 for an empty slot. */
+RKMEDIA_API int RKPLAYER_CloseMp4File(RKPLAYER_HANDLE* slot);
+
+/* ---- Multi-channel combination --------------------------------------------------
+ * Per-channel files of one export tiled into one picture on black, their
+ * sound mixed, encoded (H.264 or H.265, "ultrafast", 400 kbit/s; AAC). */
+
+#define RKPLAYER_COMBINE_MAX_INPUTS 16
+#define RKPLAYER_COMBINE_PATH_BYTES 520
+
+/* One input (532 bytes). */
+typedef struct RKPLAYER_COMBINE_INPUT {
+    char path[RKPLAYER_COMBINE_PATH_BYTES]; /* zero-terminated, UTF-8 */
+    int32_t position;                       /* grid cell, 0-based, row-major */
+    int32_t effect;                         /* 0 none, 1 edge detection, 2 negative */
+    int32_t reserved;                       /* 0 */
+} RKPLAYER_COMBINE_INPUT;
+
+/* Bytes the output settings call carries and does not use. */
+typedef struct RKPLAYER_COMBINE_UNUSED {
+    uint8_t bytes[68];
+} RKPLAYER_COMBINE_UNUSED;
+
+/* Inputs in the low half, grid cells (a square number) in the high half. */
+#define RKPLAYER_COMBINE_COUNTS(inputs, cells) ((int64_t)(((uint64_t)(uint32_t)(cells) << 32) | (uint32_t)(inputs)))
+
+/* Makes the combiner in the slot (a combiner already there is freed) and
+ * stores the output settings: path, size, videoType (1 H.265, other H.264),
+ * counts. 0, or -1 for a null slot or path or without memory. */
+RKMEDIA_API int RKPLAYER_InitOutputAviParam(RKPLAYER_HANDLE* slot, const char* path, int width, int height,
+                                            int videoType, RKPLAYER_COMBINE_UNUSED unused, int64_t counts);
+/* Copies path and position of up to 16 inputs; their effect is set to 0.
+ * 0 / -1. */
+RKMEDIA_API int RKPLAYER_InitInputAvisParam(RKPLAYER_HANDLE* slot, const RKPLAYER_COMBINE_INPUT* inputs, int count);
+/* Gives input `index` an effect (0, 1 or 2). 0, or -1 for any other effect
+ * or index. */
+RKMEDIA_API int RKPLAYER_SetCombinEffect(RKPLAYER_HANDLE* slot, int index, int effect);
+/* Runs the whole combination on the caller's thread and frees the combiner
+ * (the slot then holds a spent combiner that every call but
+ * RKPLAYER_EndCombin refuses). 0 when the output file was finished; a
+ * negative FFmpeg error otherwise, and then no output file is left. */
+RKMEDIA_API int RKPLAYER_StartCombin(RKPLAYER_HANDLE* slot);
+/* 0 for a filled slot, -1 for an empty one. A combiner that never ran is
+ * freed here (the slot then holds a spent one). */
+RKMEDIA_API int RKPLAYER_EndCombin(RKPLAYER_HANDLE* slot);
+
 /* ---- Ordinary media files ------------------------------------------------------ */
 
 /* Stream parameters of a media file. */

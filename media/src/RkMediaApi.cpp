@@ -1,11 +1,15 @@
 // Exported functions of the media engine: the handle slot, lazy creation of
 // the player, and a guard that keeps every C++ exception inside the library.
+#include <algorithm>
 #include <new>
 
 #include "common/CrashReport.h"
 #include "media/include/rkmedia.h"
 #include "media/src/RKPlay.h"
 #include "media/src/SpsParser.h"
+#include "media/src/combine/CombineMp4.h"
+#include "media/src/mp4/AacConvert.h"
+#include "media/src/mp4/RKMp4Convert.h"
 
 using rkmedia::CRKPlay;
 
@@ -285,5 +289,232 @@ RKMEDIA_API int RKPLAYER_MemoryDecodeOneFrame(RKPLAYER_HANDLE* slot, int flush)
 }
 
 RKMEDIA_API int RKPLAYER_MemoryUnitMediaFile(RKPLAYER_HANDLE* slot) { return VIDEOPLAY_UnitMediaFile(slot); }
+
+}  // extern "C"
+
+// ---- AAC conversion and MP4 writing ------------------------------------------------------
+
+namespace {
+
+template <typename T>
+T* ObjectOf(RKPLAYER_HANDLE* slot)
+{
+    return slot ? static_cast<T*>(*slot) : nullptr;
+}
+
+// A combiner that has run (or was released unrun) leaves this in the slot:
+// the slot stays filled, as the caller expects, but nothing behind it is
+// used or freed again.
+char g_spentCombiner;
+
+rkmedia::CCombineMp4* CombinerOf(RKPLAYER_HANDLE* slot)
+{
+    if (!slot || !*slot || *slot == &g_spentCombiner) return nullptr;
+    return static_cast<rkmedia::CCombineMp4*>(*slot);
+}
+
+}  // namespace
+
+extern "C" {
+
+RKMEDIA_API int RKPLAYER_ConvertPCMToAACInit(RKPLAYER_HANDLE* slot, int channels, int sampleRate, int reserved,
+                                             int compress)
+{
+    return Guarded(0, [&] {
+        if (!slot) return 0;
+        auto* enc = new (std::nothrow) rkmedia::CEncodeAAC();
+        if (!enc) return 0;
+        *slot = enc;
+        return enc->InitAACEncoder(channels, sampleRate, reserved, compress);
+    });
+}
+
+RKMEDIA_API int RKPLAYER_ConvertPCMToAACEncode(RKPLAYER_HANDLE* slot, const uint8_t* input, int length,
+                                               uint8_t* output, int* outLength)
+{
+    return Guarded(0, [&] {
+        auto* enc = ObjectOf<rkmedia::CEncodeAAC>(slot);
+        return enc ? enc->Encoder(input, length, output, outLength) : 0;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_ConvertPCMToAACFlush(RKPLAYER_HANDLE* slot, uint8_t* output, int* outLength)
+{
+    return Guarded(0, [&] {
+        auto* enc = ObjectOf<rkmedia::CEncodeAAC>(slot);
+        return enc ? enc->Flush(output, outLength) : 0;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_ConvertPCMToAACGetEncConfig(RKPLAYER_HANDLE* slot, uint8_t* config, int* configLength)
+{
+    return Guarded(0, [&] {
+        auto* enc = ObjectOf<rkmedia::CEncodeAAC>(slot);
+        if (!enc || !config || !configLength) return 0;
+        const auto& c = enc->Config();
+        *configLength = 0;
+        if (c.size() <= RKPLAYER_AAC_CONFIG_MAX_BYTES) {
+            std::copy(c.begin(), c.end(), config);
+            *configLength = int(c.size());
+        }
+        return 1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_ConvertPCMToAACUnit(RKPLAYER_HANDLE* slot)
+{
+    return Guarded(0, [&] {
+        auto* enc = ObjectOf<rkmedia::CEncodeAAC>(slot);
+        if (!enc) return 0;
+        delete enc;
+        *slot = nullptr;
+        return 1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_ConvertAudioToPCMInit(RKPLAYER_HANDLE* slot, int channels, int sampleRate, int reserved,
+                                               int compress)
+{
+    return Guarded(0, [&] {
+        if (!slot) return 0;
+        auto* dec = new (std::nothrow) rkmedia::CDecordPCM();
+        if (!dec) return 0;
+        *slot = dec;
+        return dec->Init(channels, sampleRate, reserved, compress);
+    });
+}
+
+RKMEDIA_API int RKPLAYER_ConvertAudioToPCMDecord(RKPLAYER_HANDLE* slot, const uint8_t* input, int length,
+                                                 uint8_t* output, int* outLength)
+{
+    return Guarded(0, [&] {
+        auto* dec = ObjectOf<rkmedia::CDecordPCM>(slot);
+        return dec ? dec->Decode(input, length, output, outLength) : 0;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_ConvertAudioToPCMUnit(RKPLAYER_HANDLE* slot)
+{
+    return Guarded(0, [&] {
+        auto* dec = ObjectOf<rkmedia::CDecordPCM>(slot);
+        if (!dec) return 0;
+        delete dec;
+        *slot = nullptr;
+        return 1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_CreateMp4FileInit(RKPLAYER_HANDLE* slot, int width, int height, int videoType,
+                                           int frameRate, const char* path)
+{
+    return Guarded(-1, [&] {
+        if (!slot) return -1;
+        auto* w = new (std::nothrow) rkmedia::CRKMp4Convert();
+        if (!w) return -1;
+        *slot = w;
+        return w->CreateMp4File(path, width, height, videoType, frameRate);
+    });
+}
+
+RKMEDIA_API int RKPLAYER_WriteMp4VideoData(RKPLAYER_HANDLE* slot, const uint8_t* data, int length, int keyFlag,
+                                           uint64_t time)
+{
+    return Guarded(-1, [&] {
+        auto* w = ObjectOf<rkmedia::CRKMp4Convert>(slot);
+        return w ? w->WriteMp4VideoFile(data, length, keyFlag, time) : -1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_WriteMp4AudioData(RKPLAYER_HANDLE* slot, const uint8_t* data, int length)
+{
+    return Guarded(-1, [&] {
+        auto* w = ObjectOf<rkmedia::CRKMp4Convert>(slot);
+        return w ? w->WriteMp4AudioFile(data, length) : -1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_CloseMp4File(RKPLAYER_HANDLE* slot)
+{
+    return Guarded(-1, [&] {
+        auto* w = ObjectOf<rkmedia::CRKMp4Convert>(slot);
+        if (!w) return -1;
+        int ret = -1;
+        try {
+            ret = w->CloseMp4File();
+        } catch (...) {
+        }
+        delete w;
+        *slot = nullptr;
+        return ret;
+    });
+}
+
+// ---- Multi-channel combination --------------------------------------------------------------
+
+RKMEDIA_API int RKPLAYER_InitOutputAviParam(RKPLAYER_HANDLE* slot, const char* path, int width, int height,
+                                            int videoType, RKPLAYER_COMBINE_UNUSED /*unused*/, int64_t counts)
+{
+    return Guarded(-1, [&] {
+        if (!slot || !path) return -1;
+        auto* c = new (std::nothrow) rkmedia::CCombineMp4();
+        if (!c) return -1;
+        delete CombinerOf(slot);
+        rkmedia::CombineOutputSettings o;
+        o.path = path;
+        o.width = width;
+        o.height = height;
+        o.videoType = videoType;
+        o.inputs = int32_t(uint64_t(counts) & 0xFFFFFFFFu);
+        o.cells = int32_t(uint64_t(counts) >> 32);
+        c->SetOutput(o);
+        *slot = c;
+        return 0;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_InitInputAvisParam(RKPLAYER_HANDLE* slot, const RKPLAYER_COMBINE_INPUT* inputs, int count)
+{
+    return Guarded(-1, [&] {
+        auto* c = CombinerOf(slot);
+        return c ? c->SetInputs(inputs, count) : -1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_SetCombinEffect(RKPLAYER_HANDLE* slot, int index, int effect)
+{
+    return Guarded(-1, [&] {
+        auto* c = CombinerOf(slot);
+        return c ? c->SetEffect(index, effect) : -1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_StartCombin(RKPLAYER_HANDLE* slot)
+{
+    return Guarded(-1, [&] {
+        auto* c = CombinerOf(slot);
+        if (!c) return -1;
+        int ret = -1;
+        try {
+            ret = c->Run();
+        } catch (...) {
+        }
+        // Nothing frees the combiner after its run otherwise.
+        delete c;
+        *slot = &g_spentCombiner;
+        return ret;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_EndCombin(RKPLAYER_HANDLE* slot)
+{
+    return Guarded(-1, [&] {
+        if (!slot || !*slot) return -1;
+        if (auto* c = CombinerOf(slot)) {
+            delete c;
+            *slot = &g_spentCombiner;
+        }
+        return 0;
+    });
+}
 
 }  // extern "C"
