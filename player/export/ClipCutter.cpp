@@ -8,6 +8,9 @@
 #include <memory>
 
 #include "common/FileReader.h"
+#include "common/PathUtil.h"
+#include "container/include/rkcontainer.h"
+#include "media/include/rkmedia.h"
 #include "player/export/ExportNames.h"
 #include "player/export/GpsExport.h"
 #include "player/export/GpxWriter.h"
@@ -345,6 +348,270 @@ CutResult CClipCutter::CutRKRecRecordFile(const std::filesystem::path& source, i
     result.ok = !result.stopped;
     result.files.push_back(outPath);
     return result;
+}
+
+// A recording read frame by frame for the MP4 writer: the stream's
+// description, then frames in time order with their wall-clock times.
+struct CClipCutter::FrameSource {
+    struct Frame {
+        const uint8_t* data = nullptr;
+        int length = 0;
+        int kind = 0;  // 0 video, 1 audio, 2 information record
+        bool key = false;
+        uint64_t wallMs = 0;
+    };
+    int width = 0, height = 0;
+    bool h265 = false;
+    int frameRate = 25;
+    bool hasAudio = false;
+    int audioType = 3;  // the voice compression type of the sound
+    std::function<bool(Frame&)> next;
+};
+
+CutResult CClipCutter::WriteMp4(FrameSource& source, const std::filesystem::path& outPath, CutResult& result)
+{
+    RKPLAYER_HANDLE writer = nullptr, aac = nullptr;
+    const bool withAudio = m_request.withAudio && source.hasAudio;
+    if (withAudio && RKPLAYER_ConvertPCMToAACInit(&aac, 1, 8000, 0, source.audioType) != 1) {
+        RKPLAYER_ConvertPCMToAACUnit(&aac);
+        return Failure("the sound of " + outPath.string() + " cannot be converted");
+    }
+    if (RKPLAYER_CreateMp4FileInit(&writer, source.width, source.height, source.h265 ? 1 : 0, source.frameRate,
+                                   outPath.c_str()) != 0) {
+        RKPLAYER_CloseMp4File(&writer);
+        RKPLAYER_ConvertPCMToAACUnit(&aac);
+        return Failure("CutFile:" + outPath.string() + " Fail");
+    }
+    std::vector<uint8_t> out(RKPLAYER_AAC_MAX_FRAME_BYTES);
+    bool ok = true, keySeen = false;
+    uint64_t frames = 0;
+    FrameSource::Frame f;
+    while (ok) {
+        if (StopRequested()) {
+            result.stopped = true;
+            break;
+        }
+        if (!source.next(f)) break;
+        if (f.wallMs / 1000 > m_request.end) break;
+        // Nothing reaches the file before the first key frame, sound included.
+        if (f.kind == 0 && f.key) keySeen = true;
+        if (keySeen && f.kind == 0) {
+            ok = RKPLAYER_WriteMp4VideoData(&writer, f.data, f.length, f.key ? 1 : 0, f.wallMs) == 0;
+            ++result.frames.video;
+        } else if (keySeen && f.kind == 1 && withAudio) {
+            int n = 0;
+            if (RKPLAYER_ConvertPCMToAACEncode(&aac, f.data, f.length, out.data(), &n) == 1 && n > 0)
+                ok = RKPLAYER_WriteMp4AudioData(&writer, out.data(), n) == 0;
+            ++result.frames.audio;
+        }
+        if (++frames % 5 == 0) Report(uint32_t(f.wallMs / 1000));
+    }
+    if (withAudio) {
+        int n = 0;
+        while (ok && RKPLAYER_ConvertPCMToAACFlush(&aac, out.data(), &n) == 1)
+            if (n > 0) ok = RKPLAYER_WriteMp4AudioData(&writer, out.data(), n) == 0;
+        RKPLAYER_ConvertPCMToAACUnit(&aac);
+    }
+    const bool closed = RKPLAYER_CloseMp4File(&writer) == 0;
+    if (!ok || !closed || result.frames.video == 0) {
+        RemoveQuietly(outPath);
+        return Failure(result.frames.video == 0 && ok ? "Cut_CHN_Error" : "CutFile:" + outPath.string() + " Fail");
+    }
+    result.files.push_back(outPath);
+    result.ok = true;
+    return result;
+}
+
+CutResult CClipCutter::CutIfvRecordToMp4(const std::filesystem::path& source, int channel)
+{
+    if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
+    IfvHandle src(RK_OpenFile2(source.c_str(), 0, RK_FILE_MODE_READ));
+    if (!src) return Failure("OpenFile:" + source.string() + " Fail");
+    FILEHANDLE* in = src.get();
+    FrameSource fs;
+    const uint32_t begin = RK_FileGetStartTime(in);
+    fs.h265 = RK_FileGetVideoCodec(in) == (uint32_t('H') | uint32_t('2') << 8 | uint32_t('6') << 16 | uint32_t('5') << 24);
+    fs.width = RK_FileGetWidth(in);
+    fs.height = RK_FileGetHeight(in);
+    uint16_t w = 0, h = 0;
+    if (RK_FileGetVideoSizeByIFrame(in, 0, fs.h265 ? 1 : 0, &w, &h) == 1 && w && h) {
+        fs.width = w;
+        fs.height = h;
+    }
+    fs.frameRate = int(CutFrameRate(RK_FileGetVideoFrameCount(in), RK_FileGetDuration(in), RK_FileGetFrameRate(in)));
+    fs.hasAudio = RK_FileHasAudio(in) == 1;
+    if (fs.hasAudio) {
+        const uint32_t codec = RK_FileGetAudioCodec(in);
+        const char name[5] = {char(codec), char(codec >> 8), char(codec >> 16), char(codec >> 24), 0};
+        fs.audioType = IfvAudioType(name);
+    }
+    if (RK_FileSeekToSysTime(in, m_request.start) != 1) return Failure("Cut_CHN_Error");
+    std::error_code ec;
+    const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
+    if (!day) return Failure("CutFile:" + source.string() + " Fail");
+    const int format = m_request.format == int(ECutFormat::kAvi) ? int(ECutFormat::kAvi) : int(ECutFormat::kMp4);
+    const auto outPath =
+        FreePath(*day / (ClipBaseName(channel, m_request.start, m_request.end, m_request.type) + CutExtension(format)));
+    auto buffer = std::make_shared<std::vector<uint8_t>>(RK_FILE_FRAME_BUFFER_SIZE);
+    fs.next = [in, buffer, begin](FrameSource::Frame& f) {
+        uint32_t ts = 0, duration = 0;
+        uint64_t pts = 0;
+        uint8_t key = 0, kind = 0;
+        const int n = RK_FileReadOneMediaFrame2(in, buffer->data(), &ts, &pts, &duration, &key, &kind);
+        if (n <= 0) return false;
+        f = {buffer->data(), n, kind, key == 3 || key == 5, uint64_t(begin) * 1000 + ts};
+        return true;
+    };
+    CutResult result;
+    result = WriteMp4(fs, outPath, result);
+    if (result.ok) Done();
+    if (result.ok && result.stopped) result.ok = false;
+    return result;
+}
+
+CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path>& sources)
+{
+    if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
+    if (sources.empty()) return Failure("Cut_CHN_Error");
+    std::error_code ec;
+    CutResult all;
+    int width = 0, height = 0;
+    bool h265 = false;
+    std::optional<std::filesystem::path> day;
+    for (int channel = 1; channel <= 16; ++channel) {
+        if (!(m_request.channelMask & (1u << (channel - 1)))) continue;
+        // The channel's files in turn: each from the span's start (or its
+        // own beginning), frames already passed in an earlier file skipped.
+        struct Reader {
+            RKCONTAINER_HANDLE slot = nullptr;
+            ~Reader()
+            {
+                if (slot) RKCONTAINER_CloseFile(&slot);
+            }
+        };
+        auto reader = std::make_shared<Reader>();
+        auto buffer = std::make_shared<std::vector<uint8_t>>(RKCONTAINER_MAX_FRAME_SIZE);
+        size_t nextFile = 0;
+        uint64_t lastPts = 0, skipUpTo = 0;
+        FrameSource fs;
+        bool described = false;
+        auto openNext = [&, reader, channel]() -> bool {
+            while (nextFile < sources.size()) {
+                const auto& path = sources[nextFile++];
+                if (reader->slot) RKCONTAINER_CloseFile(&reader->slot);
+                if (path.string().size() >= 260) continue;  // "strFilePath:%s too long"
+                if (RKCONTAINER_OpenFile(&reader->slot, path.c_str()) != 0) continue;
+                uint32_t b = 0, e = 0;
+                RKCONTAINER_ENCODE enc{};
+                if (RKCONTAINER_GetOneChnFileInfo(&reader->slot, channel - 1, &b, &e, &enc) != 0) continue;
+                if (e < m_request.start || b > m_request.end) continue;
+                if (b < m_request.start && RKCONTAINER_SeekIFrame(&reader->slot, m_request.start, &enc) != 0) continue;
+                if (!described) {
+                    described = true;
+                    int w = 0, h = 0;
+                    if (RKCONTAINER_ConvResolution(nullptr, enc.reso, &w, &h, enc.videoStandard) == 0) {
+                        fs.width = w;
+                        fs.height = h;
+                    }
+                    fs.h265 = IsH265Encoding(enc.vEnc);
+                    fs.frameRate = enc.frameRate ? enc.frameRate : 25;
+                    fs.hasAudio = enc.aEnc != 0;
+                    fs.audioType = ContainerAudioType(enc.aEnc);
+                }
+                return true;
+            }
+            return false;
+        };
+        if (!openNext()) continue;
+        fs.next = [&, reader, buffer](FrameSource::Frame& f) -> bool {
+            for (;;) {
+                RKCONTAINER_FRAME_HEAD head{};
+                RKCONTAINER_ENCODE e{};
+                const int rc = reader->slot ? RKCONTAINER_ReadOneFrame(&reader->slot, buffer->data(), &head, &e) : -4;
+                if (rc == -2) continue;
+                if (rc != 0) {
+                    // A later file may repeat the seconds where it meets the
+                    // earlier one: what was already written is skipped.
+                    skipUpTo = lastPts;
+                    if (!openNext()) return false;
+                    continue;
+                }
+                if (head.sign != 'F' || (skipUpTo && head.pts <= skipUpTo)) continue;
+                lastPts = head.pts;
+                const int kind = head.type >= 1 && head.type <= 3 ? 0 : head.type == 4 ? 1 : 2;
+                f = {buffer->data(), int(head.length), kind, head.type == 1, head.pts / 1000};
+                return true;
+            }
+        };
+        // The picture size of the first key frame wins over the stored one.
+        if (!day) {
+            day = MakeCutFolder(m_request.folder, m_request.start, ec);
+            if (!day) return Failure("CutFile:" + m_request.folder.string() + " Fail");
+        }
+        const int format = m_request.format == int(ECutFormat::kAvi) ? int(ECutFormat::kAvi) : int(ECutFormat::kMp4);
+        const auto outPath = FreePath(
+            *day / (ClipBaseName(channel, m_request.start, m_request.end, m_request.type) + CutExtension(format)));
+        CutResult one;
+        one = WriteMp4(fs, outPath, one);
+        if (one.stopped) {
+            all.stopped = true;
+            all.files.insert(all.files.end(), one.files.begin(), one.files.end());
+            return all;
+        }
+        if (!one.ok) {
+            if (one.error == "Cut_CHN_Error") continue;
+            for (const auto& f : all.files) RemoveQuietly(f);
+            return one;
+        }
+        all.files.insert(all.files.end(), one.files.begin(), one.files.end());
+        all.channels.push_back(channel);
+        all.frames.video += one.frames.video;
+        all.frames.audio += one.frames.audio;
+        width = fs.width;
+        height = fs.height;
+        h265 = fs.h265;
+    }
+    if (all.files.empty()) return Failure("Cut_CHN_Error");
+    if (m_request.combine && all.files.size() > 1) {
+        auto combined = Combine(all.files, width, height, h265);
+        if (!combined.ok) return combined;
+        all.files.insert(all.files.end(), combined.files.begin(), combined.files.end());
+    }
+    Done();
+    all.ok = true;
+    return all;
+}
+
+CutResult CClipCutter::Combine(const std::vector<std::filesystem::path>& files, int width, int height, bool h265)
+{
+    const int n = int(std::min<size_t>(files.size(), RKPLAYER_COMBINE_MAX_INPUTS));
+    int grid = 1;
+    while (grid * grid < n) ++grid;
+    // Cells keep the channels' size until the mosaic would pass 1920 x 1080.
+    int w = std::min(width * grid, 1920) & ~1, h = std::min(height * grid, 1080) & ~1;
+    if (w <= 0 || h <= 0) w = 704, h = 576;
+    const auto day = files.front().parent_path();
+    const auto outPath = FreePath(
+        day / (CombinedBaseName(m_request.start, m_request.end, m_request.type) + CutExtension(int(ECutFormat::kMp4))));
+    RKPLAYER_HANDLE slot = nullptr;
+    std::vector<RKPLAYER_COMBINE_INPUT> inputs(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const std::string p = files[size_t(i)].string();
+        if (p.size() >= RKPLAYER_COMBINE_PATH_BYTES) return Failure("strFilePath:" + p + " too long");
+        std::memcpy(inputs[size_t(i)].path, p.c_str(), p.size() + 1);
+        inputs[size_t(i)].position = i;
+    }
+    RKPLAYER_COMBINE_UNUSED unused{};
+    bool ok = RKPLAYER_InitOutputAviParam(&slot, outPath.c_str(), w, h, h265 ? 1 : 0, unused,
+                                          RKPLAYER_COMBINE_COUNTS(n, grid * grid)) == 0 &&
+              RKPLAYER_InitInputAvisParam(&slot, inputs.data(), n) == 0;
+    ok = ok && RKPLAYER_StartCombin(&slot) == 0;
+    RKPLAYER_EndCombin(&slot);
+    if (!ok) return Failure("CutFile:" + outPath.string() + " Fail");
+    CutResult r;
+    r.ok = true;
+    r.files.push_back(outPath);
+    return r;
 }
 
 }  // namespace velmor

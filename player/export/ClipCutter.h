@@ -33,6 +33,7 @@ struct CutResult {
     bool stopped = false;  // ended by the stop check; what was written is kept
     std::string error;     // the message of the failure ("OpenFile:%s Fail", ...)
     std::vector<std::filesystem::path> files;
+    std::vector<int> channels;  // the channels written, counted from 1
     ExportFrameCounts frames;
 };
 
@@ -59,9 +60,21 @@ public:
     // so that the result is itself a valid backup record file.
     CutResult CutRKRecRecordFile(const std::filesystem::path& source, int channel);
 
+    // IFV to MP4 (or ".avi" with the same writer): the span's video from its
+    // first key frame, and with audio the voice as AAC.
+    CutResult CutIfvRecordToMp4(const std::filesystem::path& source, int channel);
+    // Container files to MP4, one file per channel of the request's mask
+    // (1-based channel n is bit n-1): `sources` are the channel's container
+    // files in time order (a single file, or those of a partition folder).
+    // With `combine`, the channel files are then tiled into one video.
+    CutResult CutContainerToMp4(const std::vector<std::filesystem::path>& sources);
+
     const CutRequest& Request() const { return m_request; }
 
 private:
+    struct FrameSource;
+    CutResult WriteMp4(FrameSource& source, const std::filesystem::path& outPath, CutResult& result);
+    CutResult Combine(const std::vector<std::filesystem::path>& files, int width, int height, bool h265);
     bool StopRequested() const { return m_stop && m_stop(); }
     void Report(uint32_t now);
     void Done();

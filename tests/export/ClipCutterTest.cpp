@@ -16,6 +16,11 @@
 #include "tests/support/BackupWriter.h"
 #include "tests/support/Payload.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/VideoCodec.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace velmor {
 namespace {
@@ -295,6 +300,82 @@ TEST(CutRKRec, FirstBlocksAndFailures)
     std::ofstream(dir / "short.rkrec") << "too short";
     EXPECT_EQ(CClipCutter(request).CutRKRecRecordFile(dir / "short.rkrec", 1).error,
               "OpenFile:" + (dir / "short.rkrec").string() + " Fail");
+}
+
+// Frames and size of the video stream of a file, read back with libavformat.
+struct Mp4Video {
+    int frames = 0;
+    int width = 0, height = 0;
+    AVCodecID codec = AV_CODEC_ID_NONE;
+};
+Mp4Video ReadMp4Video(const std::filesystem::path& path)
+{
+    Mp4Video v;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return v;
+    avformat_find_stream_info(fmt, nullptr);
+    const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (video >= 0) {
+        v.width = fmt->streams[video]->codecpar->width;
+        v.height = fmt->streams[video]->codecpar->height;
+        v.codec = fmt->streams[video]->codecpar->codec_id;
+        AVPacket* pkt = av_packet_alloc();
+        while (av_read_frame(fmt, pkt) >= 0) {
+            if (pkt->stream_index == video) ++v.frames;
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+    }
+    avformat_close_input(&fmt);
+    return v;
+}
+
+TEST(CutMp4, IfvSpanFromItsFirstKeyFrameUnderTheClipName)
+{
+    CTempDir dir;
+    fixtures::VideoSpec recipe;
+    recipe.width = 96;
+    recipe.height = 64;
+    recipe.frames = 200;  // eight seconds, a key frame every two
+    recipe.gop = 50;
+    recipe.lossless = false;
+    const auto video = fixtures::EncodeVideo(recipe);
+    const auto source = dir / "ch01_20251208_100000_N_1.ifv";
+    {
+        Ifv w(RK_OpenFile2(source.c_str(), 0, RK_FILE_MODE_WRITE));
+        ASSERT_TRUE(w);
+        ASSERT_EQ(RK_FileSetVideoParam(w.get(), 96, 64, 25.0f, 0), 0);
+        ASSERT_EQ(RK_FileSetStartTime(w.get(), kT10), 0);
+        for (size_t i = 0; i < video.units.size(); ++i)
+            ASSERT_GT(RK_FileWriteVideoFrame(w.get(), video.units[i].data.data(), uint32_t(video.units[i].data.size()),
+                                             uint32_t(i) * 40, video.units[i].key ? 5 : 1, 0, nullptr),
+                      0);
+        ASSERT_EQ(RK_CloseFile2(w.release()), 0);
+    }
+    CutRequest request;
+    request.start = kT10 + 3;
+    request.end = kT10 + 5;
+    request.format = 1;
+    request.type = 1;
+    request.folder = dir / "out";
+    const auto result = CClipCutter(request).CutIfvRecordToMp4(source, 1);
+    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(result.files.size(), 1u);
+    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "AV1_100003_100005_T1C0_100003.mp4");
+    const auto back = ReadMp4Video(result.files[0]);
+    EXPECT_EQ(back.codec, AV_CODEC_ID_H264);
+    EXPECT_EQ(back.width, 96);
+    EXPECT_EQ(back.height, 64);
+    // The seek lands on the key frame at 2 s (2 s + 1.6 s reaches 3 s); from
+    // there every frame up to and including second 5: frames 50 to 149.
+    EXPECT_EQ(back.frames, 100);
+    EXPECT_EQ(result.frames.video, 100u);
+
+    request.start = kT10 + 60;
+    request.end = kT10 + 70;
+    EXPECT_EQ(CClipCutter(request).CutIfvRecordToMp4(source, 1).error, "Cut_CHN_Error");
+    EXPECT_EQ(CClipCutter(request).CutIfvRecordToMp4(dir / "none.ifv", 1).error,
+              "OpenFile:" + (dir / "none.ifv").string() + " Fail");
 }
 
 }  // namespace

@@ -3,12 +3,15 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <sstream>
 
 #include "common/LanguageTable.h"
+#include "common/PathUtil.h"
+#include "container/include/rkcontainer.h"
 #include "player/export/ClipCutter.h"
 #include "player/export/ExportNames.h"
 #include "player/export/ExportReport.h"
@@ -65,6 +68,31 @@ int FormatIndex(const std::string& format)
     return format == "gpx" ? int(ECutFormat::kGps) : -1;
 }
 
+// The container files that hold the span, in time order: the file itself,
+// or those of a partition folder as its search lists them.
+std::vector<fs::path> ContainerFilesOfSpan(const std::string& source, SourceKind kind, const CutRequest& request)
+{
+    if (kind == SourceKind::kContainerFile) return {fs::path(source)};
+    std::vector<RKCONTAINER_SEARCH_ENTRY> entries(20000);
+    const char* paths[] = {source.c_str()};
+    RKCONTAINER_FILTER filter{request.channelMask ? request.channelMask : 0xFFFFu};
+    const int n = RKCONTAINER_SearchFileList(paths, 1, &filter, entries.data(), int(entries.size()));
+    std::vector<std::pair<uint32_t, uint32_t>> found;  // begin time, file number
+    for (int i = 0; i < n; ++i) {
+        const uint32_t begin = entries[size_t(i)].beginTime, end = entries[size_t(i)].endTime;
+        if (end >= request.start && begin <= request.end) found.emplace_back(begin, entries[size_t(i)].fileNo);
+    }
+    std::stable_sort(found.begin(), found.end());
+    std::vector<fs::path> files;
+    for (const auto& [begin, fileNo] : found) {
+        char name[32];
+        std::snprintf(name, sizeof name, "fc%05u.rpo", fileNo);
+        const fs::path path = FindNoCase(source, name);
+        if (std::find(files.begin(), files.end(), path) == files.end()) files.push_back(path);
+    }
+    return files;
+}
+
 // Why a cut failed, in words for the error line.
 std::string Explain(const std::string& error)
 {
@@ -114,9 +142,20 @@ int RunExport(const ExportOptions& o)
             } else if (format == int(ECutFormat::kGps)) {
                 const bool gpx = o.format == "gpx";
                 result = cutter.SaveIfvFileGpsInfo(o.source, channel, !gpx, gpx, GpsHeaderLine(CLanguageTable::Load()));
+            } else if (format == int(ECutFormat::kMp4) || format == int(ECutFormat::kAvi)) {
+                result = cutter.CutIfvRecordToMp4(o.source, channel);
             } else {
-                throw CliError("--format", o.format + " cannot be cut from an IFV file yet");
+                throw CliError("--format", o.format + " cannot be cut from an IFV file");
             }
+            break;
+        }
+        case SourceKind::kContainerFile:
+        case SourceKind::kContainerFolder: {
+            if (format != int(ECutFormat::kMp4) && format != int(ECutFormat::kAvi))
+                throw CliError("--format", o.format + " cannot be cut from container files");
+            if (!mask) request.channelMask = 0xFFFF;
+            CClipCutter all(request, progress);
+            result = all.CutContainerToMp4(ContainerFilesOfSpan(o.source, kind, request));
             break;
         }
         case SourceKind::kBackupRecordFile:
@@ -136,7 +175,11 @@ int RunExport(const ExportOptions& o)
     report.AddSource(fs::absolute(o.source).string());
     report.SetSpan(o.from, o.to);
     report.SetFormat(o.format);
-    report.AddChannel(channel ? channel : 1);
+    if (kind == SourceKind::kContainerFile || kind == SourceKind::kContainerFolder) {
+        for (int n : result.channels) report.AddChannel(n);
+    } else {
+        report.AddChannel(channel ? channel : 1);
+    }
     report.AddFrames(result.frames);
     for (const auto& f : result.files) report.AddFile(f);
     std::string error;
