@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bench/Bench.h"
+#include "container/include/rkcontainer.h"
 #include "store/include/rkstore.h"
 #include "tests/support/PartitionWriter.h"
 #include "tests/support/Payload.h"
@@ -119,6 +120,26 @@ int RunStoreBench()
     }
     std::snprintf(label, sizeof label, "rkstore %.0f ms", r.ours * 1000);
     Report("mount 2 TB geometry, full rebuild", label, 1 / r.ours, "dd set", 1 / r.peer, "per s", 0.01);
+
+    // The player's listing of the same partition through rkcontainer: the
+    // head set read by its workers, the newest heads rescanned, entries built.
+    {
+        std::vector<RKCONTAINER_SEARCH_ENTRY> entries(20000);
+        const char* paths[] = {stored.dir.c_str()};
+        const char* devices[] = {stored.device.c_str()};
+        RKCONTAINER_FILTER filter{0xFFFF};
+        int listed = 0;
+        const SideBySide l = BestInTurns(
+            5,
+            [&] { listed = RKCONTAINER_SearchFileListOnDevices(paths, devices, 1, &filter, entries.data(), 20000); },
+            DdHeadSet(stored, headSetBytes));
+        if (listed <= 0) {
+            std::fprintf(stderr, "velmor-bench: listing %s found nothing\n", stored.dir.c_str());
+            rc = 1;
+        }
+        std::snprintf(label, sizeof label, "%u heads, %d entries", files * 32, listed);
+        Report("list 2 TB geometry (rkcontainer)", label, 1 / l.ours, "dd set", 1 / l.peer, "per s", 0.05);
+    }
 
     // The long recording, by descriptor, against cat of its export.
     if (RKSFS_Mount2(stored.device.c_str(), stored.dir.c_str(), 0) != 0) return 1;
