@@ -38,7 +38,7 @@ std::vector<std::pair<uint64_t, int64_t>> Stamps(const CPartitionImage& image)
     return out;
 }
 
-TEST(StoreGeometry, TheRuleOfTheSpecification)
+TEST(StoreGeometry, BlockSizeAndFileCountFollowTheDeviceSize)
 {
     DeviceGeometry g;
     ASSERT_TRUE(GeometryOfDevice(32000000000ull, 512, &g));
