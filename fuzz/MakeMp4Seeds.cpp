@@ -34,12 +34,12 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(dir);
     int written = 0;
     for (VideoCodec codec : {VideoCodec::kH264, VideoCodec::kH265}) {
-        VideoSpec spec;
-        spec.codec = codec;
-        spec.frames = 6;
-        spec.gop = 3;
-        spec.lossless = false;
-        const auto video = EncodeVideo(spec);
+        VideoSpec videoRecipe;
+        videoRecipe.codec = codec;
+        videoRecipe.frames = 6;
+        videoRecipe.gop = 3;
+        videoRecipe.lossless = false;
+        const auto video = EncodeVideo(videoRecipe);
         for (auto [compress, mode] : {std::pair{3, uint16_t(VOICE_MODE_G726_32_MSB)}, std::pair{11, uint16_t(VOICE_MODE_G711A)}}) {
             std::vector<uint8_t> seed = {uint8_t(compress), uint8_t(codec == VideoCodec::kH265 ? 1 : 0)};
             std::vector<uint8_t> state(VOICE_STATE_SIZE);

@@ -88,8 +88,7 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
     if (!src) return Failure("OpenFile:" + source.string() + " Fail");
     FILEHANDLE* in = src.get();
     const uint32_t begin = RK_FileGetStartTime(in);
-    // The four characters "H265" mean H.265; anything else is H.264.
-    const bool h265 = RK_FileGetVideoCodec(in) == (uint32_t('H') | uint32_t('2') << 8 | uint32_t('6') << 16 | uint32_t('5') << 24);
+    const bool h265 = IsH265CodecCode(RK_FileGetVideoCodec(in));
     int width = RK_FileGetWidth(in), height = RK_FileGetHeight(in);
     uint16_t w = 0, h = 0;
     if (RK_FileGetVideoSizeByIFrame(in, 0, h265 ? 1 : 0, &w, &h) == 1 && w && h && (w != width || h != height)) {
@@ -128,9 +127,8 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
     FILEHANDLE* out = dst.get();
     bool ok = RK_FileSetVideoParam(out, width, height, rate, h265 ? 1 : 0) == 0;
     if (ok && withAudio) {
-        const uint32_t codec = RK_FileGetAudioCodec(in);
-        const char name[5] = {char(codec), char(codec >> 8), char(codec >> 16), char(codec >> 24), 0};
-        ok = RK_FileSetAudioParam(out, 1, RK_FileGetSampleWidth(in), RK_FileGetSampleRate(in), IfvAudioType(name),
+        ok = RK_FileSetAudioParam(out, 1, RK_FileGetSampleWidth(in), RK_FileGetSampleRate(in),
+                                  IfvAudioTypeOfCode(RK_FileGetAudioCodec(in)),
                                   RK_FileGetAudioFrameSize(in), int(audioFrameMs ? audioFrameMs : 40)) == 0;
     }
     ok = ok && RK_FileEnableAttach(out) == 0;
@@ -430,7 +428,7 @@ CutResult CClipCutter::CutIfvRecordToMp4(const std::filesystem::path& source, in
     FILEHANDLE* in = src.get();
     FrameSource fs;
     const uint32_t begin = RK_FileGetStartTime(in);
-    fs.h265 = RK_FileGetVideoCodec(in) == (uint32_t('H') | uint32_t('2') << 8 | uint32_t('6') << 16 | uint32_t('5') << 24);
+    fs.h265 = IsH265CodecCode(RK_FileGetVideoCodec(in));
     fs.width = RK_FileGetWidth(in);
     fs.height = RK_FileGetHeight(in);
     uint16_t w = 0, h = 0;
@@ -440,11 +438,7 @@ CutResult CClipCutter::CutIfvRecordToMp4(const std::filesystem::path& source, in
     }
     fs.frameRate = int(CutFrameRate(RK_FileGetVideoFrameCount(in), RK_FileGetDuration(in), RK_FileGetFrameRate(in)));
     fs.hasAudio = RK_FileHasAudio(in) == 1;
-    if (fs.hasAudio) {
-        const uint32_t codec = RK_FileGetAudioCodec(in);
-        const char name[5] = {char(codec), char(codec >> 8), char(codec >> 16), char(codec >> 24), 0};
-        fs.audioType = IfvAudioType(name);
-    }
+    if (fs.hasAudio) fs.audioType = IfvAudioTypeOfCode(RK_FileGetAudioCodec(in));
     if (RK_FileSeekToSysTime(in, m_request.start) != 1) return Failure("Cut_CHN_Error");
     std::error_code ec;
     const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
@@ -543,7 +537,6 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
                 return true;
             }
         };
-        // The picture size of the first key frame wins over the stored one.
         if (!day) {
             day = MakeCutFolder(m_request.folder, m_request.start, ec);
             if (!day) return Failure("CutFile:" + m_request.folder.string() + " Fail");

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "player/formats/IfvFormat.h"
+
 namespace velmor {
 
 inline const char* AudioTypeName(int index)
@@ -56,6 +58,20 @@ inline int IfvAudioType(std::string_view tag)
         if (same) return i;
     }
     return 3;
+}
+
+// An IFV file's codec codes as its reader reports them: four characters,
+// the first in the low byte. "H265" is H.265, any other video code H.264.
+inline bool IsH265CodecCode(uint32_t code) { return code == ifv::FourCC("H265"); }
+
+// Audio type index of an IFV file's audio codec code (its characters up to
+// the first NUL, as a tag).
+inline int IfvAudioTypeOfCode(uint32_t code)
+{
+    const char tag[4] = {char(code), char(code >> 8), char(code >> 16), char(code >> 24)};
+    size_t n = 0;
+    while (n < 4 && tag[n]) ++n;
+    return IfvAudioType(std::string_view(tag, n));
 }
 
 // Frame rate of an IFV file from its frame count and span: count / seconds,

@@ -48,11 +48,11 @@ EventUnitSpec Unit(uint8_t type, uint8_t channel, uint32_t begin, uint32_t end) 
 
 TEST(EventFile, UnitsCarryTheirBlocksFileAndGroupsPosition)
 {
-    EventFileSpec spec;
-    spec.blocks = {{7, {{4096, {Unit(2, 1, kT0, kT0 + 5), Unit(3, 2, kT0 + 10, kT0 + 12)}}, {8192, {Unit(7, 0, kT0 + 20, kT0 + 30)}}}},
+    EventFileSpec layout;
+    layout.blocks = {{7, {{4096, {Unit(2, 1, kT0, kT0 + 5), Unit(3, 2, kT0 + 10, kT0 + 12)}}, {8192, {Unit(7, 0, kT0 + 20, kT0 + 30)}}}},
                    {9, {{0, {Unit(5, 3, kT0 + 40, kT0 + 41)}}}}};
     EventFileStatus st;
-    const auto units = ReadUnits(EventFileBytes(spec), &st);
+    const auto units = ReadUnits(EventFileBytes(layout), &st);
     ASSERT_EQ(st, EventFileStatus::kRead);
     ASSERT_EQ(units.size(), 4u);
     EXPECT_EQ(units[0].fileId, 7);
@@ -68,9 +68,9 @@ TEST(EventFile, UnitsCarryTheirBlocksFileAndGroupsPosition)
 
 TEST(EventFile, ABlockWithNoGroupsIsSkippedWholeAndTheNextIsRead)
 {
-    EventFileSpec spec;
-    spec.blocks = {{1, {}}, {2, {{100, {Unit(2, 0, kT0, kT0)}}}}};
-    auto bytes = EventFileBytes(spec);
+    EventFileSpec layout;
+    layout.blocks = {{1, {}}, {2, {{100, {Unit(2, 0, kT0, kT0)}}}}};
+    auto bytes = EventFileBytes(layout);
     // Stray bytes in the empty block's padding are no group.
     bytes[kEventHeaderSize + 16] = 0xFF;
     const auto units = ReadUnits(bytes);
@@ -83,9 +83,9 @@ TEST(EventFile, CountsBeyondTheBlockStopAtItsEnd)
     // 742 units fill 8172 of a block's 8176 bytes after one group head; a
     // stored count of 60000 units must not read the next block as units.
     EventGroupSpec big{0, std::vector<EventUnitSpec>(742, Unit(2, 0, kT0, kT0 + 1)), uint16_t(60000)};
-    EventFileSpec spec;
-    spec.blocks = {{1, {big}, uint16_t(65535)}, {2, {{5, {Unit(9, 4, kT0 + 2, kT0 + 3)}}}}};
-    const auto units = ReadUnits(EventFileBytes(spec));
+    EventFileSpec layout;
+    layout.blocks = {{1, {big}, uint16_t(65535)}, {2, {{5, {Unit(9, 4, kT0 + 2, kT0 + 3)}}}}};
+    const auto units = ReadUnits(EventFileBytes(layout));
     ASSERT_EQ(units.size(), 743u);
     EXPECT_EQ(units.back().fileId, 2);
     EXPECT_EQ(units.back().type, 9);
@@ -94,20 +94,20 @@ TEST(EventFile, CountsBeyondTheBlockStopAtItsEnd)
 
 TEST(EventFile, ATruncatedFileGivesTheUnitsReadWholeAndStops)
 {
-    EventFileSpec spec;
-    spec.blocks = {{1, {{0, {Unit(2, 0, kT0, kT0), Unit(2, 1, kT0, kT0), Unit(2, 2, kT0, kT0)}}}}};
+    EventFileSpec layout;
+    layout.blocks = {{1, {{0, {Unit(2, 0, kT0, kT0), Unit(2, 1, kT0, kT0), Unit(2, 2, kT0, kT0)}}}}};
     const size_t unitsEnd = kEventHeaderSize + 16 + 10 + 3 * 11;
-    spec.cut = kEventHeaderSize + kEventBlockSize - (unitsEnd - 5);  // the third unit is cut short
-    const auto units = ReadUnits(EventFileBytes(spec));
+    layout.cut = kEventHeaderSize + kEventBlockSize - (unitsEnd - 5);  // the third unit is cut short
+    const auto units = ReadUnits(EventFileBytes(layout));
     ASSERT_EQ(units.size(), 2u);
     EXPECT_EQ(units[1].channel, 1);
     // A header alone, or less, is no error and no event.
-    spec.blocks.clear();
-    spec.cut = 0;
+    layout.blocks.clear();
+    layout.cut = 0;
     EventFileStatus st;
-    EXPECT_TRUE(ReadUnits(EventFileBytes(spec), &st).empty());
+    EXPECT_TRUE(ReadUnits(EventFileBytes(layout), &st).empty());
     EXPECT_EQ(st, EventFileStatus::kRead);
-    auto shortHeader = EventFileBytes(spec);
+    auto shortHeader = EventFileBytes(layout);
     shortHeader.resize(kEventHeaderSize - 1);
     ReadUnits(shortHeader, &st);
     EXPECT_EQ(st, EventFileStatus::kNoHeader);
@@ -115,18 +115,18 @@ TEST(EventFile, ATruncatedFileGivesTheUnitsReadWholeAndStops)
 
 TEST(EventFile, WrongMagicIsNoEventFile)
 {
-    EventFileSpec spec;
-    spec.magic = "RecF";
-    spec.blocks = {{1, {{0, {Unit(2, 0, kT0, kT0)}}}}};
+    EventFileSpec layout;
+    layout.magic = "RecF";
+    layout.blocks = {{1, {{0, {Unit(2, 0, kT0, kT0)}}}}};
     EventFileStatus st;
-    EXPECT_TRUE(ReadUnits(EventFileBytes(spec), &st).empty());
+    EXPECT_TRUE(ReadUnits(EventFileBytes(layout), &st).empty());
     EXPECT_EQ(st, EventFileStatus::kWrongMagic);
 }
 
 TEST(EventFile, TypeOneTakesTheInputsNameAndANumberBeyondTheTable)
 {
-    EventFileSpec spec;
-    auto bytes = EventFileBytes(spec);
+    EventFileSpec layout;
+    auto bytes = EventFileBytes(layout);
     const std::string door = Utf8ToGbk("后门");
     std::memcpy(bytes.data() + 57, door.data(), door.size());  // input 3's name sits at offset 57
     const char tail[] = "NEXT";
@@ -189,11 +189,11 @@ TEST_F(EventSearch, TheWindowAndTheTypeTableDecideWhatIsListed)
 {
     const auto windowEnd = SearchWindowAt(kNow).end;
     ASSERT_GT(windowEnd, kT0 + 29u * 365 * 86400);
-    EventFileSpec spec;
-    spec.blocks = {{1, {{0, {Unit(8, 0, kT0, kT0 + 5), Unit(4, 0, kT0, kT0 + 5), Unit(17, 0, kT0, kT0 + 5),
+    EventFileSpec layout;
+    layout.blocks = {{1, {{0, {Unit(8, 0, kT0, kT0 + 5), Unit(4, 0, kT0, kT0 + 5), Unit(17, 0, kT0, kT0 + 5),
                              Unit(8, 1, 946684800, 946684800), Unit(8, 2, 946684799, kT0),
                              Unit(8, 3, kT0, windowEnd), Unit(8, 4, kT0, windowEnd + 1)}}}}};
-    WriteEventFile(m_folder / "RecordEvent.bin", spec);
+    WriteEventFile(m_folder / "RecordEvent.bin", layout);
     const auto events = Search();
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[0].beginTime, 946684800u) << "sorted by begin time";
@@ -207,11 +207,11 @@ TEST_F(EventSearch, TheWindowAndTheTypeTableDecideWhatIsListed)
 TEST_F(EventSearch, EventChannelOfTypesOneToThreeComesFromTheFlyImage)
 {
     WriteFlyFile(m_folder / "fly00003.ifv", {{0, kT0, 5}, {65536, kT0 + 100, 9}});
-    EventFileSpec spec;
-    spec.blocks = {{3, {{65536, {Unit(2, 0, kT0 + 100, kT0 + 101), Unit(8, 6, kT0 + 102, kT0 + 103)}},
+    EventFileSpec layout;
+    layout.blocks = {{3, {{65536, {Unit(2, 0, kT0 + 100, kT0 + 101), Unit(8, 6, kT0 + 102, kT0 + 103)}},
                         {0, {Unit(3, 1, kT0 + 104, kT0 + 105)}}}},
                    {4, {{0, {Unit(1, 2, kT0 + 106, kT0 + 107)}}}}};
-    WriteEventFile(m_folder / "RecordEvent.bin", spec);
+    WriteEventFile(m_folder / "RecordEvent.bin", layout);
     const auto events = Search();
     ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[0].channel, 9) << "the image at byte 65536";
@@ -224,9 +224,9 @@ TEST_F(EventSearch, EventChannelOfTypesOneToThreeComesFromTheFlyImage)
 TEST_F(EventSearch, FlyFileNamesAreMatchedWithoutRegardToCase)
 {
     WriteFlyFile(m_folder / "FLY00002.IFV", {{0, kT0, 4}});
-    EventFileSpec spec;
-    spec.blocks = {{2, {{0, {Unit(2, 0, kT0, kT0 + 1)}}}}};
-    WriteEventFile(m_folder / "recordevent.BIN", spec);
+    EventFileSpec layout;
+    layout.blocks = {{2, {{0, {Unit(2, 0, kT0, kT0 + 1)}}}}};
+    WriteEventFile(m_folder / "recordevent.BIN", layout);
     const auto events = Search();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].channel, 4);
@@ -252,9 +252,9 @@ TEST_F(EventSearch, AFolderWithoutAGoodFileAddsNothingAndTheOthersAreStillRead)
 
 TEST_F(EventSearch, TheSecondMapHoldsEachSecondOfTheSpanBothEndsIncluded)
 {
-    EventFileSpec spec;
-    spec.blocks = {{1, {{0, {Unit(8, 0, kT0 + 10, kT0 + 12), Unit(9, 1, kT0 + 12, kT0 + 12), Unit(8, 0, kT0 + 10, kT0 + 12)}}}}};
-    WriteEventFile(m_folder / "RecordEvent.bin", spec);
+    EventFileSpec layout;
+    layout.blocks = {{1, {{0, {Unit(8, 0, kT0 + 10, kT0 + 12), Unit(9, 1, kT0 + 12, kT0 + 12), Unit(8, 0, kT0 + 10, kT0 + 12)}}}}};
+    WriteEventFile(m_folder / "RecordEvent.bin", layout);
     Search();
     EXPECT_TRUE(m_map.At(kT0 + 9).empty());
     EXPECT_EQ(m_map.At(kT0 + 10).size(), 1u) << "an equal event is one member of the set";
@@ -265,9 +265,9 @@ TEST_F(EventSearch, TheSecondMapHoldsEachSecondOfTheSpanBothEndsIncluded)
 TEST_F(EventSearch, AnEventOfDecadesCostsNoMoreThanOneOfASecond)
 {
     const uint32_t end = SearchWindowAt(kNow).end;
-    EventFileSpec spec;
-    spec.blocks = {{1, {{0, {Unit(8, 0, 946684800, end), Unit(8, 1, kT0, kT0 - 5)}}}}};
-    WriteEventFile(m_folder / "RecordEvent.bin", spec);
+    EventFileSpec layout;
+    layout.blocks = {{1, {{0, {Unit(8, 0, 946684800, end), Unit(8, 1, kT0, kT0 - 5)}}}}};
+    WriteEventFile(m_folder / "RecordEvent.bin", layout);
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(Search().size(), 2u);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
@@ -279,9 +279,9 @@ TEST_F(EventSearch, AnEventOfDecadesCostsNoMoreThanOneOfASecond)
 
 TEST_F(EventSearch, ANewSourceClearsTheEventsOfTheLast)
 {
-    EventFileSpec spec;
-    spec.blocks = {{1, {{0, {Unit(8, 0, kT0, kT0 + 1)}}}}};
-    WriteEventFile(m_folder / "RecordEvent.bin", spec);
+    EventFileSpec layout;
+    layout.blocks = {{1, {{0, {Unit(8, 0, kT0, kT0 + 1)}}}}};
+    WriteEventFile(m_folder / "RecordEvent.bin", layout);
     std::ofstream(m_folder / "fc00001.rpo") << "x";
     ASSERT_TRUE(m_search.SetSource(m_folder));
     EXPECT_EQ(m_search.Events().size(), 1u);
@@ -295,11 +295,11 @@ TEST_F(EventSearch, ANewSourceClearsTheEventsOfTheLast)
 
 TEST_F(EventSearch, EventsAreGroupedByMonthDayAndChannel)
 {
-    EventFileSpec spec;
+    EventFileSpec layout;
     // 2025-12-08 10:00, 2025-12-08 11:00 (two channels), 2026-01-01 00:00
-    spec.blocks = {{1, {{0, {Unit(8, 0, kT0, kT0), Unit(8, 2, kT0 + 3600, kT0 + 3600), Unit(8, 0, kT0 + 3601, kT0 + 3601),
+    layout.blocks = {{1, {{0, {Unit(8, 0, kT0, kT0), Unit(8, 2, kT0 + 3600, kT0 + 3600), Unit(8, 0, kT0 + 3601, kT0 + 3601),
                              Unit(9, 1, 1767225600, 1767225600)}}}}};
-    WriteEventFile(m_folder / "RecordEvent.bin", spec);
+    WriteEventFile(m_folder / "RecordEvent.bin", layout);
     m_search.SetNow(1767225600);
     Search();
     const auto& groups = m_search.EventGroups();
@@ -317,9 +317,9 @@ TEST_F(EventSearch, EventsAreGroupedByMonthDayAndChannel)
 TEST_F(EventSearch, SearchesLeaveTheEventAndFlyFilesUntouched)
 {
     WriteFlyFile(m_folder / "fly00001.ifv", {{0, kT0, 3}});
-    EventFileSpec spec;
-    spec.blocks = {{1, {{0, {Unit(2, 0, kT0, kT0 + 1)}}}}};
-    WriteEventFile(m_folder / "RecordEvent.bin", spec);
+    EventFileSpec layout;
+    layout.blocks = {{1, {{0, {Unit(2, 0, kT0, kT0 + 1)}}}}};
+    WriteEventFile(m_folder / "RecordEvent.bin", layout);
     std::vector<std::filesystem::path> files = {m_folder / "RecordEvent.bin", m_folder / "fly00001.ifv"};
     std::vector<std::vector<uint8_t>> before;
     std::vector<struct timespec> mtimes;

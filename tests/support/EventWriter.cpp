@@ -10,18 +10,18 @@
 
 namespace velmor::fixtures {
 
-std::vector<uint8_t> EventFileBytes(const EventFileSpec& spec)
+std::vector<uint8_t> EventFileBytes(const EventFileSpec& layout)
 {
-    std::vector<uint8_t> out(kEventHeaderSize + spec.blocks.size() * kEventBlockSize, 0);
+    std::vector<uint8_t> out(kEventHeaderSize + layout.blocks.size() * kEventBlockSize, 0);
     StEventFileHeader_t header{};
-    std::memcpy(header.magic, spec.magic.data(), std::min<size_t>(spec.magic.size(), sizeof header.magic));
+    std::memcpy(header.magic, layout.magic.data(), std::min<size_t>(layout.magic.size(), sizeof header.magic));
     for (size_t k = 0; k < kEventInputNames; ++k)
-        std::memcpy(header.inputNames[k], spec.inputNames[k].data(),
-                    std::min(spec.inputNames[k].size(), kEventInputNameSize));
+        std::memcpy(header.inputNames[k], layout.inputNames[k].data(),
+                    std::min(layout.inputNames[k].size(), kEventInputNameSize));
     std::memcpy(out.data(), &header, sizeof header);
 
-    for (size_t b = 0; b < spec.blocks.size(); ++b) {
-        const EventBlockSpec& block = spec.blocks[b];
+    for (size_t b = 0; b < layout.blocks.size(); ++b) {
+        const EventBlockSpec& block = layout.blocks[b];
         std::vector<uint8_t> body;
         for (const EventGroupSpec& group : block.groups) {
             StEventGroupHead_t head{};
@@ -46,13 +46,13 @@ std::vector<uint8_t> EventFileBytes(const EventFileSpec& spec)
         std::memcpy(at, &head, sizeof head);
         if (!body.empty()) std::memcpy(at + sizeof head, body.data(), std::min(body.size(), kEventBlockBudget));
     }
-    out.resize(out.size() - std::min(spec.cut, out.size()));
+    out.resize(out.size() - std::min(layout.cut, out.size()));
     return out;
 }
 
-void WriteEventFile(const std::filesystem::path& path, const EventFileSpec& spec)
+void WriteEventFile(const std::filesystem::path& path, const EventFileSpec& layout)
 {
-    const auto bytes = EventFileBytes(spec);
+    const auto bytes = EventFileBytes(layout);
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }

@@ -49,10 +49,10 @@ struct EventFileSpec {
     size_t cut = 0;
 };
 
-// The file's bytes: header, then one 8192-byte block per spec. What a block's
+// The file's bytes: header, then one 8192-byte block per block described. What a block's
 // groups would write beyond its 8176 bytes is left out.
-std::vector<uint8_t> EventFileBytes(const EventFileSpec& spec);
-void WriteEventFile(const std::filesystem::path& path, const EventFileSpec& spec);
+std::vector<uint8_t> EventFileBytes(const EventFileSpec& layout);
+void WriteEventFile(const std::filesystem::path& path, const EventFileSpec& layout);
 
 // A small IFV image (a few key frames from `begin`) whose event channel is
 // `eventChannel`.

@@ -183,11 +183,11 @@ TEST_F(CliSearch, EventsOfAFolder)
     const fs::path disk = m_dir / "disk";
     fs::create_directories(disk);
     WriteFlyFile(disk / "fly00004.ifv", {{0, kT0, 0}, {8192, kT0 + 10, 6}});
-    EventFileSpec spec;
-    spec.inputNames[2] = Utf8ToGbk("前门");
-    spec.blocks = {EventBlockSpec(4, {EventGroupSpec(8192, {{1, 2, kT0 + 10, kT0 + 20}, {4, 0, kT0, kT0}}),
+    EventFileSpec layout;
+    layout.inputNames[2] = Utf8ToGbk("前门");
+    layout.blocks = {EventBlockSpec(4, {EventGroupSpec(8192, {{1, 2, kT0 + 10, kT0 + 20}, {4, 0, kT0, kT0}}),
                                       EventGroupSpec(0, {{8, 3, kT0 + 30, kT0 + 31}})})};
-    WriteEventFile(disk / "RecordEvent.bin", spec);
+    WriteEventFile(disk / "RecordEvent.bin", layout);
     const auto before = FileBytes(disk / "RecordEvent.bin");
     const auto r = Cli({"events", disk.string()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -213,9 +213,9 @@ TEST_F(CliSearch, EventsRefusals)
     auto r = Cli({"events", disk.string()});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "velmor-cli: " + disk.string() + ": the folder holds no RecordEvent.bin\n");
-    EventFileSpec spec;
-    spec.magic = "RECX";
-    WriteEventFile(disk / "RecordEvent.bin", spec);
+    EventFileSpec layout;
+    layout.magic = "RECX";
+    WriteEventFile(disk / "RecordEvent.bin", layout);
     r = Cli({"events", disk.string()});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "velmor-cli: " + (disk / "RecordEvent.bin").string() + ": not an event file\n");
@@ -224,8 +224,8 @@ TEST_F(CliSearch, EventsRefusals)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("not a folder"), std::string::npos);
     // An empty event file (a header and no block) lists nothing.
-    spec.magic = "RecE";
-    WriteEventFile(disk / "RecordEvent.bin", spec);
+    layout.magic = "RecE";
+    WriteEventFile(disk / "RecordEvent.bin", layout);
     r = Cli({"events", disk.string()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(json::parse(r.out), json::array());

@@ -183,19 +183,19 @@ ClipMedia MakeClipMedia(const Clip& clip, const CRouteTrack& track)
     constexpr uint32_t kPieceSeconds = 30;
     m.video.reserve(clip.Frames());
     for (uint32_t s = 0; s < clip.seconds; s += kPieceSeconds) {
-        VideoSpec spec;
-        spec.codec = clip.codec;
-        spec.width = kWidth;
-        spec.height = kHeight;
-        spec.frames = int(std::min(kPieceSeconds, clip.seconds - s)) * clip.fps;
-        spec.gop = clip.fps;  // one key picture a second, as recorders do
-        spec.fps = clip.fps;
-        spec.seed = clip.seed + s;
-        spec.lossless = false;
-        spec.crf = 30;
-        spec.label = "CH" + std::to_string(clip.channel);
-        spec.clockStart = clip.begin + s;
-        EncodedVideo piece = EncodeVideo(spec);
+        VideoSpec videoRecipe;
+        videoRecipe.codec = clip.codec;
+        videoRecipe.width = kWidth;
+        videoRecipe.height = kHeight;
+        videoRecipe.frames = int(std::min(kPieceSeconds, clip.seconds - s)) * clip.fps;
+        videoRecipe.gop = clip.fps;  // one key picture a second, as recorders do
+        videoRecipe.fps = clip.fps;
+        videoRecipe.seed = clip.seed + s;
+        videoRecipe.lossless = false;
+        videoRecipe.crf = 30;
+        videoRecipe.label = "CH" + std::to_string(clip.channel);
+        videoRecipe.clockStart = clip.begin + s;
+        EncodedVideo piece = EncodeVideo(videoRecipe);
         for (auto& unit : piece.units) m.video.push_back(std::move(unit));
     }
     if (m.video.size() != clip.Frames()) throw std::runtime_error("the encoder gave a different number of pictures");

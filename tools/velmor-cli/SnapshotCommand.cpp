@@ -66,7 +66,7 @@ VideoStream IfvStream(const std::string& path, uint32_t at)
     VideoStream s;
     s.width = RK_FileGetWidth(file.get());
     s.height = RK_FileGetHeight(file.get());
-    s.h265 = RK_FileGetVideoCodec(file.get()) == (uint32_t('H') | uint32_t('2') << 8 | uint32_t('6') << 16 | uint32_t('5') << 24);
+    s.h265 = IsH265CodecCode(RK_FileGetVideoCodec(file.get()));
     const uint32_t begin = RK_FileGetStartTime(file.get());
     if (RK_FileSeekToSysTime(file.get(), at) != 1)
         throw CliError(path, "no picture at second " + std::to_string(at));

@@ -148,14 +148,14 @@ TEST(Mp4Writer, PacketsBeforeTheFirstKeyFrameAreRefused)
 {
     CTempDir dir("mp4w");
     const std::string path = (dir / "clip.mp4").string();
-    VideoSpec spec;
-    spec.frames = 12;
-    const EncodedVideo enc = EncodeVideo(spec);
+    VideoSpec videoRecipe;
+    videoRecipe.frames = 12;
+    const EncodedVideo enc = EncodeVideo(videoRecipe);
     ASSERT_TRUE(enc.units[0].key);
     ASSERT_FALSE(enc.units[1].key);
 
     CRKMp4Convert w;
-    ASSERT_EQ(w.CreateMp4File(path.c_str(), spec.width, spec.height, 0, 25), 0);
+    ASSERT_EQ(w.CreateMp4File(path.c_str(), videoRecipe.width, videoRecipe.height, 0, 25), 0);
     EXPECT_TRUE(w.WaitingKeyFrame());
     const auto& p = enc.units[1].data;
     EXPECT_EQ(w.WriteMp4VideoFile(p.data(), int(p.size()), 0, 1234), -1);
@@ -182,12 +182,12 @@ TEST(Mp4Writer, TheFileHasItsNameOnlyOnceFinished)
 {
     CTempDir dir("mp4w");
     const std::string path = (dir / "clip.mp4").string();
-    VideoSpec spec;
-    spec.frames = 5;
-    const EncodedVideo enc = EncodeVideo(spec);
+    VideoSpec videoRecipe;
+    videoRecipe.frames = 5;
+    const EncodedVideo enc = EncodeVideo(videoRecipe);
     {
         CRKMp4Convert w;
-        ASSERT_EQ(w.CreateMp4File(path.c_str(), spec.width, spec.height, 0, 25), 0);
+        ASSERT_EQ(w.CreateMp4File(path.c_str(), videoRecipe.width, videoRecipe.height, 0, 25), 0);
         for (const auto& u : enc.units) ASSERT_EQ(w.WriteMp4VideoFile(u.data.data(), int(u.data.size()), u.key, 0), 0);
         EXPECT_FALSE(fs::exists(path));
         EXPECT_TRUE(fs::exists(CRKMp4Convert::PartialPath(path)));
@@ -201,11 +201,11 @@ TEST(Mp4Writer, AFormatWithoutSoundRefusesAudioAndStillCloses)
 {
     CTempDir dir("mp4w");
     const std::string path = (dir / "clip.h264").string();
-    VideoSpec spec;
-    spec.frames = 5;
-    const EncodedVideo enc = EncodeVideo(spec);
+    VideoSpec videoRecipe;
+    videoRecipe.frames = 5;
+    const EncodedVideo enc = EncodeVideo(videoRecipe);
     RKPLAYER_HANDLE w = nullptr;
-    ASSERT_EQ(RKPLAYER_CreateMp4FileInit(&w, spec.width, spec.height, 0, 25, path.c_str()), 0);
+    ASSERT_EQ(RKPLAYER_CreateMp4FileInit(&w, videoRecipe.width, videoRecipe.height, 0, 25, path.c_str()), 0);
     const uint8_t aac[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(RKPLAYER_WriteMp4AudioData(&w, aac, 8), -1);
     for (const auto& u : enc.units)
@@ -256,11 +256,11 @@ TEST(Mp4Writer, AFileThatCannotBeFinishedIsNotLeftBehind)
     CTempDir dir("mp4w");
     const std::string path = (dir / "full.mp4").string();
     fs::create_symlink("/dev/full", CRKMp4Convert::PartialPath(path));
-    VideoSpec spec;
-    spec.frames = 5;
-    const EncodedVideo enc = EncodeVideo(spec);
+    VideoSpec videoRecipe;
+    videoRecipe.frames = 5;
+    const EncodedVideo enc = EncodeVideo(videoRecipe);
     CRKMp4Convert w;
-    const int created = w.CreateMp4File(path.c_str(), spec.width, spec.height, 0, 25);
+    const int created = w.CreateMp4File(path.c_str(), videoRecipe.width, videoRecipe.height, 0, 25);
     for (const auto& u : enc.units) w.WriteMp4VideoFile(u.data.data(), int(u.data.size()), u.key, 0);
     const int closed = w.CloseMp4File();
     EXPECT_TRUE(created < 0 || closed < 0) << created << " " << closed;
