@@ -58,15 +58,30 @@ RKMEDIA_API int RKPLAYER_SetShowWnd(RKPLAYER_HANDLE* slot, void* window, int win
 RKMEDIA_API int RKPLAYER_OpenOffscreen(RKPLAYER_HANDLE* slot);
 /* 1 = keep the picture's aspect ratio (centred, black bars); other = stretch. Always 0. */
 RKMEDIA_API int RKPLAYER_SetVideoDisplayScale(RKPLAYER_HANDLE* slot, int scaleMode);
-/* Decodes one access unit (Annex B) and shows every picture it yields.
+/* Decodes one access unit (Annex B) and hands every picture it yields to the
+ * window, which draws on a thread of its own: the newest picture, at most
+ * once per display refresh, so that decoding (32x play, many windows) never
+ * waits for the screen.
  * keyFlag non-zero marks a key frame. data null drains the decoder. Out
  * pointers may be null. 0 shown; -2 decoder not ready (until a key frame
  * arrives); other negative values from the decoder or the renderer. */
 RKMEDIA_API int RKPLAYER_DecodeFrame(RKPLAYER_HANDLE* slot, const uint8_t* data, int length, int keyFlag,
                                      void* reserved, int* frameBytes, int* width, int* height);
-/* Shows the last picture again (after a resize or while paused). 0, the
- * presentation result, or -2 when there is nothing to show. */
+/* Shows the last picture again (after a resize or while paused) and returns
+ * once it is on screen. 0, the presentation result, or -2 when there is
+ * nothing to show. */
 RKMEDIA_API int RKPLAYER_ShowLastFrame(RKPLAYER_HANDLE* slot);
+/* What the window of a player did with its pictures since it was bound: a
+ * window is drawn at most once per display refresh, with the newest
+ * picture; pictures decoded faster than that are passed over. */
+typedef struct RKPLAYER_SHOW_STAT {
+    unsigned long long handed;      /* pictures decoded and handed to the window */
+    unsigned long long shown;       /* pictures drawn */
+    unsigned long long passedOver;  /* replaced by a newer picture before they were drawn */
+    unsigned long long shownOnTime; /* drawn within one frame period of their access unit coming in */
+} RKPLAYER_SHOW_STAT;
+/* 0, or -1 without a player or stat. */
+RKMEDIA_API int RKPLAYER_GetShowStat(RKPLAYER_HANDLE* slot, RKPLAYER_SHOW_STAT* stat);
 /* On-screen text (recorder code page bytes; "," separates lines, at most five
  * are drawn); at most 49 bytes are kept; length 0 clears it. 0 / -1. */
 RKMEDIA_API int RKPLAYER_SetOSDText(RKPLAYER_HANDLE* slot, const char* text, int length);

@@ -152,6 +152,7 @@ int CRKPlay::DecodeCurrentPacket(int flush)
     if (flush != 0) return -1;
     std::lock_guard video(m_videoLock);
     if (!m_haveCurrent) return -1;
+    m_unitArrived = CSdlPresenter::Clock::now();
     RKPLAY_DecodeVideoAndShow(m_current);
     av_packet_unref(m_current);
     m_haveCurrent = false;

@@ -32,6 +32,12 @@ bool EnsureSdlInitialized()
 bool EnsureSdlVideo()
 {
     static int state = 0;
+    // Without graphics hardware the player draws with SDL's software
+    // renderer; SDL would otherwise hand each window's pixels to a second,
+    // GL-emulating renderer on the way to the screen, which costs more CPU
+    // than the drawing itself. Windows with a hardware renderer never use
+    // that path, so the setting only affects the software case.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     return InitOnce(state, SDL_INIT_VIDEO);
 }
 

@@ -162,8 +162,7 @@ int CRKPlay::OpenDecoder(bool hardware)
         if (avcodec_open2(m_ctx, m_codec, nullptr) < 0) return -1;
     }
     if (!m_frame) m_frame = av_frame_alloc();
-    if (!m_transfer) m_transfer = av_frame_alloc();
-    return m_frame && m_transfer ? 0 : -1;
+    return m_frame ? 0 : -1;
 }
 
 bool CRKPlay::DecoderReady() const
@@ -189,6 +188,7 @@ int CRKPlay::Rebuild()
 
 int CRKPlay::DecodeOneFrame(const uint8_t* data, int length, int keyFlag, int* frameBytes, int* width, int* height)
 {
+    m_unitArrived = CSdlPresenter::Clock::now();
     if (!DecoderReady()) {
         if (!keyFlag) return -2;
         Rebuild();
@@ -283,50 +283,53 @@ int CRKPlay::RKPLAY_ShowVideoFrame(AVFrame* frame)
 
 int CRKPlay::CopyDecodeFrameToBuffer(AVFrame* frame)
 {
-    AVFrame* src = frame;
+    ff::FramePtr picture(av_frame_alloc());
+    if (!picture) return -1;
     if (m_hwPixFmt != AV_PIX_FMT_NONE && frame->format == m_hwPixFmt) {
-        av_frame_unref(m_transfer);
-        if (av_hwframe_transfer_data(m_transfer, frame, 0) < 0) return -1;  // "Error transferring the data to system memory"
-        src = m_transfer;
+        // A fresh frame each time: the presenter may still hold the last one.
+        if (av_hwframe_transfer_data(picture.get(), frame, 0) < 0) return -1;  // "Error transferring the data to system memory"
+        picture->width = frame->width;
+        picture->height = frame->height;
     }
-    const int w = src->width, h = src->height;
+    const AVFrame* src = picture->format != AV_PIX_FMT_NONE ? picture.get() : frame;
     const AVPixelFormat fmt = AVPixelFormat(src->format);
-    if (fmt == AV_PIX_FMT_NV12) {
-        m_pictureLayout = PictureLayout::kNV12;
-    } else {
-        m_pictureLayout = PictureLayout::kPlanar420;
-    }
-    const AVPixelFormat bufferFmt = m_pictureLayout == PictureLayout::kNV12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
-    const int size = av_image_get_buffer_size(bufferFmt, w, h, 1);
-    if (size <= 0) return -1;
-    m_picture.resize(size_t(size));
     if (fmt == AV_PIX_FMT_NV12 || fmt == AV_PIX_FMT_YUV420P || fmt == AV_PIX_FMT_YUVJ420P) {
-        if (av_image_copy_to_buffer(m_picture.data(), size, src->data, src->linesize, bufferFmt, w, h, 1) < 0)
-            return -1;  // "av_image_copy_to_buffer Fail"
+        // The decoder's own picture is kept by reference, not copied.
+        if (src == frame && av_frame_ref(picture.get(), frame) < 0) return -1;
+        m_picture = std::move(picture);
         return 0;
     }
     // Other layouts (10-bit, 4:2:2, 4:4:4) become planar 4:2:0.
-    m_sws = sws_getCachedContext(m_sws, w, h, fmt, w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    ff::FramePtr planar(av_frame_alloc());
+    if (!planar) return -1;
+    planar->format = AV_PIX_FMT_YUV420P;
+    planar->width = src->width;
+    planar->height = src->height;
+    if (av_frame_get_buffer(planar.get(), 0) < 0) return -1;
+    m_sws = sws_getCachedContext(m_sws, src->width, src->height, fmt, src->width, src->height, AV_PIX_FMT_YUV420P,
+                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!m_sws) return -1;
-    uint8_t* dst[4];
-    int lines[4];
-    av_image_fill_arrays(dst, lines, m_picture.data(), AV_PIX_FMT_YUV420P, w, h, 1);
-    sws_scale(m_sws, src->data, src->linesize, 0, h, dst, lines);
+    sws_scale(m_sws, src->data, src->linesize, 0, src->height, planar->data, planar->linesize);
+    m_picture = std::move(planar);
     return 0;
 }
 
 int CRKPlay::Render()
 {
-    if (m_picture.empty()) return -1;
+    if (!m_picture || m_presenter.Failed()) return -1;
     const std::string osd = velmor::GbkToUtf8(std::string_view(m_osd, size_t(m_osdLength)));
-    return m_presenter.Present(m_picture.data(), m_pictureLayout, m_lastWidth, m_lastHeight, m_scaleMode.load(), osd);
+    m_presenter.Submit(m_picture.get(), m_scaleMode.load(), osd, m_unitArrived,
+                       std::chrono::microseconds(1000000 / std::max(1, m_frameRate)));
+    return 0;
 }
 
 int CRKPlay::ShowLastFrame()
 {
     std::lock_guard video(m_videoLock);
-    if (!DecoderReady() || m_picture.empty()) return -2;
-    return m_offscreen ? 0 : Render();
+    if (!DecoderReady() || !m_picture) return -2;
+    if (m_offscreen) return 0;
+    const std::string osd = velmor::GbkToUtf8(std::string_view(m_osd, size_t(m_osdLength)));
+    return m_presenter.ShowAndWait(m_picture.get(), m_scaleMode.load(), osd);
 }
 
 int CRKPlay::SetOSDText(const char* text, int length)
@@ -351,11 +354,15 @@ int CRKPlay::RKPLAY_SavePictureFile(const std::string& path, int pictureFormat)
     int w, h;
     {
         std::lock_guard video(m_videoLock);
-        if (m_picture.empty()) return -1;
-        picture = m_picture;
-        layout = m_pictureLayout;
-        w = m_lastWidth;
-        h = m_lastHeight;
+        if (!m_picture) return -1;
+        layout = LayoutOf(m_picture.get());
+        w = m_picture->width;
+        h = m_picture->height;
+        const AVPixelFormat fmt = layout == PictureLayout::kNV12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
+        picture.resize(size_t(av_image_get_buffer_size(fmt, w, h, 1)));
+        if (av_image_copy_to_buffer(picture.data(), int(picture.size()), m_picture->data, m_picture->linesize, fmt, w,
+                                    h, 1) < 0)
+            return -1;
     }
     CreateFoldersFor(path);
     if (pictureFormat == 2) {
@@ -371,20 +378,20 @@ void CRKPlay::Cleanup()
 {
     std::lock_guard video(m_videoLock);
     m_exit.store(true);
+    // Drawing ends before the decoder it draws from goes.
+    m_presenter.Release();
     av_buffer_unref(&m_hwDevice);
     if (m_parser) av_parser_close(m_parser);
     m_parser = nullptr;
     avcodec_free_context(&m_ctx);
     m_codec = nullptr;
     av_frame_free(&m_frame);
-    av_frame_free(&m_transfer);
     m_decodeResult = 0;
-    m_picture.clear();
+    m_picture.reset();
     m_lastWidth = m_lastHeight = 0;
     av_bsf_free(&m_bsf);
     sws_freeContext(m_sws);
     m_sws = nullptr;
-    m_presenter.Release();
     m_hwMode = kHwNone;
     m_hwPixFmt = AV_PIX_FMT_NONE;
     m_osdLength = 0;

@@ -60,6 +60,7 @@ public:
     // For tests and diagnostics.
     HardwareMode Hardware() const { return m_hwMode; }
     int DecodeResult() const { return m_decodeResult; }
+    PresentStat ShowStat() const { return m_presenter.Stat(); }
     std::string OsdText() const;
 
 private:
@@ -78,7 +79,6 @@ private:
     AVCodecContext* m_ctx = nullptr;
     AVCodecParserContext* m_parser = nullptr;
     AVFrame* m_frame = nullptr;
-    AVFrame* m_transfer = nullptr;
     AVPacket* m_packet = nullptr;
     AVBufferRef* m_hwDevice = nullptr;
     AVPixelFormat m_hwPixFmt = AV_PIX_FMT_NONE;
@@ -93,9 +93,9 @@ private:
     int m_windowNumber = 0;
     bool m_offscreen = false;  // decode and keep pictures without a window
     CSdlPresenter m_presenter;
-    std::vector<uint8_t> m_picture;  // last picture, no padding
-    std::vector<uint8_t> m_padded;   // the access unit being parsed, with the decoder's padding
-    PictureLayout m_pictureLayout = PictureLayout::kPlanar420;
+    ff::FramePtr m_picture;         // last picture (planar 4:2:0 or NV12), shared with the presenter
+    std::vector<uint8_t> m_padded;  // the access unit being parsed, with the decoder's padding
+    CSdlPresenter::Clock::time_point m_unitArrived;
     int m_lastWidth = 0, m_lastHeight = 0;
     std::atomic<int> m_scaleMode{0};
     char m_osd[50] = {};

@@ -99,6 +99,17 @@ RKMEDIA_API int RKPLAYER_ShowLastFrame(RKPLAYER_HANDLE* slot)
     });
 }
 
+RKMEDIA_API int RKPLAYER_GetShowStat(RKPLAYER_HANDLE* slot, RKPLAYER_SHOW_STAT* stat)
+{
+    return Guarded(-1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        if (!p || !stat) return -1;
+        const rkmedia::PresentStat s = p->ShowStat();
+        *stat = RKPLAYER_SHOW_STAT{s.handed, s.shown, s.passedOver, s.shownOnTime};
+        return 0;
+    });
+}
+
 RKMEDIA_API int RKPLAYER_SetOSDText(RKPLAYER_HANDLE* slot, const char* text, int length)
 {
     return Guarded(-1, [&] {

@@ -73,19 +73,169 @@ TTF_Font* Font()
 
 }  // namespace
 
+namespace {
+
+// SDL keeps one list of windows for the process: windows are made and
+// destroyed one at a time. Held only around those calls, never while waiting.
+std::mutex& WindowListLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+}  // namespace
+
 CSdlPresenter::~CSdlPresenter() { Release(); }
 
 bool CSdlPresenter::Bind(void* nativeWindow)
 {
     Release();
     if (!nativeWindow || !EnsureSdlVideo()) return false;
-    std::lock_guard guard(ProcessLock());
+    {
+        std::lock_guard guard(m_lock);
+        m_stop = false;
+        m_bindState = 0;
+        m_pending.reset();
+        m_failed.store(false);
+        m_stat = PresentStat{};
+    }
+    m_thread = std::thread([this, nativeWindow] { Run(nativeWindow); });
+    std::unique_lock lock(m_lock);
+    m_done.wait(lock, [&] { return m_bindState != 0; });
+    if (m_bindState == 1) return true;
+    lock.unlock();
+    Release();
+    return false;
+}
+
+void CSdlPresenter::Release()
+{
+    if (!m_thread.joinable()) return;
+    {
+        std::lock_guard guard(m_lock);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+    m_done.notify_all();
+    if (m_remapDisplay) {
+        // Done before returning, so that the window's owner may destroy it
+        // right after; an owner that already did is not an error.
+        auto* display = static_cast<Display*>(m_remapDisplay);
+        std::lock_guard guard(ProcessLock());
+        auto* previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+        XMapWindow(display, Window(m_remapWindow));
+        XSync(display, False);
+        XSetErrorHandler(previous);
+    }
+    m_remapDisplay = nullptr;
+    m_remapWindow = 0;
+}
+
+void CSdlPresenter::Put(Job job)
+{
+    {
+        std::lock_guard guard(m_lock);
+        ++m_stat.handed;
+        if (m_pending) {
+            ++m_stat.passedOver;
+            // A newer picture answers whoever waited for the one it replaces.
+            job.ticket = std::max(job.ticket, m_pending->ticket);
+        }
+        m_pending = std::move(job);
+    }
+    m_wake.notify_one();
+}
+
+void CSdlPresenter::Submit(const AVFrame* picture, int scaleMode, std::string osdUtf8, Clock::time_point arrived,
+                           Clock::duration period)
+{
+    if (!m_thread.joinable() || !picture) return;
+    ff::FramePtr ref(av_frame_alloc());
+    if (!ref || av_frame_ref(ref.get(), picture) < 0) return;
+    Put(Job{std::move(ref), scaleMode, std::move(osdUtf8), arrived, period, 0});
+}
+
+int CSdlPresenter::ShowAndWait(const AVFrame* picture, int scaleMode, std::string osdUtf8)
+{
+    if (!m_thread.joinable() || !picture) return -1;
+    ff::FramePtr ref(av_frame_alloc());
+    if (!ref || av_frame_ref(ref.get(), picture) < 0) return -1;
+    uint64_t ticket;
+    {
+        std::lock_guard guard(m_lock);
+        ticket = ++m_ticketsAsked;
+    }
+    Put(Job{std::move(ref), scaleMode, std::move(osdUtf8), Clock::now(), Clock::duration::max(), ticket});
+    std::unique_lock lock(m_lock);
+    m_done.wait(lock, [&] { return m_ticketsDone >= ticket || m_stop; });
+    return m_ticketsDone >= ticket ? m_ticketResult : -1;
+}
+
+PresentStat CSdlPresenter::Stat() const
+{
+    std::lock_guard guard(m_lock);
+    return m_stat;
+}
+
+void CSdlPresenter::Run(void* nativeWindow)
+{
+    const bool bound = BindOnThread(nativeWindow);
+    std::unique_lock lock(m_lock);
+    m_bindState = bound ? 1 : -1;
+    m_done.notify_all();
+    Clock::time_point lastShown{};
+    while (bound) {
+        m_wake.wait(lock, [&] { return m_stop || m_pending.has_value(); });
+        // A picture still waiting at the stop is drawn first: the last
+        // picture of a recording stays on screen.
+        if (!m_pending) break;
+        if (m_pending->ticket == 0 && !m_stop) {
+            // Once per refresh; a picture awaited by a caller goes at once.
+            m_wake.wait_until(lock, lastShown + m_refresh,
+                              [&] { return m_stop || (m_pending && m_pending->ticket != 0); });
+        }
+        Job job = std::move(*m_pending);
+        m_pending.reset();
+        lock.unlock();
+        const int rc = m_failed.load() ? -1 : Present(job.picture.get(), job.scaleMode, job.osd, job.ticket != 0);
+        job.picture.reset();
+        const Clock::time_point now = Clock::now();
+        lock.lock();
+        lastShown = now;
+        if (rc == 0) {
+            ++m_stat.shown;
+            if (job.period != Clock::duration::max() && now - job.arrived <= job.period) ++m_stat.shownOnTime;
+        } else {
+            m_failed.store(true);
+        }
+        if (job.ticket) {
+            m_ticketsDone = std::max(m_ticketsDone, job.ticket);
+            m_ticketResult = rc;
+            m_done.notify_all();
+        }
+    }
+    lock.unlock();
+    ReleaseOnThread();
+    // SDL keeps per-thread state (its error text) that only its own threads
+    // free by themselves.
+    SDL_TLSCleanup();
+}
+
+bool CSdlPresenter::BindOnThread(void* nativeWindow)
+{
+    std::lock_guard guard(WindowListLock());
     m_window = SDL_CreateWindowFrom(nativeWindow);
     if (!m_window) m_window = SDL_CreateWindowFrom(nativeWindow);
     if (!m_window) return false;
     m_wasShown = (SDL_GetWindowFlags(m_window) & SDL_WINDOW_SHOWN) != 0;
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
     SDL_ShowWindow(m_window);
+    SDL_DisplayMode mode{};
+    const int display = SDL_GetWindowDisplayIndex(m_window);
+    if (display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0 && mode.refresh_rate >= 20 &&
+        mode.refresh_rate <= 500)
+        m_refresh = std::chrono::microseconds(1000000 / mode.refresh_rate);
     m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (!m_renderer) m_renderer = SDL_CreateRenderer(m_window, -1, 0);
     if (m_renderer && IsSoftwareGl(m_renderer)) {
@@ -99,14 +249,10 @@ bool CSdlPresenter::Bind(void* nativeWindow)
         }
         m_softwareScaling = m_renderer != nullptr;
     }
-    if (!m_renderer) {
-        Release();
-        return false;
-    }
-    return true;
+    return m_renderer != nullptr;
 }
 
-void CSdlPresenter::Release()
+void CSdlPresenter::ReleaseOnThread()
 {
     if (m_texture) SDL_DestroyTexture(m_texture);
     if (m_rgbTexture) SDL_DestroyTexture(m_rgbTexture);
@@ -115,23 +261,17 @@ void CSdlPresenter::Release()
     m_rgbTexture = nullptr;
     m_rgbW = m_rgbH = 0;
     m_softwareScaling = false;
+    std::lock_guard guard(WindowListLock());
     if (m_renderer) SDL_DestroyRenderer(m_renderer);
     if (m_window) {
-        // SDL leaves the native window alive but hides it; a window that was
-        // on screen goes back on screen.
+        // SDL leaves the native window alive but hides it.
         SDL_SysWMinfo wm;
         SDL_VERSION(&wm.version);
-        const bool x11 = SDL_GetWindowWMInfo(m_window, &wm) && wm.subsystem == SDL_SYSWM_X11;
-        SDL_DestroyWindow(m_window);
-        if (x11 && m_wasShown) {
-            // Done before returning, so that the window's owner may destroy
-            // it right after; an owner that already did is not an error.
-            std::lock_guard guard(ProcessLock());
-            auto* previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-            XMapWindow(wm.info.x11.display, wm.info.x11.window);
-            XSync(wm.info.x11.display, False);
-            XSetErrorHandler(previous);
+        if (SDL_GetWindowWMInfo(m_window, &wm) && wm.subsystem == SDL_SYSWM_X11 && m_wasShown) {
+            m_remapDisplay = wm.info.x11.display;
+            m_remapWindow = wm.info.x11.window;
         }
+        SDL_DestroyWindow(m_window);
     }
     m_texture = nullptr;
     m_renderer = nullptr;
@@ -194,13 +334,15 @@ void CSdlPresenter::DrawOsd(const std::string& osdUtf8, int w, int h, const Rect
     }
 }
 
-int CSdlPresenter::PresentScaled(const uint8_t* picture, PictureLayout layout, int w, int h, const Rect& d,
-                                 int windowW, int windowH)
+int CSdlPresenter::PresentScaled(const AVFrame* picture, PictureLayout layout, const Rect& d, int windowW,
+                                 int windowH)
 {
     if (d.w <= 0 || d.h <= 0) return -1;
+    const int w = picture->width, h = picture->height;
     if (!m_rgbTexture || m_rgbW != windowW || m_rgbH != windowH) {
         if (m_rgbTexture) SDL_DestroyTexture(m_rgbTexture);
-        m_rgbTexture = SDL_CreateTexture(m_renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, windowW,
+        // Without an alpha channel, so that drawing it is a copy, not a blend.
+        m_rgbTexture = SDL_CreateTexture(m_renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, windowW,
                                          windowH);
         m_rgbW = m_rgbTexture ? windowW : 0;
         m_rgbH = m_rgbTexture ? windowH : 0;
@@ -208,7 +350,10 @@ int CSdlPresenter::PresentScaled(const uint8_t* picture, PictureLayout layout, i
     }
     const AVPixelFormat from = layout == PictureLayout::kNV12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
     SwsContext* before = m_sws;
-    m_sws = sws_getCachedContext(m_sws, w, h, from, d.w, d.h, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    // Area averaging: a picture scaled down (a tile of a 4 x 4 layout) keeps
+    // its detail without aliasing, at less cost than a bilinear filter;
+    // scaled up it is bilinear.
+    m_sws = sws_getCachedContext(m_sws, w, h, from, d.w, d.h, AV_PIX_FMT_BGR0, SWS_AREA, nullptr, nullptr, nullptr);
     if (!m_sws) return -1;
     if (m_sws != before) {
         // The same colours as SDL's own conversion would give the picture.
@@ -216,49 +361,67 @@ int CSdlPresenter::PresentScaled(const uint8_t* picture, PictureLayout layout, i
         const int* coefficients = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
         sws_setColorspaceDetails(m_sws, coefficients, 0, coefficients, 1, 0, 1 << 16, 1 << 16);
     }
-    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
-    const uint8_t* src[4] = {picture, picture + size_t(w) * h, nullptr, nullptr};
-    int srcLines[4] = {w, layout == PictureLayout::kNV12 ? 2 * cw : cw, 0, 0};
-    if (layout == PictureLayout::kPlanar420) {
-        src[2] = picture + size_t(w) * h + size_t(cw) * ch;
-        srcLines[2] = cw;
-    }
     void* pixels = nullptr;
     int pitch = 0;
     const SDL_Rect area{d.x, d.y, d.w, d.h};
     if (SDL_LockTexture(m_rgbTexture, &area, &pixels, &pitch) != 0) return -1;
     uint8_t* dst[4] = {static_cast<uint8_t*>(pixels), nullptr, nullptr, nullptr};
     int dstLines[4] = {pitch, 0, 0, 0};
-    sws_scale(m_sws, src, srcLines, 0, h, dst, dstLines);
+    sws_scale(m_sws, picture->data, picture->linesize, 0, h, dst, dstLines);
     SDL_UnlockTexture(m_rgbTexture);
     SDL_SetRenderDrawColor(m_renderer, 0, 0, 0, 255);
     if (SDL_RenderClear(m_renderer) != 0) return -1;
     return SDL_RenderCopy(m_renderer, m_rgbTexture, &area, &area);
 }
 
-int CSdlPresenter::Present(const uint8_t* picture, PictureLayout layout, int w, int h, int scaleMode,
-                           const std::string& osdUtf8)
+void CSdlPresenter::FollowWindowSize(bool always)
 {
-    if (!m_window || !m_renderer || !picture || w <= 0 || h <= 0) return -1;
+    // SDL learns of a new size of a window it did not make only from events
+    // nobody pumps here; the window's owner resizes it when the layout of
+    // the play windows changes, so the size is read from the window itself:
+    // on every picture shown on request (the owner shows the last picture
+    // after a resize) and twice a second while playing, as asking the
+    // display server costs a round trip that all windows share.
+    const Clock::time_point now = Clock::now();
+    if (!always && now - m_sizeChecked < std::chrono::milliseconds(500)) return;
+    m_sizeChecked = now;
+    SDL_SysWMinfo wm;
+    SDL_VERSION(&wm.version);
+    if (!SDL_GetWindowWMInfo(m_window, &wm) || wm.subsystem != SDL_SYSWM_X11) return;
+    ::Window root = 0;
+    int x = 0, y = 0;
+    unsigned w = 0, h = 0, border = 0, depth = 0;
+    if (!XGetGeometry(wm.info.x11.display, wm.info.x11.window, &root, &x, &y, &w, &h, &border, &depth)) return;
+    int W = 0, H = 0;
+    SDL_GetWindowSize(m_window, &W, &H);
+    if (int(w) != W || int(h) != H) SDL_SetWindowSize(m_window, int(w), int(h));
+}
+
+int CSdlPresenter::Present(const AVFrame* picture, int scaleMode, const std::string& osdUtf8, bool onRequest)
+{
+    const int w = picture->width, h = picture->height;
+    if (!m_window || !m_renderer || w <= 0 || h <= 0) return -1;
+    const PictureLayout layout = LayoutOf(picture);
     try {
         int W = 0, H = 0;
+        FollowWindowSize(onRequest);
         SDL_GetWindowSize(m_window, &W, &H);
         const Rect d = DestinationRect(W, H, w, h, scaleMode);
         if (m_softwareScaling) {
-            if (PresentScaled(picture, layout, w, h, d, W, H) != 0) return -1;
+            if (PresentScaled(picture, layout, d, W, H) != 0) return -1;
             DrawOsd(osdUtf8, w, h, d);
             SDL_RenderPresent(m_renderer);
             return 0;
         }
         if (!EnsureTexture(layout, w, h)) return -1;
         const SDL_Rect dst{d.x, d.y, d.w, d.h};
-        const int cw = (w + 1) / 2, ch = (h + 1) / 2;
         int rc;
         if (layout == PictureLayout::kNV12)
-            rc = SDL_UpdateNVTexture(m_texture, nullptr, picture, w, picture + size_t(w) * h, 2 * cw);
+            rc = SDL_UpdateNVTexture(m_texture, nullptr, picture->data[0], picture->linesize[0], picture->data[1],
+                                     picture->linesize[1]);
         else
-            rc = SDL_UpdateYUVTexture(m_texture, nullptr, picture, w, picture + size_t(w) * h, cw,
-                                      picture + size_t(w) * h + size_t(cw) * ch, cw);
+            rc = SDL_UpdateYUVTexture(m_texture, nullptr, picture->data[0], picture->linesize[0], picture->data[1],
+                                      picture->linesize[1], picture->data[2], picture->linesize[2]);
         if (rc != 0) return -1;
         SDL_SetRenderDrawColor(m_renderer, 0, 0, 0, 255);
         if (SDL_RenderClear(m_renderer) != 0) return -1;

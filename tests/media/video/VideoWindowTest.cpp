@@ -9,7 +9,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "media/include/rkmedia.h"
 #include "media/src/video/Snapshot.h"
@@ -23,6 +25,18 @@ namespace {
 
 bool Bt709(int w, int h) { return SDL_GetYUVConversionModeForResolution(w, h) == SDL_YUV_CONVERSION_BT709; }
 
+// Until the window has drawn or passed over every picture handed to it:
+// drawing happens on the window's own thread, at most once per refresh.
+RKPLAYER_SHOW_STAT WaitShown(RKPLAYER_HANDLE* slot)
+{
+    RKPLAYER_SHOW_STAT stat{};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (RKPLAYER_GetShowStat(slot, &stat) == 0 && stat.shown + stat.passedOver < stat.handed &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return stat;
+}
+
 class CPlayer {
 public:
     CPlayer(CXWindow& window, int w, int h, VideoCodec codec, int scale = 0)
@@ -35,7 +49,10 @@ public:
     int Decode(const AccessUnit& au, int* w = nullptr, int* h = nullptr)
     {
         int bytes = 0;
-        return RKPLAYER_DecodeFrame(&m_slot, au.data.data(), int(au.data.size()), au.key ? 3 : 0, nullptr, &bytes, w, h);
+        const int rc =
+            RKPLAYER_DecodeFrame(&m_slot, au.data.data(), int(au.data.size()), au.key ? 3 : 0, nullptr, &bytes, w, h);
+        WaitShown(&m_slot);
+        return rc;
     }
     RKPLAYER_HANDLE* Slot() { return &m_slot; }
 
@@ -94,6 +111,71 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ShownPictures,
                                     std::to_string(info.param.w) + "x" + std::to_string(info.param.h);
                          });
 
+TEST(PlayerWindow, ABurstOfPicturesShowsItsNewestAndCountsTheRest)
+{
+    EncodedVideo video = Stream(VideoCodec::kH264, 320, 240, 12, 11);
+    CXWindow window(320, 240);
+    RKPLAYER_HANDLE slot = nullptr;
+    ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 320, 240, 0, 25, 1), 0);
+    ASSERT_EQ(RKPLAYER_SetShowWnd(&slot, window.Handle(), 0), 0);
+    // Faster than any screen refreshes: decoding never waits for drawing.
+    for (const auto& au : video.units)
+        ASSERT_EQ(RKPLAYER_DecodeFrame(&slot, au.data.data(), int(au.data.size()), au.key ? 3 : 0, nullptr, nullptr,
+                                       nullptr, nullptr),
+                  0);
+    const RKPLAYER_SHOW_STAT stat = WaitShown(&slot);
+    EXPECT_EQ(stat.handed, 12u);
+    EXPECT_EQ(stat.shown + stat.passedOver, 12u);
+    EXPECT_GE(stat.shown, 1u);
+    EXPECT_LE(stat.shownOnTime, stat.shown);
+    const Rgb shown = window.Grab();
+    EXPECT_LT(MeanDiff(shown, ToRgb(video.pictures.back().yuv, 320, 240, Bt709(320, 240)), 0, 0, 320, 240), 2.0)
+        << "the newest picture is the one on screen";
+    RKPLAYER_Uninitgpu(&slot);
+    EXPECT_EQ(RKPLAYER_GetShowStat(&slot, nullptr), -1);
+    RKPLAYER_SHOW_STAT none{};
+    EXPECT_EQ(RKPLAYER_GetShowStat(&slot, &none), -1) << "the slot was cleared";
+}
+
+TEST(PlayerWindow, ReleasingRightAfterDecodingLeavesTheLastPictureOnScreen)
+{
+    EncodedVideo video = Stream(VideoCodec::kH264, 320, 240, 6, 12);
+    CXWindow window(320, 240);
+    RKPLAYER_HANDLE slot = nullptr;
+    ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 320, 240, 0, 25, 1), 0);
+    ASSERT_EQ(RKPLAYER_SetShowWnd(&slot, window.Handle(), 0), 0);
+    for (const auto& au : video.units)
+        ASSERT_EQ(RKPLAYER_DecodeFrame(&slot, au.data.data(), int(au.data.size()), au.key ? 3 : 0, nullptr, nullptr,
+                                       nullptr, nullptr),
+                  0);
+    RKPLAYER_Uninitgpu(&slot);
+    const Rgb shown = window.Grab();
+    EXPECT_LT(MeanDiff(shown, ToRgb(video.pictures.back().yuv, 320, 240, Bt709(320, 240)), 0, 0, 320, 240), 2.0);
+}
+
+// Pictures of other layouts (10 bits, 4:4:4) are shown as planar 4:2:0.
+TEST(PlayerWindow, TenBitAndFullChromaPicturesAreShown)
+{
+    for (const auto& [codec, format] :
+         {std::pair{VideoCodec::kH265, "yuv420p10le"}, std::pair{VideoCodec::kH264, "yuv444p"}}) {
+        VideoSpec recipe;
+        recipe.codec = codec;
+        recipe.width = 320;
+        recipe.height = 240;
+        recipe.frames = 2;
+        recipe.gop = 2;
+        recipe.seed = 14;
+        recipe.pixelFormat = format;
+        EncodedVideo video = EncodeVideo(recipe);
+        CXWindow window(320, 240);
+        CPlayer player(window, 320, 240, codec);
+        for (const auto& au : video.units) ASSERT_EQ(player.Decode(au), 0) << format;
+        const Rgb shown = window.Grab();
+        EXPECT_LT(MeanDiff(shown, ToRgb(video.pictures.back().yuv, 320, 240, Bt709(320, 240)), 0, 0, 320, 240), 3.0)
+            << format;
+    }
+}
+
 TEST(PlayerWindow, ANewSizeAtAKeyFrameRebuildsTheDecoder)
 {
     EncodedVideo small = Stream(VideoCodec::kH264, 320, 240, 4, 3);
@@ -127,6 +209,47 @@ TEST(PlayerWindow, KeepAspectLeavesBlackBarsAndStretchFills)
     ASSERT_EQ(RKPLAYER_ShowLastFrame(player.Slot()), 0);
     shown = window.Grab();
     EXPECT_GT(int(shown.At(160, 5)[0]) + shown.At(160, 5)[1] + shown.At(160, 5)[2], 30) << "stretched over the bars";
+}
+
+TEST(PlayerWindow, APictureFollowsTheWindowToItsNewSize)
+{
+    EncodedVideo video = Stream(VideoCodec::kH264, 320, 240, 1, 13);
+    CXWindow window(320, 240);
+    CPlayer player(window, 320, 240, VideoCodec::kH264);
+    ASSERT_EQ(player.Decode(video.units[0]), 0);
+    // The layout of the play windows changes: the window owner resizes it.
+    window.Resize(160, 120);
+    ASSERT_EQ(RKPLAYER_ShowLastFrame(player.Slot()), 0);
+    const Rgb small = window.Grab();
+    const Rgb whole = ToRgb(video.pictures[0].yuv, 320, 240, Bt709(320, 240));
+    // Compared as 20 x 15 block means, which any scaling filter keeps: the
+    // picture at half size, not its unscaled corner.
+    auto blocks = [](const Rgb& img, int size) {
+        std::vector<double> out;
+        for (int by = 0; by < 15; ++by)
+            for (int bx = 0; bx < 20; ++bx)
+                for (int c = 0; c < 3; ++c) {
+                    double sum = 0;
+                    for (int y = 0; y < size; ++y)
+                        for (int x = 0; x < size; ++x) sum += img.At(bx * size + x, by * size + y)[c];
+                    out.push_back(sum / (size * size));
+                }
+        return out;
+    };
+    const auto shownBlocks = blocks(small, 8), wantedBlocks = blocks(whole, 16);
+    double diff = 0, cornerDiff = 0;
+    const auto cornerBlocks = blocks(whole, 8);
+    for (size_t i = 0; i < shownBlocks.size(); ++i) {
+        diff += std::abs(shownBlocks[i] - wantedBlocks[i]) / double(shownBlocks.size());
+        cornerDiff += std::abs(shownBlocks[i] - cornerBlocks[i]) / double(shownBlocks.size());
+    }
+    EXPECT_LT(diff, 3.0);
+    EXPECT_GT(cornerDiff, 3 * diff);
+    window.Resize(480, 360);
+    ASSERT_EQ(RKPLAYER_ShowLastFrame(player.Slot()), 0);
+    const Rgb large = window.Grab();
+    EXPECT_GT(int(large.At(470, 350)[0]) + large.At(470, 350)[1] + large.At(470, 350)[2], 0)
+        << "the picture fills the grown window";
 }
 
 TEST(PlayerWindow, NonKeyFramesWaitForAKeyFrameAfterARendererFailure)
