@@ -2,6 +2,7 @@
 // players at once, as the play window set runs them. Needs a display (the
 // benchmark script provides a virtual one).
 #include <X11/Xlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -172,7 +173,12 @@ int RunVideoBench()
     std::vector<void*> tiles;
     for (int i = 0; i < 16; ++i) tiles.push_back(windows.Make((i % 4) * 320, (i / 4) * 180, 320, 180));
     std::vector<SixteenRound> rounds;
-    for (int round = 0; round < 3; ++round) rounds.push_back(SixteenPlayers(s, tiles));
+    for (int round = 0; round < 3; ++round) {
+        // The files the other benchmarks wrote go to disk first, not while
+        // the clock runs.
+        ::sync();
+        rounds.push_back(SixteenPlayers(s, tiles));
+    }
     std::sort(rounds.begin(), rounds.end(), [](const auto& a, const auto& b) { return a.share < b.share; });
     const SixteenRound& median = rounds[1];
     Print("%-44s %-14s %10.1f %% of %lld frames shown on time (goal >= 95 %%) %s\n", "16 players, 720p25, 4 x 4",
