@@ -184,7 +184,7 @@ void CSdlPresenter::Run(void* nativeWindow)
     std::unique_lock lock(m_lock);
     m_bindState = bound ? 1 : -1;
     m_done.notify_all();
-    Clock::time_point lastShown{};
+    Clock::time_point lastDrawn{};  // when the last drawing began
     while (bound) {
         m_wake.wait(lock, [&] { return m_stop || m_pending.has_value(); });
         // A picture still waiting at the stop is drawn first: the last
@@ -192,17 +192,19 @@ void CSdlPresenter::Run(void* nativeWindow)
         if (!m_pending) break;
         if (m_pending->ticket == 0 && !m_stop) {
             // Once per refresh; a picture awaited by a caller goes at once.
-            m_wake.wait_until(lock, lastShown + m_refresh,
+            m_wake.wait_until(lock, lastDrawn + m_refresh,
                               [&] { return m_stop || (m_pending && m_pending->ticket != 0); });
         }
         Job job = std::move(*m_pending);
         m_pending.reset();
         lock.unlock();
+        // A refresh apart from the last drawing's start, as the screen's
+        // own refresh would space them, however long drawing took.
+        lastDrawn = Clock::now();
         const int rc = m_failed.load() ? -1 : Present(job.picture.get(), job.scaleMode, job.osd, job.ticket != 0);
         job.picture.reset();
         const Clock::time_point now = Clock::now();
         lock.lock();
-        lastShown = now;
         if (rc == 0) {
             ++m_stat.shown;
             if (job.period != Clock::duration::max() && now - job.arrived <= job.period) ++m_stat.shownOnTime;
