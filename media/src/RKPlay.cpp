@@ -47,6 +47,8 @@ CRKPlay::~CRKPlay()
 
 std::string CRKPlay::OsdText() const { return std::string(m_osd, size_t(m_osdLength)); }
 
+std::string CRKPlay::OsdUtf8() const { return velmor::GbkToUtf8(std::string_view(m_osd, size_t(m_osdLength))); }
+
 // ---- Preparing ------------------------------------------------------------------
 
 int CRKPlay::RKPLAY_InitVideoParam(int width, int height, int videoType, int frameRate)
@@ -317,8 +319,7 @@ int CRKPlay::CopyDecodeFrameToBuffer(AVFrame* frame)
 int CRKPlay::Render()
 {
     if (!m_picture || m_presenter.Failed()) return -1;
-    const std::string osd = velmor::GbkToUtf8(std::string_view(m_osd, size_t(m_osdLength)));
-    m_presenter.Submit(m_picture.get(), m_scaleMode.load(), osd, m_unitArrived,
+    m_presenter.Submit(m_picture.get(), m_scaleMode.load(), OsdUtf8(), m_unitArrived,
                        std::chrono::microseconds(1000000 / std::max(1, m_frameRate)));
     return 0;
 }
@@ -328,8 +329,7 @@ int CRKPlay::ShowLastFrame()
     std::lock_guard video(m_videoLock);
     if (!DecoderReady() || !m_picture) return -2;
     if (m_offscreen) return 0;
-    const std::string osd = velmor::GbkToUtf8(std::string_view(m_osd, size_t(m_osdLength)));
-    return m_presenter.ShowAndWait(m_picture.get(), m_scaleMode.load(), osd);
+    return m_presenter.ShowAndWait(m_picture.get(), m_scaleMode.load(), OsdUtf8());
 }
 
 int CRKPlay::SetOSDText(const char* text, int length)

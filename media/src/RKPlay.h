@@ -65,6 +65,7 @@ public:
 
 private:
     bool DecoderReady() const;
+    std::string OsdUtf8() const;  // the on-screen text as the presenter draws it
     int Rebuild();
     int RKPLAY_DecodeVideoAndShow(AVPacket* packet);
     int RKPLAY_ShowVideoFrame(AVFrame* frame);

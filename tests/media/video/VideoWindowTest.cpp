@@ -111,18 +111,25 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ShownPictures,
                                     std::to_string(info.param.w) + "x" + std::to_string(info.param.h);
                          });
 
+// Binds a 320 x 240 H.264 player to the window and hands it every unit
+// without waiting for any picture to be drawn.
+void DecodeAllAtOnce(RKPLAYER_HANDLE& slot, CXWindow& window, const EncodedVideo& video)
+{
+    ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 320, 240, 0, 25, 1), 0);
+    ASSERT_EQ(RKPLAYER_SetShowWnd(&slot, window.Handle(), 0), 0);
+    for (const auto& au : video.units)
+        ASSERT_EQ(RKPLAYER_DecodeFrame(&slot, au.data.data(), int(au.data.size()), au.key ? 3 : 0, nullptr, nullptr,
+                                       nullptr, nullptr),
+                  0);
+}
+
 TEST(PlayerWindow, ABurstOfPicturesShowsItsNewestAndCountsTheRest)
 {
     EncodedVideo video = Stream(VideoCodec::kH264, 320, 240, 12, 11);
     CXWindow window(320, 240);
     RKPLAYER_HANDLE slot = nullptr;
-    ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 320, 240, 0, 25, 1), 0);
-    ASSERT_EQ(RKPLAYER_SetShowWnd(&slot, window.Handle(), 0), 0);
     // Faster than any screen refreshes: decoding never waits for drawing.
-    for (const auto& au : video.units)
-        ASSERT_EQ(RKPLAYER_DecodeFrame(&slot, au.data.data(), int(au.data.size()), au.key ? 3 : 0, nullptr, nullptr,
-                                       nullptr, nullptr),
-                  0);
+    ASSERT_NO_FATAL_FAILURE(DecodeAllAtOnce(slot, window, video));
     const RKPLAYER_SHOW_STAT stat = WaitShown(&slot);
     EXPECT_EQ(stat.handed, 12u);
     EXPECT_EQ(stat.shown + stat.passedOver, 12u);
@@ -142,12 +149,7 @@ TEST(PlayerWindow, ReleasingRightAfterDecodingLeavesTheLastPictureOnScreen)
     EncodedVideo video = Stream(VideoCodec::kH264, 320, 240, 6, 12);
     CXWindow window(320, 240);
     RKPLAYER_HANDLE slot = nullptr;
-    ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 320, 240, 0, 25, 1), 0);
-    ASSERT_EQ(RKPLAYER_SetShowWnd(&slot, window.Handle(), 0), 0);
-    for (const auto& au : video.units)
-        ASSERT_EQ(RKPLAYER_DecodeFrame(&slot, au.data.data(), int(au.data.size()), au.key ? 3 : 0, nullptr, nullptr,
-                                       nullptr, nullptr),
-                  0);
+    ASSERT_NO_FATAL_FAILURE(DecodeAllAtOnce(slot, window, video));
     RKPLAYER_Uninitgpu(&slot);
     const Rgb shown = window.Grab();
     EXPECT_LT(MeanDiff(shown, ToRgb(video.pictures.back().yuv, 320, 240, Bt709(320, 240)), 0, 0, 320, 240), 2.0);
