@@ -16,8 +16,14 @@ for target in "$build"/bin/fuzz_*; do
     # allocations past closing; their leaks are not the parsers'.
     ASAN_OPTIONS=detect_leaks=0 "$build/bin/make_${name}_seeds" "$corpus"
   fi
+  # A finding is kept where it can be found again, one folder per target.
+  artifacts="$build/artifacts/$name"
+  mkdir -p "$artifacts"
   echo "fuzz_$name: ${seconds}s"
   (cd "$build" && "bin/fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
-     -print_final_stats=1 "corpus/$name") || status=1
+     -artifact_prefix="artifacts/$name/" -print_final_stats=1 "corpus/$name") || {
+    status=1
+    echo "fuzz_$name: finding kept in $artifacts" >&2
+  }
 done
 exit $status

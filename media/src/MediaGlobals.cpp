@@ -2,6 +2,8 @@
 
 #include <SDL2/SDL.h>
 
+#include "common/CrashReport.h"
+
 namespace rkmedia {
 
 std::recursive_mutex& ProcessLock()
@@ -27,6 +29,18 @@ bool EnsureSdlInitialized()
 {
     static int state = 0;
     return InitOnce(state, SDL_INIT_AUDIO);
+}
+
+void EnsureCrashReport()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        try {
+            velmor::InstallCrashReport(velmor::CrashReportDir("log"), "RKMEDIA");
+        } catch (...) {
+            // No report is better than no engine.
+        }
+    });
 }
 
 bool EnsureSdlVideo()

@@ -19,4 +19,11 @@ bool EnsureSdlInitialized();
 // Initialises SDL's video once per process; false without a display.
 bool EnsureSdlVideo();
 
+// Installs the library's crash report ("log/RKMEDIA-….dmp" beside the
+// program) once per process, when the first engine object is made rather
+// than when the library is loaded: a host that sets up its own crash
+// handling first (a program, a test runner, a fuzzer) keeps it, since the
+// report hands every signal on to the handler it found.
+void EnsureCrashReport();
+
 }  // namespace rkmedia

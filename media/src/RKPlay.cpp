@@ -66,7 +66,14 @@ int CRKPlay::RKPLAY_InitVideoParam(int width, int height, int videoType, int fra
         if (!m_codec) m_codec = avcodec_find_decoder(id);
         if (m_codec && !m_ctx) m_ctx = avcodec_alloc_context3(m_codec);
         if (!m_parser) m_parser = av_parser_init(id);
-        if (m_codec && m_ctx && m_parser) return 0;
+        if (m_codec && !m_parserCtx) m_parserCtx = avcodec_alloc_context3(m_codec);
+        if (m_codec && m_ctx && m_parser && m_parserCtx) {
+            // The parser's complaints about a unit's headers repeat what the
+            // decoder reports of the same unit, and a fresh parser (below)
+            // meets every unit without its parameter sets: one notch quieter.
+            m_parserCtx->log_level_offset = AV_LOG_VERBOSE - AV_LOG_ERROR;
+            return 0;
+        }
         if (NowMs() - start > 120000) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -188,6 +195,20 @@ int CRKPlay::Rebuild()
 
 // ---- Decoding -----------------------------------------------------------------------
 
+// Every call ends by flushing the parser, which is the parser's end of
+// stream, and FFmpeg's parsers are not made to go on after one: the split
+// state they keep (the last bytes seen, a picture start already found) meets
+// the next call's first bytes with nothing buffered, and a damaged H.265 unit
+// then makes the parser cut a picture of negative size and abort the whole
+// process inside libavcodec. Each call therefore gets a parser of its own,
+// as if each unit were a stream by itself, which it is.
+bool CRKPlay::FreshParser()
+{
+    if (m_parser) av_parser_close(m_parser);
+    m_parser = av_parser_init(m_videoType == 1 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
+    return m_parser != nullptr;
+}
+
 int CRKPlay::DecodeOneFrame(const uint8_t* data, int length, int keyFlag, int* frameBytes, int* width, int* height)
 {
     m_unitArrived = CSdlPresenter::Clock::now();
@@ -208,6 +229,7 @@ int CRKPlay::DecodeOneFrame(const uint8_t* data, int length, int keyFlag, int* f
 
     std::lock_guard video(m_videoLock);
     if (data && length > 0) {
+        if (!FreshParser()) return -1;
         // The parser and the decoder read a little past the end of what they
         // are given: the caller's bytes are copied behind zeroed padding.
         m_padded.assign(data, data + length);
@@ -220,7 +242,7 @@ int CRKPlay::DecodeOneFrame(const uint8_t* data, int length, int keyFlag, int* f
             int outSize = 0;
             // Once the input is used up the parser is flushed, so the access
             // unit it holds comes out now: every call carries whole units.
-            const int used = av_parser_parse2(m_parser, m_ctx, &out, &outSize, left > 0 ? in : nullptr, left,
+            const int used = av_parser_parse2(m_parser, m_parserCtx, &out, &outSize, left > 0 ? in : nullptr, left,
                                               AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
             if (used < 0) break;  // "av_parser_parse2 len<0"
             in += used;
@@ -383,6 +405,7 @@ void CRKPlay::Cleanup()
     av_buffer_unref(&m_hwDevice);
     if (m_parser) av_parser_close(m_parser);
     m_parser = nullptr;
+    avcodec_free_context(&m_parserCtx);
     avcodec_free_context(&m_ctx);
     m_codec = nullptr;
     av_frame_free(&m_frame);

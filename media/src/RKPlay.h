@@ -67,6 +67,7 @@ private:
     bool DecoderReady() const;
     std::string OsdUtf8() const;  // the on-screen text as the presenter draws it
     int Rebuild();
+    bool FreshParser();
     int RKPLAY_DecodeVideoAndShow(AVPacket* packet);
     int RKPLAY_ShowVideoFrame(AVFrame* frame);
     int CopyDecodeFrameToBuffer(AVFrame* frame);
@@ -79,6 +80,7 @@ private:
     const AVCodec* m_codec = nullptr;
     AVCodecContext* m_ctx = nullptr;
     AVCodecParserContext* m_parser = nullptr;
+    AVCodecContext* m_parserCtx = nullptr;  // what the parser reads and writes, apart from the decoder's
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
     AVBufferRef* m_hwDevice = nullptr;

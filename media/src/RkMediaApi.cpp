@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <new>
 
-#include "common/CrashReport.h"
 #include "media/include/rkmedia.h"
+#include "media/src/MediaGlobals.h"
 #include "media/src/RKPlay.h"
 #include "media/src/SpsParser.h"
 #include "media/src/combine/CombineMp4.h"
@@ -15,13 +15,22 @@ using rkmedia::CRKPlay;
 
 namespace {
 
+// The engine's objects are made here, and the first one starts the engine:
+// from then on a crash leaves the library's report (see MediaGlobals.h).
+template <typename T>
+T* Create()
+{
+    rkmedia::EnsureCrashReport();
+    return new (std::nothrow) T();
+}
+
 CRKPlay* PlayerOf(RKPLAYER_HANDLE* slot) { return slot ? static_cast<CRKPlay*>(*slot) : nullptr; }
 
 // The player in the slot, created when the slot is empty.
 CRKPlay* PlayerFor(RKPLAYER_HANDLE* slot)
 {
     if (!slot) return nullptr;
-    if (!*slot) *slot = new (std::nothrow) CRKPlay();
+    if (!*slot) *slot = Create<CRKPlay>();
     return PlayerOf(slot);
 }
 
@@ -32,15 +41,6 @@ auto Guarded(decltype(std::declval<F>()()) onException, F&& body) noexcept
         return body();
     } catch (...) {
         return onException;
-    }
-}
-
-// A report of this library's crashes beside the program, under "log".
-__attribute__((constructor)) void InstallMediaCrashReport()
-{
-    try {
-        velmor::InstallCrashReport(velmor::CrashReportDir("log"), "RKMEDIA");
-    } catch (...) {
     }
 }
 
@@ -233,7 +233,7 @@ RKMEDIA_API int VIDEOPLAY_InitMediaFile(RKPLAYER_HANDLE* slot, const char* path,
 {
     return Guarded(-1, [&] {
         if (!slot || !path) return -1;
-        auto* p = new (std::nothrow) CRKPlay();
+        auto* p = Create<CRKPlay>();
         if (!p) return -1;
         *slot = p;
         return p->InitMediaFile(path, nullptr, nullptr, param, duration);
@@ -245,7 +245,7 @@ RKMEDIA_API int RKPLAYER_MemoryInitMediaFile(RKPLAYER_HANDLE* slot, RKPLAYER_REA
 {
     return Guarded(-1, [&] {
         if (!slot || !read) return -1;
-        auto* p = new (std::nothrow) CRKPlay();
+        auto* p = Create<CRKPlay>();
         if (!p) return -1;
         *slot = p;
         return p->InitMediaFile(nullptr, read, context, param, duration);
@@ -333,7 +333,7 @@ RKMEDIA_API int RKPLAYER_ConvertPCMToAACInit(RKPLAYER_HANDLE* slot, int channels
 {
     return Guarded(0, [&] {
         if (!slot) return 0;
-        auto* enc = new (std::nothrow) rkmedia::CEncodeAAC();
+        auto* enc = Create<rkmedia::CEncodeAAC>();
         if (!enc) return 0;
         *slot = enc;
         return enc->InitAACEncoder(channels, sampleRate, reserved, compress);
@@ -388,7 +388,7 @@ RKMEDIA_API int RKPLAYER_ConvertAudioToPCMInit(RKPLAYER_HANDLE* slot, int channe
 {
     return Guarded(0, [&] {
         if (!slot) return 0;
-        auto* dec = new (std::nothrow) rkmedia::CDecordPCM();
+        auto* dec = Create<rkmedia::CDecordPCM>();
         if (!dec) return 0;
         *slot = dec;
         return dec->Init(channels, sampleRate, reserved, compress);
@@ -420,7 +420,7 @@ RKMEDIA_API int RKPLAYER_CreateMp4FileInit(RKPLAYER_HANDLE* slot, int width, int
 {
     return Guarded(-1, [&] {
         if (!slot) return -1;
-        auto* w = new (std::nothrow) rkmedia::CRKMp4Convert();
+        auto* w = Create<rkmedia::CRKMp4Convert>();
         if (!w) return -1;
         *slot = w;
         return w->CreateMp4File(path, width, height, videoType, frameRate);
@@ -467,7 +467,7 @@ RKMEDIA_API int RKPLAYER_InitOutputAviParam(RKPLAYER_HANDLE* slot, const char* p
 {
     return Guarded(-1, [&] {
         if (!slot || !path) return -1;
-        auto* c = new (std::nothrow) rkmedia::CCombineMp4();
+        auto* c = Create<rkmedia::CCombineMp4>();
         if (!c) return -1;
         delete CombinerOf(slot);
         rkmedia::CombineOutputSettings o;

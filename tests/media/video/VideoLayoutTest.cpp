@@ -3,8 +3,10 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 
+#include "fuzz/FuzzDecodeInput.h"
 #include "media/include/rkmedia.h"
 #include "media/src/video/SdlPresenter.h"
 #include "media/src/video/Snapshot.h"
@@ -215,6 +217,67 @@ TEST(Offscreen, DamagedAccessUnitsAreReadOnlyWithinTheirLength)
         RKPLAYER_Uninitgpu(&slot);
         EXPECT_EQ(slot, nullptr);
     }
+}
+
+// Inputs the decode fuzzer found that ended the whole process inside
+// libavcodec (a damaged H.265 unit whose tail, kept by the parser past the
+// flush that ends a call, made the next call cut a picture of negative
+// size). The player must answer each unit, and then still decode a sound
+// stream; a second player beside it must not notice at all.
+TEST(Offscreen, HostileUnitsFromTheFuzzerNeitherAbortNorStopThePlayer)
+{
+    VideoSpec recipe;
+    recipe.codec = VideoCodec::kH265;
+    recipe.width = 64;
+    recipe.height = 48;
+    recipe.frames = 3;
+    recipe.gop = 3;
+    recipe.lossless = false;
+    const EncodedVideo sound = EncodeVideo(recipe);
+    auto decodeSound = [&](RKPLAYER_HANDLE& slot) {
+        int shown = 0;
+        for (const auto& au : sound.units) {
+            int bytes = 0, w = 0, h = 0;
+            if (RKPLAYER_DecodeFrame(&slot, au.data.data(), int(au.data.size()), au.key ? 1 : 0, nullptr, &bytes, &w,
+                                     &h) == 0 &&
+                w == 64 && h == 48)
+                ++shown;
+        }
+        return shown;
+    };
+
+    RKPLAYER_HANDLE neighbour = nullptr;
+    ASSERT_EQ(RKPLAYER_InitVideoDecoder(&neighbour, 64, 48, 1, 25, 0), 0);
+    ASSERT_EQ(RKPLAYER_OpenOffscreen(&neighbour), 0);
+
+    for (const char* name : {"decode-abort.bin", "decode-abort-full.bin"}) {
+        SCOPED_TRACE(name);
+        std::ifstream in(std::string(VELMOR_MEDIA_TEST_DATA) + "/" + name, std::ios::binary);
+        const std::vector<uint8_t> input((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_GT(input.size(), 2u);
+        ASSERT_EQ(input[0] & 1, 1) << "an H.265 input";
+        RKPLAYER_HANDLE slot = nullptr;
+        ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 352, 288, 1, 25, 0), 0);
+        ASSERT_EQ(RKPLAYER_OpenOffscreen(&slot), 0);
+        int units = 0;
+        fuzz::ForEachDecodeUnit(input.data(), input.size(), [&](const uint8_t* unit, size_t length, bool key) {
+            // Exactly as long as the unit, so a read past it is seen.
+            auto exact = std::make_unique<uint8_t[]>(length);
+            std::memcpy(exact.get(), unit, length);
+            int bytes = 0, w = 0, h = 0;
+            RKPLAYER_DecodeFrame(&slot, exact.get(), int(length), key ? 1 : 0, nullptr, &bytes, &w, &h);
+            EXPECT_GE(w, 0);
+            EXPECT_LE(w, 16384);
+            ++units;
+        });
+        EXPECT_GE(units, 2);
+        int bytes = 0, w = 0, h = 0;
+        RKPLAYER_DecodeFrame(&slot, nullptr, 0, 0, nullptr, &bytes, &w, &h);
+        EXPECT_EQ(decodeSound(slot), 3) << "the same player decodes a sound stream afterwards";
+        RKPLAYER_Uninitgpu(&slot);
+        EXPECT_EQ(decodeSound(neighbour), 3) << "the player beside it";
+    }
+    RKPLAYER_Uninitgpu(&neighbour);
 }
 
 }  // namespace
