@@ -40,18 +40,36 @@ std::vector<std::pair<uint64_t, int64_t>> Stamps(const CPartitionImage& image)
 
 TEST(StoreGeometry, BlockSizeAndFileCountFollowTheDeviceSize)
 {
+    // Worked out by hand from the formatter's rule; the library's formula and
+    // the fixture's own copy must both give them.
+    struct Case {
+        uint64_t devSize;
+        uint32_t sectorSize;
+        bool accepted;
+        uint32_t fileSize, blkSize, files;
+    };
+    const Case cases[] = {
+        {32000000000ull, 512, true, 0x8000000u, 0x400000u, 234u},
+        {2000000000000ull, 512, true, 0x10000000u, 0x800000u, 7446u},
+        {7983222784ull, 512, true, 0x8000000u, 0x400000u, 55u},  // the smallest device accepted
+        {7983222784ull - 512, 512, false, 0, 0, 0},
+        {32000000000ull, 1024 + 512, false, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.devSize) + " bytes, sectors of " + std::to_string(c.sectorSize));
+        rkfs::DeviceGeometry library;
+        ASSERT_EQ(rkfs::GeometryOfDevice(c.devSize, c.sectorSize, &library), c.accepted);
+        DeviceGeometry fixture;
+        ASSERT_EQ(GeometryOfDevice(c.devSize, c.sectorSize, &fixture), c.accepted);
+        if (!c.accepted) continue;
+        EXPECT_EQ(library.fileSize, c.fileSize);
+        EXPECT_EQ(library.blkSize, c.blkSize);
+        EXPECT_EQ(library.fileCount, c.files);
+        EXPECT_EQ(fixture.fileSize, c.fileSize);
+        EXPECT_EQ(fixture.blkSize, c.blkSize);
+        EXPECT_EQ(fixture.containerFiles, c.files);
+    }
     DeviceGeometry g;
-    ASSERT_TRUE(GeometryOfDevice(32000000000ull, 512, &g));
-    EXPECT_EQ(g.containerFiles, 234u);
-    EXPECT_EQ(g.fileSize, 0x8000000u);
-    EXPECT_EQ(g.blkSize, 0x400000u);
-    ASSERT_TRUE(GeometryOfDevice(2000000000000ull, 512, &g));
-    EXPECT_EQ(g.fileSize, 0x10000000u);
-    EXPECT_EQ(g.containerFiles, 7446u);
-    EXPECT_FALSE(GeometryOfDevice(kMinPartitionDevice - 512, 512, &g));
-    EXPECT_FALSE(GeometryOfDevice(32000000000ull, 1024 + 512, &g));
-    ASSERT_TRUE(GeometryOfDevice(kMinPartitionDevice, 512, &g));
-    EXPECT_EQ(g.containerFiles, 55u) << "the smallest device accepted";
     EXPECT_THROW(DeviceSizeFor(40), std::invalid_argument);
     for (uint32_t n : {55u, 130u, 234u, 4000u, 7446u}) {
         const uint64_t L = DeviceSizeFor(n);

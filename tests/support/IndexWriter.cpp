@@ -74,19 +74,80 @@ void CIndexImage::SetRecords(uint32_t area, const std::vector<IndexSegment>& seg
         Record(area, uint32_t(i)) = MakeIndexRecord(segments[i], m_header.version == kVersionClassified);
 }
 
+// The file is laid down byte by byte at offsets written out here, not with
+// the reader's structures or offset helpers, so a reader that got the layout
+// wrong cannot agree with its own fixture.
+namespace {
+
+void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v)
+{
+    b.at(at) = uint8_t(v);
+    b.at(at + 1) = uint8_t(v >> 8);
+}
+
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) b.at(at + size_t(i)) = uint8_t(v >> (8 * i));
+}
+
+void PutBytes(std::vector<uint8_t>& b, size_t at, const void* from, size_t n)
+{
+    if (at + n > b.size()) throw std::out_of_range("index image");
+    std::memcpy(b.data() + at, from, n);
+}
+
+}  // namespace
+
 std::vector<uint8_t> CIndexImage::Bytes() const
 {
-    std::vector<uint8_t> bytes(IndexFileSize(FileNum()));
-    StIndexHeader_t header = m_header;
-    std::memcpy(bytes.data(), static_cast<const void*>(&header), sizeof header);
-    header.checksum.set(m_checksum ? *m_checksum : HeaderChecksum(bytes.data()));
-    std::memcpy(bytes.data(), static_cast<const void*>(&header), sizeof header);
-    for (uint32_t i = 0; i < m_entries.size(); ++i)
-        std::memcpy(bytes.data() + FileEntryOffset(i), static_cast<const void*>(&m_entries[i]), kFileEntrySize);
-    for (uint32_t a = 0; a < FileNum(); ++a)
-        std::memcpy(bytes.data() + AreaOffset(FileNum(), a),
-                    static_cast<const void*>(&m_records[size_t(a) * kRecordsPerArea]), kAreaSize);
-    return bytes;
+    const uint32_t n = FileNum();
+    // 512-byte header, n entries of 16 bytes, then n areas of 256 x 32 bytes.
+    std::vector<uint8_t> b(512 + size_t(n) * 16 + size_t(n) * 8192, 0);
+    const StIndexHeader_t& h = m_header;
+    PutBytes(b, 0, h.reserved0, 16);
+    Put32(b, 16, h.fileNum.get());
+    Put32(b, 20, h.limitCount.get());
+    Put32(b, 24, h.usedCount.get());
+    Put32(b, 28, h.ringStart.get());
+    PutBytes(b, 32, h.reserved1, 12);
+    for (size_t c = 0; c < 16; ++c) {
+        const size_t at = 44 + 12 * c;
+        Put16(b, at, h.curFile[c].area.get());
+        Put16(b, at + 2, h.curFile[c].lastIndex.get());
+        Put32(b, at + 4, h.curFile[c].beginTime.get());
+        Put32(b, at + 8, h.curFile[c].endTime.get());
+    }
+    PutBytes(b, 236, h.reserved2, 192);
+    b[428] = h.version;
+    PutBytes(b, 429, h.reserved3, 79);
+    uint32_t sum = 0;
+    for (size_t i = 0; i < 508; ++i) sum += b[i];
+    Put32(b, 508, m_checksum ? *m_checksum : sum);
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        const StIndexFileEntry_t& e = m_entries[i];
+        const size_t at = 512 + 16 * i;
+        Put32(b, at, e.area.get());
+        b.at(at + 4) = e.channel;
+        b.at(at + 5) = e.reserved;
+        Put16(b, at + 6, e.lastIndex.get());
+        Put32(b, at + 8, e.beginTime.get());
+        Put32(b, at + 12, e.endTime.get());
+    }
+    for (size_t r = 0; r < m_records.size(); ++r) {
+        const StIndexRecord_t& rec = m_records[r];
+        const size_t at = 512 + 16 * size_t(n) + 32 * r;  // area r / 256, record r % 256
+        b.at(at) = rec.flags;
+        b.at(at + 1) = rec.byte1;
+        b.at(at + 2) = rec.byte2;
+        b.at(at + 3) = rec.chnByte;
+        b.at(at + 4) = rec.byte4;
+        PutBytes(b, at + 5, rec.text, 11);
+        Put32(b, at + 16, rec.beginTime.get());
+        Put32(b, at + 20, rec.endTime.get());
+        Put32(b, at + 24, rec.beginOffset.get());
+        Put32(b, at + 28, rec.endOffset.get());
+    }
+    return b;
 }
 
 void CIndexImage::Save(const std::filesystem::path& path) const
