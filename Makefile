@@ -1,6 +1,7 @@
 # Front door. `make demo` and `make test` are all a new checkout needs.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 DEMO_DIR   ?= demo
 JOBS       ?= $(shell nproc)
@@ -11,7 +12,7 @@ FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 
-.PHONY: all deps build demo test test-asan bench fuzz clean
+.PHONY: all deps build demo test test-asan test-tsan bench fuzz clean
 
 all: build
 
@@ -41,6 +42,18 @@ test-asan: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 1800
 
+# The tests that run threads against each other, with ThreadSanitizer: the
+# store's readers against remounts, the sound queue, the trace switch, the
+# event map and the windows' drawing threads. Not part of `make test`.
+TSAN_TARGETS = store_tests common_tests search_tests media_audio_tests media_window_tests
+TSAN_TESTS = StoreConcurrency|SoundOutput|TraceSwitch|EventSecondMap|PlayerWindow
+test-tsan: deps
+	@[ -f $(TSAN_BUILD)/build.ninja ] || cmake -S . -B $(TSAN_BUILD) $(CMAKE_FLAGS) -DVELMOR_TSAN=ON -DVELMOR_BENCH=OFF \
+	  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1"
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 1800 -R '$(TSAN_TESTS)'
+
 bench: build
 	@scripts/bench.sh $(BUILD)
 
@@ -52,4 +65,4 @@ fuzz: deps
 	@scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(DEMO_DIR)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(DEMO_DIR)
