@@ -253,13 +253,17 @@ int CSingleRpoFile::SingleFileSeekIFrame(uint32_t seekTime, StEncodeRecord_t* en
         const uint16_t n = IndexedIFrames(neck);
         // An entry must point into the block's frames; an offset of 4096 is
         // the block's first data byte, where every recording's first I frame
-        // lies, and is a hit like any other.
-        auto usable = [&](uint32_t offset) {
-            return offset >= kHeadAreaSize + rd.lend.get() && DataBytesFrom(i, offset) >= sizeof(StFrameHead_t);
+        // lies, and is a hit like any other. A head may start in the block's
+        // last 15 bytes and go on in the next block, as writers split them.
+        auto usable = [&](const StIFrameIdx_t& entry) {
+            const uint32_t offset = entry.offset.get();
+            if (offset < kHeadAreaSize + rd.lend.get()) return false;
+            const uint32_t here = DataBytesFrom(i, offset);
+            return here >= sizeof(StFrameHead_t) || (here > 0 && SplitHeadUsable(i, entry, here));
         };
         for (uint16_t e = 0; e < n; ++e) {
             const StIFrameIdx_t& entry = neck.ifrIdx[e];
-            if (entry.time.get() <= seekTime && entry.time.get() >= fallbackTime && usable(entry.offset.get())) {
+            if (entry.time.get() <= seekTime && entry.time.get() >= fallbackTime && usable(entry)) {
                 fallbackBlock = int(i);
                 fallbackOffset = entry.offset.get();
                 fallbackTime = entry.time.get();
@@ -284,7 +288,7 @@ int CSingleRpoFile::SingleFileSeekIFrame(uint32_t seekTime, StEncodeRecord_t* en
         if (chosen < 0) continue;
         if (encode) *encode = neck.encode;
         const uint32_t offset = neck.ifrIdx[chosen].offset.get();
-        if (!usable(offset)) continue;
+        if (!usable(neck.ifrIdx[chosen])) continue;
         PositionAt(i, offset);
         RPO_TRACE("seekoffSet:%u,m_currBlockId:%d ", offset - kHeadAreaSize, m_currBlockId);
         return 0;
@@ -317,6 +321,19 @@ int CSingleRpoFile::FindListIndexOfNextBlock() const
     for (size_t k = 0; k < blockPositions.size(); ++k)
         if (BlockId(blockPositions[k]) == next) return int(k);
     return -1;
+}
+
+bool CSingleRpoFile::SplitHeadUsable(size_t index, const StIFrameIdx_t& entry, uint32_t here) const
+{
+    const uint32_t next = blockHeads[index].nextBlkId();
+    bool chained = false;
+    for (size_t k = 0; k < blockPositions.size() && !chained; ++k) chained = BlockId(blockPositions[k]) == next;
+    if (!chained) return false;
+    uint8_t raw[sizeof(StFrameHead_t)] = {};
+    const uint64_t at = DataFileOffset(blockPositions[index], subBlockSize, entry.offset.get());
+    if (m_pFD.ReadAt(at, raw, here) != here) return false;
+    const StRecData_t& rd = blockHeads[index].recData;
+    return SplitIFrameHeadMatches(raw, here, rd.channel, rd.subStream() ? 1 : 0, entry.length.get());
 }
 
 bool CSingleRpoFile::IsFrameHeadBad(const StFrameHead_t& head) const

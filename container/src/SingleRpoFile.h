@@ -41,6 +41,11 @@ private:
     uint32_t DataBytesFrom(size_t index, uint32_t logical) const;
     void PositionAt(size_t index, uint32_t logical);
     int FindListIndexOfNextBlock() const;
+    // Whether an I frame whose head has only `here` (1 to 15) bytes before
+    // the end of block `index` can be landed on: those bytes agree with the
+    // entry and the block's stream, and the block's successor in the chain,
+    // where the head goes on, is one of this channel's blocks.
+    bool SplitHeadUsable(size_t index, const rkfs::StIFrameIdx_t& entry, uint32_t here) const;
     bool IsFrameHeadBad(const rkfs::StFrameHead_t& head) const;
     int ReadBadHead(uint8_t* buffer);
 

@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cstdarg>
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 namespace rkfs {
 
@@ -275,6 +277,20 @@ bool IsLongNameNeckValid(const StLongNameNeck_t& neck, std::string_view abbrevia
     const std::string_view full(neck.fullName, std::strlen(neck.fullName));
     if (full.size() < 15 || IsReservedName(full) || abbreviation.size() != 14) return false;
     return full.substr(0, 3) == abbreviation.substr(0, 3) && full.substr(full.size() - 11) == abbreviation.substr(3);
+}
+
+bool SplitIFrameHeadMatches(const uint8_t* bytes, uint32_t h, uint8_t channel, uint8_t subStream, uint32_t length)
+{
+    if (h == 0 || h >= sizeof(StFrameHead_t)) return false;
+    uint8_t raw[sizeof(StFrameHead_t)] = {};
+    std::memcpy(raw, bytes, h);
+    const auto fh = LoadStruct<StFrameHead_t>(raw);
+    bool ok = fh.sign == kFrameSign;
+    if (ok && h > offsetof(StFrameHead_t, channel)) ok = fh.channel == channel;
+    if (ok && h > offsetof(StFrameHead_t, subStream)) ok = fh.subStream == subStream;
+    if (ok && h > offsetof(StFrameHead_t, type)) ok = fh.type == kFrameI;
+    if (ok && h >= offsetof(StFrameHead_t, length) + 4) ok = fh.length.get() == length;
+    return ok;
 }
 
 bool IsFrameHeadValid(const StFrameHead_t& head, uint32_t maxFrameSize, uint32_t endTime, const char* source)

@@ -384,6 +384,12 @@ bool IsLongNameNeckValid(const StLongNameNeck_t& neck, std::string_view abbrevia
 // A frame head, given the reader's maximum frame size and the record file's
 // end time. `source` names the caller in the log line.
 bool IsFrameHeadValid(const StFrameHead_t& head, uint32_t maxFrameSize, uint32_t endTime, const char* source);
+// Whether the first h (1 to 15) bytes of an indexed I frame's head, all that
+// lie before its block's end, agree with the entry and the stream: the sign,
+// then as far as present the channel, the sub stream, type 1, and the length
+// once all four of its bytes are there. The rest of the head opens the next
+// block, so nothing more can be checked here.
+bool SplitIFrameHeadMatches(const uint8_t* bytes, uint32_t h, uint8_t channel, uint8_t subStream, uint32_t length);
 
 struct IndexGeometry {
     uint16_t sectorSize;

@@ -386,12 +386,7 @@ bool CRecordReader::IndexPosition(uint32_t b, uint16_t k, Position& pos) const
     const StFrameHead_t fh = LoadStruct<StFrameHead_t>(raw);
     if (h < kHead) {
         // The head is split at the block's end: check what this block holds.
-        bool ok = fh.sign == kFrameSign;
-        if (ok && h > 1) ok = fh.channel == m_info.channel;
-        if (ok && h > 2) ok = fh.subStream == m_info.subStream;
-        if (ok && h > 3) ok = fh.type == kFrameI;
-        if (ok && h >= 8) ok = fh.length.get() == entry.length.get();
-        if (!ok) {
+        if (!SplitIFrameHeadMatches(raw, h, m_info.channel, m_info.subStream, entry.length.get())) {
             SFS_LOG(fn, "pFH->type = %hhu, channel = %hhu, subStream = %d, length = %luvs%lu\n", fh.type, fh.channel,
                     fh.subStream, (unsigned long)fh.length.get(), (unsigned long)entry.length.get());
             return false;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/container/ContainerTestUtil.h"
+#include "tests/support/PartitionWriter.h"
 #include "tests/support/TempDir.h"
 
 namespace velmor::fixtures {
@@ -210,6 +211,74 @@ TEST(ContainerSeekIndex, BetweenIFramesOfAFullIndexLandOnEntry318)
     r = ReadChannel(image.Path(), 0, kT0 + 100, false, 1);
     EXPECT_EQ(r.frames[0].pts, uint64_t(kT0 + 100) * kUs);
 }
+
+// An I frame whose 16-byte head starts `k` bytes before its block's end (the
+// rest of the head opens the next block) is a place to seek to, in a lone
+// container file as in a container file of a partition.
+enum class SplitSink { kContainerFile, kPartition };
+
+class SplitHeadSeek : public ::testing::TestWithParam<std::tuple<SplitSink, uint32_t>> {};
+
+TEST_P(SplitHeadSeek, LandsOnTheSplitIFrame)
+{
+    const auto [kind, k] = GetParam();
+    CTempDir dir;
+    std::unique_ptr<IBlockSink> sink;
+    std::filesystem::path file;
+    if (kind == SplitSink::kContainerFile) {
+        auto image = std::make_unique<CContainerFileImage>(dir / "fc00001.rpo", 1);
+        file = image->Path();
+        sink = std::move(image);
+    } else {
+        auto image = std::make_unique<CPartitionImage>(dir.Path(), PartitionOptions{8});
+        file = image->FilePath(0);
+        sink = std::move(image);
+    }
+    ASSERT_EQ(sink->BlockSize(), 0x400000u);
+    CRecordWriter w(*sink, Channel(3));
+    uint64_t pts = uint64_t(kT0) * kUs;
+    auto key = MakePayload(1, 5000);
+    ASSERT_EQ(w.WriteFrame(kFrameI, pts, key.data(), 5000), WriteResult::kWritten);
+    w.FillBlockLeaving(k, kFrameP, pts + kUs, 40);
+    auto split = MakePayload(2, 3000);
+    pts += 2 * kUs;
+    ASSERT_EQ(w.WriteFrame(kFrameI, pts, split.data(), 3000), WriteResult::kWritten);
+    for (int i = 1; i <= 30; ++i) {
+        auto p = MakePayload(10 + i, 600 + i);
+        ASSERT_EQ(w.WriteFrame(kFrameP, pts + uint64_t(i) * 40000, p.data(), uint32_t(p.size())),
+                  WriteResult::kWritten);
+    }
+    w.Close();
+    ASSERT_EQ(w.Blocks().size(), 2u);
+
+    // The layout as the recorder leaves it: entry 1 of the first block points
+    // k bytes before the 4 MiB block end; the next block lends the head's rest
+    // and the payload.
+    const uint32_t first = w.Blocks()[0];
+    StRecHeadArea_t area = kind == SplitSink::kContainerFile
+                               ? static_cast<CContainerFileImage&>(*sink).ReadHeadArea(PositionOfBlock(first))
+                               : static_cast<CPartitionImage&>(*sink).ReadHeadArea(first);
+    ASSERT_EQ(area.neck.ifrIdxCnt.get(), 2u);
+    EXPECT_EQ(area.neck.ifrIdx[1].offset.get(), 0x400000u - k);
+    EXPECT_EQ(area.neck.ifrIdx[1].time.get(), kT0 + 2);
+    EXPECT_EQ(area.head.recData.borrow.get(), 16 - k + 3000);
+
+    ReadResult r = ReadChannel(file, 3, kT0 + 2);
+    ASSERT_EQ(r.lastResult, -4);
+    EXPECT_EQ(r.badHeads, 0);
+    ASSERT_FALSE(r.frames.empty());
+    EXPECT_EQ(r.frames[0].pts, uint64_t(kT0 + 2) * kUs) << "landed at +" << r.frames[0].pts / kUs - kT0;
+    EXPECT_TRUE(r.frames == FramesFrom(w.Written(), uint64_t(kT0 + 2) * kUs)) << r.frames.size() << " frames";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryHeadByteLeft, SplitHeadSeek,
+                         ::testing::Combine(::testing::Values(SplitSink::kContainerFile, SplitSink::kPartition),
+                                            ::testing::Range(1u, 16u)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param) == SplitSink::kPartition ? "Partition"
+                                                                                                 : "ContainerFile") +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 }  // namespace
 }  // namespace velmor::fixtures

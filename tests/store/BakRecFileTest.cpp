@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "tests/store/StoreTestUtil.h"
 #include "tests/support/BackupWriter.h"
 #include "tests/support/ReadOnlyView.h"
@@ -94,6 +96,51 @@ TEST(BakRecFile, HeadSplitSevenPlusNine)
     ASSERT_EQ(file.OpenResult(), 0);
     EXPECT_TRUE(file.ReadAll().frames == w.Written());
 }
+
+// An I frame whose 16-byte head starts k bytes before the first block's end
+// (the rest of the head opens the second block) is where a seek to its
+// second lands.
+class BakSplitHeadSeek : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(BakSplitHeadSeek, LandsOnTheSplitIFrame)
+{
+    const uint32_t k = GetParam();
+    CTempDir dir;
+    CBackupFileImage image(0x400000);
+    CRecordWriter w(image, Recording(3));
+    uint64_t pts = uint64_t(kT0) * kUs;
+    auto key = MakePayload(1, 5000);
+    ASSERT_EQ(w.WriteFrame(kFrameI, pts, key.data(), 5000), WriteResult::kWritten);
+    w.FillBlockLeaving(k, kFrameP, pts + kUs, 40);
+    auto split = MakePayload(2, 3000);
+    pts += 2 * kUs;
+    ASSERT_EQ(w.WriteFrame(kFrameI, pts, split.data(), 3000), WriteResult::kWritten);
+    for (int i = 1; i <= 30; ++i) {
+        auto p = MakePayload(10 + i, 600 + i);
+        ASSERT_EQ(w.WriteFrame(kFrameP, pts + uint64_t(i) * 40000, p.data(), uint32_t(p.size())),
+                  WriteResult::kWritten);
+    }
+    w.Close();
+    ASSERT_EQ(w.Blocks().size(), 2u);
+    const auto offsets = image.Save(dir / "split.rkrec");
+    ASSERT_EQ(offsets, (std::vector<uint64_t>{0, 0x400000}));
+    const auto& neck = image.BlockById(w.Blocks()[0]).area.neck;
+    ASSERT_EQ(neck.ifrIdxCnt.get(), 2u);
+    EXPECT_EQ(neck.ifrIdx[1].offset.get(), 0x400000u - k);
+
+    CBakFile file(dir / "split.rkrec");
+    ASSERT_EQ(file.OpenResult(), 0);
+    ASSERT_EQ(RKSFS_SeekBakRecTime(&file.Op(), kT0 + 2), 0);
+    EXPECT_EQ(file.Op().frmHeadWrSize, k);
+    EXPECT_EQ(file.Op().curOffset, 0x400000u);
+    const StoreRead r = file.ReadAll();
+    const auto& all = w.Written();
+    auto from = std::find_if(all.begin(), all.end(), [&](const ExpectedFrame& f) { return f.pts == pts; });
+    ASSERT_NE(from, all.end());
+    EXPECT_TRUE(r.frames == std::vector<ExpectedFrame>(from, all.end())) << r.frames.size() << " frames read";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryHeadByteLeft, BakSplitHeadSeek, ::testing::Range(1u, 16u));
 
 TEST(BakRecFile, FirstHeadSplitInTheFirstBlock)
 {
