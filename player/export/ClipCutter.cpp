@@ -9,13 +9,13 @@
 
 #include "common/FileReader.h"
 #include "common/PathUtil.h"
-#include "container/include/rkcontainer.h"
 #include "media/include/rkmedia.h"
 #include "player/export/ExportNames.h"
 #include "player/export/GpsExport.h"
 #include "player/export/GpxWriter.h"
 #include "player/formats/AttachInfo.h"
 #include "player/formats/IfvFile.h"
+#include "player/playback/FrameSource.h"
 #include "player/playback/StreamRules.h"
 #include "store/format/RkFormat.h"
 #include "store/include/rkstore.h"
@@ -41,14 +41,12 @@ void RemoveQuietly(const std::filesystem::path& p)
     std::filesystem::remove(p, ec);
 }
 
-// Frame rate = frames / seconds, rounded up when the remainder exceeds 4.
-float CutFrameRate(uint32_t frames, uint32_t durationMs, float stored)
+// A source that cannot be read (or not at the span) fails the cut with the
+// dialog's message for it.
+CutResult SourceFailure(const CFrameSource& source, const std::filesystem::path& path)
 {
-    const uint32_t seconds = durationMs / 1000;
-    if (seconds == 0 || frames == 0) return stored > 0 ? stored : 25.0f;
-    uint32_t rate = frames / seconds;
-    if (frames % seconds > 4) ++rate;
-    return float(std::max<uint32_t>(rate, 1));
+    if (source.OpenResult() != EFrameResult::kOk) return Failure("OpenFile:" + path.string() + " Fail");
+    return Failure("Cut_CHN_Error");
 }
 
 }  // namespace
@@ -84,39 +82,27 @@ void CClipCutter::Done()
 CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
 {
     if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
-    IfvHandle src(RK_OpenFile2(source.c_str(), 0, RK_FILE_MODE_READ));
-    if (!src) return Failure("OpenFile:" + source.string() + " Fail");
-    FILEHANDLE* in = src.get();
-    const uint32_t begin = RK_FileGetStartTime(in);
-    const bool h265 = IsH265CodecCode(RK_FileGetVideoCodec(in));
-    int width = RK_FileGetWidth(in), height = RK_FileGetHeight(in);
-    uint16_t w = 0, h = 0;
-    if (RK_FileGetVideoSizeByIFrame(in, 0, h265 ? 1 : 0, &w, &h) == 1 && w && h && (w != width || h != height)) {
-        width = w;
-        height = h;
-    }
-    const float rate = CutFrameRate(RK_FileGetVideoFrameCount(in), RK_FileGetDuration(in), RK_FileGetFrameRate(in));
+    auto in = CFrameSource::OpenIfvFile(source, 0);
+    if (in->OpenResult() != EFrameResult::kOk) return SourceFailure(*in, source);
+    const SourceStream& stream = in->Stream();
 
     const auto base = IfvClipBaseName(source.stem().string(), m_request.start, m_request.end);
     if (!base) return Failure("CutFile:" + source.string() + " Fail");
 
     // The audio frame length of the output is the source's, read off its
     // first audio frame in the span.
-    std::vector<uint8_t> buffer(RK_FILE_FRAME_BUFFER_SIZE);
-    uint32_t ts = 0, duration = 0;
-    uint64_t pts = 0;
-    uint8_t key = 0, kind = 0;
+    SourceFrame f;
     uint32_t audioFrameMs = 0;
-    const bool withAudio = m_request.withAudio && RK_FileHasAudio(in);
-    if (RK_FileSeekToSysTime(in, m_request.start) != 1) return Failure("Cut_CHN_Error");
-    for (int i = 0; withAudio && i < 1000; ++i) {
-        if (RK_FileReadOneMediaFrame2(in, buffer.data(), &ts, &pts, &duration, &key, &kind) <= 0) break;
-        if (kind == RK_FILE_MEDIA_AUDIO) {
-            audioFrameMs = duration;
+    const bool withAudio = m_request.withAudio && stream.hasAudio;
+    if (in->Seek(m_request.start) != EFrameResult::kOk) return Failure("Cut_CHN_Error");
+    for (int i = 0; withAudio && i < 1000 && in->Read(f) == EFrameResult::kOk; ++i) {
+        if (f.kind == EFrameKind::kAudio) {
+            audioFrameMs = f.durationMs;
             break;
         }
     }
-    if (RK_FileSeekToSysTime(in, m_request.start) != 1) return Failure("Cut_CHN_Error");
+    if (in->Seek(m_request.start) != EFrameResult::kOk) return Failure("Cut_CHN_Error");
+    in->SetLastSecond(m_request.end);
 
     std::error_code ec;
     const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
@@ -125,11 +111,10 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
     IfvHandle dst(RK_OpenFile2(outPath.c_str(), 0, RK_FILE_MODE_WRITE));
     if (!dst) return Failure("strCutFilePath:" + outPath.string() + " Fail");
     FILEHANDLE* out = dst.get();
-    bool ok = RK_FileSetVideoParam(out, width, height, rate, h265 ? 1 : 0) == 0;
+    bool ok = RK_FileSetVideoParam(out, stream.width, stream.height, stream.frameRate, stream.h265 ? 1 : 0) == 0;
     if (ok && withAudio) {
-        ok = RK_FileSetAudioParam(out, 1, RK_FileGetSampleWidth(in), RK_FileGetSampleRate(in),
-                                  IfvAudioTypeOfCode(RK_FileGetAudioCodec(in)),
-                                  RK_FileGetAudioFrameSize(in), int(audioFrameMs ? audioFrameMs : 40)) == 0;
+        ok = RK_FileSetAudioParam(out, 1, stream.sampleWidth, stream.sampleRate, stream.audioType,
+                                  stream.audioFrameBytes, int(audioFrameMs ? audioFrameMs : 40)) == 0;
     }
     ok = ok && RK_FileEnableAttach(out) == 0;
 
@@ -137,43 +122,49 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
     uint64_t baseMs = 0;
     bool first = true;
     uint64_t frames = 0;
+    EFrameResult rc = EFrameResult::kOk;
     while (ok) {
         if (StopRequested()) {
             result.stopped = true;
             break;
         }
-        const int n = RK_FileReadOneMediaFrame2(in, buffer.data(), &ts, &pts, &duration, &key, &kind);
-        if (n <= 0) break;
-        const uint64_t wall = begin + ts / 1000;
-        if (wall > m_request.end) break;
+        rc = in->Read(f);
+        if (rc != EFrameResult::kOk) break;
+        const uint32_t ts = uint32_t(f.ms);
         if (first) {
             // The cut starts at the second of its first frame; times inside
             // it are re-based so that every frame keeps its wall-clock time.
             first = false;
             baseMs = uint64_t(ts / 1000) * 1000;
-            ok = RK_FileSetStartTime(out, uint32_t(wall)) == 0;
+            ok = RK_FileSetStartTime(out, uint32_t(f.wallMs / 1000)) == 0;
             if (!ok) break;
         }
         const uint32_t rel = uint32_t(ts >= baseMs ? ts - baseMs : 0);
         int wrote = 0;
-        if (kind == RK_FILE_MEDIA_VIDEO) {
-            wrote = RK_FileWriteVideoFrame(out, buffer.data(), uint32_t(n), rel, key, pts, nullptr);
+        if (f.kind == EFrameKind::kVideo) {
+            wrote = RK_FileWriteVideoFrame(out, f.data, f.length, rel, uint8_t(f.type), f.pts, nullptr);
             ++result.frames.video;
-        } else if (kind == RK_FILE_MEDIA_AUDIO) {
+        } else if (f.kind == EFrameKind::kAudio) {
             if (!withAudio) continue;
-            wrote = RK_FileWriteAudioFrame(out, buffer.data(), uint32_t(n), rel, nullptr);
+            wrote = RK_FileWriteAudioFrame(out, f.data, f.length, rel, nullptr);
             ++result.frames.audio;
         } else {
-            wrote = RK_FileWriteAttachFrame(out, buffer.data(), uint32_t(n), rel, nullptr);
+            wrote = RK_FileWriteAttachFrame(out, f.data, f.length, rel, nullptr);
             ++result.frames.info;
         }
-        if (wrote != n) {
+        if (wrote != int(f.length)) {
             ok = false;
             break;
         }
-        if (++frames % 5 == 0) Report(uint32_t(wall));
+        if (++frames % 5 == 0) Report(uint32_t(f.wallMs / 1000));
     }
     const bool closed = RK_CloseFile2(dst.release()) == 0;
+    // Damage inside the span fails the cut: a clip that silently ends early
+    // is not the span the user asked for.
+    if (rc == EFrameResult::kReadFailed) {
+        RemoveQuietly(outPath);
+        return Failure("OpenFile:" + source.string() + " Fail: " + in->ErrorText());
+    }
     if (!ok || !closed || first) {
         RemoveQuietly(outPath);
         return Failure(first && ok ? "Cut_CHN_Error" : "strCutFilePath:" + outPath.string() + " Fail");
@@ -189,10 +180,8 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
 {
     if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
     if (!withLines && !gpx) return Failure("nothing to write");
-    IfvHandle src(RK_OpenFile2(source.c_str(), 0, RK_FILE_MODE_READ));
-    if (!src) return Failure("OpenFile:" + source.string() + " Fail");
-    FILEHANDLE* in = src.get();
-    const uint32_t begin = RK_FileGetStartTime(in);
+    auto in = CFrameSource::OpenIfvFile(source, 0);
+    if (in->OpenResult() != EFrameResult::kOk) return SourceFailure(*in, source);
     std::error_code ec;
     const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
     if (!day) return Failure("strCutFilePath:" + m_request.folder.string() + " Fail");
@@ -201,24 +190,21 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
     CGpxWriter track(base, grid);
 
     CutResult result;
-    std::vector<uint8_t> buffer(RK_FILE_FRAME_BUFFER_SIZE);
-    uint32_t ts = 0, duration = 0;
-    uint64_t pts = 0;
-    uint8_t key = 0, kind = 0;
+    SourceFrame f;
     uint64_t frames = 0;
     bool ok = true;
-    if (RK_FileSeekToSysTime(in, m_request.start) == 1) {
+    EFrameResult rc = EFrameResult::kOk;
+    if (in->Seek(m_request.start) == EFrameResult::kOk) {
+        in->SetLastSecond(m_request.end);
         while (true) {
             if (StopRequested()) {
                 result.stopped = true;
                 break;
             }
-            const int n = RK_FileReadOneMediaFrame2(in, buffer.data(), &ts, &pts, &duration, &key, &kind);
-            if (n <= 0) break;
-            const uint64_t wall = begin + ts / 1000;
-            if (wall > m_request.end) break;
-            if (kind == RK_FILE_MEDIA_ATTACH && wall >= m_request.start) {
-                if (const auto record = LoadAttachInfo(buffer.data(), size_t(n))) {
+            rc = in->Read(f);
+            if (rc != EFrameResult::kOk) break;
+            if (f.kind == EFrameKind::kInfo && f.wallMs / 1000 >= m_request.start) {
+                if (const auto record = LoadAttachInfo(f.data, size_t(f.length))) {
                     ++result.frames.info;
                     if (withLines && !lines.Write(channel, *record)) {
                         ok = false;
@@ -227,14 +213,14 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
                     if (gpx) track.Add(*record);
                 }
             }
-            if (++frames % 5 == 0) Report(uint32_t(wall));
+            if (++frames % 5 == 0) Report(uint32_t(f.wallMs / 1000));
         }
     }
     ok = lines.Close() && ok;
     result.files = lines.Files();
-    if (!ok) {
-        for (const auto& f : result.files) RemoveQuietly(f);
-        return Failure(lines.Error());
+    if (!ok || rc == EFrameResult::kReadFailed) {
+        for (const auto& written : result.files) RemoveQuietly(written);
+        return Failure(ok ? "OpenFile:" + source.string() + " Fail: " + in->ErrorText() : lines.Error());
     }
     if (result.frames.info == 0) return Failure("Cut_CHN_Error");
     if (gpx) {
@@ -326,55 +312,37 @@ CutResult CClipCutter::CutRKRecRecordFile(const std::filesystem::path& source, i
         return Failure("strCutFilePath:" + outPath.string() + " Fail");
     }
     // Read the result back: a cut that its own reader cannot open is no cut.
-    StRecBakFileOp_t check{};
-    if (RKSFS_OpenBakRecFile(&check, outPath.c_str()) != 0) {
-        RemoveQuietly(outPath);
-        return Failure("strCutFilePath:" + outPath.string() + " Fail");
-    }
-    std::vector<uint8_t> frame(RKSFS_READ_BUFFER_SIZE);
-    RKSFS_FRAME_HEAD head{};
-    while (RKSFS_ReadBakRecFrame(&check, frame.data(), frame.size(), &head) > 0) {
-        if (head.type == 4)
+    auto check = CFrameSource::OpenBackupRecord(outPath, 0);
+    SourceFrame f;
+    EFrameResult rc = check->OpenResult();
+    while (rc == EFrameResult::kOk && (rc = check->Read(f)) == EFrameResult::kOk) {
+        if (f.kind == EFrameKind::kAudio)
             ++result.frames.audio;
-        else if (head.type == 5)
+        else if (f.kind == EFrameKind::kInfo)
             ++result.frames.info;
         else
             ++result.frames.video;
     }
-    RKSFS_CloseBakRecFile(&check);
+    if (check->OpenResult() != EFrameResult::kOk) {
+        RemoveQuietly(outPath);
+        return Failure("strCutFilePath:" + outPath.string() + " Fail");
+    }
     Done();
     result.ok = !result.stopped;
     result.files.push_back(outPath);
     return result;
 }
 
-// A recording read frame by frame for the MP4 writer: the stream's
-// description, then frames in time order with their wall-clock times.
-struct CClipCutter::FrameSource {
-    struct Frame {
-        const uint8_t* data = nullptr;
-        int length = 0;
-        int kind = 0;  // 0 video, 1 audio, 2 information record
-        bool key = false;
-        uint64_t wallMs = 0;
-    };
-    int width = 0, height = 0;
-    bool h265 = false;
-    int frameRate = 25;
-    bool hasAudio = false;
-    int audioType = 3;  // the voice compression type of the sound
-    std::function<bool(Frame&)> next;
-};
-
-CutResult CClipCutter::WriteMp4(FrameSource& source, const std::filesystem::path& outPath, CutResult& result)
+CutResult CClipCutter::WriteMp4(CFrameSource& source, const std::filesystem::path& outPath, CutResult& result)
 {
     RKPLAYER_HANDLE writer = nullptr, aac = nullptr;
-    const bool withAudio = m_request.withAudio && source.hasAudio;
-    if (withAudio && RKPLAYER_ConvertPCMToAACInit(&aac, 1, 8000, 0, source.audioType) != 1) {
+    const SourceStream& stream = source.Stream();
+    const bool withAudio = m_request.withAudio && stream.hasAudio;
+    if (withAudio && RKPLAYER_ConvertPCMToAACInit(&aac, 1, 8000, 0, stream.audioType) != 1) {
         RKPLAYER_ConvertPCMToAACUnit(&aac);
         return Failure("the sound of " + outPath.string() + " cannot be converted");
     }
-    if (RKPLAYER_CreateMp4FileInit(&writer, source.width, source.height, source.h265 ? 1 : 0, source.frameRate,
+    if (RKPLAYER_CreateMp4FileInit(&writer, stream.width, stream.height, stream.h265 ? 1 : 0, int(stream.frameRate),
                                    outPath.c_str()) != 0) {
         RKPLAYER_CloseMp4File(&writer);
         RKPLAYER_ConvertPCMToAACUnit(&aac);
@@ -383,22 +351,24 @@ CutResult CClipCutter::WriteMp4(FrameSource& source, const std::filesystem::path
     std::vector<uint8_t> out(RKPLAYER_AAC_MAX_FRAME_BYTES);
     bool ok = true, keySeen = false;
     uint64_t frames = 0;
-    FrameSource::Frame f;
+    SourceFrame f;
+    source.SetLastSecond(m_request.end);
+    EFrameResult rc = EFrameResult::kOk;
     while (ok) {
         if (StopRequested()) {
             result.stopped = true;
             break;
         }
-        if (!source.next(f)) break;
-        if (f.wallMs / 1000 > m_request.end) break;
+        rc = source.Read(f);
+        if (rc != EFrameResult::kOk) break;
         // Nothing reaches the file before the first key frame, sound included.
-        if (f.kind == 0 && f.key) keySeen = true;
-        if (keySeen && f.kind == 0) {
-            ok = RKPLAYER_WriteMp4VideoData(&writer, f.data, f.length, f.key ? 1 : 0, f.wallMs) == 0;
+        if (f.kind == EFrameKind::kVideo && f.key) keySeen = true;
+        if (keySeen && f.kind == EFrameKind::kVideo) {
+            ok = RKPLAYER_WriteMp4VideoData(&writer, f.data, int(f.length), f.key ? 1 : 0, f.wallMs) == 0;
             ++result.frames.video;
-        } else if (keySeen && f.kind == 1 && withAudio) {
+        } else if (keySeen && f.kind == EFrameKind::kAudio && withAudio) {
             int n = 0;
-            if (RKPLAYER_ConvertPCMToAACEncode(&aac, f.data, f.length, out.data(), &n) == 1 && n > 0)
+            if (RKPLAYER_ConvertPCMToAACEncode(&aac, f.data, int(f.length), out.data(), &n) == 1 && n > 0)
                 ok = RKPLAYER_WriteMp4AudioData(&writer, out.data(), n) == 0;
             ++result.frames.audio;
         }
@@ -411,6 +381,12 @@ CutResult CClipCutter::WriteMp4(FrameSource& source, const std::filesystem::path
         RKPLAYER_ConvertPCMToAACUnit(&aac);
     }
     const bool closed = RKPLAYER_CloseMp4File(&writer) == 0;
+    // Damage inside the span fails the cut: a clip that silently ends early
+    // is not the span the user asked for.
+    if (rc == EFrameResult::kReadFailed) {
+        RemoveQuietly(outPath);
+        return Failure("CutFile:" + outPath.string() + " Fail: " + source.ErrorText());
+    }
     if (!ok || !closed || result.frames.video == 0) {
         RemoveQuietly(outPath);
         return Failure(result.frames.video == 0 && ok ? "Cut_CHN_Error" : "CutFile:" + outPath.string() + " Fail");
@@ -423,41 +399,17 @@ CutResult CClipCutter::WriteMp4(FrameSource& source, const std::filesystem::path
 CutResult CClipCutter::CutIfvRecordToMp4(const std::filesystem::path& source, int channel)
 {
     if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
-    IfvHandle src(RK_OpenFile2(source.c_str(), 0, RK_FILE_MODE_READ));
-    if (!src) return Failure("OpenFile:" + source.string() + " Fail");
-    FILEHANDLE* in = src.get();
-    FrameSource fs;
-    const uint32_t begin = RK_FileGetStartTime(in);
-    fs.h265 = IsH265CodecCode(RK_FileGetVideoCodec(in));
-    fs.width = RK_FileGetWidth(in);
-    fs.height = RK_FileGetHeight(in);
-    uint16_t w = 0, h = 0;
-    if (RK_FileGetVideoSizeByIFrame(in, 0, fs.h265 ? 1 : 0, &w, &h) == 1 && w && h) {
-        fs.width = w;
-        fs.height = h;
-    }
-    fs.frameRate = int(CutFrameRate(RK_FileGetVideoFrameCount(in), RK_FileGetDuration(in), RK_FileGetFrameRate(in)));
-    fs.hasAudio = RK_FileHasAudio(in) == 1;
-    if (fs.hasAudio) fs.audioType = IfvAudioTypeOfCode(RK_FileGetAudioCodec(in));
-    if (RK_FileSeekToSysTime(in, m_request.start) != 1) return Failure("Cut_CHN_Error");
+    auto in = CFrameSource::OpenIfvFile(source, 0);
+    if (in->OpenResult() != EFrameResult::kOk) return SourceFailure(*in, source);
+    if (in->Seek(m_request.start) != EFrameResult::kOk) return Failure("Cut_CHN_Error");
     std::error_code ec;
     const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
     if (!day) return Failure("CutFile:" + source.string() + " Fail");
     const int format = m_request.format == int(ECutFormat::kAvi) ? int(ECutFormat::kAvi) : int(ECutFormat::kMp4);
     const auto outPath =
         FreePath(*day / (ClipBaseName(channel, m_request.start, m_request.end, m_request.type) + CutExtension(format)));
-    auto buffer = std::make_shared<std::vector<uint8_t>>(RK_FILE_FRAME_BUFFER_SIZE);
-    fs.next = [in, buffer, begin](FrameSource::Frame& f) {
-        uint32_t ts = 0, duration = 0;
-        uint64_t pts = 0;
-        uint8_t key = 0, kind = 0;
-        const int n = RK_FileReadOneMediaFrame2(in, buffer->data(), &ts, &pts, &duration, &key, &kind);
-        if (n <= 0) return false;
-        f = {buffer->data(), n, kind, key == 3 || key == 5, uint64_t(begin) * 1000 + ts};
-        return true;
-    };
     CutResult result;
-    result = WriteMp4(fs, outPath, result);
+    result = WriteMp4(*in, outPath, result);
     if (result.ok) Done();
     if (result.ok && result.stopped) result.ok = false;
     return result;
@@ -474,69 +426,8 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
     std::optional<std::filesystem::path> day;
     for (int channel = 1; channel <= 16; ++channel) {
         if (!(m_request.channelMask & (1u << (channel - 1)))) continue;
-        // The channel's files in turn: each from the span's start (or its
-        // own beginning), frames already passed in an earlier file skipped.
-        struct Reader {
-            RKCONTAINER_HANDLE slot = nullptr;
-            ~Reader()
-            {
-                if (slot) RKCONTAINER_CloseFile(&slot);
-            }
-        };
-        auto reader = std::make_shared<Reader>();
-        auto buffer = std::make_shared<std::vector<uint8_t>>(RKCONTAINER_MAX_FRAME_SIZE);
-        size_t nextFile = 0;
-        uint64_t lastPts = 0, skipUpTo = 0;
-        FrameSource fs;
-        bool described = false;
-        auto openNext = [&, reader, channel]() -> bool {
-            while (nextFile < sources.size()) {
-                const auto& path = sources[nextFile++];
-                if (reader->slot) RKCONTAINER_CloseFile(&reader->slot);
-                if (path.string().size() >= 260) continue;  // "strFilePath:%s too long"
-                if (RKCONTAINER_OpenFile(&reader->slot, path.c_str()) != 0) continue;
-                uint32_t b = 0, e = 0;
-                RKCONTAINER_ENCODE enc{};
-                if (RKCONTAINER_GetOneChnFileInfo(&reader->slot, channel - 1, &b, &e, &enc) != 0) continue;
-                if (e < m_request.start || b > m_request.end) continue;
-                if (b < m_request.start && RKCONTAINER_SeekIFrame(&reader->slot, m_request.start, &enc) != 0) continue;
-                if (!described) {
-                    described = true;
-                    int w = 0, h = 0;
-                    if (RKCONTAINER_ConvResolution(nullptr, enc.reso, &w, &h, enc.videoStandard) == 0) {
-                        fs.width = w;
-                        fs.height = h;
-                    }
-                    fs.h265 = IsH265Encoding(enc.vEnc);
-                    fs.frameRate = enc.frameRate ? enc.frameRate : 25;
-                    fs.hasAudio = enc.aEnc != 0;
-                    fs.audioType = ContainerAudioType(enc.aEnc);
-                }
-                return true;
-            }
-            return false;
-        };
-        if (!openNext()) continue;
-        fs.next = [&, reader, buffer](FrameSource::Frame& f) -> bool {
-            for (;;) {
-                RKCONTAINER_FRAME_HEAD head{};
-                RKCONTAINER_ENCODE e{};
-                const int rc = reader->slot ? RKCONTAINER_ReadOneFrame(&reader->slot, buffer->data(), &head, &e) : -4;
-                if (rc == -2) continue;
-                if (rc != 0) {
-                    // A later file may repeat the seconds where it meets the
-                    // earlier one: what was already written is skipped.
-                    skipUpTo = lastPts;
-                    if (!openNext()) return false;
-                    continue;
-                }
-                if (head.sign != 'F' || (skipUpTo && head.pts <= skipUpTo)) continue;
-                lastPts = head.pts;
-                const int kind = head.type >= 1 && head.type <= 3 ? 0 : head.type == 4 ? 1 : 2;
-                f = {buffer->data(), int(head.length), kind, head.type == 1, head.pts / 1000};
-                return true;
-            }
-        };
+        auto source = CFrameSource::OpenPartitionSpan(sources, channel, m_request.start, m_request.end);
+        if (source->OpenResult() != EFrameResult::kOk) continue;
         if (!day) {
             day = MakeCutFolder(m_request.folder, m_request.start, ec);
             if (!day) return Failure("CutFile:" + m_request.folder.string() + " Fail");
@@ -545,7 +436,7 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
         const auto outPath = FreePath(
             *day / (ClipBaseName(channel, m_request.start, m_request.end, m_request.type) + CutExtension(format)));
         CutResult one;
-        one = WriteMp4(fs, outPath, one);
+        one = WriteMp4(*source, outPath, one);
         if (one.stopped) {
             all.stopped = true;
             all.files.insert(all.files.end(), one.files.begin(), one.files.end());
@@ -560,9 +451,9 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
         all.channels.push_back(channel);
         all.frames.video += one.frames.video;
         all.frames.audio += one.frames.audio;
-        width = fs.width;
-        height = fs.height;
-        h265 = fs.h265;
+        width = source->Stream().width;
+        height = source->Stream().height;
+        h265 = source->Stream().h265;
     }
     if (all.files.empty()) return Failure("Cut_CHN_Error");
     if (m_request.combine && all.files.size() > 1) {

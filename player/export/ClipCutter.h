@@ -15,6 +15,7 @@
 
 namespace velmor {
 
+class CFrameSource;
 class CPositionGrid;
 
 struct CutRequest {
@@ -72,8 +73,7 @@ public:
     const CutRequest& Request() const { return m_request; }
 
 private:
-    struct FrameSource;
-    CutResult WriteMp4(FrameSource& source, const std::filesystem::path& outPath, CutResult& result);
+    CutResult WriteMp4(CFrameSource& source, const std::filesystem::path& outPath, CutResult& result);
     CutResult Combine(const std::vector<std::filesystem::path>& files, int width, int height, bool h265);
     bool StopRequested() const { return m_stop && m_stop(); }
     void Report(uint32_t now);

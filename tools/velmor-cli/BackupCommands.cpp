@@ -84,32 +84,4 @@ int RunBackupInfo(const std::string& path)
     return kExitOk;
 }
 
-int RunBackupFrames(const std::string& path, const FramesOptions& options)
-{
-    CBackupFile file(path);
-    StRecBakFileOp_t& op = file.Op();
-    if (options.channel && *options.channel != op.recFI.channel + 1)
-        throw CliError(path, "the file holds channel " + std::to_string(op.recFI.channel + 1) + " only");
-    if (options.seek && RKSFS_SeekBakRecTime(&op, *options.seek) != 0)
-        throw CliError(path, "no I frame to seek to at second " + std::to_string(*options.seek) + " (the file covers " +
-                                 std::to_string(op.recFI.beginTime) + " to " + std::to_string(op.recFI.endTime) + ")");
-    std::vector<uint8_t> buffer(RKSFS_READ_BUFFER_SIZE);
-    uint64_t printed = 0;
-    while (!options.count || printed < *options.count) {
-        RKSFS_FRAME_HEAD head{};
-        const int rc = RKSFS_ReadBakRecFrame(&op, buffer.data(), buffer.size(), &head);
-        if (rc == 0) break;
-        if (rc < 0) {
-            FlushJson();
-            throw CliError(path, "unreadable frame at offset " + std::to_string(op.curOffset) +
-                                     "; the frames before it were listed");
-        }
-        const char* kind = rkfs::IsVideoType(head.type) ? "video" : head.type == rkfs::kFrameAudio ? "audio" : "info";
-        WriteJson(FrameLine(kind, head.type, head.type == 1 || head.type == 3, head.length, head.pts,
-                            PlayMs(head.pts, op.recFI.beginTime), buffer.data()));
-        ++printed;
-    }
-    return kExitOk;
-}
-
 }  // namespace velmor::cli

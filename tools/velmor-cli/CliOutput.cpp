@@ -80,12 +80,6 @@ std::string Crc32Hex(const uint8_t* data, size_t length)
     return buf;
 }
 
-int64_t PlayMs(uint64_t pts, uint32_t beginSecond)
-{
-    const int64_t d = int64_t(pts) - int64_t(beginSecond) * 1000000;
-    return d >= 0 ? (d + 999) / 1000 : -((-d) / 1000);
-}
-
 std::string FrameLine(const char* kind, int type, bool key, uint32_t length, uint64_t pts, int64_t ms,
                       const uint8_t* payload)
 {

@@ -35,10 +35,6 @@ std::string TimeText(uint32_t seconds);
 
 std::string Crc32Hex(const uint8_t* data, size_t length);
 
-// Position of a frame as the play loop computes it: (pts - begin s) in ms,
-// rounded up.
-int64_t PlayMs(uint64_t pts, uint32_t beginSecond);
-
 // One NDJSON line of the frames command.
 std::string FrameLine(const char* kind, int type, bool key, uint32_t length, uint64_t pts, int64_t ms,
                       const uint8_t* payload);

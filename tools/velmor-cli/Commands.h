@@ -52,13 +52,10 @@ int RunFrames(const std::string& path, const FramesOptions& options);
 
 bool LooksLikeIfvFile(const std::string& path);
 int RunIfvInfo(const std::string& path);
-int RunIfvFrames(const std::string& path, const FramesOptions& options);
 
 bool LooksLikeBackupRecordFile(const std::string& path);
 int RunBackupInfo(const std::string& path);
-int RunBackupFrames(const std::string& path, const FramesOptions& options);
 
 int RunContainerInfo(const std::string& path);
-int RunContainerFrames(const std::string& path, const FramesOptions& options);
 
 }  // namespace velmor::cli

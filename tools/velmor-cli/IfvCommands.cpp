@@ -90,35 +90,4 @@ int RunIfvInfo(const std::string& path)
     return kExitOk;
 }
 
-int RunIfvFrames(const std::string& path, const FramesOptions& options)
-{
-    if (options.channel && *options.channel != 1) throw CliError(path, "an IFV file holds one channel: 1");
-    CIfvHandle file(path);
-    if (options.seek) {
-        const int rc = RK_FileSeekToSysTime(file.Get(), *options.seek);
-        if (rc != 1)
-            throw CliError(path, rc == 0 ? "no key frame to seek to for second " + std::to_string(*options.seek)
-                                         : "damaged index while seeking");
-    }
-    std::vector<uint8_t> buffer(RK_FILE_FRAME_BUFFER_SIZE);
-    uint64_t printed = 0;
-    while (!options.count || printed < *options.count) {
-        uint32_t ts = 0, duration = 0;
-        uint64_t pts = 0;
-        uint8_t key = 0, media = 0;
-        const int n = RK_FileReadOneMediaFrame2(file.Get(), buffer.data(), &ts, &pts, &duration, &key, &media);
-        if (n == 0) break;
-        if (n < 0) {
-            FlushJson();
-            throw CliError(path, "damaged or cut record after " + std::to_string(printed) +
-                                     " records; the records before it were listed");
-        }
-        const char* kind = media == RK_FILE_MEDIA_VIDEO ? "video" : media == RK_FILE_MEDIA_AUDIO ? "audio" : "info";
-        const bool isKey = media == RK_FILE_MEDIA_VIDEO && (key == 3 || key == 5);
-        WriteJson(FrameLine(kind, key, isKey, uint32_t(n), pts, ts, buffer.data()));
-        ++printed;
-    }
-    return kExitOk;
-}
-
 }  // namespace velmor::cli

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/IniFile.h"
+#include "player/playback/FrameSource.h"
 #include "player/search/LocalFileSearch.h"
 #include "player/search/SearchRecordFile.h"
 #include "store/format/RkFormat.h"
@@ -159,16 +160,47 @@ int RunInfo(const std::string& path)
     throw CliError(path, std::string("cannot read a file of kind ") + SourceKindName(kind) + " yet");
 }
 
+std::unique_ptr<CFrameSource> OpenFrameSource(const std::string& path, SourceKind kind, int channel)
+{
+    switch (kind) {
+        case SourceKind::kContainerFile: return CFrameSource::OpenContainerFile(path, channel);
+        case SourceKind::kBackupRecordFile: return CFrameSource::OpenBackupRecord(path, channel);
+        case SourceKind::kIfvFile: return CFrameSource::OpenIfvFile(path, channel);
+        default: return nullptr;
+    }
+}
+
 int RunFrames(const std::string& path, const FramesOptions& options)
 {
     const SourceKind kind = Classify(path);
-    switch (kind) {
-        case SourceKind::kContainerFile: return RunContainerFrames(path, options);
-        case SourceKind::kBackupRecordFile: return RunBackupFrames(path, options);
-        case SourceKind::kIfvFile: return RunIfvFrames(path, options);
-        default: break;
+    if (options.channel && (*options.channel < 1 || *options.channel > 16))
+        throw CliError("--channel", "must be 1 to 16");
+    auto source = OpenFrameSource(path, kind, options.channel.value_or(0));
+    if (!source)
+        throw CliError(path, std::string("cannot read frames of a file of kind ") + SourceKindName(kind) + " yet");
+    if (source->OpenResult() != EFrameResult::kOk) throw CliError(path, source->ErrorText());
+    if (options.seek && source->Seek(*options.seek) != EFrameResult::kOk) throw CliError(path, source->ErrorText());
+
+    static const char* const kKindNames[] = {"video", "audio", "info"};
+    SourceFrame f;
+    uint64_t printed = 0;
+    while (!options.count || printed < *options.count) {
+        const EFrameResult rc = source->Read(f);
+        if (rc == EFrameResult::kEnd) break;
+        if (rc != EFrameResult::kOk) {
+            FlushJson();
+            throw CliError(path, source->ErrorText() + "; the frames before it were listed");
+        }
+        WriteJson(FrameLine(kKindNames[int(f.kind)], f.type, f.key, f.length, f.pts, f.ms, f.data));
+        ++printed;
     }
-    throw CliError(path, std::string("cannot read frames of a file of kind ") + SourceKindName(kind) + " yet");
+    FlushJson();
+    if (source->SkippedBadHeads() > 0) {
+        Warn(path, std::to_string(source->SkippedBadHeads()) +
+                       " bad frame head(s); the rest of each such block was skipped");
+        return kExitBadInput;
+    }
+    return kExitOk;
 }
 
 void AddFileCommands(CLI::App& app, Runner& run)

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <vector>
 
+#include "player/playback/FrameSource.h"
 #include "store/format/RkFormat.h"
 #include "store/include/rkstore.h"
 #include "tools/velmor-cli/CliOutput.h"
@@ -242,7 +243,7 @@ int RunStoreFrames(const StoreOptions& o)
         }
         const char* kind = rkfs::IsVideoType(head.type) ? "video" : head.type == rkfs::kFrameAudio ? "audio" : "info";
         WriteJson(FrameLine(kind, head.type, head.type == 1 || head.type == 3, head.length, head.pts,
-                            PlayMs(head.pts, fi.beginTime), buffer.data()));
+                            PlayPositionMs(head.pts, fi.beginTime), buffer.data()));
         ++printed;
     }
     return kExitOk;

@@ -1,0 +1,116 @@
+// The frames of one channel of a recording, whatever holds it: a container
+// file, the container files of a partition span, a backup record file or an
+// IFV file. The play loop, the clip cutter, snapshots and velmor-cli read
+// recordings through this and nothing else, so that a seek lands on the same
+// frame and a recording ends at the same frame for all of them.
+//
+// Rules shared by every kind:
+// - Seek(s) positions on the key frame at or before second s (the IFV reader
+//   allows 1600 ms, as the play window does); a failed seek keeps no promise
+//   about the position and answers kSeekFailed.
+// - Read answers kOk with a frame, kEnd once the recording (or the limit set
+//   with SetLastSecond) is passed and ever after, or kReadFailed, which also
+//   sticks: frames after damage are never handed out as if nothing happened.
+// - Every failure leaves its reason in ErrorText().
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velmor {
+
+enum class EFrameKind { kVideo, kAudio, kInfo };
+
+enum class EFrameResult : int {
+    kOk = 0,
+    kEnd = 1,
+    kOpenFailed = -1,  // not a readable recording of this kind
+    kNoChannel = -2,   // the channel asked for is not in the recording
+    kSeekFailed = -3,  // no key frame for that second
+    kReadFailed = -4,  // damaged or cut data; frames before it were handed out
+};
+
+struct SourceFrame {
+    EFrameKind kind = EFrameKind::kVideo;
+    int type = 0;  // the frame head's type, or the IFV frame type
+    bool key = false;
+    uint64_t pts = 0;     // as stored
+    int64_t ms = 0;       // position as the play loop computes it
+    uint64_t wallMs = 0;  // recorder clock, ms since 1970
+    uint32_t durationMs = 0;  // where the format stores one (IFV), else 0
+    const uint8_t* data = nullptr;  // valid until the next Read or Seek
+    uint32_t length = 0;
+};
+
+// What a decoder or a writer needs to know before the first frame.
+struct SourceStream {
+    uint32_t begin = 0, end = 0;  // seconds, recorder clock
+    int channel = 1;              // counted from 1
+    int width = 0, height = 0;    // 0 when the resolution code is unknown
+    bool h265 = false;
+    float frameRate = 25;
+    bool hasAudio = false;
+    int audioType = 3;  // the media engine's audio type index
+    // IFV files describe their sound further; 0 elsewhere.
+    int sampleWidth = 0, sampleRate = 0, audioFrameBytes = 0;
+};
+
+class CFrameSource {
+public:
+    virtual ~CFrameSource() = default;
+    CFrameSource(const CFrameSource&) = delete;
+    CFrameSource& operator=(const CFrameSource&) = delete;
+
+    // channel counted from 1; 0 picks the lowest channel recorded.
+    static std::unique_ptr<CFrameSource> OpenContainerFile(const std::filesystem::path& path, int channel);
+    // One channel through the container files of a partition (or a folder
+    // copied off one), in time order, from the key frame at or before
+    // `from` on: files outside [from, to] and unreadable ones are passed
+    // over, and seconds a later file repeats where it meets the earlier one
+    // are handed out once.
+    static std::unique_ptr<CFrameSource> OpenPartitionSpan(std::vector<std::filesystem::path> files, int channel,
+                                                           uint32_t from, uint32_t to);
+    static std::unique_ptr<CFrameSource> OpenBackupRecord(const std::filesystem::path& path, int channel);
+    static std::unique_ptr<CFrameSource> OpenIfvFile(const std::filesystem::path& path, int channel);
+
+    // The result of opening; kOk when the source can be read.
+    EFrameResult OpenResult() const { return m_openResult; }
+    const std::string& ErrorText() const { return m_error; }
+    const SourceStream& Stream() const { return m_stream; }
+
+    EFrameResult Seek(uint32_t second);
+    EFrameResult Read(SourceFrame& frame);
+    // Frames whose recorder second is past `second` end the recording.
+    void SetLastSecond(uint32_t second) { m_lastSecond = second; }
+    // Damaged frame heads skipped with the rest of their block (container
+    // files): reading goes on, but the recording was not whole.
+    uint64_t SkippedBadHeads() const { return m_badHeads; }
+    uint64_t FramesRead() const { return m_framesRead; }
+
+protected:
+    CFrameSource() = default;
+    virtual EFrameResult DoSeek(uint32_t second) = 0;
+    virtual EFrameResult DoRead(SourceFrame& frame) = 0;
+    EFrameResult Fail(EFrameResult code, std::string text);
+    // Sets the result of opening (kOk when `code` is kOk).
+    void Opened(EFrameResult code, std::string text = {});
+
+    SourceStream m_stream;
+    uint64_t m_badHeads = 0;
+
+private:
+    EFrameResult m_openResult = EFrameResult::kOpenFailed;
+    EFrameResult m_sticky = EFrameResult::kOk;
+    std::string m_error;
+    uint32_t m_lastSecond = UINT32_MAX;
+    uint64_t m_framesRead = 0;
+};
+
+// Position of a stored frame as the play loop computes it: microseconds
+// after the begin second, in ms rounded up.
+int64_t PlayPositionMs(uint64_t pts, uint32_t beginSecond);
+
+}  // namespace velmor
