@@ -42,6 +42,17 @@ bool HasSection(std::string_view text)
     return false;
 }
 
+// Chinese text in UTF-8 is three bytes a character; many pairs of GBK bytes
+// are also valid two-byte UTF-8. So only valid UTF-8 without any two-byte
+// sequence is taken as UTF-8, everything else as the code page.
+bool LooksLikeUtf8(std::string_view bytes)
+{
+    if (!IsValidUtf8(bytes)) return false;
+    for (unsigned char c : bytes)
+        if ((c & 0xE0) == 0xC0) return false;
+    return true;
+}
+
 void SetError(std::string* error, std::string text)
 {
     if (error) *error = std::move(text);
@@ -141,7 +152,7 @@ ConfigConversion MakeConfigUnicode(const std::filesystem::path& file, std::strin
     if (starts("\xFF\xFE") || starts("\xFE\xFF") || starts("\xEF\xBB\xBF")) return ConfigConversion::Unchanged;
 
     std::string text;
-    if (IsValidUtf8(bytes)) {
+    if (LooksLikeUtf8(bytes)) {
         text = bytes;
     } else {
         text = GbkToUtf8(bytes);

@@ -18,8 +18,9 @@ enum class ConfigConversion {
 };
 
 // A file without a byte-order mark is taken as code-page text (GBK), unless
-// it is valid UTF-8 (a file edited on this platform), which is kept as such
-// instead of being decoded twice. Text without any section gains a first
+// it is valid UTF-8 made of ASCII and three- or four-byte characters (a file
+// edited on this platform), which is kept as such instead of being decoded
+// twice. Text without any section gains a first
 // line "[CONFIG]". The new file is written beside the old one, flushed and
 // renamed over it.
 ConfigConversion MakeConfigUnicode(const std::filesystem::path& file, std::string* error = nullptr);

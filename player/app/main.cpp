@@ -55,6 +55,13 @@ void AddShellCommands(CControlServer& ctl)
 {
     ctl.AddCommand("get", [](const QJsonArray& args) {
         if (args.size() == 1 && args[0].toString() == "settings") return CControlResult{"success", SettingsJson()};
+        // The caption a named control of the main frame shows now.
+        if (args.size() == 2 && args[0].toString() == "text") {
+            QWidget* w = CUiHost::Find<QWidget>(App().m_mainFrame, args[1].toString());
+            if (!w) return CControlResult::Fail("no control " + args[1].toString());
+            const QVariant text = w->property("text");
+            return CControlResult{"success", text.isValid() ? text.toString() : w->windowTitle()};
+        }
         return CControlResult::Fail("unknown get: " + args[0].toString());
     });
     ctl.AddCommand("settings", [](const QJsonArray& args) {
