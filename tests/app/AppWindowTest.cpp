@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/LogWriter.h"
+
 using nlohmann::json;
 namespace fs = std::filesystem;
 
@@ -225,6 +227,54 @@ TEST_F(AppWindowTest, FatalSignalLeavesACrashReport)
     m_fd = -1;
     StartControlled();
     EXPECT_EQ(Call(R"({"command":["get","settings"]})")["error"], "success");
+}
+
+TEST_F(AppWindowTest, LogPageNarrowsAndExports)
+{
+    using velmor::fixtures::MakeLogRecord;
+    constexpr uint32_t t0 = 1796119200;  // 2026-12-01 10:00:00
+    fs::create_directories(m_dir / "disk");
+    velmor::fixtures::WriteLogFile(m_dir / "disk" / "LOG.BIN",
+                                   {MakeLogRecord(0x00, t0, "door"), MakeLogRecord(0x10, t0 + 60, "key on"),
+                                    MakeLogRecord(0x12, t0 + 120, "admin"), MakeLogRecord(0x20, t0 + 180, "net")});
+    StartControlled();
+    const std::string source = (m_dir / "disk").string();
+    struct Case {
+        std::string query;
+        int rows;
+    };
+    const Case cases[] = {
+        {R"({"source":")" + source + R"(","type":"Log_ComBox_All"})", 4},
+        {R"({"type":"Log_ComBox_Alarm"})", 1},
+        {R"({"type":"Log_ComBox_Remote"})", 1},
+        {R"({"type":"Log_ComBox_All","from":1796119260,"to":1796119320})", 2},
+        {R"({"type":"Log_ComBox_Local"})", 2},
+    };
+    for (const auto& c : cases) {
+        json r = Call(R"({"command":["log_query",)" + c.query + "]}");
+        EXPECT_EQ(r["error"], "success") << c.query;
+        EXPECT_EQ(r["data"]["rows"], c.rows) << c.query;
+    }
+    EXPECT_NE(Call(R"({"command":["log_query",{"type":"Log_ComBox_Nothing"}]})")["error"], "success");
+
+    json r = Call(R"({"command":["log_export",")" + (m_dir / "local.csv").string() + R"("]})");
+    EXPECT_EQ(r["data"]["path"], (m_dir / "local.csv").string());
+    EXPECT_EQ(r["messages"], json::parse(R"([{"caption":"提示","text":"日志导出成功。"}])"));
+    std::ifstream in(m_dir / "local.csv", std::ios::binary);
+    std::string csv{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::erase(csv, '\r');
+    EXPECT_EQ(csv, "序号,时间,内容,备注\n1,2026-12-01 10:01:00 ,开机,key on\n2,2026-12-01 10:02:00 ,本地登录,admin\n");
+
+    r = Call(R"({"command":["log_export",")" + (m_dir / "local.xls").string() + R"("]})");
+    EXPECT_EQ(r["data"]["path"], (m_dir / "local.xlsx").string());
+    std::ifstream xlsx(m_dir / "local.xlsx", std::ios::binary);
+    std::string magic(4, '\0');
+    xlsx.read(magic.data(), 4);
+    EXPECT_EQ(magic, std::string("PK\x03\x04", 4));
+
+    r = Call(R"({"command":["log_export",")" + (m_dir / "no/such/dir/x.csv").string() + R"("]})");
+    EXPECT_NE(r["error"], "success");
+    EXPECT_EQ(r["messages"], json::parse(R"([{"caption":"提示","text":"日志导出失败。"}])"));
 }
 
 }  // namespace
