@@ -1,0 +1,216 @@
+#include "player/app/MainFrame.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "player/app/AppTrace.h"
+#include "player/app/LogPage.h"
+#include "player/app/SettingsDlg.h"
+#include "player/app/VelmorApp.h"
+
+namespace velmor {
+namespace {
+
+const char* const kPageButtons[] = {"MainFrm_Btn_DrivingRecord", "MainFrm_Btn_PlayBack", "MainFrm_Btn_Log"};
+const char* const kPageLayouts[] = {"DrivingRecord", "RecordPlayBack", nullptr};
+constexpr int kHandOverTimer = 500;
+
+}  // namespace
+
+CMainFrame::CMainFrame()
+{
+    auto& app = App();
+    setWindowTitle("Velmor Player");
+    setObjectName("CRKMainFrmDlg");
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    m_frame = app.m_host->Load("MainFrmPlay", this);
+    lay->addWidget(m_frame);
+
+    m_pages = CUiHost::Find<QStackedWidget>(m_frame, "MainFrm_Pages");
+    if (!m_pages) {
+        m_pages = new QStackedWidget(m_frame);
+        m_frame->layout() ? m_frame->layout()->addWidget(m_pages) : void();
+    }
+    while (m_pages->count() > 0) m_pages->removeWidget(m_pages->widget(0));
+    for (const char* layout : kPageLayouts) {
+        if (layout) {
+            m_pages->addWidget(app.m_host->Load(layout, m_pages));
+        } else {
+            m_log = new CLogPage(m_pages);
+            m_pages->addWidget(m_log);
+        }
+    }
+
+    m_menu = new QMenu(this);
+    m_menu->setObjectName("MainfrmMenu");
+    m_actSet = m_menu->addAction(QString());
+    m_actSet->setObjectName("Mainfrm_Menu_SystemSet");
+    m_actAbout = m_menu->addAction(QString());
+    m_actAbout->setObjectName("Mainfrm_Menu_About");
+    connect(m_actSet, &QAction::triggered, this, [this] { OpenSettings(); });
+    connect(m_actAbout, &QAction::triggered, this, [this] { OpenAbout(); });
+
+    app.m_host->Route(m_frame, [this](const QString& c, const QString& n) { OnNotify(c, n); });
+    ShowPage(kPageButtons[0]);
+    Relabel();
+    resize(1280, 800);
+    app.m_host->SetTimer(this, kHandOverTimer, 500, [this] { PollHandOver(); });
+}
+
+void CMainFrame::Relabel()
+{
+    App().m_host->Relabel(this);
+    m_actSet->setText(App().Text("Main_Menu_SystemSet"));
+    m_actAbout->setText(App().Text("Main_Menu_About"));
+    if (m_log) m_log->Relabel();
+}
+
+bool CMainFrame::ShowPage(const QString& button)
+{
+    for (int i = 0; i < int(std::size(kPageButtons)); ++i) {
+        if (button != kPageButtons[i]) continue;
+        m_pages->setCurrentIndex(i);
+        m_page = button;
+        for (int j = 0; j < int(std::size(kPageButtons)); ++j) {
+            if (auto* b = CUiHost::Find<QAbstractButton>(m_frame, kPageButtons[j])) {
+                b->setCheckable(true);
+                b->setChecked(i == j);
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+void CMainFrame::OnNotify(const QString& control, const QString& notification)
+{
+    if (notification != "click") return;
+    if (control.startsWith("MainFrm_Btn_")) {
+        ShowPage(control);
+    } else if (control == "MainFrm_BtClose") {
+        close();
+    } else if (control == "MainFrm_BtMin") {
+        showMinimized();
+    } else if (control == "MainFrm_BtMax") {
+        showMaximized();
+    } else if (control == "MainFrm_BtRestore") {
+        showNormal();
+    } else if (control == "MainFrm_BtSet") {
+        auto* b = CUiHost::Find<QWidget>(m_frame, control);
+        m_menu->popup(b ? b->mapToGlobal(QPoint(0, b->height())) : QCursor::pos());
+    } else if (control == "MainFrm_BtSKin") {
+        OpenSkin();
+    }
+}
+
+void CMainFrame::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::WindowStateChange) UpdateMaxButtons();
+    QWidget::changeEvent(event);
+}
+
+void CMainFrame::UpdateMaxButtons()
+{
+    const bool max = isMaximized();
+    if (auto* b = CUiHost::Find<QWidget>(m_frame, "MainFrm_BtMax")) b->setVisible(!max);
+    if (auto* b = CUiHost::Find<QWidget>(m_frame, "MainFrm_BtRestore")) b->setVisible(max);
+}
+
+void CMainFrame::PollHandOver()
+{
+    if (auto path = App().m_instance.TakeHandOver()) App().OpenFromOutside(*path);
+}
+
+void CMainFrame::OpenSettings()
+{
+    CSettingsDlg dlg(this);
+    dlg.exec();
+}
+
+void CMainFrame::OpenAbout()
+{
+    auto& host = *App().m_host;
+    QWidget* w = host.Load("About", this);
+    auto* dlg = qobject_cast<QDialog*>(w);
+    if (!dlg) {
+        delete w;
+        return;
+    }
+    host.Route(dlg, [dlg](const QString& c, const QString& n) {
+        if (c == "About_Btn_Close" && n == "click") dlg->accept();
+    });
+    dlg->exec();
+    delete dlg;
+}
+
+void CMainFrame::OpenSkin()
+{
+    auto& host = *App().m_host;
+    QWidget* w = host.Load("ColorWnd", this);
+    auto* dlg = qobject_cast<QDialog*>(w);
+    if (!dlg) {
+        delete w;
+        return;
+    }
+    QWidget* bg = CUiHost::Find<QWidget>(m_frame, "Mainfrm_BG");
+    const QColor current = bg ? bg->palette().color(QPalette::Window) : QColor(Qt::white);
+    auto* r = CUiHost::Find<QSlider>(dlg, "AdjustColorSliderR");
+    auto* g = CUiHost::Find<QSlider>(dlg, "AdjustColorSliderG");
+    auto* b = CUiHost::Find<QSlider>(dlg, "AdjustColorSliderB");
+    if (r && g && b) {
+        r->setValue(current.red());
+        g->setValue(current.green());
+        b->setValue(current.blue());
+    }
+    host.Route(dlg, [=](const QString& c, const QString& n) {
+        if (n == "valuechanged" && r && g && b && bg) {
+            // The frame's colour as the skin text "FF%02X%02X%02X".
+            const QString argb = QString::asprintf("FF%02X%02X%02X", r->value(), g->value(), b->value());
+            bg->setStyleSheet("#Mainfrm_BG { background-color: #" + argb.mid(2) + "; }");
+            bg->setProperty("bkcolor", argb);
+        } else if (c == "ColorWnd_Btn_Close" && n == "click") {
+            dlg->accept();
+        }
+    });
+    dlg->exec();
+    delete dlg;
+}
+
+bool CMainFrame::RequestClose()
+{
+    if (m_closing) return true;
+    auto& app = App();
+    if (app.m_host->Message(this, "Main_Msg_Close", QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) !=
+        QMessageBox::Ok)
+        return false;
+    m_closing = true;
+    // Playback stops with the play windows' own teardown; the play
+    // controls' keys are kept for the next run.
+    std::string error;
+    if (!WritePlaySettings(app.m_folders.ConfigFile(), app.m_settings, &error))
+        APP_TRACE(1, "write settings: %s", error.c_str());
+    app.m_host->KillTimer(this, kHandOverTimer);
+    // Our own process ends in order: the loop returns, main() releases.
+    QTimer::singleShot(100, qApp, &QApplication::quit);
+    return true;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (m_closing || RequestClose())
+        event->accept();
+    else
+        event->ignore();
+}
+
+}  // namespace velmor

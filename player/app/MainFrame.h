@@ -1,0 +1,55 @@
+// The main frame: page buttons, title-bar buttons, the menu with the
+// settings dialog and the about box, the hand-over poll and the orderly
+// close.
+#pragma once
+
+#include <QWidget>
+
+class QMenu;
+class QStackedWidget;
+class QAction;
+
+namespace velmor {
+
+class CLogPage;
+
+class CMainFrame : public QWidget {
+public:
+    CMainFrame();
+
+    // "MainFrm_Btn_DrivingRecord", "MainFrm_Btn_PlayBack", "MainFrm_Btn_Log".
+    bool ShowPage(const QString& button);
+    QString CurrentPage() const { return m_page; }
+
+    // The close question and, when confirmed, the orderly end. False when
+    // the user cancelled.
+    bool RequestClose();
+
+    void OpenSettings();
+    void OpenAbout();
+    void OpenSkin();
+    void Relabel();
+
+    QWidget* Frame() const { return m_frame; }
+    CLogPage* LogPage() const { return m_log; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void OnNotify(const QString& control, const QString& notification);
+    void PollHandOver();
+    void UpdateMaxButtons();
+
+    QWidget* m_frame = nullptr;
+    QStackedWidget* m_pages = nullptr;
+    CLogPage* m_log = nullptr;
+    QMenu* m_menu = nullptr;
+    QAction* m_actSet = nullptr;
+    QAction* m_actAbout = nullptr;
+    QString m_page;
+    bool m_closing = false;
+};
+
+}  // namespace velmor

@@ -1,0 +1,41 @@
+// The settings dialog: its controls show the settings in force; OK applies
+// them in a fixed order and writes them.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QWidget>
+
+class QDialog;
+
+namespace velmor {
+
+class CSettingsDlg {
+public:
+    explicit CSettingsDlg(QWidget* parent);
+    ~CSettingsDlg();
+
+    int exec();
+    // OK: applies the controls in the dialog's order, writes and tells.
+    void Apply();
+
+    // Puts the values of `values` (keys of the configuration file) into the
+    // controls, as the user would type and tick them. Refuses the whole set
+    // (and changes nothing) on an unknown key or a value of the wrong kind.
+    bool SetControls(const QJsonObject& values, QString* error);
+
+    QDialog* Dialog() const { return m_dlg; }
+
+private:
+    void Fill();
+    void OnNotify(const QString& control, const QString& notification);
+    template <class T>
+    T* Ctl(const char* name) const;
+
+    QDialog* m_dlg = nullptr;
+};
+
+// The settings in force as the control socket reports them.
+QJsonObject SettingsJson();
+
+}  // namespace velmor

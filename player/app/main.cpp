@@ -1,0 +1,211 @@
+// velmor: start-up in a fixed order, one instance per profile, then the
+// main frame's loop; released in reverse order on the way out.
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QTimeZone>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/CrashReport.h"
+#include "player/app/AppTrace.h"
+#include "player/app/ConfigFile.h"
+#include "player/app/ControlServer.h"
+#include "player/app/LogPage.h"
+#include "player/app/MainFrame.h"
+#include "player/app/SettingsDlg.h"
+#include "player/app/VelmorApp.h"
+
+using namespace velmor;
+
+namespace {
+
+struct Options {
+    std::string control;
+    std::string path;
+};
+
+int Usage(int rc)
+{
+    std::fprintf(rc ? stderr : stdout, "usage: velmor [--control SOCKET] [FILE]\n");
+    return rc;
+}
+
+std::filesystem::path ExeDir()
+{
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::current_path() : exe.parent_path();
+}
+
+uint32_t ParseRecorderSeconds(const QJsonValue& v, uint32_t def, bool* ok)
+{
+    if (v.isUndefined() || v.isNull()) return def;
+    if (!v.isDouble() || v.toDouble() < 0 || v.toDouble() > 4294967295.0) *ok = false;
+    return uint32_t(v.toDouble());
+}
+
+void AddShellCommands(CControlServer& ctl)
+{
+    ctl.AddCommand("get", [](const QJsonArray& args) {
+        if (args.size() == 1 && args[0].toString() == "settings") return CControlResult{"success", SettingsJson()};
+        // The caption a named control of the main frame shows now.
+        if (args.size() == 2 && args[0].toString() == "text") {
+            QWidget* w = CUiHost::Find<QWidget>(App().m_mainFrame, args[1].toString());
+            if (!w) return CControlResult::Fail("no control " + args[1].toString());
+            const QVariant text = w->property("text");
+            return CControlResult{"success", text.isValid() ? text.toString() : w->windowTitle()};
+        }
+        return CControlResult::Fail("unknown get: " + args[0].toString());
+    });
+    ctl.AddCommand("settings", [](const QJsonArray& args) {
+        if (args.size() != 1 || !args[0].isObject()) return CControlResult::Fail("settings takes one object");
+        CSettingsDlg dlg(App().m_mainFrame);
+        QString error;
+        if (!dlg.SetControls(args[0].toObject(), &error)) return CControlResult::Fail(error);
+        dlg.Apply();
+        return CControlResult{};
+    });
+    ctl.AddCommand("page", [](const QJsonArray& args) {
+        if (args.size() != 1 || !App().m_mainFrame->ShowPage(args[0].toString()))
+            return CControlResult::Fail("unknown page button");
+        return CControlResult{};
+    });
+    ctl.AddCommand("screenshot", [](const QJsonArray& args) {
+        if (args.size() != 1 || !args[0].isString()) return CControlResult::Fail("screenshot takes a path");
+        QApplication::processEvents();
+        const QPixmap pic = App().m_mainFrame->grab();
+        if (pic.isNull() || !pic.save(args[0].toString(), "PNG"))
+            return CControlResult::Fail("cannot write " + args[0].toString());
+        return CControlResult{"success", QJsonObject{{"path", args[0].toString()}}};
+    });
+    ctl.AddCommand("quit", [](const QJsonArray&) {
+        if (!App().m_mainFrame->RequestClose()) return CControlResult::Fail("cancelled");
+        App().m_mainFrame->hide();
+        return CControlResult{};
+    });
+    ctl.AddCommand("log_query", [](const QJsonArray& args) {
+        if (args.size() != 1 || !args[0].isObject()) return CControlResult::Fail("log_query takes one object");
+        const QJsonObject q = args[0].toObject();
+        bool ok = true;
+        const uint32_t from = ParseRecorderSeconds(q["from"], kLogQueryStart, &ok);
+        const uint32_t to = ParseRecorderSeconds(q["to"], UINT32_MAX, &ok);
+        if (!ok) return CControlResult::Fail("from and to are recorder seconds");
+        CLogPage* page = App().m_mainFrame->LogPage();
+        // Until the driving-record page searches, a script names the folder.
+        if (q.contains("source")) {
+            if (!q["source"].isString()) return CControlResult::Fail("source is a folder");
+            if (page->SetSources({q["source"].toString().toStdString()}) == 0)
+                return CControlResult::Fail("no recorder log in " + q["source"].toString());
+        }
+        const int rows = page->Query(q["type"].toString("Log_ComBox_All"), from, to);
+        if (rows < 0) return CControlResult::Fail("unknown type entry: " + q["type"].toString());
+        return CControlResult{"success", QJsonObject{{"rows", rows}}};
+    });
+    ctl.AddCommand("log_export", [](const QJsonArray& args) {
+        if (args.size() != 1 || !args[0].isString()) return CControlResult::Fail("log_export takes a path");
+        std::string error;
+        auto written = App().m_mainFrame->LogPage()->Export(args[0].toString().toStdString(), &error);
+        if (written.empty()) return CControlResult::Fail(QString::fromStdString(error));
+        return CControlResult{"success", QJsonObject{{"path", QString::fromStdString(written.string())}}};
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options opt;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--control" && i + 1 < argc) {
+            opt.control = argv[++i];
+        } else if (a == "--help" || a == "-h") {
+            return Usage(0);
+        } else if (a.rfind("--", 0) == 0 || !opt.path.empty()) {
+            return Usage(2);
+        } else {
+            opt.path = a;
+        }
+    }
+
+    auto& app = App();
+    app.m_folders = ResolveAppFolders(ExeDir());
+    // The libraries look for the language table beside the program; an
+    // installed program keeps it in the share folder.
+    if (app.m_folders.resources != app.m_folders.exeDir) setenv("VELMOR_APPDIR", app.m_folders.resources.c_str(), 1);
+    SetAppTraceTable(app.m_folders.LanguageTable());
+    std::error_code ec;
+    std::filesystem::create_directories(app.m_folders.data, ec);
+    InstallCrashReport(app.m_folders.data, "RKPLAYER");
+
+    // One instance per profile; a second start hands its recording over.
+    const auto areaName = CSingleInstance::AreaName(app.m_folders.data, app.m_folders.profileOverride);
+    if (!app.m_instance.Start(app.m_folders.LockFile(), areaName)) {
+        if (!app.m_instance.HasArea()) std::fprintf(stderr, "%s.\n", app.m_instance.AreaError().c_str());
+        if (opt.path.empty() || !IsHandOverPath(opt.path)) return 0;
+        std::string error;
+        if (!app.m_instance.HandOver(opt.path, 2000, &error)) {
+            std::fprintf(stderr, "velmor: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
+    if (!app.m_instance.HasArea()) std::fprintf(stderr, "%s.\n", app.m_instance.AreaError().c_str());
+    if (!app.m_instance.LockError().empty()) APP_TRACE(1, "%s", app.m_instance.LockError().c_str());
+
+    // Configuration: made Unicode once, read, defaults written back once.
+    std::string error;
+    const auto configFile = app.m_folders.ConfigFile();
+    if (MakeConfigUnicode(configFile, &error) == ConfigConversion::Failed) APP_TRACE(1, "%s", error.c_str());
+    bool filled = false;
+    app.m_settings = ReadSettings(CIniFile::Load(configFile), app.m_folders.DefaultSnapPath(),
+                                  app.m_folders.DefaultSaveFilePath(), &filled);
+    if (filled && !app.SaveSettings(&error)) APP_TRACE(1, "%s", error.c_str());
+    std::filesystem::create_directories(app.m_folders.InfoDir(), ec);
+    app.m_language = CLanguageTable::Load(app.m_folders.LanguageTable());
+    app.m_language.SelectIndex(app.m_settings.language);
+
+    // The layout loader brings in designer plugins that want shared GL contexts.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName("velmor");
+    QApplication::setDesktopFileName("velmor");
+    app.m_host = std::make_unique<CUiHost>(QString::fromStdString(app.m_folders.SkinDir().string()), &app.m_language);
+
+    std::unique_ptr<CControlServer> control;
+    if (!opt.control.empty()) {
+        control = std::make_unique<CControlServer>();
+        QString cerr;
+        if (!control->Listen(QString::fromStdString(opt.control), &cerr)) {
+            std::fprintf(stderr, "velmor: control socket: %s\n", cerr.toUtf8().constData());
+            return 1;
+        }
+        app.m_control = control.get();
+        app.m_host->SetMessageHook([c = control.get()](const QString& caption, const QString& text) { c->OnMessage(caption, text); });
+        AddShellCommands(*control);
+    }
+
+    {
+        CMainFrame frame;
+        app.m_mainFrame = &frame;
+        if (!opt.path.empty()) {
+            app.m_commandLinePath = opt.path;
+            app.OpenFromOutside(std::filesystem::absolute(opt.path, ec).string());
+        }
+        frame.show();
+        qapp.exec();
+        app.m_mainFrame = nullptr;
+    }
+    app.m_host->SetMessageHook({});
+    app.m_control = nullptr;
+    control.reset();
+    app.m_host.reset();
+    return 0;
+}
