@@ -1,0 +1,152 @@
+// Request kinds and window states, the request map's order and replacing,
+// a step running its requests until a stop, the periodic worker, and the
+// reader chosen for a file name.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "player/playback/PlayRequest.h"
+
+namespace velmor {
+namespace {
+
+PlayRequest Request(int kind, uint32_t begin, const char* path)
+{
+    PlayRequest r;
+    r.kind = kind;
+    r.recordfileinfo.beginTime.set(begin);
+    r.filePath = path;
+    return r;
+}
+
+class PlayRequestTest : public ::testing::Test {
+protected:
+    CPlayRequests m_requests;
+    std::atomic<int> m_state{kStateIdle};
+    std::vector<std::string> m_ran;
+    std::vector<int> m_statesSeen;
+    std::vector<int> m_sleeps;
+
+    size_t RunStep(std::function<void(const PlayRequest&)> extra = {})
+    {
+        return RunQueuedRequests(
+            m_requests, m_state,
+            [&](const PlayRequest& r) {
+                m_ran.push_back(r.filePath);
+                m_statesSeen.push_back(m_state.load());
+                if (extra) extra(r);
+            },
+            2000, [&](int ms) { m_sleeps.push_back(ms); });
+    }
+};
+
+TEST_F(PlayRequestTest, KindsSetWindowStates)
+{
+    const int expected[] = {kStatePlayFile, kStateTimePlay, kStateCutting, kStateTimePlay,
+                            kStateCutting,  kStateTimePlay, kStatePlayFile};
+    for (int kind = 0; kind <= 6; ++kind) EXPECT_EQ(StateForRequest(kind), expected[kind]) << kind;
+    EXPECT_EQ(StateForRequest(7), -1);
+    EXPECT_EQ(StateForRequest(-1), -1);
+}
+
+TEST_F(PlayRequestTest, MapRunsInStartTimeOrderAndReplacesEqualKeys)
+{
+    m_requests.Add(Request(kRequestTimePlay, 300, "c"));
+    m_requests.Add(Request(kRequestTimePlay, 100, "a"));
+    m_requests.Add(Request(kRequestTimePlay, 200, "b"));
+    m_requests.Add(Request(kRequestTimePlay, 200, "b2"));
+    m_requests.Add(Request(99, 150, "unknown kind"));
+    EXPECT_EQ(m_requests.Size(), 4u);
+    EXPECT_EQ(RunStep(), 3u);
+    EXPECT_EQ(m_ran, (std::vector<std::string>{"a", "b2", "c"}));
+    EXPECT_EQ(m_statesSeen, (std::vector<int>{kStateTimePlay, kStateTimePlay, kStateTimePlay}));
+    EXPECT_TRUE(m_requests.Empty());
+    EXPECT_EQ(m_requests.Current().filePath, "c");
+
+    // Set replaces the whole map by a copy.
+    PlayRequestMap folder;
+    folder[1] = Request(kRequestFolderFile, 0, "f1");
+    folder[2] = Request(kRequestFolderFile, 0, "f2");
+    m_requests.Add(Request(kRequestPlayFile, 5, "dropped"));
+    m_requests.Set(folder);
+    folder.clear();
+    m_ran.clear();
+    m_state = kStateIdle;
+    EXPECT_EQ(RunStep(), 2u);
+    EXPECT_EQ(m_ran, (std::vector<std::string>{"f1", "f2"}));
+    EXPECT_EQ(m_sleeps, (std::vector<int>{2000, 2000}));
+}
+
+TEST_F(PlayRequestTest, StopEndsTheStepAfterTheRunningRequest)
+{
+    m_requests.Add(Request(kRequestPlayFile, 1, "one"));
+    m_requests.Add(Request(kRequestPlayFile, 2, "two"));
+    m_requests.Add(Request(kRequestPlayFile, 3, "three"));
+    EXPECT_EQ(RunStep([&](const PlayRequest& r) {
+                  if (r.filePath == "two") m_state = kStateStop;
+              }),
+              2u);
+    EXPECT_EQ(m_ran, (std::vector<std::string>{"one", "two"}));
+
+    // A stop asked for before the step starts runs nothing.
+    m_ran.clear();
+    m_requests.Add(Request(kRequestPlayFile, 4, "four"));
+    m_state = kStateClosing;
+    EXPECT_EQ(RunStep(), 0u);
+    EXPECT_TRUE(m_ran.empty());
+}
+
+class CCountingThread : public CRKThread {
+public:
+    CCountingThread() { Start(); }
+    ~CCountingThread() override
+    {
+        RequestStop();
+        Join();
+    }
+    std::atomic<int> steps{0};
+
+protected:
+    void Step(void*) override
+    {
+        if (++steps == 1) throw std::runtime_error("first step fails");
+    }
+};
+
+TEST_F(PlayRequestTest, WorkerGoesOnAfterAThrowingStepAndStopsOnRequest)
+{
+    CCountingThread worker;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (worker.steps < 3 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_GE(worker.steps.load(), 3);
+    EXPECT_EQ(worker.ExceptionCount(), 1u);
+    worker.RequestStop();
+    worker.Join();
+    const int after = worker.steps;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(worker.steps.load(), after);
+}
+
+TEST_F(PlayRequestTest, ReaderByFileNameExtension)
+{
+    struct Row {
+        const char* path;
+        EFileReader reader;
+    };
+    const Row rows[] = {
+        {"/d/a.grec", EFileReader::kTtx},        {"/d/A.GREC", EFileReader::kTtx},
+        {"/d/b.rkrec", EFileReader::kRkRec},     {"/d/A.IFV", EFileReader::kIfv},
+        {"x.ifv.d/a.rpo", EFileReader::kRpo},    {"/m/x.ifv.d/movie.mp4", EFileReader::kMediaFile},
+        {"/m/clips.grec/c.ifv", EFileReader::kIfv}, {"/d/fc00001.RPO", EFileReader::kRpo},
+        {"/d/a.ifv.bak", EFileReader::kMediaFile}, {"/d/noext", EFileReader::kMediaFile},
+        {"/d/.ifv", EFileReader::kMediaFile},
+    };
+    for (const Row& r : rows) EXPECT_EQ(ChooseReader(r.path), r.reader) << r.path;
+}
+
+}  // namespace
+}  // namespace velmor
