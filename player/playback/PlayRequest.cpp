@@ -128,6 +128,32 @@ size_t RunQueuedRequests(CPlayRequests& requests, std::atomic<int>& state,
     return ran;
 }
 
+void CStopWatch::Begin(const std::vector<std::atomic<int>*>& states, int64_t nowMs, int64_t limitMs)
+{
+    m_states = states;
+    m_start = nowMs;
+    m_limit = limitMs;
+    m_active = true;
+    for (std::atomic<int>* state : m_states) {
+        if (!state) continue;
+        int s = state->load();
+        while (s != kStateIdle && s != kStateClosing && !state->compare_exchange_weak(s, kStateStop)) {
+        }
+    }
+}
+
+CStopWatch::EPoll CStopWatch::Poll(int64_t nowMs, std::vector<int>* stuck) const
+{
+    std::vector<int> busy;
+    for (size_t i = 0; i < m_states.size(); ++i)
+        if (m_states[i] && m_states[i]->load() != kStateIdle && m_states[i]->load() != kStateClosing)
+            busy.push_back(int(i) + 1);
+    if (busy.empty()) return EPoll::kAllIdle;
+    if (nowMs - m_start <= m_limit) return EPoll::kWaiting;
+    if (stuck) *stuck = std::move(busy);
+    return EPoll::kTimedOut;
+}
+
 EFileReader ChooseReader(const std::filesystem::path& path)
 {
     std::string ext = path.filename().extension().string();

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "index/format/SearchRecord.h"
 
@@ -39,6 +40,8 @@ private:
 
 // A thread that calls Step(arg) until told to stop, sleeping the interval
 // between calls. A step that throws is reported and the loop goes on.
+// Derived classes start it once they are fully built and stop and join it
+// in their own destructor, so that no step runs on a half-destroyed object.
 class CRKThread {
 public:
     explicit CRKThread(void* arg = nullptr, int intervalMs = 1) : m_arg(arg), m_intervalMs(intervalMs) {}
@@ -134,6 +137,29 @@ private:
 size_t RunQueuedRequests(CPlayRequests& requests, std::atomic<int>& state,
                          const std::function<void(const PlayRequest&)>& run, int delayMs,
                          const std::function<void(int)>& sleep);
+
+// Stop and stop all without blocking the interface thread: every window is
+// asked to end its play at once (Begin), then the interface looks again
+// from a timer (Poll) and shows a busy state meanwhile. Windows that are not
+// idle within the limit are reported as stuck (a reader on a slow or
+// unplugged disk), to be detached from their window with their result
+// ignored; nothing here ever waits.
+class CStopWatch {
+public:
+    enum class EPoll { kWaiting, kAllIdle, kTimedOut };
+    // `states` are the windows' states, index 0 = window 1; a window that is
+    // neither idle nor closing gets state 0.
+    void Begin(const std::vector<std::atomic<int>*>& states, int64_t nowMs, int64_t limitMs = 3000);
+    // kTimedOut fills `stuck` with the 1-based windows still busy.
+    EPoll Poll(int64_t nowMs, std::vector<int>* stuck = nullptr) const;
+    bool Active() const { return m_active; }
+    void End() { m_active = false; }
+
+private:
+    std::vector<std::atomic<int>*> m_states;
+    int64_t m_start = 0, m_limit = 0;
+    bool m_active = false;
+};
 
 // The reader a file is played with, decided by the extension of the file
 // name alone (not the folders), without regard to case.

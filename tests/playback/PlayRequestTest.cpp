@@ -131,6 +131,25 @@ TEST_F(PlayRequestTest, WorkerGoesOnAfterAThrowingStepAndStopsOnRequest)
     EXPECT_EQ(worker.steps.load(), after);
 }
 
+TEST_F(PlayRequestTest, StopAllNeverWaitsAndReportsStuckWindows)
+{
+    std::atomic<int> w1{kStatePlayFile}, w2{kStateIdle}, w3{kStatePaused}, w4{kStateClosing};
+    CStopWatch watch;
+    watch.Begin({&w1, &w2, &w3, &w4}, 1000);
+    EXPECT_EQ(w1.load(), kStateStop);
+    EXPECT_EQ(w2.load(), kStateIdle);
+    EXPECT_EQ(w3.load(), kStateStop);
+    EXPECT_EQ(w4.load(), kStateClosing);
+    std::vector<int> stuck;
+    EXPECT_EQ(watch.Poll(1500, &stuck), CStopWatch::EPoll::kWaiting);
+    w1 = kStateIdle;  // window 1's loop ended; window 3's reader hangs
+    EXPECT_EQ(watch.Poll(4000, &stuck), CStopWatch::EPoll::kWaiting);
+    EXPECT_EQ(watch.Poll(4001, &stuck), CStopWatch::EPoll::kTimedOut);
+    EXPECT_EQ(stuck, std::vector<int>{3});
+    w3 = kStateIdle;
+    EXPECT_EQ(watch.Poll(9000), CStopWatch::EPoll::kAllIdle);
+}
+
 TEST_F(PlayRequestTest, ReaderByFileNameExtension)
 {
     struct Row {
