@@ -126,6 +126,20 @@ bool CPauseGate::Wait(const std::function<bool()>& stopped)
     return true;
 }
 
+void CPlayShared::SetEqualizer(bool on, const RKPLAYER_EQ_PRESET& record)
+{
+    std::lock_guard<std::mutex> lock(m_eqLock);
+    m_eqOn = on;
+    m_eq = record;
+}
+
+bool CPlayShared::Equalizer(RKPLAYER_EQ_PRESET& record) const
+{
+    std::lock_guard<std::mutex> lock(m_eqLock);
+    record = m_eq;
+    return m_eqOn;
+}
+
 uint32_t CPlayShared::CurrTime() const
 {
     std::lock_guard<std::mutex> lock(m_syncLock);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "common/Trace.h"
+#include "media/include/rkmedia.h"
 
 namespace velmor {
 
@@ -134,6 +135,11 @@ public:
     std::atomic<uint32_t> lastAttachKey{0};
     CPauseGate pauseGate;
 
+    // The equalizer every audio frame is played with (the equalizer window
+    // sets it on the interface thread).
+    void SetEqualizer(bool on, const RKPLAYER_EQ_PRESET& record);
+    bool Equalizer(RKPLAYER_EQ_PRESET& record) const;
+
     // The common clock.
     uint32_t CurrTime() const;
     void SetCurrTime(uint32_t t);
@@ -172,6 +178,9 @@ public:
 
 private:
     ITickSource& m_ticks;
+    mutable std::mutex m_eqLock;
+    bool m_eqOn = false;
+    RKPLAYER_EQ_PRESET m_eq{{'f', 'l', 'a', 't'}, 10, 12.0f, {}};
     mutable std::mutex m_syncLock;  // guards the clock and the window times
     uint32_t m_currTime = 0;
     std::array<uint32_t, kMaxWindows + 1> m_windowTime{};

@@ -76,6 +76,8 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& source)
     }
     const int64_t totalMs = (int64_t(stream.end) - stream.begin + 1) * 1000;
     if (!m_options.timePlay) {
+        // A time left from an earlier file would hold this one in the sync wait.
+        m_shared.SetWindowTime(m_options.window, stream.begin);
         m_shared.SetRange(stream.begin, stream.end);
         m_shared.SetCurrTime(stream.begin);
     }
@@ -140,7 +142,9 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& source)
         switch (frame.kind) {
             case EFrameKind::kAudio:
                 if (started && !m_shared.mute.load() && m_options.audioOn && level == 0 && m_audio) {
-                    m_audio->PlayAudio(frame, m_shared.volume.load());
+                    RKPLAYER_EQ_PRESET eq;
+                    const bool eqOn = m_shared.Equalizer(eq);
+                    m_audio->PlayAudio(frame, m_shared.volume.load(), eqOn, eq);
                     ++result.audio;
                 }
                 break;

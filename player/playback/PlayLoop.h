@@ -34,7 +34,9 @@ public:
 class IPlayAudioSink {
 public:
     virtual ~IPlayAudioSink() = default;
-    virtual void PlayAudio(const SourceFrame& frame, int volume) = 0;
+    // With the settings of the moment: volume and equalizer.
+    virtual void PlayAudio(const SourceFrame& frame, int volume, bool equalizerOn,
+                           const RKPLAYER_EQ_PRESET& equalizer) = 0;
 };
 
 enum class EPlaySourceKind { kContainer, kRecordFile, kIfv };

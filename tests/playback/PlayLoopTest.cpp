@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "player/formats/IfvFile.h"
+#include "player/playback/EqualizerText.h"
 #include "player/playback/PlayLoop.h"
 #include "player/playback/PlayRequest.h"
 #include "tests/playback/FakeTicks.h"
@@ -103,13 +104,21 @@ public:
     void ShowLastFrame() override { ++lastFrameShown; }
     void SetOsdText(const std::string&) override { ++osdTexts; }
     void Flush() override { ++flushed; }
-    void PlayAudio(const SourceFrame&, int) override { ++audio; }
+    void PlayAudio(const SourceFrame&, int vol, bool eqOn, const RKPLAYER_EQ_PRESET& eq) override
+    {
+        ++audio;
+        volume = vol;
+        equalizerOn = eqOn;
+        preamp = eq.preamp;
+    }
 
     std::function<void(size_t shown)> hook;
     std::mutex m_mutex;
     std::vector<int64_t> shownMs, shownAt;
     std::vector<uint32_t> crcs;
-    std::atomic<int> opened{0}, flushed{0}, audio{0}, osdTexts{0}, lastFrameShown{0};
+    std::atomic<int> opened{0}, flushed{0}, audio{0}, osdTexts{0}, lastFrameShown{0}, volume{-1};
+    std::atomic<bool> equalizerOn{false};
+    std::atomic<float> preamp{0};
 
 private:
     ITickSource& m_ticks;
@@ -147,6 +156,9 @@ TEST_F(PlayLoopTest, FramesInOrderPacedBySpeed)
         ASSERT_EQ(source->OpenResult(), EFrameResult::kOk) << source->ErrorText();
         CPlayShared shared(m_ticks);
         shared.speedLevel = r.level;
+        shared.volume = 60;
+        shared.SetEqualizer(true, *EqualizerPreset(3));
+        shared.SetWindowTime(1, kT0 + 500);  // left from an earlier file: must not hold this one
         CAttachInfoQueue attach;
         std::atomic<int> state{kStatePlayFile};
         CRecordingSinks sinks(m_ticks);
@@ -168,6 +180,12 @@ TEST_F(PlayLoopTest, FramesInOrderPacedBySpeed)
             }
         }
         EXPECT_EQ(sinks.audio.load(), r.sound ? int(kFrames) : 0);
+        if (r.sound) {
+            EXPECT_EQ(sinks.volume.load(), 60);
+            EXPECT_TRUE(sinks.equalizerOn.load());
+            EXPECT_EQ(sinks.preamp.load(), 6.0f);
+        }
+        EXPECT_EQ(sinks.lastFrameShown.load(), 0);  // never held back by the sync wait
         EXPECT_EQ(result.info, 3u);
         EXPECT_EQ(sinks.osdTexts.load(), 3);  // at every speed
         EXPECT_EQ(int(result.published), r.published);
