@@ -104,6 +104,30 @@ PlayRequest CPlayRequests::Current()
     return m_current;
 }
 
+PlayRequestMap RequestsFromSecond(const PlayRequestMap& requests, uint32_t target)
+{
+    PlayRequestMap kept;
+    for (const auto& [key, request] : requests) {
+        const uint32_t begin = request.recordfileinfo.beginTime.get();
+        const uint32_t end = request.recordfileinfo.endTime.get();
+        if (begin >= target || (begin <= target && target <= end)) kept.emplace(key, request);
+    }
+    return kept;
+}
+
+PlayRequestMap FolderRequests(const std::vector<std::filesystem::path>& files)
+{
+    PlayRequestMap map;
+    uint32_t key = 0;
+    for (const auto& file : files) {
+        PlayRequest r;
+        r.kind = kRequestFolderFile;
+        r.filePath = file.string();
+        map.emplace(++key, std::move(r));
+    }
+    return map;
+}
+
 size_t RunQueuedRequests(CPlayRequests& requests, std::atomic<int>& state,
                          const std::function<void(const PlayRequest&)>& run, int delayMs,
                          const std::function<void(int)>& sleep)

@@ -130,6 +130,13 @@ private:
     PlayRequest m_current;
 };
 
+// Time play after a slider release: of a channel's requests, those that
+// start at or after `target` or hold it, keyed as before.
+PlayRequestMap RequestsFromSecond(const PlayRequestMap& requests, uint32_t target);
+// Folder play: one folder-file request per file, keyed 1, 2, 3 ... in the
+// order given.
+PlayRequestMap FolderRequests(const std::vector<std::filesystem::path>& files);
+
 // Runs one step of a play window: takes the queued requests and runs them in
 // key order through `run`, each with the window state set for its kind;
 // folder files are followed by `delayMs` of `sleep`. The run ends early when

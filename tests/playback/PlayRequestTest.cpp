@@ -131,6 +131,33 @@ TEST_F(PlayRequestTest, WorkerGoesOnAfterAThrowingStepAndStopsOnRequest)
     EXPECT_EQ(worker.steps.load(), after);
 }
 
+TEST_F(PlayRequestTest, TimePlaySeekKeepsRecordingsFromTheTarget)
+{
+    PlayRequestMap channel;
+    const uint32_t spans[][2] = {{100, 199}, {200, 299}, {300, 399}, {500, 500}};
+    for (const auto& span : spans) {
+        PlayRequest r = Request(kRequestTimePlay, span[0], "");
+        r.recordfileinfo.endTime.set(span[1]);
+        channel.emplace(span[0], r);
+    }
+    struct Row {
+        uint32_t target;
+        std::vector<uint32_t> kept;
+    };
+    const Row rows[] = {{250, {200, 300, 500}}, {200, {200, 300, 500}}, {199, {100, 200, 300, 500}},
+                        {450, {500}},           {500, {500}},           {501, {}}};
+    for (const Row& r : rows) {
+        std::vector<uint32_t> kept;
+        for (const auto& [key, request] : RequestsFromSecond(channel, r.target)) kept.push_back(key);
+        EXPECT_EQ(kept, r.kept) << r.target;
+    }
+    const PlayRequestMap folder = FolderRequests({"/f/b.ifv", "/f/a.ifv", "/f/c.mp4"});
+    ASSERT_EQ(folder.size(), 3u);
+    EXPECT_EQ(folder.at(1).filePath, "/f/b.ifv");
+    EXPECT_EQ(folder.at(3).filePath, "/f/c.mp4");
+    EXPECT_EQ(folder.at(2).kind, kRequestFolderFile);
+}
+
 TEST_F(PlayRequestTest, StopAllNeverWaitsAndReportsStuckWindows)
 {
     std::atomic<int> w1{kStatePlayFile}, w2{kStateIdle}, w3{kStatePaused}, w4{kStateClosing};
