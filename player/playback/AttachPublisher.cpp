@@ -182,4 +182,17 @@ std::optional<MapScripts> BuildMapScripts(const StAttachInfo_t& info, const MapS
     return out;
 }
 
+std::optional<MapScripts> TakeMapScripts(CAttachInfoQueue& queue, const MapSettings& settings,
+                                         const std::string& vehicle, const EventTextLookup& events)
+{
+    const auto info = queue.Pop();
+    if (!info || !queue.FirstShow(info->time.get())) return std::nullopt;
+    try {
+        return BuildMapScripts(*info, settings, vehicle, events);
+    } catch (...) {
+        PLAY_TRACE("Oprator Map Exception");
+        return std::nullopt;
+    }
+}
+
 }  // namespace velmor

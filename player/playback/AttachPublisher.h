@@ -89,4 +89,10 @@ std::string MapInfoText(const std::vector<std::string>& texts);
 std::optional<MapScripts> BuildMapScripts(const StAttachInfo_t& info, const MapSettings& settings,
                                           const std::string& vehicle, const EventTextLookup& events);
 
+// The page's handling of one posted record: takes the oldest queued record
+// and builds its scripts, unless nothing is queued, its second was already
+// drawn since the last Clear, or it carries no position.
+std::optional<MapScripts> TakeMapScripts(CAttachInfoQueue& queue, const MapSettings& settings,
+                                         const std::string& vehicle, const EventTextLookup& events);
+
 }  // namespace velmor

@@ -180,6 +180,17 @@ TEST_F(AttachPublisherTest, MapScriptsEqualHandWrittenOnes)
         EXPECT_EQ(scripts->history, r.history) << r.name;
     }
 
+    // The page's turn: each second is drawn once until the track is cleared.
+    m_queue.Push(Record(Fields{}));
+    m_queue.Push(Record(Fields{}));
+    m_queue.Push(Record(slow));
+    const auto first = TakeMapScripts(m_queue, MapSettings{}, "Bus 7", Lookup());
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->move, rows[0].move);
+    EXPECT_FALSE(TakeMapScripts(m_queue, MapSettings{}, "Bus 7", Lookup()).has_value());
+    EXPECT_TRUE(TakeMapScripts(m_queue, MapSettings{}, "Bus 7", Lookup()).has_value());
+    EXPECT_FALSE(TakeMapScripts(m_queue, MapSettings{}, "Bus 7", Lookup()).has_value());
+
     Fields nowhere;
     nowhere.lon = 0;
     EXPECT_FALSE(BuildMapScripts(Record(nowhere), MapSettings{}, "V", Lookup()).has_value());
