@@ -1,0 +1,198 @@
+#include "player/playback/PlayLoop.h"
+
+#include <algorithm>
+
+#include "player/playback/PlayRequest.h"
+
+namespace velmor {
+
+namespace {
+
+constexpr int64_t kWaitSliceMs = 25;
+
+}  // namespace
+
+CPlayLoop::CPlayLoop(CPlayShared& shared, std::atomic<int>& state, IPlayVideoSink& video, IPlayAudioSink* audio,
+                     PlayLoopOptions options)
+    : m_shared(shared), m_state(state), m_video(video), m_audio(audio), m_options(std::move(options))
+{
+}
+
+bool CPlayLoop::Stopped() const
+{
+    const int s = m_state.load();
+    return s == kStateStop || s == kStateClosing;
+}
+
+void CPlayLoop::RequestStop()
+{
+    // An idle window stays idle; a closing one stays closing.
+    int s = m_state.load();
+    while (s != kStateClosing && s != kStateIdle && !m_state.compare_exchange_weak(s, kStateStop)) {
+    }
+    m_shared.pauseGate.Wake();
+}
+
+bool CPlayLoop::SleepUnlessStopped(int64_t ms)
+{
+    ITickSource& ticks = m_shared.Ticks();
+    do {
+        if (Stopped()) return false;
+        const int64_t slice = std::min(ms, kWaitSliceMs);
+        ticks.SleepMs(slice);
+        ms -= slice;
+    } while (ms > 0);
+    return !Stopped();
+}
+
+void CPlayLoop::ReportPosition(const SourceFrame& frame, uint32_t begin, int64_t totalMs)
+{
+    const int64_t position = std::max<int64_t>(frame.ms, 0);
+    m_shared.SetWindowTime(m_options.window, begin + uint32_t(position / 1000));
+    if (m_state.load() == kStateStop) return;
+    if (!m_shared.Recompute()) return;
+    m_shared.PostProgress(position, totalMs, !m_options.timePlay);
+}
+
+PlayLoopResult CPlayLoop::Run(CFrameSource& source)
+{
+    PlayLoopResult result;
+    if (source.OpenResult() != EFrameResult::kOk) {
+        result.end = source.OpenResult();
+        result.error = source.ErrorText();
+        return result;
+    }
+    SourceStream stream = source.Stream();
+    if (stream.end < stream.begin) {
+        PLAY_TRACE("Time Error:%u-%u", stream.begin, stream.end);
+        result.end = EFrameResult::kOpenFailed;
+        result.error = "the recording ends before it starts";
+        return result;
+    }
+    if (!m_video.Open(stream)) {
+        result.end = EFrameResult::kOpenFailed;
+        result.error = "the decoder could not be prepared";
+        return result;
+    }
+    const int64_t totalMs = (int64_t(stream.end) - stream.begin + 1) * 1000;
+    if (!m_options.timePlay) {
+        // A time left from an earlier file would hold this one in the sync wait.
+        m_shared.SetWindowTime(m_options.window, stream.begin);
+        m_shared.SetRange(stream.begin, stream.end);
+        m_shared.SetCurrTime(stream.begin);
+    }
+    m_shared.SetLastPercent(0);
+    if (m_options.stopAt) source.SetLastSecond(m_options.stopAt);
+    m_seekTarget = 0;
+    m_pacer.Reset();
+    m_skipper.Reset();
+    bool started = false;
+    const auto stopped = [this] { return Stopped(); };
+
+    while (!Stopped()) {
+        if (SkipRules()) {
+            bool go = true;
+            while (!m_shared.SyncWaitDone(m_options.window)) {
+                m_video.ShowLastFrame();
+                if (!SleepUnlessStopped(kWaitSliceMs)) {
+                    go = false;
+                    break;
+                }
+            }
+            if (!go) break;
+        }
+        if (!m_shared.pauseGate.Wait(stopped)) break;
+
+        if (const uint32_t target = m_seekTarget.exchange(0)) {
+            if (source.Seek(target) != EFrameResult::kOk) {
+                PLAY_TRACE("Seek I frame Error");
+            } else if (source.Stream().width != stream.width || source.Stream().height != stream.height ||
+                       source.Stream().h265 != stream.h265) {
+                stream = source.Stream();
+                if (!m_video.Open(stream)) break;
+            }
+            started = false;
+            m_pacer.Reset();
+        }
+
+        SourceFrame frame;
+        const EFrameResult r = source.Read(frame);
+        if (r != EFrameResult::kOk) {
+            result.end = r;
+            if (r != EFrameResult::kEnd) {
+                result.error = source.ErrorText();
+                PLAY_TRACE("read Frame Error");
+            }
+            break;
+        }
+
+        const int level = m_shared.speedLevel.load();
+        if (SkipRules()) {
+            const int layout = m_shared.layout.load();
+            const bool play = m_options.timePlay && m_options.source == EPlaySourceKind::kIfv
+                                  ? m_skipper.PlayIfv(level, layout, frame.kind == EFrameKind::kVideo, frame.type)
+                                  : m_skipper.Play(level, layout);
+            if (!play) {
+                ++result.skipped;
+                m_shared.Recompute();
+                continue;
+            }
+        }
+
+        switch (frame.kind) {
+            case EFrameKind::kAudio:
+                if (started && !m_shared.mute.load() && m_options.audioOn && level == 0 && m_audio) {
+                    RKPLAYER_EQ_PRESET eq;
+                    const bool eqOn = m_shared.Equalizer(eq);
+                    m_audio->PlayAudio(frame, m_shared.volume.load(), eqOn, eq);
+                    ++result.audio;
+                }
+                break;
+            case EFrameKind::kInfo: {
+                if (!started) break;
+                ++result.info;
+                const auto info = LoadAttachInfo(frame.data, frame.length);
+                if (!info) break;
+                if (m_options.attach &&
+                    PublishAttachInfo(*info, m_options.source == EPlaySourceKind::kIfv, level,
+                                      m_shared.lastAttachKey, *m_options.attach))
+                    ++result.published;
+                std::string text;
+                if (m_options.wantOsd && m_options.attach) text = OsdText(info->time.get(), m_options.events);
+                m_video.SetOsdText(text);
+                break;
+            }
+            case EFrameKind::kVideo: {
+                if (!started && !frame.key) break;
+                started = true;
+                ITickSource& ticks = m_shared.Ticks();
+                const int wait = m_pacer.WaitMs(frame.pts, ticks.NowMs(), level);
+                if (!SleepUnlessStopped(wait)) break;
+                m_pacer.Released(ticks.NowMs());
+                const int rc = m_video.Decode(frame);
+                if (rc != 0) {
+                    PLAY_TRACE("Decode Error:%d", rc);
+                    ++result.decodeErrors;
+                    break;
+                }
+                ++result.shown;
+                while (m_state.load() == kStatePaused) {
+                    m_video.ShowLastFrame();
+                    m_shared.Ticks().SleepMs(kWaitSliceMs);
+                }
+                ReportPosition(frame, stream.begin, totalMs);
+                break;
+            }
+        }
+    }
+
+    result.stopped = Stopped();
+    if (result.stopped) result.end = EFrameResult::kOk;
+    m_video.Flush();
+    m_shared.Recompute();
+    if (m_state.load() != kStateClosing) m_shared.PostProgress(0, 0, !m_options.timePlay);
+    m_seekTarget = 0;
+    return result;
+}
+
+}  // namespace velmor

@@ -1,0 +1,224 @@
+// Speed levels, frame skipping, pacing, the shared clock with its sync wait,
+// the pause gate, the progress texts and where a slider release lands.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "player/playback/PlayClock.h"
+#include "tests/playback/FakeTicks.h"
+
+namespace velmor {
+namespace {
+
+class PlayClockTest : public ::testing::Test {
+protected:
+    fixtures::CFakeTicks m_ticks;
+    CPlayShared m_shared{m_ticks};
+};
+
+TEST_F(PlayClockTest, SpeedStepsAndLabels)
+{
+    struct Row {
+        int from;
+        bool faster;
+        int to;
+        const char* label;  // of `to`
+    };
+    const Row rows[] = {
+        {0, true, 1, " X2"},     {1, true, 2, " X4"},       {2, true, 3, " X8"},      {3, true, 4, " X16"},
+        {4, true, 5, " X32"},    {5, true, 0, " X1"},       {-3, true, 0, " X1"},     {0, false, -1, " X1/2"},
+        {-1, false, -2, " X1/4"}, {-2, false, -3, " X1/8"}, {-3, false, -4, " X1/16"}, {-4, false, -5, " X1/32"},
+        {-5, false, 0, " X1"},   {2, false, 0, " X1"},
+    };
+    for (const Row& r : rows) {
+        const int to = r.faster ? SpeedUp(r.from) : SlowDown(r.from);
+        EXPECT_EQ(to, r.to) << r.from << (r.faster ? " faster" : " slower");
+        EXPECT_STREQ(SpeedLabel(to), r.label) << to;
+    }
+    EXPECT_STREQ(SpeedLabel(6), " X1");
+}
+
+TEST_F(PlayClockTest, FrameSkippingCounters)
+{
+    struct Row {
+        int level, layout;
+        const char* pattern;  // 1 = played, per frame
+    };
+    const Row rows[] = {
+        {2, kLayout1, "11111111"},   {3, kLayout1, "01010101"},   {4, kLayout1, "00100100"},
+        {5, kLayout1, "00010001"},   {5, kLayout4x4, "00010001"}, {3, kLayout2x2, "11111111"},
+        {4, kLayout2x2, "01010101"}, {5, kLayout2x2, "00100100"}, {-5, kLayout3x3, "11111111"},
+    };
+    for (const Row& r : rows) {
+        CFrameSkipper skipper;
+        std::string got;
+        for (size_t i = 0; i < std::strlen(r.pattern); ++i) got += skipper.Play(r.level, r.layout) ? '1' : '0';
+        EXPECT_EQ(got, r.pattern) << "level " << r.level << " layout " << r.layout;
+    }
+    // IFV time play: above the skipping level sound, records and P pictures
+    // are dropped without touching the counter.
+    CFrameSkipper ifv;
+    EXPECT_FALSE(ifv.PlayIfv(3, kLayout1, false, 0));
+    EXPECT_FALSE(ifv.PlayIfv(3, kLayout1, true, 1));
+    EXPECT_EQ(ifv.Counter(), 0);
+    EXPECT_FALSE(ifv.PlayIfv(3, kLayout1, true, 5));
+    EXPECT_TRUE(ifv.PlayIfv(3, kLayout1, true, 5));
+    EXPECT_TRUE(ifv.PlayIfv(2, kLayout1, false, 0));
+}
+
+TEST_F(PlayClockTest, PacingIntervals)
+{
+    struct Row {
+        uint64_t prevPts, pts;  // us; prevPts 0: first frame
+        int64_t sinceRelease;   // ms between the last release and now
+        int level;
+        int wait;
+    };
+    const Row rows[] = {
+        {1000000, 1040000, 0, 0, 40},   {1000000, 1040000, 0, 1, 20},   {1000000, 1040000, 0, -1, 80},
+        {1000000, 1040000, 10, 0, 30},  {1000000, 1040000, 50, 0, 1},   {1000000, 3000000, 0, 0, 33},
+        {1000000, 0, 0, 0, 33},         {1040000, 1000000, 0, 0, 33},   {1000000, 1040000, 0, 5, 1},
+        {1000999, 1041000, 0, 0, 41},   {1000000, 1040000, 0, -5, 1280},
+    };
+    for (const Row& r : rows) {
+        CFramePacer pacer;
+        pacer.WaitMs(r.prevPts, 5000, 0);
+        pacer.Released(5000);
+        EXPECT_EQ(pacer.WaitMs(r.pts, 5000 + r.sinceRelease, r.level), r.wait)
+            << r.prevPts << "->" << r.pts << " level " << r.level;
+    }
+    CFramePacer first;
+    EXPECT_EQ(first.WaitMs(1000000, 5000, 0), 1);  // nothing released yet
+}
+
+TEST_F(PlayClockTest, CommonClockAndSyncWait)
+{
+    EXPECT_FALSE(m_shared.Recompute());
+    m_shared.SetCurrTime(77);
+    m_shared.SetWindowTime(1, 100);
+    m_shared.SetWindowTime(2, 90);
+    m_shared.SetWindowTime(16, 95);
+    m_shared.SetWindowTime(17, 1);  // no such window: ignored
+    ASSERT_TRUE(m_shared.Recompute());
+    EXPECT_EQ(m_shared.CurrTime(), 90u);
+    EXPECT_TRUE(m_shared.MayProceed(2));
+    EXPECT_TRUE(m_shared.MayProceed(3));  // takes no part
+    EXPECT_FALSE(m_shared.MayProceed(1));
+
+    // Window 1 is ahead: it waits, at most about 3 s from the first wait.
+    m_ticks.Advance(0);
+    const int64_t t0 = m_ticks.NowMs();
+    EXPECT_TRUE(m_shared.SyncWaitDone(2));
+    EXPECT_EQ(m_shared.WaitStamp(), 0);
+    EXPECT_FALSE(m_shared.SyncWaitDone(1));
+    EXPECT_EQ(m_shared.WaitStamp(), t0);
+    m_ticks.Advance(3000);
+    EXPECT_FALSE(m_shared.SyncWaitDone(1));
+    m_ticks.Advance(1);
+    EXPECT_TRUE(m_shared.SyncWaitDone(1));
+    EXPECT_EQ(m_shared.WaitStamp(), t0 + 3001);
+    // Once the slowest window catches up the wait ends at once.
+    m_shared.SetWindowTime(2, 100);
+    m_shared.SetWindowTime(16, 0);
+    m_shared.Recompute();
+    EXPECT_TRUE(m_shared.SyncWaitDone(1));
+}
+
+TEST_F(PlayClockTest, PauseGateEndsOnStop)
+{
+    m_shared.pauseGate.Reset();
+    std::atomic<bool> stop{false};
+    std::atomic<int> outcome{-1};
+    std::thread waiter([&] { outcome = m_shared.pauseGate.Wait([&] { return stop.load(); }) ? 1 : 0; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(outcome.load(), -1);
+    const auto asked = std::chrono::steady_clock::now();
+    stop = true;
+    m_shared.pauseGate.Wake();
+    waiter.join();
+    EXPECT_EQ(outcome.load(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(500));
+
+    stop = false;
+    std::thread opened([&] { outcome = m_shared.pauseGate.Wait([&] { return stop.load(); }) ? 1 : 0; });
+    m_shared.pauseGate.Set();
+    opened.join();
+    EXPECT_EQ(outcome.load(), 1);
+}
+
+TEST_F(PlayClockTest, ProgressPercentAndLabel)
+{
+    const uint32_t s = 1765188000;
+    struct Row {
+        bool single;
+        int64_t pos, total;
+        uint32_t curr, start, end;
+        int last, percent;
+    };
+    const Row rows[] = {
+        {true, 30000, 300000, 0, 0, 0, 0, 10},       {true, 299999, 300000, 0, 0, 0, 0, 99},
+        {true, 5000, 0, 0, 0, 0, 0, 0},              {false, 0, 0, s + 150, s, s + 300, 0, 50},
+        {false, 0, 0, s + 120, s, s + 300, 50, 50},  {false, 0, 0, s + 120, s, s + 300, -1, 40},
+        {false, 0, 0, s + 120, s, s, 0, 0},          {false, 0, 0, s - 5, s, s + 300, 0, 0},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(ProgressPercent(r.single, r.pos, r.total, r.curr, r.start, r.end, r.last), r.percent)
+            << r.pos << "/" << r.total << " " << r.curr - r.start;
+
+    EXPECT_EQ(ProgressLabel(s + 62, s, s + 300, 0), "00:01:02/00:05:00 X1");
+    EXPECT_EQ(ProgressLabel(s + 3723, s, s + 36000, 2), "01:02:03/10:00:00 X4");
+    EXPECT_EQ(EmptyProgressLabel(-1), "00:00:00/00:00:00 X1/2");
+
+    // Posted records: single-file play moves the clock with the position,
+    // and a percent of 0 is posted as -1.
+    int notified = 0;
+    m_shared.SetProgressNotify([&] { ++notified; });
+    m_shared.SetRange(s, s + 599);
+    m_shared.PostProgress(62500, 600000, true);
+    EXPECT_EQ(m_shared.CurrTime(), s + 62);
+    m_shared.PostProgress(0, 600000, true);
+    EXPECT_EQ(m_shared.CurrTime(), s);
+    EXPECT_EQ(notified, 2);
+    ProgressRecord rec;
+    ASSERT_TRUE(m_shared.TakeProgress(rec));
+    EXPECT_EQ(rec.positionMs, 62500);
+    EXPECT_EQ(rec.percent, 10);
+    ASSERT_TRUE(m_shared.TakeProgress(rec));
+    EXPECT_EQ(rec.percent, -1);
+    EXPECT_FALSE(m_shared.TakeProgress(rec));
+}
+
+TEST_F(PlayClockTest, SeekTargetsByPlayType)
+{
+    const uint32_t s = 1765188000;
+    EXPECT_EQ(SeekTargetSecond(s, s + 600, 50), s + 300);
+    EXPECT_EQ(SeekTargetSecond(s, s + 600, 0), s);
+    EXPECT_EQ(SeekTargetSecond(s, s + 600, 100), s + 600);
+    EXPECT_EQ(SeekTargetSecond(s, s + 599, 33), s + 197);  // 197.67 truncated
+    EXPECT_EQ(SeekTargetSecond(s, s + 600, 140), s + 600);
+    EXPECT_EQ(SeekTargetSecond(s, s - 10, 50), s);
+    EXPECT_EQ(SeekActionFor(0), ESeekAction::kSeekWindows);
+    EXPECT_EQ(SeekActionFor(5), ESeekAction::kSeekWindows);
+    EXPECT_EQ(SeekActionFor(1), ESeekAction::kRestartPlaySet);
+    EXPECT_EQ(SeekActionFor(2), ESeekAction::kNone);
+}
+
+TEST_F(PlayClockTest, ChannelWindowsAndLayouts)
+{
+    struct Row {
+        int layout, channel, window;
+    };
+    const Row rows[] = {{kLayout1, 1, 1},   {kLayout1, 2, 0},    {kLayout2x2, 3, 5},  {kLayout2x2, 4, 6},
+                        {kLayout2x2, 5, 0}, {kLayout3x3, 4, 5},  {kLayout3x3, 9, 11}, {kLayout3x3, 10, 0},
+                        {kLayout4x4, 16, 16}, {kLayout4x4, 17, 0}, {kLayout4x4, 0, 0}};
+    for (const Row& r : rows) EXPECT_EQ(WindowForChannel(r.layout, r.channel), r.window) << r.layout << "/" << r.channel;
+    EXPECT_EQ(LayoutForChannels(4), kLayout2x2);
+    EXPECT_EQ(LayoutForChannels(5), kLayout3x3);
+    EXPECT_EQ(LayoutForChannels(9), kLayout3x3);
+    EXPECT_EQ(LayoutForChannels(10), kLayout4x4);
+}
+
+}  // namespace
+}  // namespace velmor

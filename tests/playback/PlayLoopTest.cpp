@@ -1,0 +1,277 @@
+// The frame loop over real recordings (an IFV file and a container file
+// written by the test writers): pictures in order, paced by their time
+// stamps and the speed, sound only at normal speed, one map record per
+// second, and a stop that ends the loop promptly from every kind of wait.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "player/formats/IfvFile.h"
+#include "player/playback/EqualizerText.h"
+#include "player/playback/PlayLoop.h"
+#include "player/playback/PlayRequest.h"
+#include "tests/playback/FakeTicks.h"
+#include "tests/support/AttachInfoWriter.h"
+#include "tests/support/ContainerWriter.h"
+#include "tests/support/Payload.h"
+#include "tests/support/TempDir.h"
+
+namespace velmor {
+namespace {
+
+constexpr uint32_t kT0 = 1765188000;  // 2025-12-08 10:00:00
+constexpr uint32_t kFrames = 75;      // 3 s at 25 a second, a key frame each second
+
+std::vector<uint8_t> Picture(uint32_t f) { return fixtures::MakePayload(f, f % 25 == 0 ? 2000 : 300 + f); }
+
+std::array<uint8_t, 75> InfoRecord(uint32_t second)
+{
+    fixtures::AttachInfo info;
+    info.time = kT0 + second;
+    info.latitude = 22.5;
+    info.longitude = 113.9;
+    info.speed = 40;
+    return fixtures::MakeAttachInfo(info);
+}
+
+std::filesystem::path WriteIfv(const std::filesystem::path& dir)
+{
+    const auto path = dir / "ch01.ifv";
+    FILEHANDLE* f = RK_OpenFile2(path.c_str(), 0, RK_FILE_MODE_WRITE);
+    EXPECT_NE(f, nullptr);
+    EXPECT_EQ(RK_FileSetVideoParam(f, 352, 288, 25.0f, 0), 0);
+    EXPECT_EQ(RK_FileSetAudioParam(f, 1, 16, 8000, 11, 320, 40), 0);
+    EXPECT_EQ(RK_FileEnableAttach(f), 0);
+    EXPECT_EQ(RK_FileSetStartTime(f, kT0), 0);
+    const auto sound = fixtures::MakePayload(7, 320);
+    for (uint32_t i = 0; i < kFrames; ++i) {
+        const uint32_t ms = i * 40;
+        const auto pic = Picture(i);
+        EXPECT_GT(RK_FileWriteVideoFrame(f, pic.data(), uint32_t(pic.size()), ms, i % 25 == 0 ? 5 : 1,
+                                         (uint64_t(kT0) * 1000 + ms) * 1000, nullptr),
+                  0);
+        EXPECT_GT(RK_FileWriteAudioFrame(f, sound.data(), 320, ms, nullptr), 0);
+        if (i % 25 == 0) {
+            const auto rec = InfoRecord(i / 25);
+            EXPECT_GT(RK_FileWriteAttachFrame(f, rec.data(), 75, ms, nullptr), 0);
+        }
+    }
+    EXPECT_EQ(RK_CloseFile2(f), 0);
+    return path;
+}
+
+std::filesystem::path WriteContainer(const std::filesystem::path& dir)
+{
+    fixtures::CContainerFileImage image(dir / "fc00001.rpo", 1);
+    {
+        fixtures::CRecordWriter w(image, fixtures::RecordingParams{});
+        const auto sound = fixtures::MakePayload(7, 320);
+        for (uint32_t i = 0; i < kFrames; ++i) {
+            const uint64_t pts = (uint64_t(kT0) * 1000 + i * 40) * 1000;
+            const auto pic = Picture(i);
+            EXPECT_EQ(w.WriteFrame(i % 25 == 0 ? rkfs::kFrameI : rkfs::kFrameP, pts, pic.data(), uint32_t(pic.size())),
+                      fixtures::WriteResult::kWritten);
+            EXPECT_EQ(w.WriteFrame(rkfs::kFrameAudio, pts, sound.data(), 320), fixtures::WriteResult::kWritten);
+            if (i % 25 == 0) {
+                const auto rec = InfoRecord(i / 25);
+                EXPECT_EQ(w.WriteFrame(rkfs::kFrameInfo, pts, rec.data(), 75), fixtures::WriteResult::kWritten);
+            }
+        }
+        w.Close();
+    }
+    return image.Path();
+}
+
+// Keeps what the loop hands on; a hook runs inside Decode (the test's hand
+// on the window while a picture is being shown).
+class CRecordingSinks : public IPlayVideoSink, public IPlayAudioSink {
+public:
+    explicit CRecordingSinks(ITickSource& ticks) : m_ticks(ticks) {}
+    bool Open(const SourceStream&) override { return ++opened, true; }
+    int Decode(const SourceFrame& frame) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            shownMs.push_back(frame.ms);
+            shownAt.push_back(m_ticks.NowMs());
+            crcs.push_back(fixtures::Crc32(frame.data, frame.length));
+        }
+        if (hook) hook(shownMs.size());
+        return 0;
+    }
+    void ShowLastFrame() override { ++lastFrameShown; }
+    void SetOsdText(const std::string&) override { ++osdTexts; }
+    void Flush() override { ++flushed; }
+    void PlayAudio(const SourceFrame&, int vol, bool eqOn, const RKPLAYER_EQ_PRESET& eq) override
+    {
+        ++audio;
+        volume = vol;
+        equalizerOn = eqOn;
+        preamp = eq.preamp;
+    }
+
+    std::function<void(size_t shown)> hook;
+    std::mutex m_mutex;
+    std::vector<int64_t> shownMs, shownAt;
+    std::vector<uint32_t> crcs;
+    std::atomic<int> opened{0}, flushed{0}, audio{0}, osdTexts{0}, lastFrameShown{0}, volume{-1};
+    std::atomic<bool> equalizerOn{false};
+    std::atomic<float> preamp{0};
+
+private:
+    ITickSource& m_ticks;
+};
+
+enum class Rec { kIfv, kContainer };
+
+class PlayLoopTest : public ::testing::Test {
+protected:
+    std::unique_ptr<CFrameSource> Open(Rec rec)
+    {
+        if (rec == Rec::kIfv) return CFrameSource::OpenIfvFile(WriteIfv(m_dir.Path()), 1);
+        return CFrameSource::OpenContainerFile(WriteContainer(m_dir.Path()), 1);
+    }
+    fixtures::CTempDir m_dir;
+    fixtures::CFakeTicks m_ticks;
+};
+
+TEST_F(PlayLoopTest, FramesInOrderPacedBySpeed)
+{
+    struct Row {
+        Rec rec;
+        int level;
+        int64_t interval;  // ms between pictures
+        int published;     // map records
+        bool sound;
+    };
+    const Row rows[] = {
+        {Rec::kIfv, 0, 40, 3, true},        {Rec::kIfv, 1, 20, 3, false},  {Rec::kIfv, -1, 80, 3, false},
+        {Rec::kContainer, 0, 40, 3, true},  {Rec::kContainer, 2, 10, 0, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << (r.rec == Rec::kIfv ? "ifv" : "container") << " level " << r.level);
+        auto source = Open(r.rec);
+        ASSERT_EQ(source->OpenResult(), EFrameResult::kOk) << source->ErrorText();
+        CPlayShared shared(m_ticks);
+        shared.speedLevel = r.level;
+        shared.volume = 60;
+        shared.SetEqualizer(true, *EqualizerPreset(3));
+        shared.SetWindowTime(1, kT0 + 500);  // left from an earlier file: must not hold this one
+        CAttachInfoQueue attach;
+        std::atomic<int> state{kStatePlayFile};
+        CRecordingSinks sinks(m_ticks);
+        PlayLoopOptions options;
+        options.source = r.rec == Rec::kIfv ? EPlaySourceKind::kIfv : EPlaySourceKind::kContainer;
+        options.attach = &attach;
+        CPlayLoop loop(shared, state, sinks, &sinks, options);
+        const PlayLoopResult result = loop.Run(*source);
+
+        EXPECT_EQ(result.end, EFrameResult::kEnd);
+        EXPECT_FALSE(result.stopped);
+        ASSERT_EQ(sinks.shownMs.size(), kFrames);
+        for (uint32_t i = 0; i < kFrames; ++i) {
+            EXPECT_EQ(sinks.shownMs[i], int64_t(i) * 40) << i;
+            const auto pic = Picture(i);
+            EXPECT_EQ(sinks.crcs[i], fixtures::Crc32(pic.data(), pic.size())) << i;
+            if (i > 0) {
+                EXPECT_EQ(sinks.shownAt[i] - sinks.shownAt[i - 1], r.interval) << i;
+            }
+        }
+        EXPECT_EQ(sinks.audio.load(), r.sound ? int(kFrames) : 0);
+        if (r.sound) {
+            EXPECT_EQ(sinks.volume.load(), 60);
+            EXPECT_TRUE(sinks.equalizerOn.load());
+            EXPECT_EQ(sinks.preamp.load(), 6.0f);
+        }
+        EXPECT_EQ(sinks.lastFrameShown.load(), 0);  // never held back by the sync wait
+        EXPECT_EQ(result.info, 3u);
+        EXPECT_EQ(sinks.osdTexts.load(), 3);  // at every speed
+        EXPECT_EQ(int(result.published), r.published);
+        for (int s = 0; s < r.published; ++s) EXPECT_EQ(attach.Pop()->time.get(), kT0 + uint32_t(s));
+        EXPECT_EQ(sinks.flushed.load(), 1);
+        EXPECT_EQ(shared.WindowTime(1), kT0 + 2);
+        EXPECT_EQ(shared.CurrTime(), kT0 + 2);
+        // The last progress record is the reset at the end of play.
+        ProgressRecord rec, last;
+        size_t records = 0;
+        while (shared.TakeProgress(rec)) last = rec, ++records;
+        EXPECT_EQ(records, kFrames + 1);
+        EXPECT_EQ(last.totalMs, 0);
+    }
+}
+
+TEST_F(PlayLoopTest, StopEndsTheLoopPromptlyFromEveryWait)
+{
+    enum class Hold { kPaused, kGateClosed, kSlowPacing };
+    struct Row {
+        const char* name;
+        Hold hold;
+        size_t at;  // pictures shown before the hold
+    };
+    const Row rows[] = {{"paused window", Hold::kPaused, 30},
+                        {"closed pause gate", Hold::kGateClosed, 30},
+                        {"X1/32 pacing on the real clock", Hold::kSlowPacing, 1}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto source = Open(Rec::kIfv);
+        ASSERT_EQ(source->OpenResult(), EFrameResult::kOk);
+        ITickSource& ticks = r.hold == Hold::kSlowPacing ? SystemTicks() : m_ticks;
+        CPlayShared shared(ticks);
+        std::atomic<int> state{kStatePlayFile};
+        CRecordingSinks sinks(ticks);
+        std::atomic<bool> held{false};
+        if (r.hold == Hold::kSlowPacing) shared.speedLevel = kMinSpeedLevel;  // 1280 ms between pictures
+        sinks.hook = [&](size_t shown) {
+            if (shown != r.at) return;
+            if (r.hold == Hold::kPaused) state = kStatePaused;
+            if (r.hold == Hold::kGateClosed) shared.pauseGate.Reset();
+            held = true;
+        };
+        CPlayLoop loop(shared, state, sinks, &sinks, PlayLoopOptions{});
+        PlayLoopResult result;
+        std::thread player([&] { result = loop.Run(*source); });
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!held && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(held.load());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+        const auto asked = std::chrono::steady_clock::now();
+        loop.RequestStop();  // returns at once
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(50));
+        player.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(500));
+
+        EXPECT_TRUE(result.stopped);
+        EXPECT_EQ(state.load(), kStateStop);
+        EXPECT_EQ(sinks.shownMs.size(), r.at);
+        EXPECT_EQ(sinks.flushed.load(), 1);
+        if (r.hold == Hold::kPaused) {
+            EXPECT_GT(sinks.lastFrameShown.load(), 0);
+        }
+    }
+}
+
+TEST_F(PlayLoopTest, SeekLandsOnTheKeyFrameAtOrBefore)
+{
+    auto source = Open(Rec::kContainer);
+    CPlayShared shared(m_ticks);
+    std::atomic<int> state{kStatePlayFile};
+    CRecordingSinks sinks(m_ticks);
+    PlayLoopOptions options;
+    options.source = EPlaySourceKind::kContainer;
+    CPlayLoop loop(shared, state, sinks, &sinks, options);
+    sinks.hook = [&](size_t shown) {
+        if (shown == 5) loop.SetSeekTarget(SeekTargetSecond(kT0, kT0 + 2, 60));  // second 1
+    };
+    const PlayLoopResult result = loop.Run(*source);
+    EXPECT_EQ(result.end, EFrameResult::kEnd);
+    ASSERT_EQ(sinks.shownMs.size(), 5u + 50u);
+    EXPECT_EQ(sinks.shownMs[4], 160);
+    EXPECT_EQ(sinks.shownMs[5], 1000);
+    EXPECT_EQ(sinks.shownMs.back(), 2960);
+}
+
+}  // namespace
+}  // namespace velmor
