@@ -219,6 +219,10 @@ void CMainFrame::OpenSkin()
             const QString argb = QString::asprintf("FF%02X%02X%02X", r->value(), g->value(), b->value());
             bg->setStyleSheet("#Mainfrm_BG { background-color: #" + argb.mid(2) + "; }");
             bg->setProperty("bkcolor", argb);
+        } else if (c == "bk_001" && n == "click" && bg) {
+            // The default background: the frame's own colours again.
+            bg->setStyleSheet(QString());
+            bg->setProperty("bkcolor", QVariant());
         } else if (c == "ColorWnd_Btn_Close" && n == "click") {
             dlg->accept();
         }

@@ -163,6 +163,8 @@ TEST_F(AppWindowTest, DefaultsLanguageSwitchScreenshotAndOrderlyQuit)
     // Bad lines get an error and the connection stays.
     EXPECT_NE(Call("not json")["error"], "success");
     EXPECT_NE(Call("[1,2]")["error"], "success");
+    EXPECT_NE(Call(R"({"command":["get","settings"],"pad":")" + std::string(70000, 'x') + R"("})")["error"], "success");
+    EXPECT_EQ(Call(R"({"command":["get","text","MainFrm_Btn_Log"]})")["error"], "success");
     // One wrong key refuses the whole set.
     r = Call(R"({"command":["settings",{"Language":2,"NoSuchKey":1}]})");
     EXPECT_NE(r["error"], "success");
