@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the demo recorder corpus (once) and shows it: in the player when it
-# has been built and a display is there, else through velmor-cli, one
-# command for each kind of source.
+# has been built (on the display, or on a virtual one when there is none and
+# VELMOR_DEMO_HEADLESS is not set), else through velmor-cli, one command for
+# each kind of source.
 set -euo pipefail
 build=${1:-build}
 demo=${2:-demo}
@@ -19,8 +20,15 @@ partition="$demo/partition/disk"
 device="$demo/partition/device.img"
 car=$(ls "$demo/client")
 
-if [ -x "$bin/velmor" ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then
-  exec "$bin/velmor" "$partition/fc00000.rpo"
+if [ -x "$bin/velmor" ]; then
+  if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    exec "$bin/velmor" "$partition/fc00000.rpo"
+  fi
+  # No display: the player runs on a virtual one and leaves pictures of its
+  # windows, unless the command-line walk below is asked for.
+  if [ -z "${VELMOR_DEMO_HEADLESS:-}" ] && command -v xvfb-run > /dev/null; then
+    exec xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" "$(dirname "$0")/demo-window.sh" "$build" "$demo"
+  fi
 fi
 
 run() {

@@ -220,6 +220,26 @@ void CProfileEditor::Set(std::string_view section, std::string_view key, std::st
     }
 }
 
+void CProfileEditor::Remove(std::string_view section, std::string_view key)
+{
+    bool inSection = false;
+    for (size_t i = 0; i < m_lines.size(); ++i) {
+        auto line = TrimView(m_lines[i]);
+        if (!line.empty() && line.front() == '[') {
+            if (inSection) return;
+            size_t close = line.find(']');
+            inSection = EqualsNoCase(TrimView(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1)), section);
+            continue;
+        }
+        if (!inSection || line.empty() || line.front() == ';') continue;
+        size_t eq = line.find('=');
+        if (EqualsNoCase(TrimView(eq == std::string_view::npos ? line : line.substr(0, eq)), key)) {
+            m_lines.erase(m_lines.begin() + std::ptrdiff_t(i));
+            return;
+        }
+    }
+}
+
 std::string CProfileEditor::Text() const
 {
     std::string text;

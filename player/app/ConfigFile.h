@@ -39,6 +39,8 @@ public:
     // A missing file gives an empty profile; false when it exists but cannot be read.
     bool Load(const std::filesystem::path& file);
     void Set(std::string_view section, std::string_view key, std::string_view value);
+    // Removes the first entry of the key in the first section of the name.
+    void Remove(std::string_view section, std::string_view key);
     std::string Text() const;
     // Saved as UTF-16 LE with a mark, like the converted file.
     bool Save(const std::filesystem::path& file, std::string* error = nullptr) const;

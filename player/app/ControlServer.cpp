@@ -1,6 +1,7 @@
 #include "player/app/ControlServer.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QLocalServer>
@@ -16,14 +17,15 @@ CControlServer::CControlServer(QObject* parent) : QObject(parent) {}
 
 CControlServer::~CControlServer()
 {
-    if (m_server) {
-        m_server->close();
-        QFile::remove(m_path);
-    }
+    if (m_server) m_server->close();
+    if (!m_path.isEmpty()) QFile::remove(m_path);
 }
 
-bool CControlServer::Listen(const QString& path, QString* error)
+bool CControlServer::Listen(const QString& given, QString* error)
 {
+    // The toolkit takes a name without a leading '/' as one of its own
+    // names, not as a path: a relative path is made absolute here.
+    const QString path = QFileInfo(given).absoluteFilePath();
     const QByteArray native = QFile::encodeName(path);
     struct stat st {};
     if (::lstat(native.constData(), &st) == 0) {

@@ -40,6 +40,7 @@ CLogPage::CLogPage(QWidget* parent) : QWidget(parent)
         m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         m_list->horizontalHeader()->setStretchLastSection(true);
         m_list->verticalHeader()->hide();
+        m_list->setWordWrap(false);
     }
     for (const char* name : {"Log_Label_StartTime", "Log_Label_EndTime"}) {
         if (auto* d = CUiHost::Find<QDateTimeEdit>(m_ui, name)) {
@@ -124,6 +125,8 @@ void CLogPage::Fill()
         const std::string cells[] = {e.numberText, e.timeText, content, e.remark};
         for (int c = 0; c < 4; ++c) m_list->setItem(r, c, new QTableWidgetItem(QString::fromStdString(cells[c])));
     }
+    m_list->resizeColumnsToContents();
+    m_list->resizeRowsToContents();
     if (auto* l = CUiHost::Find<QLabel>(m_ui, "Log_Label_Count"))
         l->setText(App().Text("Log_Label_Count") + " " + QString::number(m_shown.size()));
 }
@@ -161,7 +164,7 @@ void CLogPage::OnNotify(const QString& control, const QString& notification)
         auto* from = CUiHost::Find<QDateTimeEdit>(m_ui, "Log_Label_StartTime");
         auto* to = CUiHost::Find<QDateTimeEdit>(m_ui, "Log_Label_EndTime");
         Query(kTypes[i].name, from ? ToRecorder(from->dateTime()) : kLogQueryStart,
-              to ? ToRecorder(to->dateTime()) : UINT32_MAX);
+              to ? ToRecorder(to->dateTime()) : DefaultLogQuery().end);
     } else if (control == "Log_Btn_Export" || control == "Log_Btn_Out") {
         QString filter;
         const QString f = App().m_host->ChooseSaveFile(

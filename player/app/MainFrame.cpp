@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QShortcut>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTimer>
@@ -65,6 +66,46 @@ CMainFrame::CMainFrame()
     Relabel();
     resize(1280, 800);
     app.m_host->SetTimer(this, kHandOverTimer, 500, [this] { PollHandOver(); });
+    AddShortcuts();
+}
+
+bool CMainFrame::ClickFirst(std::initializer_list<const char*> names)
+{
+    for (const char* name : names) {
+        auto* b = CUiHost::Find<QAbstractButton>(this, name);
+        if (b && b->isVisible() && b->isEnabled()) {
+            b->click();
+            return true;
+        }
+    }
+    return false;
+}
+
+void CMainFrame::AddShortcuts()
+{
+    // Keys do what the buttons of the visible page do, nothing of their own.
+    auto add = [this](const QKeySequence& key, std::function<void()> fn) {
+        auto* sc = new QShortcut(key, this);
+        sc->setContext(Qt::WindowShortcut);
+        connect(sc, &QShortcut::activated, this, std::move(fn));
+    };
+    add(Qt::Key_Space, [this] { ClickFirst({"Driving_Btn_Pause", "Driving_Btn_Play"}); });
+    add(Qt::Key_Plus, [this] { ClickFirst({"Driving_Btn_Fast"}); });
+    add(Qt::Key_Equal, [this] { ClickFirst({"Driving_Btn_Fast"}); });
+    add(Qt::Key_Minus, [this] { ClickFirst({"Driving_Btn_Slow"}); });
+    add(Qt::Key_S, [this] { ClickFirst({"Driving_Btn_Snap"}); });
+    add(Qt::Key_F11, [this] {
+        if (!ClickFirst({"Driving_Btn_FullScreen"})) isFullScreen() ? showNormal() : showFullScreen();
+    });
+    add(Qt::Key_Escape, [this] {
+        if (isFullScreen()) showNormal();
+    });
+    add(QKeySequence::Open, [this] {
+        if (ClickFirst({"Driving_Btn_OpenFile"})) return;
+        const QString f = App().m_host->ChooseOpenFile(
+            this, "Recordings (*.ifv *.rpo *.rkrec *.grec *.IFV *.RPO *.RKREC *.GREC)|*.ifv;*.rpo;*.rkrec;*.grec|");
+        if (!f.isEmpty()) App().OpenFromOutside(f.toStdString());
+    });
 }
 
 void CMainFrame::Relabel()
@@ -178,6 +219,10 @@ void CMainFrame::OpenSkin()
             const QString argb = QString::asprintf("FF%02X%02X%02X", r->value(), g->value(), b->value());
             bg->setStyleSheet("#Mainfrm_BG { background-color: #" + argb.mid(2) + "; }");
             bg->setProperty("bkcolor", argb);
+        } else if (c == "bk_001" && n == "click" && bg) {
+            // The default background: the frame's own colours again.
+            bg->setStyleSheet(QString());
+            bg->setProperty("bkcolor", QVariant());
         } else if (c == "ColorWnd_Btn_Close" && n == "click") {
             dlg->accept();
         }

@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+#include <initializer_list>
+
 class QMenu;
 class QStackedWidget;
 class QAction;
@@ -41,6 +43,9 @@ private:
     void OnNotify(const QString& control, const QString& notification);
     void PollHandOver();
     void UpdateMaxButtons();
+    void AddShortcuts();
+    // Clicks the first of the named buttons that is visible and enabled.
+    bool ClickFirst(std::initializer_list<const char*> names);
 
     QWidget* m_frame = nullptr;
     QStackedWidget* m_pages = nullptr;

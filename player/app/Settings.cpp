@@ -1,5 +1,6 @@
 #include "player/app/Settings.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 
@@ -62,11 +63,21 @@ std::string Base64Decode(std::string_view text)
     return out;
 }
 
+// Number texts in the file never follow the user's locale (a decimal comma
+// would read back as a different value).
 std::string FormatLowPass(double v)
 {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.1f", v);
-    return buf;
+    auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 1);
+    return std::string(buf, res.ptr);
+}
+
+double ParseDecimal(std::string_view text, double def)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '+')) text.remove_prefix(1);
+    double v = 0;
+    auto res = std::from_chars(text.data(), text.data() + text.size(), v);
+    return res.ec == std::errc() ? v : def;
 }
 
 void NormaliseLanguage(int stored, CSettings& s)
@@ -114,7 +125,7 @@ CSettings ReadSettings(const CIniFile& ini, const std::filesystem::path& default
     s.mediaInfo = ini.GetInt(sec, "MEDIAINFO", 1);
     s.videoScale = ini.GetInt(sec, "VIDEOSCALE", 1);
     s.lowPass = ini.GetInt(sec, "LOWPASS", 0);
-    s.lowPassValue = std::strtod(ini.GetString(sec, "LOWPASSVALUE", "0.8").c_str(), nullptr);
+    s.lowPassValue = ParseDecimal(ini.GetString(sec, "LOWPASSVALUE", "0.8"), 0.0);
     s.nsEnable = ini.GetInt(sec, "NSENABLE", 0);
     s.nsValue = ini.GetInt(sec, "NSVALUE", 1);
     s.showGeo = ini.GetInt(sec, "SHOWGEO", 0);
@@ -162,7 +173,11 @@ bool WriteSettings(const std::filesystem::path& file, const CSettings& s, std::s
     num("NSVALUE", s.nsValue);
     num("SHOWGEO", s.showGeo);
     num("SPEEDMPH", s.speedMph);
-    if (!s.googleKey.empty()) ed.Set(sec, "GOOGLEKEY", Base64Encode(s.googleKey));
+    // A key the user cleared must not come back from the file at the next start.
+    if (!s.googleKey.empty())
+        ed.Set(sec, "GOOGLEKEY", Base64Encode(s.googleKey));
+    else
+        ed.Remove(sec, "GOOGLEKEY");
     return ed.Save(file, error);
 }
 

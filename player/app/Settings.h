@@ -47,13 +47,16 @@ CSettings ReadSettings(const CIniFile& ini, const std::filesystem::path& default
 void NormaliseLanguage(int stored, CSettings& s);
 
 // Writes every key the settings dialog edits (not GSTFILE, DELAYTIME,
-// Voice, Equalize); GOOGLEKEY only when not empty, Base64-encoded.
+// Voice, Equalize); GOOGLEKEY Base64-encoded, and removed when empty.
 bool WriteSettings(const std::filesystem::path& file, const CSettings& s, std::string* error = nullptr);
 // Writes Equalize, Voice and MEDIAINFO (the play controls' keys, at close).
 bool WritePlaySettings(const std::filesystem::path& file, const CSettings& s, std::string* error = nullptr);
 
-// "%.1f" of the low-pass coefficient.
+// "%.1f" of the low-pass coefficient, and the reading of a decimal text
+// (`def` when it does not start with a number), both without regard to the
+// user's locale.
 std::string FormatLowPass(double v);
+double ParseDecimal(std::string_view text, double def);
 
 std::string Base64Encode(std::string_view bytes);
 // Stops at the first character outside the alphabet or at padding.

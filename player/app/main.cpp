@@ -4,10 +4,16 @@
 #include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QTimeZone>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,7 +39,57 @@ struct Options {
 
 int Usage(int rc)
 {
-    std::fprintf(rc ? stderr : stdout, "usage: velmor [--control SOCKET] [FILE]\n");
+    std::fprintf(rc ? stderr : stdout,
+                 "usage: velmor [--control SOCKET] [FILE]\n"
+                 "       velmor --command SOCKET JSON...   send requests to a running velmor, print the replies\n");
+    return rc;
+}
+
+// A script's client of the control socket: each request line is sent, and
+// the reply to it (events that come first are left out) printed. Exit 0
+// when every reply says "success".
+int SendCommands(const char* path, int count, char** lines)
+{
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (std::strlen(path) >= sizeof addr.sun_path) {
+        std::fprintf(stderr, "velmor: socket path too long\n");
+        return 2;
+    }
+    std::strcpy(addr.sun_path, path);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        std::fprintf(stderr, "velmor: cannot connect to %s: %s\n", path, std::strerror(errno));
+        if (fd >= 0) ::close(fd);
+        return 1;
+    }
+    int rc = 0;
+    std::string pending;
+    for (int i = 0; i < count; ++i) {
+        const std::string out = std::string(lines[i]) + "\n";
+        if (::send(fd, out.data(), out.size(), MSG_NOSIGNAL) != ssize_t(out.size())) return 1;
+        for (;;) {
+            size_t eol = pending.find('\n');
+            if (eol == std::string::npos) {
+                char buf[4096];
+                ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n <= 0) {
+                    ::close(fd);
+                    return 1;
+                }
+                pending.append(buf, size_t(n));
+                continue;
+            }
+            const std::string line = pending.substr(0, eol);
+            pending.erase(0, eol + 1);
+            const QJsonObject reply = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+            if (reply.contains("event")) continue;
+            std::printf("%s\n", line.c_str());
+            if (reply["error"].toString() != "success") rc = 1;
+            break;
+        }
+    }
+    ::close(fd);
     return rc;
 }
 
@@ -78,10 +134,21 @@ void AddShellCommands(CControlServer& ctl)
         return CControlResult{};
     });
     ctl.AddCommand("screenshot", [](const QJsonArray& args) {
-        if (args.size() != 1 || !args[0].isString()) return CControlResult::Fail("screenshot takes a path");
+        if (args.size() < 1 || args.size() > 2 || !args[0].isString())
+            return CControlResult::Fail("screenshot takes a path and optionally a dialog");
         QApplication::processEvents();
-        const QPixmap pic = App().m_mainFrame->grab();
-        if (pic.isNull() || !pic.save(args[0].toString(), "PNG"))
+        QPixmap pic;
+        if (args.size() == 1) {
+            pic = App().m_mainFrame->grab();
+        } else if (args[1].toString() == "ProjectSet") {
+            // The settings dialog as it would open now, drawn without being shown.
+            CSettingsDlg dlg(App().m_mainFrame);
+            dlg.Dialog()->adjustSize();
+            pic = dlg.Dialog()->grab();
+        } else {
+            return CControlResult::Fail("no dialog " + args[1].toString());
+        }
+        if (pic.isNull() || !pic.save(args[0].toString(), "PNG", 0))
             return CControlResult::Fail("cannot write " + args[0].toString());
         return CControlResult{"success", QJsonObject{{"path", args[0].toString()}}};
     });
@@ -95,7 +162,7 @@ void AddShellCommands(CControlServer& ctl)
         const QJsonObject q = args[0].toObject();
         bool ok = true;
         const uint32_t from = ParseRecorderSeconds(q["from"], kLogQueryStart, &ok);
-        const uint32_t to = ParseRecorderSeconds(q["to"], UINT32_MAX, &ok);
+        const uint32_t to = ParseRecorderSeconds(q["to"], DefaultLogQuery().end, &ok);
         if (!ok) return CControlResult::Fail("from and to are recorder seconds");
         CLogPage* page = App().m_mainFrame->LogPage();
         // Until the driving-record page searches, a script names the folder.
@@ -121,6 +188,7 @@ void AddShellCommands(CControlServer& ctl)
 
 int main(int argc, char** argv)
 {
+    if (argc >= 3 && std::strcmp(argv[1], "--command") == 0) return SendCommands(argv[2], argc - 3, argv + 3);
     Options opt;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];

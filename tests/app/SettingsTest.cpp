@@ -83,6 +83,10 @@ TEST_F(SettingsTest, StoredValuesAreNormalised)
     EXPECT_DOUBLE_EQ(s.lowPassValue, 0.35);
     EXPECT_EQ(s.delayTime, 250);
     EXPECT_EQ(Read("[CONFIG]\nRecordChn=32771\n").recordChn, 32771);
+    // The decimal point is a point whatever the user's locale.
+    EXPECT_EQ(FormatLowPass(0.96), "1.0");
+    EXPECT_DOUBLE_EQ(ParseDecimal("0.6x", 0.0), 0.6);
+    EXPECT_DOUBLE_EQ(ParseDecimal("abc", 0.8), 0.8);
 }
 
 TEST_F(SettingsTest, Base64EncodesAndDecodesEveryTailLength)
@@ -123,6 +127,10 @@ TEST_F(SettingsTest, WriterWritesTheDialogKeysAndLeavesTheRest)
     EXPECT_EQ(back.equalize, "1,2,3");
     EXPECT_EQ(back.recordChn, 32771);
     EXPECT_EQ(back.googleKey, "abc");
+    // A cleared key stays cleared.
+    s.googleKey.clear();
+    ASSERT_TRUE(WriteSettings(file, s));
+    EXPECT_EQ(ReadSettings(CIniFile::Load(file), "/x", "/y").googleKey, "");
     std::filesystem::remove_all(dir);
 }
 

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Runs the player on the demo corpus on a display nobody looks at (xvfb-run
+# calls this), and keeps what it showed as pictures: the main frame in each
+# language, the log page of the demo partition and the settings dialog.
+set -euo pipefail
+build=$1
+demo=$2
+bin="$build/bin"
+shots="$demo/screenshots"
+sock="$demo/velmor.sock"
+mkdir -p "$shots" "$demo/profile"
+export VELMOR_PROFILE_DIR="$demo/profile" QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1
+rm -f "$sock"
+"$bin/velmor" --control "$sock" "$demo/partition/disk/fc00000.rpo" &
+pid=$!
+for _ in $(seq 100); do [ -S "$sock" ] && break; sleep 0.1; done
+send() { "$bin/velmor" --command "$sock" "$@" > /dev/null; }
+names=(zh_CN zh_TW en)
+for lang in 0 1 2; do
+  send "{\"command\":[\"settings\",{\"Language\":$lang}]}" \
+       "{\"command\":[\"page\",\"MainFrm_Btn_DrivingRecord\"]}" \
+       "{\"command\":[\"screenshot\",\"$shots/main-${names[$lang]}.png\"]}"
+done
+send "{\"command\":[\"page\",\"MainFrm_Btn_Log\"]}" \
+     "{\"command\":[\"log_query\",{\"source\":\"$demo/partition/disk\",\"type\":\"Log_ComBox_All\"}]}" \
+     "{\"command\":[\"screenshot\",\"$shots/log-en.png\"]}" \
+     "{\"command\":[\"log_export\",\"$shots/log-en.xlsx\"]}" \
+     "{\"command\":[\"screenshot\",\"$shots/settings-en.png\",\"ProjectSet\"]}" \
+     "{\"command\":[\"quit\"]}"
+wait "$pid"
+echo "demo: the player ran on a virtual display; its pictures are in $shots:"
+ls "$shots"
