@@ -45,5 +45,6 @@ int RunVideoBench();
 int RunStoreBench();
 int RunIndexBench();
 int RunMp4Bench();
+int RunEventsBench();
 
 }  // namespace velmor::bench

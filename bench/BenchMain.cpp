@@ -120,7 +120,7 @@ int main(int argc, char** argv)
         {"backup", velmor::bench::RunBackupBench},       {"ifv", velmor::bench::RunIfvBench},
         {"voice", velmor::bench::RunVoiceBench},         {"store", velmor::bench::RunStoreBench},
         {"index", velmor::bench::RunIndexBench},
-        {"mp4", velmor::bench::RunMp4Bench},
+        {"mp4", velmor::bench::RunMp4Bench},         {"events", velmor::bench::RunEventsBench},
     };
     int rc = 0;
     for (const auto& [name, run] : benches) {
