@@ -76,6 +76,18 @@ void CClipCutter::Report(uint32_t now)
     m_progress(percent);
 }
 
+int CClipCutter::RequestChannel() const
+{
+    for (int n = 1; n <= 16; ++n)
+        if (m_request.channelMask & (1u << (n - 1))) return n;
+    return 1;
+}
+
+std::optional<std::string> CClipCutter::IfvBaseName(const std::filesystem::path& source, int channel) const
+{
+    return IfvExportBaseName(source.stem().string(), channel, m_request.start, m_request.end, m_request.type);
+}
+
 void CClipCutter::Done()
 {
     if (m_progress) m_progress(100);
@@ -97,8 +109,8 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
     }
     const float rate = CutFrameRate(RK_FileGetVideoFrameCount(in), RK_FileGetDuration(in), RK_FileGetFrameRate(in));
 
-    const auto base = IfvClipBaseName(source.stem().string(), m_request.start, m_request.end);
-    if (!base) return Failure("CutFile:" + source.string() + " Fail");
+    const auto base = IfvBaseName(source, RequestChannel());
+    if (!base) return Failure(kIfvNameError);
 
     // The audio frame length of the output is the source's, read off its
     // first audio frame in the span.
@@ -193,10 +205,12 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
     if (!src) return Failure("OpenFile:" + source.string() + " Fail");
     FILEHANDLE* in = src.get();
     const uint32_t begin = RK_FileGetStartTime(in);
+    const auto name = IfvBaseName(source, channel);
+    if (!name) return Failure(kIfvNameError);
+    const std::string& base = *name;
     std::error_code ec;
     const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
     if (!day) return Failure("strCutFilePath:" + m_request.folder.string() + " Fail");
-    const std::string base = ClipBaseName(channel, m_request.start, m_request.end, m_request.type);
     CGpsFileWriter lines(*day / (base + CutExtension(int(ECutFormat::kGps))), header, grid);
     CGpxWriter track(base, grid);
 
@@ -439,13 +453,14 @@ CutResult CClipCutter::CutIfvRecordToMp4(const std::filesystem::path& source, in
     fs.frameRate = int(CutFrameRate(RK_FileGetVideoFrameCount(in), RK_FileGetDuration(in), RK_FileGetFrameRate(in)));
     fs.hasAudio = RK_FileHasAudio(in) == 1;
     if (fs.hasAudio) fs.audioType = IfvAudioTypeOfCode(RK_FileGetAudioCodec(in));
+    const auto base = IfvBaseName(source, channel);
+    if (!base) return Failure(kIfvNameError);
     if (RK_FileSeekToSysTime(in, m_request.start) != 1) return Failure("Cut_CHN_Error");
     std::error_code ec;
     const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
     if (!day) return Failure("CutFile:" + source.string() + " Fail");
     const int format = m_request.format == int(ECutFormat::kAvi) ? int(ECutFormat::kAvi) : int(ECutFormat::kMp4);
-    const auto outPath =
-        FreePath(*day / (ClipBaseName(channel, m_request.start, m_request.end, m_request.type) + CutExtension(format)));
+    const auto outPath = FreePath(*day / (*base + CutExtension(format)));
     auto buffer = std::make_shared<std::vector<uint8_t>>(RK_FILE_FRAME_BUFFER_SIZE);
     fs.next = [in, buffer, begin](FrameSource::Frame& f) {
         uint32_t ts = 0, duration = 0;

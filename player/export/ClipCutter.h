@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,11 @@ private:
     struct FrameSource;
     CutResult WriteMp4(FrameSource& source, const std::filesystem::path& outPath, CutResult& result);
     CutResult Combine(const std::vector<std::filesystem::path>& files, int width, int height, bool h265);
+    // The first channel of the request's mask (1 when none is set).
+    int RequestChannel() const;
+    // The base name of an export from the IFV recording `source`; nothing
+    // when its name has neither the recorder's nor the client download's form.
+    std::optional<std::string> IfvBaseName(const std::filesystem::path& source, int channel) const;
     bool StopRequested() const { return m_stop && m_stop(); }
     void Report(uint32_t now);
     void Done();

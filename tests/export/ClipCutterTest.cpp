@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "player/export/ClipCutter.h"
+#include "player/export/ExportNames.h"
 #include "player/export/GpsExport.h"
 #include "player/formats/AttachInfo.h"
 #include "player/formats/IfvFile.h"
@@ -150,7 +151,7 @@ TEST(CutIfv, RequestSourceAndNameFailuresWriteNothing)
     EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(dir / "none.ifv").error,
               "OpenFile:" + (dir / "none.ifv").string() + " Fail");
     const auto four = WriteIfvSource(dir.Path(), "ch01_20251208_095900_N");
-    EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(four).error, "CutFile:" + four.string() + " Fail");
+    EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(four).error, kIfvNameError);
     request.start = kT10 + 3600;
     request.end = kT10 + 3700;
     EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(source).error, "Cut_CHN_Error") << "no data in the span";
@@ -187,8 +188,8 @@ TEST(CutGps, LinesAndTrackOfTheSpan)
     const auto result = CClipCutter(request).SaveIfvFileGpsInfo(source, 1, true, true, "H\r\n");
     ASSERT_TRUE(result.ok) << result.error;
     ASSERT_EQ(result.files.size(), 2u);
-    EXPECT_EQ(result.files[0].filename(), "AV1_100000_100009_T2C0_100000.gps");
-    EXPECT_EQ(result.files[1].filename(), "AV1_100000_100009_T2C0_100000.gpx");
+    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "ch01_100000_100009_N_1.gps");
+    EXPECT_EQ(result.files[1], dir / "out" / "2025-12-08" / "ch01_100000_100009_N_1.gpx");
     std::ifstream in(result.files[0], std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     StAttachInfo_t first{};
@@ -251,6 +252,64 @@ std::vector<BakFrame> BackupFrames(const std::filesystem::path& path)
     RKSFS_CloseBakRecFile(&op);
     return out;
 }
+
+// Every output of an IFV recording takes its name from the recording's name;
+// a name of neither known form fails every format before anything is made.
+struct IfvNameCase {
+    const char* stem;
+    int format;         // ECutFormat; kGps with `gpx` for the track
+    bool gpx;
+    const char* file;   // nullptr: the export fails
+};
+
+class IfvExportNames : public ::testing::TestWithParam<IfvNameCase> {};
+
+TEST_P(IfvExportNames, NamedFromTheSourceOrRefused)
+{
+    const IfvNameCase c = GetParam();
+    CTempDir dir;
+    const auto source = WriteIfvSource(dir.Path(), c.stem);
+    CutRequest request;
+    request.start = kT10;
+    request.end = kT10 + 5;
+    request.format = c.format;
+    request.type = 2;
+    request.channelMask = 1u << 2;
+    request.folder = dir / "out";
+    CClipCutter cutter(request);
+    CutResult result;
+    if (c.format == int(ECutFormat::kIfv))
+        result = cutter.CutIfvRecordFile(source);
+    else if (c.format == int(ECutFormat::kGps))
+        result = cutter.SaveIfvFileGpsInfo(source, 3, !c.gpx, c.gpx, "H\r\n");
+    else
+        result = cutter.CutIfvRecordToMp4(source, 3);
+    if (!c.file) {
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, kIfvNameError);
+        EXPECT_TRUE(result.files.empty());
+        EXPECT_FALSE(std::filesystem::exists(dir / "out")) << "nothing may be made";
+        return;
+    }
+    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(result.files.size(), 1u);
+    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / c.file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFormat, IfvExportNames,
+    ::testing::Values(IfvNameCase{"ch01_20251208_095900_N", 0, false, nullptr},
+                      IfvNameCase{"ch01_20251208_095900_N", 1, false, nullptr},
+                      IfvNameCase{"ch01_20251208_095900_N", 2, false, nullptr},
+                      IfvNameCase{"ch01_20251208_095900_N", 3, false, nullptr},
+                      IfvNameCase{"ch01_20251208_095900_N", 3, true, nullptr},
+                      IfvNameCase{"a_b_c_d_e_f_g", 1, false, nullptr},
+                      IfvNameCase{"recording", 3, false, nullptr},
+                      IfvNameCase{"ch01_20251208_095900_N_1", 0, false, "ch01_100000_100005_N_1.ifv"},
+                      IfvNameCase{"ch01_20251208_095900_N_1", 3, false, "ch01_100000_100005_N_1.gps"},
+                      IfvNameCase{"ch01_20251208_095900_N_1", 3, true, "ch01_100000_100005_N_1.gpx"},
+                      IfvNameCase{"x_20251208_095900_20251208_100200_ch03", 0, false, "AV3_100000_100005_T2C0_100000.ifv"},
+                      IfvNameCase{"x_20251208_095900_20251208_100200_ch03", 3, false, "AV3_100000_100005_T2C0_100000.gps"}));
 
 TEST(CutRKRec, WholeBlocksMakeAValidBackupFileCoveringTheSpan)
 {
@@ -361,7 +420,7 @@ TEST(CutMp4, IfvSpanFromItsFirstKeyFrameUnderTheClipName)
     const auto result = CClipCutter(request).CutIfvRecordToMp4(source, 1);
     ASSERT_TRUE(result.ok) << result.error;
     ASSERT_EQ(result.files.size(), 1u);
-    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "AV1_100003_100005_T1C0_100003.mp4");
+    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "ch01_100003_100005_N_1.mp4");
     const auto back = ReadMp4Video(result.files[0]);
     EXPECT_EQ(back.codec, AV_CODEC_ID_H264);
     EXPECT_EQ(back.width, 96);
