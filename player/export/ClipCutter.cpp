@@ -378,6 +378,9 @@ struct CClipCutter::FrameSource {
     bool hasAudio = false;
     int audioType = 3;  // the voice compression type of the sound
     std::function<bool(Frame&)> next;
+    // Set by WriteMp4: the wall-clock time of the written file's time 0, its
+    // first picture.
+    uint64_t firstWrittenMs = 0;
 };
 
 CutResult CClipCutter::WriteMp4(FrameSource& source, const std::filesystem::path& outPath, CutResult& result)
@@ -408,6 +411,7 @@ CutResult CClipCutter::WriteMp4(FrameSource& source, const std::filesystem::path
         // Nothing reaches the file before the first key frame, sound included.
         if (f.kind == 0 && f.key) keySeen = true;
         if (keySeen && f.kind == 0) {
+            if (result.frames.video == 0) source.firstWrittenMs = f.wallMs;
             ok = RKPLAYER_WriteMp4VideoData(&writer, f.data, f.length, f.key ? 1 : 0, f.wallMs) == 0;
             ++result.frames.video;
         } else if (keySeen && f.kind == 1 && withAudio) {
@@ -487,6 +491,7 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
     int width = 0, height = 0;
     bool h265 = false;
     std::optional<std::filesystem::path> day;
+    std::vector<int64_t> startsMs;  // of each channel file, from the span's start
     for (int channel = 1; channel <= 16; ++channel) {
         if (!(m_request.channelMask & (1u << (channel - 1)))) continue;
         // The channel's files in turn: each from the span's start (or its
@@ -573,6 +578,7 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
         }
         all.files.insert(all.files.end(), one.files.begin(), one.files.end());
         all.channels.push_back(channel);
+        startsMs.push_back(int64_t(fs.firstWrittenMs) - int64_t(m_request.start) * 1000);
         all.frames.video += one.frames.video;
         all.frames.audio += one.frames.audio;
         width = fs.width;
@@ -581,7 +587,7 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
     }
     if (all.files.empty()) return Failure("Cut_CHN_Error");
     if (m_request.combine && all.files.size() > 1) {
-        auto combined = Combine(all.files, width, height, h265);
+        auto combined = Combine(all.files, startsMs, width, height, h265);
         if (!combined.ok) return combined;
         all.files.insert(all.files.end(), combined.files.begin(), combined.files.end());
     }
@@ -590,7 +596,8 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
     return all;
 }
 
-CutResult CClipCutter::Combine(const std::vector<std::filesystem::path>& files, int width, int height, bool h265)
+CutResult CClipCutter::Combine(const std::vector<std::filesystem::path>& files, const std::vector<int64_t>& startsMs,
+                               int width, int height, bool h265)
 {
     const int n = int(std::min<size_t>(files.size(), RKPLAYER_COMBINE_MAX_INPUTS));
     int grid = 1;
@@ -613,6 +620,10 @@ CutResult CClipCutter::Combine(const std::vector<std::filesystem::path>& files, 
     bool ok = RKPLAYER_InitOutputAviParam(&slot, outPath.c_str(), w, h, h265 ? 1 : 0, unused,
                                           RKPLAYER_COMBINE_COUNTS(n, grid * grid)) == 0 &&
               RKPLAYER_InitInputAvisParam(&slot, inputs.data(), n) == 0;
+    // Every channel on the span's clock, the video as long as the span: a
+    // channel that begins late or ends early leaves its cell black.
+    for (int i = 0; ok && i < n; ++i) ok = RKPLAYER_SetCombinStart(&slot, i, startsMs[size_t(i)]) == 0;
+    ok = ok && RKPLAYER_SetCombinSpan(&slot, (int64_t(m_request.end) - m_request.start + 1) * 1000) == 0;
     ok = ok && RKPLAYER_StartCombin(&slot) == 0;
     RKPLAYER_EndCombin(&slot);
     if (!ok) return Failure("CutFile:" + outPath.string() + " Fail");

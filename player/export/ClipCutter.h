@@ -75,7 +75,9 @@ public:
 private:
     struct FrameSource;
     CutResult WriteMp4(FrameSource& source, const std::filesystem::path& outPath, CutResult& result);
-    CutResult Combine(const std::vector<std::filesystem::path>& files, int width, int height, bool h265);
+    // `startsMs`: where each file's first picture lies from the span's start.
+    CutResult Combine(const std::vector<std::filesystem::path>& files, const std::vector<int64_t>& startsMs, int width,
+                      int height, bool h265);
     // The first channel of the request's mask (1 when none is set).
     int RequestChannel() const;
     // The base name of an export from the IFV recording `source`; nothing
