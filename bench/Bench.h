@@ -46,5 +46,7 @@ int RunStoreBench();
 int RunIndexBench();
 int RunMp4Bench();
 int RunEventsBench();
+// The helper mode "--peak-of" (see EventsBench.cpp).
+int MeasureChild(int argc, char** argv);
 
 }  // namespace velmor::bench
