@@ -45,5 +45,8 @@ int RunVideoBench();
 int RunStoreBench();
 int RunIndexBench();
 int RunMp4Bench();
+int RunEventsBench();
+// The helper mode "--peak-of" (see EventsBench.cpp).
+int MeasureChild(int argc, char** argv);
 
 }  // namespace velmor::bench

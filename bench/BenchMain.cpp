@@ -112,6 +112,7 @@ void KeepStdoutForTheReport()
 // velmor-bench [NAME...]: every benchmark, or only those named.
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "--peak-of") return velmor::bench::MeasureChild(argc, argv);
     velmor::bench::KeepStdoutForTheReport();
     // The real-time video measure first, before the others fill the page
     // cache and the disk queue with the files they write.
@@ -120,7 +121,7 @@ int main(int argc, char** argv)
         {"backup", velmor::bench::RunBackupBench},       {"ifv", velmor::bench::RunIfvBench},
         {"voice", velmor::bench::RunVoiceBench},         {"store", velmor::bench::RunStoreBench},
         {"index", velmor::bench::RunIndexBench},
-        {"mp4", velmor::bench::RunMp4Bench},
+        {"mp4", velmor::bench::RunMp4Bench},         {"events", velmor::bench::RunEventsBench},
     };
     int rc = 0;
     for (const auto& [name, run] : benches) {

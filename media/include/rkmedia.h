@@ -203,6 +203,15 @@ RKMEDIA_API int RKPLAYER_InitInputAvisParam(RKPLAYER_HANDLE* slot, const RKPLAYE
 /* Gives input `index` an effect (0, 1 or 2). 0, or -1 for any other effect
  * or index. */
 RKMEDIA_API int RKPLAYER_SetCombinEffect(RKPLAYER_HANDLE* slot, int index, int effect);
+/* Puts input `index` on the combination's clock: its file's first picture
+ * belongs `startMs` after the span's start (negative: before it). Until then,
+ * and after its last picture, its cell is black and it adds no sound.
+ * 0, or -1 for an index out of range or a start more than a day away. */
+RKMEDIA_API int RKPLAYER_SetCombinStart(RKPLAYER_HANDLE* slot, int index, int64_t startMs);
+/* The span the combination covers, in ms from its start: the video lasts
+ * that long whatever its inputs hold (0: until the last input ends).
+ * 0, or -1 for a negative span or one over a day. */
+RKMEDIA_API int RKPLAYER_SetCombinSpan(RKPLAYER_HANDLE* slot, int64_t spanMs);
 /* Runs the whole combination on the caller's thread and frees the combiner
  * (the slot then holds a spent combiner that every call but
  * RKPLAYER_EndCombin refuses). 0 when the output file was finished; a

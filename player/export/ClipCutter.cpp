@@ -74,6 +74,18 @@ void CClipCutter::Report(uint32_t now)
     m_progress(percent);
 }
 
+int CClipCutter::RequestChannel() const
+{
+    for (int n = 1; n <= 16; ++n)
+        if (m_request.channelMask & (1u << (n - 1))) return n;
+    return 1;
+}
+
+std::optional<std::string> CClipCutter::IfvBaseName(const std::filesystem::path& source, int channel) const
+{
+    return IfvExportBaseName(source.stem().string(), channel, m_request.start, m_request.end, m_request.type);
+}
+
 void CClipCutter::Done()
 {
     if (m_progress) m_progress(100);
@@ -86,8 +98,8 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
     if (in->OpenResult() != EFrameResult::kOk) return SourceFailure(*in, source);
     const SourceStream& stream = in->Stream();
 
-    const auto base = IfvClipBaseName(source.stem().string(), m_request.start, m_request.end);
-    if (!base) return Failure("CutFile:" + source.string() + " Fail");
+    const auto base = IfvBaseName(source, RequestChannel());
+    if (!base) return Failure(kIfvNameError);
 
     // The audio frame length of the output is the source's, read off its
     // first audio frame in the span.
@@ -182,10 +194,12 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
     if (!withLines && !gpx) return Failure("nothing to write");
     auto in = CFrameSource::OpenIfvFile(source, 0);
     if (in->OpenResult() != EFrameResult::kOk) return SourceFailure(*in, source);
+    const auto name = IfvBaseName(source, channel);
+    if (!name) return Failure(kIfvNameError);
+    const std::string& base = *name;
     std::error_code ec;
     const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
     if (!day) return Failure("strCutFilePath:" + m_request.folder.string() + " Fail");
-    const std::string base = ClipBaseName(channel, m_request.start, m_request.end, m_request.type);
     CGpsFileWriter lines(*day / (base + CutExtension(int(ECutFormat::kGps))), header, grid);
     CGpxWriter track(base, grid);
 
@@ -364,6 +378,7 @@ CutResult CClipCutter::WriteMp4(CFrameSource& source, const std::filesystem::pat
         // Nothing reaches the file before the first key frame, sound included.
         if (f.kind == EFrameKind::kVideo && f.key) keySeen = true;
         if (keySeen && f.kind == EFrameKind::kVideo) {
+            if (result.frames.video == 0) result.firstWrittenMs = f.wallMs;
             ok = RKPLAYER_WriteMp4VideoData(&writer, f.data, int(f.length), f.key ? 1 : 0, f.wallMs) == 0;
             ++result.frames.video;
         } else if (keySeen && f.kind == EFrameKind::kAudio && withAudio) {
@@ -401,13 +416,14 @@ CutResult CClipCutter::CutIfvRecordToMp4(const std::filesystem::path& source, in
     if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
     auto in = CFrameSource::OpenIfvFile(source, 0);
     if (in->OpenResult() != EFrameResult::kOk) return SourceFailure(*in, source);
+    const auto base = IfvBaseName(source, channel);
+    if (!base) return Failure(kIfvNameError);
     if (in->Seek(m_request.start) != EFrameResult::kOk) return Failure("Cut_CHN_Error");
     std::error_code ec;
     const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
     if (!day) return Failure("CutFile:" + source.string() + " Fail");
     const int format = m_request.format == int(ECutFormat::kAvi) ? int(ECutFormat::kAvi) : int(ECutFormat::kMp4);
-    const auto outPath =
-        FreePath(*day / (ClipBaseName(channel, m_request.start, m_request.end, m_request.type) + CutExtension(format)));
+    const auto outPath = FreePath(*day / (*base + CutExtension(format)));
     CutResult result;
     result = WriteMp4(*in, outPath, result);
     if (result.ok) Done();
@@ -424,6 +440,7 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
     int width = 0, height = 0;
     bool h265 = false;
     std::optional<std::filesystem::path> day;
+    std::vector<int64_t> startsMs;  // of each channel file, from the span's start
     for (int channel = 1; channel <= 16; ++channel) {
         if (!(m_request.channelMask & (1u << (channel - 1)))) continue;
         auto source = CFrameSource::OpenPartitionSpan(sources, channel, m_request.start, m_request.end);
@@ -449,6 +466,7 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
         }
         all.files.insert(all.files.end(), one.files.begin(), one.files.end());
         all.channels.push_back(channel);
+        startsMs.push_back(int64_t(one.firstWrittenMs) - int64_t(m_request.start) * 1000);
         all.frames.video += one.frames.video;
         all.frames.audio += one.frames.audio;
         width = source->Stream().width;
@@ -457,7 +475,7 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
     }
     if (all.files.empty()) return Failure("Cut_CHN_Error");
     if (m_request.combine && all.files.size() > 1) {
-        auto combined = Combine(all.files, width, height, h265);
+        auto combined = Combine(all.files, startsMs, width, height, h265);
         if (!combined.ok) return combined;
         all.files.insert(all.files.end(), combined.files.begin(), combined.files.end());
     }
@@ -466,7 +484,8 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
     return all;
 }
 
-CutResult CClipCutter::Combine(const std::vector<std::filesystem::path>& files, int width, int height, bool h265)
+CutResult CClipCutter::Combine(const std::vector<std::filesystem::path>& files, const std::vector<int64_t>& startsMs,
+                               int width, int height, bool h265)
 {
     const int n = int(std::min<size_t>(files.size(), RKPLAYER_COMBINE_MAX_INPUTS));
     int grid = 1;
@@ -489,6 +508,10 @@ CutResult CClipCutter::Combine(const std::vector<std::filesystem::path>& files, 
     bool ok = RKPLAYER_InitOutputAviParam(&slot, outPath.c_str(), w, h, h265 ? 1 : 0, unused,
                                           RKPLAYER_COMBINE_COUNTS(n, grid * grid)) == 0 &&
               RKPLAYER_InitInputAvisParam(&slot, inputs.data(), n) == 0;
+    // Every channel on the span's clock, the video as long as the span: a
+    // channel that begins late or ends early leaves its cell black.
+    for (int i = 0; ok && i < n; ++i) ok = RKPLAYER_SetCombinStart(&slot, i, startsMs[size_t(i)]) == 0;
+    ok = ok && RKPLAYER_SetCombinSpan(&slot, (int64_t(m_request.end) - m_request.start + 1) * 1000) == 0;
     ok = ok && RKPLAYER_StartCombin(&slot) == 0;
     RKPLAYER_EndCombin(&slot);
     if (!ok) return Failure("CutFile:" + outPath.string() + " Fail");

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ struct CutResult {
     std::vector<std::filesystem::path> files;
     std::vector<int> channels;  // the channels written, counted from 1
     ExportFrameCounts frames;
+    uint64_t firstWrittenMs = 0;  // recorder clock of the first picture written (MP4 cuts)
 };
 
 class CClipCutter {
@@ -74,7 +76,14 @@ public:
 
 private:
     CutResult WriteMp4(CFrameSource& source, const std::filesystem::path& outPath, CutResult& result);
-    CutResult Combine(const std::vector<std::filesystem::path>& files, int width, int height, bool h265);
+    // `startsMs`: where each file's first picture lies from the span's start.
+    CutResult Combine(const std::vector<std::filesystem::path>& files, const std::vector<int64_t>& startsMs, int width,
+                      int height, bool h265);
+    // The first channel of the request's mask (1 when none is set).
+    int RequestChannel() const;
+    // The base name of an export from the IFV recording `source`; nothing
+    // when its name has neither the recorder's nor the client download's form.
+    std::optional<std::string> IfvBaseName(const std::filesystem::path& source, int channel) const;
     bool StopRequested() const { return m_stop && m_stop(); }
     void Report(uint32_t now);
     void Done();

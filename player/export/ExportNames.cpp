@@ -1,5 +1,6 @@
 #include "player/export/ExportNames.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -13,6 +14,23 @@ std::tm Clock(uint32_t t)
     std::tm tm{};
     gmtime_r(&v, &tm);
     return tm;
+}
+
+std::vector<std::string> NameParts(const std::string& stem)
+{
+    std::vector<std::string> parts(1);
+    for (char ch : stem) {
+        if (ch == '_')
+            parts.emplace_back();
+        else
+            parts.back() += ch;
+    }
+    return parts;
+}
+
+bool Digits(const std::string& text, size_t count)
+{
+    return text.size() == count && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -69,19 +87,23 @@ std::string CombinedBaseName(uint32_t start, uint32_t end, int type)
 
 std::optional<std::string> IfvClipBaseName(const std::string& sourceStem, uint32_t start, uint32_t end)
 {
-    std::vector<std::string> parts(1);
-    for (char ch : sourceStem) {
-        if (ch == '_')
-            parts.emplace_back();
-        else
-            parts.back() += ch;
-    }
+    const auto parts = NameParts(sourceStem);
     if (parts.size() != 5) return std::nullopt;
     const std::tm a = Clock(start), b = Clock(end);
     char times[32];
     std::snprintf(times, sizeof times, "%02d%02d%02d_%02d%02d%02d", a.tm_hour, a.tm_min, a.tm_sec, b.tm_hour,
                   b.tm_min, b.tm_sec);
     return parts[0] + "_" + times + "_" + parts[3] + "_" + parts[4];
+}
+
+std::optional<std::string> IfvExportBaseName(const std::string& sourceStem, int channel, uint32_t start, uint32_t end,
+                                             int type)
+{
+    if (auto recorder = IfvClipBaseName(sourceStem, start, end)) return recorder;
+    const auto parts = NameParts(sourceStem);
+    if (parts.size() == 6 && Digits(parts[1], 8) && Digits(parts[2], 6) && Digits(parts[3], 8) && Digits(parts[4], 6))
+        return ClipBaseName(channel, start, end, type);
+    return std::nullopt;
 }
 
 std::filesystem::path FreePath(const std::filesystem::path& path)

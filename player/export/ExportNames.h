@@ -38,6 +38,18 @@ std::string CombinedBaseName(uint32_t start, uint32_t end, int type);
 // fifth part. Nothing when the name has another number of parts.
 std::optional<std::string> IfvClipBaseName(const std::string& sourceStem, uint32_t start, uint32_t end);
 
+// The name (without extension) of every export made from an IFV recording
+// named `sourceStem`, whatever the output format: the recorder's five-part
+// form above; a client download's six-part name
+// (x_YYYYMMDD_HHMMSS_YYYYMMDD_HHMMSS_chNN) carries nothing an operator
+// matches the recorder's files by, so it gets the clip name of every other
+// source. Nothing for any other name: the export must then fail untouched.
+std::optional<std::string> IfvExportBaseName(const std::string& sourceStem, int channel, uint32_t start, uint32_t end,
+                                             int type);
+
+// The failure of an IFV export whose source name has neither form.
+inline constexpr const char* kIfvNameError = "Cut_Name_Error";
+
 // `path` itself when no file of that name exists, else the first free
 // "<stem>_2<ext>", "<stem>_3<ext>", ...: an export never replaces a file.
 std::filesystem::path FreePath(const std::filesystem::path& path);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "common/LanguageTable.h"
 #include "player/search/EventFormat.h"
@@ -57,5 +58,31 @@ const char* EventTypeKey(uint8_t type);
 // hides an event.
 std::string EventDescription(const EventUnitRead& unit, const EventFileHeader& header,
                              const CLanguageTable& language);
+
+// An event as the driving-record page lists it.
+struct EventRecord {
+    uint8_t type = 0;
+    uint8_t channel = 0;  // as the unit stores it, or the event recording's own event channel (types 1 to 3)
+    uint32_t beginTime = 0;
+    uint32_t endTime = 0;
+    uint16_t fileId = 0;
+    uint32_t beginPos = 0;
+    std::string description;  // UTF-8
+    std::filesystem::path folder;
+    std::filesystem::path path;  // the fly file holding the event's recording
+
+    auto Key() const { return std::tie(beginTime, endTime, type, channel, fileId, beginPos, path); }
+    bool operator<(const EventRecord& other) const { return Key() < other.Key(); }
+    bool operator==(const EventRecord& other) const { return Key() == other.Key(); }
+};
+
+// Hands the events of `folder`'s event file that lie within [windowStart,
+// windowEnd] and have a description to `visit`, one at a time in the file's
+// order, with their fly file and, for types 1 to 3, the event channel that
+// fly file names. Nothing is kept between events, so an event file of any
+// size is listed in the same small memory.
+EventFileStatus ForEachFolderEvent(const std::filesystem::path& folder, uint32_t windowStart, uint32_t windowEnd,
+                                   const CLanguageTable& language,
+                                   const std::function<void(const EventRecord&)>& visit);
 
 }  // namespace velmor

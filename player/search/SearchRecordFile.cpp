@@ -443,59 +443,12 @@ int CSearchRecordFile::SearchIfvEventFile(const std::vector<fs::path>& folders)
 
 void CSearchRecordFile::SearchFolderEvents(const fs::path& folder, const SearchWindow& window)
 {
-    EventFileHeader header;
-    std::vector<EventUnitRead> units;
-    const fs::path path = FindNoCase(folder, kEventFileName);
-    const EventFileStatus status = ReadEventFile(path, &header, [&](const EventUnitRead& unit) {
-        if (unit.beginTime < window.start || unit.endTime > window.end) return;
-        units.push_back(unit);
-    });
-    if (status != EventFileStatus::kRead) {
-        SEARCH_TRACE("No Event File:%s", path.c_str());
-        return;
-    }
-
-    fs::path cachedFly;
-    int cachedChannel = -1;  // -1: the fly file could not be opened
-    // Units of one block share their fly file: its name is looked up once.
-    int lastFileId = -1;
-    fs::path flyPath;
-    for (const EventUnitRead& unit : units) {
-        SEARCH_TRACE("StEventUnit:type:%d,beginPos:%u,fileId:%u,channel:%u,beginTime:%u,endTime:%u\n", unit.type,
-                     unit.beginPos, unsigned(unit.fileId), unsigned(unit.channel), unit.beginTime, unit.endTime);
-        EventRecord event;
-        event.description = EventDescription(unit, header, m_language);
-        if (event.description.empty()) continue;
-        event.type = unit.type;
-        event.channel = unit.channel;
-        event.beginTime = unit.beginTime;
-        event.endTime = unit.endTime;
-        event.fileId = unit.fileId;
-        event.beginPos = unit.beginPos;
-        event.folder = folder;
-        if (unit.fileId != lastFileId) {
-            lastFileId = unit.fileId;
-            flyPath = FindNoCase(folder, NumberedName("fly%05u.ifv", unit.fileId));
-        }
-        event.path = flyPath;
-        SEARCH_TRACE("FileName:%s\n", event.path.c_str());
-        if (unit.type >= 1 && unit.type <= 3) {
-            if (event.path != cachedFly) {
-                cachedFly = event.path;
-                std::error_code ec;
-                IfvHandle h(fs::exists(event.path, ec)
-                                ? RK_OpenFile2(event.path.c_str(), int64_t(unit.beginPos), RK_FILE_MODE_READ)
-                                : nullptr);
-                cachedChannel = h ? RK_FileGetEventChannel(h.get()) : -1;
-            }
-            if (cachedChannel >= 0) event.channel = uint8_t(cachedChannel);
-            SEARCH_TRACE("Type:%d,EventIO:%d,EventChannel:%d\n", unit.type, unit.channel, event.channel);
-        }
-        SEARCH_TRACE("type:%d,channel:%d,path:%s,begintime:%u,endTime:%u\n", event.type, event.channel,
-                     event.path.c_str(), event.beginTime, event.endTime);
-        if (m_pEventMap) m_pEventMap->Add(event);
-        m_vEvents.push_back(std::move(event));
-    }
+    const EventFileStatus status =
+        ForEachFolderEvent(folder, window.start, window.end, m_language, [&](const EventRecord& event) {
+            if (m_pEventMap) m_pEventMap->Add(event);
+            m_vEvents.push_back(event);
+        });
+    if (status != EventFileStatus::kRead) SEARCH_TRACE("No Event File:%s", FindNoCase(folder, kEventFileName).c_str());
 }
 
 void CSearchRecordFile::GroupEvents()

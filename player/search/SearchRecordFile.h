@@ -17,6 +17,7 @@
 
 #include "common/LanguageTable.h"
 #include "index/format/SearchRecord.h"
+#include "player/search/EventFile.h"
 #include "player/search/RecorderDisks.h"
 
 namespace velmor {
@@ -35,22 +36,6 @@ struct SearchSource {
 struct SearchResult {
     StSearchRecord_t record{};
     std::filesystem::path path;
-};
-
-struct EventRecord {
-    uint8_t type = 0;
-    uint8_t channel = 0;  // as the unit stores it, or the event recording's own event channel (types 1 to 3)
-    uint32_t beginTime = 0;
-    uint32_t endTime = 0;
-    uint16_t fileId = 0;
-    uint32_t beginPos = 0;
-    std::string description;  // UTF-8
-    std::filesystem::path folder;
-    std::filesystem::path path;  // the fly file holding the event's recording
-
-    auto Key() const { return std::tie(beginTime, endTime, type, channel, fileId, beginPos, path); }
-    bool operator<(const EventRecord& other) const { return Key() < other.Key(); }
-    bool operator==(const EventRecord& other) const { return Key() == other.Key(); }
 };
 
 // The events of every second, for the play windows' on-screen text and map

@@ -9,16 +9,19 @@
 #include <memory>
 
 #include "player/export/ClipCutter.h"
+#include "player/export/ExportNames.h"
 #include "player/export/GpsExport.h"
 #include "player/formats/AttachInfo.h"
 #include "player/formats/IfvFile.h"
 #include "store/include/rkstore.h"
 #include "tests/support/BackupWriter.h"
+#include "tests/support/ContainerWriter.h"
 #include "tests/support/Payload.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VideoCodec.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
 
@@ -150,7 +153,7 @@ TEST(CutIfv, RequestSourceAndNameFailuresWriteNothing)
     EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(dir / "none.ifv").error,
               "OpenFile:" + (dir / "none.ifv").string() + " Fail");
     const auto four = WriteIfvSource(dir.Path(), "ch01_20251208_095900_N");
-    EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(four).error, "CutFile:" + four.string() + " Fail");
+    EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(four).error, kIfvNameError);
     request.start = kT10 + 3600;
     request.end = kT10 + 3700;
     EXPECT_EQ(CClipCutter(request).CutIfvRecordFile(source).error, "Cut_CHN_Error") << "no data in the span";
@@ -187,8 +190,8 @@ TEST(CutGps, LinesAndTrackOfTheSpan)
     const auto result = CClipCutter(request).SaveIfvFileGpsInfo(source, 1, true, true, "H\r\n");
     ASSERT_TRUE(result.ok) << result.error;
     ASSERT_EQ(result.files.size(), 2u);
-    EXPECT_EQ(result.files[0].filename(), "AV1_100000_100009_T2C0_100000.gps");
-    EXPECT_EQ(result.files[1].filename(), "AV1_100000_100009_T2C0_100000.gpx");
+    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "ch01_100000_100009_N_1.gps");
+    EXPECT_EQ(result.files[1], dir / "out" / "2025-12-08" / "ch01_100000_100009_N_1.gpx");
     std::ifstream in(result.files[0], std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     StAttachInfo_t first{};
@@ -251,6 +254,64 @@ std::vector<BakFrame> BackupFrames(const std::filesystem::path& path)
     RKSFS_CloseBakRecFile(&op);
     return out;
 }
+
+// Every output of an IFV recording takes its name from the recording's name;
+// a name of neither known form fails every format before anything is made.
+struct IfvNameCase {
+    const char* stem;
+    int format;         // ECutFormat; kGps with `gpx` for the track
+    bool gpx;
+    const char* file;   // nullptr: the export fails
+};
+
+class IfvExportNames : public ::testing::TestWithParam<IfvNameCase> {};
+
+TEST_P(IfvExportNames, NamedFromTheSourceOrRefused)
+{
+    const IfvNameCase c = GetParam();
+    CTempDir dir;
+    const auto source = WriteIfvSource(dir.Path(), c.stem);
+    CutRequest request;
+    request.start = kT10;
+    request.end = kT10 + 5;
+    request.format = c.format;
+    request.type = 2;
+    request.channelMask = 1u << 2;
+    request.folder = dir / "out";
+    CClipCutter cutter(request);
+    CutResult result;
+    if (c.format == int(ECutFormat::kIfv))
+        result = cutter.CutIfvRecordFile(source);
+    else if (c.format == int(ECutFormat::kGps))
+        result = cutter.SaveIfvFileGpsInfo(source, 3, !c.gpx, c.gpx, "H\r\n");
+    else
+        result = cutter.CutIfvRecordToMp4(source, 3);
+    if (!c.file) {
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, kIfvNameError);
+        EXPECT_TRUE(result.files.empty());
+        EXPECT_FALSE(std::filesystem::exists(dir / "out")) << "nothing may be made";
+        return;
+    }
+    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(result.files.size(), 1u);
+    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / c.file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFormat, IfvExportNames,
+    ::testing::Values(IfvNameCase{"ch01_20251208_095900_N", 0, false, nullptr},
+                      IfvNameCase{"ch01_20251208_095900_N", 1, false, nullptr},
+                      IfvNameCase{"ch01_20251208_095900_N", 2, false, nullptr},
+                      IfvNameCase{"ch01_20251208_095900_N", 3, false, nullptr},
+                      IfvNameCase{"ch01_20251208_095900_N", 3, true, nullptr},
+                      IfvNameCase{"a_b_c_d_e_f_g", 1, false, nullptr},
+                      IfvNameCase{"recording", 3, false, nullptr},
+                      IfvNameCase{"ch01_20251208_095900_N_1", 0, false, "ch01_100000_100005_N_1.ifv"},
+                      IfvNameCase{"ch01_20251208_095900_N_1", 3, false, "ch01_100000_100005_N_1.gps"},
+                      IfvNameCase{"ch01_20251208_095900_N_1", 3, true, "ch01_100000_100005_N_1.gpx"},
+                      IfvNameCase{"x_20251208_095900_20251208_100200_ch03", 0, false, "AV3_100000_100005_T2C0_100000.ifv"},
+                      IfvNameCase{"x_20251208_095900_20251208_100200_ch03", 3, false, "AV3_100000_100005_T2C0_100000.gps"}));
 
 TEST(CutRKRec, WholeBlocksMakeAValidBackupFileCoveringTheSpan)
 {
@@ -361,7 +422,7 @@ TEST(CutMp4, IfvSpanFromItsFirstKeyFrameUnderTheClipName)
     const auto result = CClipCutter(request).CutIfvRecordToMp4(source, 1);
     ASSERT_TRUE(result.ok) << result.error;
     ASSERT_EQ(result.files.size(), 1u);
-    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "AV1_100003_100005_T1C0_100003.mp4");
+    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "ch01_100003_100005_N_1.mp4");
     const auto back = ReadMp4Video(result.files[0]);
     EXPECT_EQ(back.codec, AV_CODEC_ID_H264);
     EXPECT_EQ(back.width, 96);
@@ -376,6 +437,93 @@ TEST(CutMp4, IfvSpanFromItsFirstKeyFrameUnderTheClipName)
     EXPECT_EQ(CClipCutter(request).CutIfvRecordToMp4(source, 1).error, "Cut_CHN_Error");
     EXPECT_EQ(CClipCutter(request).CutIfvRecordToMp4(dir / "none.ifv", 1).error,
               "OpenFile:" + (dir / "none.ifv").string() + " Fail");
+}
+
+// Two channels of one container file cut and combined: channel 2 begins two
+// seconds into the span, so its cell stays black until then, and the
+// combined video lasts the whole span.
+TEST(CutCombined, ALateChannelKeepsItsTimeInTheMosaic)
+{
+    CTempDir dir;
+    fixtures::CContainerFileImage image(dir / "fc00001.rpo", 1);
+    fixtures::VideoSpec recipe;
+    recipe.width = 352;
+    recipe.height = 288;
+    recipe.frames = 125;
+    recipe.gop = 25;
+    recipe.lossless = false;
+    const auto video = fixtures::EncodeVideo(recipe);
+    fixtures::RecordingParams params[2];
+    for (int c = 0; c < 2; ++c) {
+        params[c].channel = uint8_t(c);
+        params[c].encode = {0, 0, 1, 0, 25};  // 352 x 288, H.264, no sound
+    }
+    fixtures::CRecordWriter first(image, params[0]), late(image, params[1]);
+    for (size_t i = 0; i < video.units.size(); ++i) {
+        const auto& u = video.units[i];
+        const uint64_t pts = uint64_t(kT10) * 1000000 + i * 40000;
+        ASSERT_EQ(first.WriteFrame(u.key ? 1 : 2, pts, u.data.data(), uint32_t(u.data.size())),
+                  fixtures::WriteResult::kWritten);
+        if (i < 50) continue;  // the second channel from +2 s
+        const auto& v = video.units[i - 50];
+        ASSERT_EQ(late.WriteFrame(v.key ? 1 : 2, pts, v.data.data(), uint32_t(v.data.size())),
+                  fixtures::WriteResult::kWritten);
+    }
+    first.Close();
+    late.Close();
+
+    CutRequest request;
+    request.start = kT10;
+    request.end = kT10 + 4;
+    request.channelMask = 0x3;
+    request.combine = true;
+    request.withAudio = false;
+    request.folder = dir / "out";
+    const auto result = CClipCutter(request).CutContainerToMp4({image.Path()});
+    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(result.files.size(), 3u);
+    EXPECT_EQ(result.files[2].filename(), "100000_100004_T0C0_100000Combin.mp4");
+
+    AVFormatContext* fmt = nullptr;
+    ASSERT_EQ(avformat_open_input(&fmt, result.files[2].c_str(), nullptr, nullptr), 0);
+    ASSERT_GE(avformat_find_stream_info(fmt, nullptr), 0);
+    const int v = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    ASSERT_GE(v, 0);
+    const AVCodec* codec = avcodec_find_decoder(fmt->streams[v]->codecpar->codec_id);
+    AVCodecContext* dec = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(dec, fmt->streams[v]->codecpar);
+    ASSERT_EQ(avcodec_open2(dec, codec, nullptr), 0);
+    // Mean luma of the second channel's cell (top right, 352 x 288) per picture.
+    std::vector<double> lateCell;
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    auto drain = [&] {
+        while (avcodec_receive_frame(dec, frame) >= 0) {
+            EXPECT_EQ(frame->width, 704);
+            double sum = 0;
+            for (int y = 0; y < 288; ++y)
+                for (int x = 352; x < 704; ++x) sum += frame->data[0][size_t(y) * size_t(frame->linesize[0]) + size_t(x)];
+            lateCell.push_back(sum / (352.0 * 288.0));
+            av_frame_unref(frame);
+        }
+    };
+    while (av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == v) {
+            avcodec_send_packet(dec, pkt);
+            drain();
+        }
+        av_packet_unref(pkt);
+    }
+    avcodec_send_packet(dec, nullptr);
+    drain();
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&fmt);
+
+    ASSERT_EQ(lateCell.size(), 125u) << "five seconds of 25 pictures";
+    for (int i : {0, 25, 49}) EXPECT_NEAR(lateCell[size_t(i)], 16.0, 2.0) << "picture " << i << " is before +2 s";
+    for (int i : {52, 100, 124}) EXPECT_GT(lateCell[size_t(i)], 30.0) << "picture " << i << " shows the channel";
 }
 
 }  // namespace

@@ -471,6 +471,38 @@ TEST_F(Mounted, ARemountInvalidatesEarlierDescriptors)
     RKSFS_CloseFile(again);
 }
 
+// On a mounted partition, as in a backup record file: a seek to the second of
+// an I frame whose head starts k bytes before its block's end lands on it.
+class MountedSplitHeadSeek : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(MountedSplitHeadSeek, LandsOnTheSplitIFrame)
+{
+    const uint32_t k = GetParam();
+    CTempDir dir;
+    CPartitionImage image(dir.Path(), PartitionOptions{8});
+    ASSERT_EQ(image.BlockSize(), 0x400000u);
+    const SplitHeadRecording rec = WriteSplitHeadRecording(image, k);
+    ASSERT_EQ(rec.blocks.size(), 2u);
+    EXPECT_EQ(image.ReadHeadArea(rec.blocks[0]).neck.ifrIdx[1].offset.get(), 0x400000u - k);
+    image.WriteIndexHead({});
+    CMountGuard mount("", image.Dir().string(), 1);
+    ASSERT_EQ(mount.Result(), 0);
+    const auto found = Search(image.Dir().string(), AllRecords(), 16);
+    auto it = std::find_if(found.begin(), found.end(), [&](const StRecFileInfo_t& fi) {
+        return (uint32_t(fi.uuid) & 0x3FFFF) == rec.blocks[0];
+    });
+    ASSERT_NE(it, found.end());
+    const int fd = RKSFS_OpenRecFile(&*it);
+    ASSERT_GE(fd, 0);
+    // The head's offset as a backup record file would hold it.
+    EXPECT_EQ(RKSFS_SeekTime(fd, kT0 + 2, nullptr), int64_t(0x400000 - k));
+    const StoreRead r = ReadAllByFd(fd, RKSFS_ReadFrame);
+    EXPECT_TRUE(r.frames == rec.fromSplit) << r.frames.size() << " frames read";
+    RKSFS_CloseFile(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryHeadByteLeft, MountedSplitHeadSeek, ::testing::Range(1u, 16u));
+
 TEST(MountedCover, AFileCoveredAfterTheSearchFailsToOpen)
 {
     WrappedPartition part;

@@ -70,4 +70,33 @@ inline uint64_t WriteFrames(CRecordWriter& w, uint64_t pts, int frames, int gop,
     return pts;
 }
 
+// One record file of channel 3 over two blocks: an I frame at kT0, filler
+// frames at +1 s, then at +2 s an I frame whose 16-byte head starts `k`
+// bytes before the first block's end (its rest and its payload open the
+// second block), then 30 P frames. `fromSplit`: the frames from that I frame on.
+struct SplitHeadRecording {
+    std::vector<uint32_t> blocks;
+    std::vector<ExpectedFrame> fromSplit;
+};
+
+inline SplitHeadRecording WriteSplitHeadRecording(IBlockSink& sink, uint32_t k)
+{
+    CRecordWriter w(sink, Recording(3));
+    uint64_t pts = uint64_t(kT0) * kUs;
+    auto key = MakePayload(1, 5000);
+    EXPECT_EQ(w.WriteFrame(rkfs::kFrameI, pts, key.data(), 5000), WriteResult::kWritten);
+    w.FillBlockLeaving(k, rkfs::kFrameP, pts + kUs, 40);
+    const size_t split = w.Written().size();
+    auto payload = MakePayload(2, 3000);
+    pts += 2 * kUs;
+    EXPECT_EQ(w.WriteFrame(rkfs::kFrameI, pts, payload.data(), 3000), WriteResult::kWritten);
+    for (int i = 1; i <= 30; ++i) {
+        auto p = MakePayload(10 + uint64_t(i), 600 + uint32_t(i));
+        EXPECT_EQ(w.WriteFrame(rkfs::kFrameP, pts + uint64_t(i) * 40000, p.data(), uint32_t(p.size())),
+                  WriteResult::kWritten);
+    }
+    w.Close();
+    return {w.Blocks(), std::vector<ExpectedFrame>(w.Written().begin() + long(split), w.Written().end())};
+}
+
 }  // namespace velmor::fixtures

@@ -98,7 +98,7 @@ TEST(CliExport, GpsLinesAndGpxTrack)
         const json doc = json::parse(r.out);
         ASSERT_EQ(doc["files"].size(), 1u);
         const std::filesystem::path file = doc["files"][0].get<std::string>();
-        EXPECT_EQ(file.filename(), std::string("AV4_100000_100004_T0C0_100000.") + format);
+        EXPECT_EQ(file, dir / "out" / "2025-12-08" / (std::string("ch02_100000_100004_N_1.") + format));
         const std::string text = Read(file);
         if (std::string(format) == "gps") {
             EXPECT_NE(text.find("4,2025-12-08 10:00:00,0,22.552057,114.504167,0 km/h,0,0\r\n"), std::string::npos);
@@ -135,6 +135,18 @@ TEST(CliExport, Refusals)
     EXPECT_EQ(usage.exitCode, 2);
     for (const auto* r : {&bad, &backwards, &empty, &channels, &missing, &usage}) EXPECT_EQ(r->out, "");
     EXPECT_FALSE(std::filesystem::exists(dir / "out" / "2025-12-08" / "ch02_100000_100004_N_1.ifv"));
+
+    // A name without the recorder's five parts cannot name any output.
+    const auto four = dir / "ch02_20251208_100000_N.ifv";
+    std::filesystem::copy_file(source, four);
+    for (const char* format : {"ifv", "mp4", "avi", "gps", "gpx"}) {
+        auto r = Cli({"export", four.string(), "--from", from, "--to", to, "--out", (dir / "unnamed").string(),
+                      "--format", format, "--quiet"});
+        EXPECT_EQ(r.exitCode, 1) << format;
+        EXPECT_NE(r.err.find("five parts"), std::string::npos) << format << ": " << r.err;
+        EXPECT_EQ(r.out, "") << format;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "unnamed")) << "nothing was written";
 }
 
 }  // namespace

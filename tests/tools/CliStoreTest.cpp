@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "tests/store/PartitionFixture.h"
@@ -166,11 +167,24 @@ TEST_F(CliStore, CommonFiles)
     for (const auto& c : s_part->commons) {
         auto it = std::find_if(files.begin(), files.end(), [&](const json& f) { return f["name"] == c.name; });
         ASSERT_NE(it, files.end()) << c.name;
-        EXPECT_EQ((*it)["size"], c.bytes.size());
+        EXPECT_EQ((*it)["content_size"], c.bytes.size());
         EXPECT_EQ((*it)["writing"], false);
         auto cat = Store("cat", {c.name});
         ASSERT_EQ(cat.exitCode, 0) << cat.err;
         EXPECT_EQ(cat.out, std::string(c.bytes.begin(), c.bytes.end())) << c.name;
+    }
+    // The file system's size: each block's use size, its 4096-byte head area
+    // included (4000 content bytes a block here).
+    const std::map<std::string, uint64_t> sizes = {{"abc.txt", 5000 + 2 * 4096},
+                                                   {"abcdef.log", 10000 + 3 * 4096},
+                                                   {"notes.xyz", 777 + 4096},
+                                                   {"vehicle_event_record_2025.xyz", 9000 + 3 * 4096},
+                                                   {"abc_long_configuration_file.bin", 3000 + 4096}};
+    for (const auto& f : nlohmann::ordered_json::parse(r.out)) {
+        EXPECT_EQ(f["size"], sizes.at(f["name"])) << f["name"];
+        std::vector<std::string> keys;
+        for (const auto& [k, v] : f.items()) keys.push_back(k);
+        EXPECT_EQ(keys, (std::vector<std::string>{"uuid", "name", "size", "content_size", "writing"}));
     }
     auto names = [](const json& list) {
         std::set<std::string> out;

@@ -98,6 +98,9 @@ std::string Explain(const std::string& error)
 {
     if (error == "Cut_Time_Error") return "the start must be earlier than the end";
     if (error == "Cut_CHN_Error") return "no recording in the span";
+    if (error == kIfvNameError)
+        return "the file name does not split at '_' into the recorder's five parts "
+               "(channel_HHMMSS_HHMMSS_alarm_HHMMSS), so the export cannot be named";
     return error;
 }
 

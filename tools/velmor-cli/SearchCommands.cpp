@@ -4,15 +4,18 @@
 #include <nlohmann/json.hpp>
 
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <sstream>
 #include <system_error>
+#include <unordered_map>
 
 #include "common/CodePage.h"
 #include "common/FileReader.h"
 #include "common/LanguageTable.h"
 #include "common/PathUtil.h"
+#include "player/search/EventFile.h"
 #include "player/search/EventFormat.h"
 #include "player/search/LocalFileSearch.h"
 #include "player/search/SearchRecordFile.h"
@@ -149,19 +152,41 @@ int RunEvents(const std::string& folder)
         throw CliError(file.string(), "not an event file");
     reader.Close();
 
-    CSearchRecordFile search;
-    search.SetEventMap(nullptr);  // nothing is played here
-    search.SearchIfvEventFile({fs::path(folder)});
-    nlohmann::ordered_json out = nlohmann::ordered_json::array();
-    for (const auto& e : search.Events())
-        out.push_back({{"type", e.type},
-                       {"channel", e.channel},
-                       {"begin", e.beginTime},
-                       {"end", e.endTime},
-                       {"description", e.description},
-                       {"path", e.path.string()},
-                       {"pos", e.beginPos}});
-    WriteJson(out.dump() + "\n");
+    // Each event is written as it is read, in the file's order: an event file
+    // of any size is listed in the same small memory and in one pass.
+    const SearchWindow window = SearchWindowAt(std::time(nullptr));
+    const CLanguageTable language = CLanguageTable::Load();
+    // Texts are escaped once each: there are few descriptions and one fly
+    // file for a whole block of units.
+    auto quoted = [](const std::string& text) {
+        return nlohmann::ordered_json(text).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    };
+    std::unordered_map<std::string, std::string> descriptions;
+    std::filesystem::path lastPath;
+    std::string pathJson = quoted("");
+    std::string line;
+    bool first = true;
+    const EventFileStatus status =
+        ForEachFolderEvent(fs::path(folder), window.start, window.end, language, [&](const EventRecord& e) {
+            auto d = descriptions.find(e.description);
+            if (d == descriptions.end()) d = descriptions.emplace(e.description, quoted(e.description)).first;
+            if (e.path != lastPath) {
+                lastPath = e.path;
+                pathJson = quoted(e.path.string());
+            }
+            line.assign(first ? "[" : ",");
+            first = false;
+            line += "{\"type\":" + std::to_string(e.type) + ",\"channel\":" + std::to_string(e.channel) +
+                    ",\"begin\":" + std::to_string(e.beginTime) + ",\"end\":" + std::to_string(e.endTime) +
+                    ",\"description\":";
+            line += d->second;
+            line += ",\"path\":";
+            line += pathJson;
+            line += ",\"pos\":" + std::to_string(e.beginPos) + "}";
+            WriteJson(line);
+        });
+    if (status != EventFileStatus::kRead) throw CliError(file.string(), "not an event file");
+    WriteJson(first ? "[]\n" : "]\n");
     return kExitOk;
 }
 

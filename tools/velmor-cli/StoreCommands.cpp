@@ -267,7 +267,8 @@ int RunStoreFiles(const StoreOptions& o)
         nlohmann::ordered_json j;
         j["uuid"] = f.uuid;
         j["name"] = std::string(f.fileName);
-        j["size"] = f.dataSize;
+        j["size"] = f.size;
+        j["content_size"] = f.dataSize;
         j["writing"] = f.writing != 0;
         out.push_back(std::move(j));
     }

@@ -18,6 +18,8 @@ extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/samplefmt.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -49,8 +51,13 @@ struct CInputFile {
     int audio = -1;
     ff::CodecContextPtr videoDec;
     ff::CodecContextPtr audioDec;
-    int64_t lastEnd = std::numeric_limits<int64_t>::min();  // AV_TIME_BASE units
+    int64_t lastEnd = std::numeric_limits<int64_t>::min();  // AV_TIME_BASE units, on the span's clock
     int64_t pictures = 0;                                   // decoded so far
+    int64_t offset = 0;       // AV_TIME_BASE units from the span's start to the file's time 0
+    bool videoBegun = false;  // a first picture (or the black before it) went in
+    bool audioBegun = false;
+    bool open = true;         // packets are still read from it
+    ff::PacketPtr next;       // its next packet, read ahead to merge the inputs by time
 };
 
 // One output stream with its encoder and the graph that feeds it.
@@ -67,8 +74,9 @@ struct CPipe {
 
 class CRun {
 public:
-    CRun(const CombineOutputSettings& out, const std::vector<RKPLAYER_COMBINE_INPUT>& inputs)
-        : m_out(out), m_inputs(inputs)
+    CRun(const CombineOutputSettings& out, const std::vector<RKPLAYER_COMBINE_INPUT>& inputs,
+         const std::vector<int64_t>& startMs)
+        : m_out(out), m_inputs(inputs), m_startMs(startMs)
     {
     }
     ~CRun()
@@ -89,6 +97,12 @@ private:
     int InitFilters(CPipe& pipe);
     int StartEncode();
     int Feed(size_t k, AVPacket* pkt);
+    int Begin(size_t k, CPipe& pipe, AVCodecContext* dec, int64_t firstPts);
+    int AddBlack(size_t k, CPipe& pipe, AVCodecContext* dec, int64_t pts);
+    int AddSilence(size_t k, CPipe& pipe, AVCodecContext* dec, int64_t samples);
+    int ReadAhead(size_t k);
+    int64_t NextTime(size_t k) const;
+    int EndInput(size_t k);
     int Pull(CPipe& pipe, int64_t cap);
     int EncodeWrite(CPipe& pipe, AVFrame* frame);
     int WritePacket(CPipe& pipe, AVPacket* pkt);
@@ -102,6 +116,7 @@ private:
 
     const CombineOutputSettings& m_out;
     const std::vector<RKPLAYER_COMBINE_INPUT>& m_inputs;
+    const std::vector<int64_t>& m_startMs;
     std::vector<CInputFile> m_files;
     ff::COutput m_output;
     std::vector<CPipe> m_pipes;
@@ -160,6 +175,9 @@ int CRun::OpenInputs()
         f.audio = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         if (f.video >= 0 && (ret = OpenDecoder(raw, f.video, f.videoDec)) < 0) return ret;
         if (f.audio >= 0 && (ret = OpenDecoder(raw, f.audio, f.audioDec)) < 0) return ret;
+        f.offset = av_rescale(m_startMs[k], AV_TIME_BASE, 1000);
+        f.next.reset(av_packet_alloc());
+        if (!f.next) return AVERROR(ENOMEM);
         m_files.push_back(std::move(f));
     }
     return 0;
@@ -486,7 +504,8 @@ int CRun::Pull(CPipe& pipe, int64_t cap)
             // needs no more than this.
             int64_t most = 0;
             for (const auto& file : m_files) most = std::max(most, file.pictures);
-            if (pipe.count >= 25 * most + 250) {
+            const int64_t budget = std::max<int64_t>(25 * most + 250, m_out.spanMs * 25 / 1000 + 25);
+            if (pipe.count >= budget) {
                 Mp4Diag("picture budget spent at %" PRId64, pipe.count);
                 av_frame_unref(f);
                 m_bStop = true;
@@ -530,6 +549,16 @@ int CRun::Feed(size_t k, AVPacket* pkt)
     while ((ret = avcodec_receive_frame(dec, m_frame.get())) >= 0) {
         AVFrame* fr = m_frame.get();
         fr->pts = fr->best_effort_timestamp;
+        // The file's own time 0 is its first picture; the span's clock puts
+        // it where the channel began.
+        if (fr->pts != AV_NOPTS_VALUE) fr->pts += av_rescale_q(f.offset, AV_TIME_BASE_Q, dec->pkt_timebase);
+        if (!(isVideo ? f.videoBegun : f.audioBegun)) {
+            ret = Begin(k, *pipe, dec, fr->pts);
+            if (ret < 0) {
+                av_frame_unref(fr);
+                return ret;
+            }
+        }
         if (isVideo) ++f.pictures;
         if (fr->pts != AV_NOPTS_VALUE && isVideo) {
             const int64_t dur = fr->pkt_duration > 0 ? fr->pkt_duration : 0;
@@ -551,39 +580,159 @@ int CRun::Feed(size_t k, AVPacket* pkt)
     return 0;
 }
 
+// A channel that begins after the span's start shows black (and adds
+// silence) from the start until its first picture or sound.
+int CRun::Begin(size_t k, CPipe& pipe, AVCodecContext* dec, int64_t firstPts)
+{
+    CInputFile& f = m_files[k];
+    const bool isVideo = pipe.type == AVMEDIA_TYPE_VIDEO;
+    (isVideo ? f.videoBegun : f.audioBegun) = true;
+    if (firstPts == AV_NOPTS_VALUE || firstPts <= 0) return 0;
+    if (isVideo) return AddBlack(k, pipe, dec, 0);
+    const int64_t samples = av_rescale_q(firstPts, dec->pkt_timebase, AVRational{1, dec->sample_rate});
+    return AddSilence(k, pipe, dec, samples);
+}
+
+int CRun::AddBlack(size_t k, CPipe& pipe, AVCodecContext* dec, int64_t pts)
+{
+    ff::FramePtr black(av_frame_alloc());
+    if (!black) return AVERROR(ENOMEM);
+    black->width = dec->width;
+    black->height = dec->height;
+    black->format = dec->pix_fmt;
+    black->pts = pts;
+    int ret = av_frame_get_buffer(black.get(), 0);
+    if (ret < 0) return ret;
+    ptrdiff_t lines[4];
+    for (int i = 0; i < 4; ++i) lines[i] = black->linesize[i];
+    ret = av_image_fill_black(black->data, lines, dec->pix_fmt,
+                              dec->color_range == AVCOL_RANGE_JPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG,
+                              dec->width, dec->height);
+    if (ret < 0) return ret;
+    // Not pulled here: once every channel has ended the canvas would draw
+    // on without end; the last pull knows where the video stops.
+    ret = av_buffersrc_add_frame_flags(pipe.sources[k], black.get(), 0);
+    if (ret < 0) Mp4Diag("Error while feeding the filtergraph");
+    return ret;
+}
+
+int CRun::AddSilence(size_t k, CPipe& pipe, AVCodecContext* dec, int64_t samples)
+{
+    constexpr int kChunk = 1024;
+    for (int64_t at = 0; at < samples; at += kChunk) {
+        ff::FramePtr quiet(av_frame_alloc());
+        if (!quiet) return AVERROR(ENOMEM);
+        quiet->format = dec->sample_fmt;
+        quiet->sample_rate = dec->sample_rate;
+        int ret = 0;
+        if (dec->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
+            ret = av_channel_layout_copy(&quiet->ch_layout, &dec->ch_layout);
+        else
+            av_channel_layout_default(&quiet->ch_layout, std::max(1, dec->ch_layout.nb_channels));
+        quiet->nb_samples = int(std::min<int64_t>(kChunk, samples - at));
+        quiet->pts = av_rescale_q(at, AVRational{1, dec->sample_rate}, dec->pkt_timebase);
+        if (ret >= 0) ret = av_frame_get_buffer(quiet.get(), 0);
+        if (ret >= 0)
+            ret = av_samples_set_silence(quiet->extended_data, 0, quiet->nb_samples, quiet->ch_layout.nb_channels,
+                                         dec->sample_fmt);
+        if (ret >= 0) ret = av_buffersrc_add_frame_flags(pipe.sources[k], quiet.get(), 0);
+        if (ret < 0) {
+            Mp4Diag("Error while feeding the filtergraph");
+            return ret;
+        }
+        if ((ret = Pull(pipe, AV_NOPTS_VALUE)) < 0) return ret;
+    }
+    return 0;
+}
+
+// Reads input k's next packet; at its end (or an unreadable packet) the
+// input ends.
+int CRun::ReadAhead(size_t k)
+{
+    CInputFile& f = m_files[k];
+    av_packet_unref(f.next.get());
+    if (av_read_frame(f.fmt.get(), f.next.get()) >= 0) return 0;
+    return EndInput(k);
+}
+
+// Where input k's next packet lies on the span's clock (AV_TIME_BASE units).
+int64_t CRun::NextTime(size_t k) const
+{
+    const CInputFile& f = m_files[k];
+    const AVPacket* pkt = f.next.get();
+    const int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+    if (ts == AV_NOPTS_VALUE || pkt->stream_index < 0 || unsigned(pkt->stream_index) >= f.fmt->nb_streams)
+        return std::numeric_limits<int64_t>::min();
+    return av_rescale_q(ts, f.fmt->streams[pkt->stream_index]->time_base, AV_TIME_BASE_Q) + f.offset;
+}
+
+// Whatever input k's decoders still hold goes in; its cell turns black after
+// its last picture, and its sources end so that the others are not held back.
+int CRun::EndInput(size_t k)
+{
+    CInputFile& f = m_files[k];
+    f.open = false;
+    for (int index : {f.video, f.audio}) {
+        if (index < 0) continue;
+        av_packet_unref(m_pkt.get());
+        m_pkt->stream_index = index;
+        const int ret = Feed(k, m_pkt.get());  // an empty packet drains
+        if (ret < 0) return ret;
+    }
+    CPipe* video = PipeOf(AVMEDIA_TYPE_VIDEO);
+    // In a mosaic the cell turns black; a single cell is the channel itself
+    // and simply ends.
+    if (video && m_out.cells > 1 && f.videoDec && f.pictures > 0 && f.lastEnd != std::numeric_limits<int64_t>::min()) {
+        const int ret =
+            AddBlack(k, *video, f.videoDec.get(), av_rescale_q(f.lastEnd, AV_TIME_BASE_Q, f.videoDec->pkt_timebase));
+        if (ret < 0) return ret;
+    }
+    for (auto& pipe : m_pipes) {
+        const bool has = pipe.type == AVMEDIA_TYPE_VIDEO ? f.video >= 0 : f.audio >= 0;
+        if (!has) continue;  // ended when the graph was made
+        if (av_buffersrc_add_frame_flags(pipe.sources[k], nullptr, 0) < 0) Mp4Diag("Error while closing the filtergraph");
+        if (pipe.type == AVMEDIA_TYPE_VIDEO) continue;  // as for the black picture above
+        const int ret = Pull(pipe, AV_NOPTS_VALUE);
+        if (ret < 0) return ret;
+    }
+    return 0;
+}
+
 int CRun::StartEncode()
 {
-    bool running = true;
-    while (running && !m_bStop) {
-        for (size_t k = 0; k < m_files.size() && !m_bStop; ++k) {
-            AVPacket* pkt = m_pkt.get();
-            const int ret = av_read_frame(m_files[k].fmt.get(), pkt);
-            if (ret < 0) {
-                running = false;  // the end of any channel ends the combination
-                break;
-            }
-            const int fed = Feed(k, pkt);
-            av_packet_unref(pkt);
-            if (fed < 0) return fed;
-        }
-    }
-    // Whatever the decoders still hold goes in, then every source ends.
+    // The inputs are merged by their times on the span's clock, so that no
+    // channel's pictures pile up in the graph while another is still early.
     for (size_t k = 0; k < m_files.size(); ++k) {
-        for (int index : {m_files[k].video, m_files[k].audio}) {
-            if (index < 0) continue;
-            av_packet_unref(m_pkt.get());
-            m_pkt->stream_index = index;
-            const int ret = Feed(k, m_pkt.get());  // an empty packet drains
-            if (ret < 0) return ret;
+        const int ret = ReadAhead(k);
+        if (ret < 0) return ret;
+    }
+    while (!m_bStop) {
+        size_t pick = m_files.size();
+        int64_t earliest = std::numeric_limits<int64_t>::max();
+        for (size_t k = 0; k < m_files.size(); ++k) {
+            if (!m_files[k].open) continue;
+            const int64_t t = NextTime(k);
+            if (pick == m_files.size() || t < earliest) {
+                pick = k;
+                earliest = t;
+            }
         }
+        if (pick == m_files.size()) break;
+        int ret = Feed(pick, m_files[pick].next.get());
+        if (ret < 0) return ret;
+        if ((ret = ReadAhead(pick)) < 0) return ret;
+    }
+    for (size_t k = 0; k < m_files.size(); ++k) {
+        if (!m_files[k].open) continue;
+        const int ret = EndInput(k);
+        if (ret < 0) return ret;
     }
     int64_t end = std::numeric_limits<int64_t>::min();
     for (const auto& f : m_files) end = std::max(end, f.lastEnd);
+    // The video lasts the whole span when one is given; the black canvas
+    // fills what no channel covers.
+    if (m_out.spanMs > 0) end = av_rescale(m_out.spanMs, AV_TIME_BASE, 1000);
     for (auto& pipe : m_pipes) {
-        for (auto* src : pipe.sources) {
-            // A source that ended already refuses a second end; nothing is lost.
-            if (av_buffersrc_add_frame_flags(src, nullptr, 0) < 0) Mp4Diag("Error while closing the filtergraph");
-        }
         const int64_t cap = pipe.type == AVMEDIA_TYPE_VIDEO
                                 ? (end == std::numeric_limits<int64_t>::min() ? 0 : end)
                                 : AV_NOPTS_VALUE;
@@ -712,6 +861,22 @@ int CCombineMp4::SetEffect(int index, int effect)
     return 0;
 }
 
+int CCombineMp4::SetStart(int index, int64_t startMs)
+{
+    if (index < 0 || index >= RKPLAYER_COMBINE_MAX_INPUTS) return -1;
+    // Further than a day from the span would make the canvas draw for days.
+    if (startMs < -86400000 || startMs > 86400000) return -1;
+    m_startMs[size_t(index)] = startMs;
+    return 0;
+}
+
+int CCombineMp4::SetSpan(int64_t spanMs)
+{
+    if (spanMs < 0 || spanMs > 86400000) return -1;
+    m_output.spanMs = spanMs;
+    return 0;
+}
+
 int CCombineMp4::Run()
 {
     const CombineOutputSettings& o = m_output;
@@ -728,7 +893,8 @@ int CCombineMp4::Run()
             return AVERROR(EINVAL);
         }
     }
-    CRun run(o, inputs);
+    const std::vector<int64_t> starts(m_startMs.begin(), m_startMs.begin() + n);
+    CRun run(o, inputs, starts);
     return run.Execute();
 }
 

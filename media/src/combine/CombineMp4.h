@@ -20,6 +20,7 @@ struct CombineOutputSettings {
     int inputs = 0;
     int cells = 0;
     int bitRate = 400000;
+    int64_t spanMs = 0;  // 0: as long as the inputs last
 };
 
 class CCombineMp4 {
@@ -33,6 +34,11 @@ public:
     int SetInputs(const RKPLAYER_COMBINE_INPUT* inputs, int count);
     // 0, or -1 for an effect other than 0, 1 and 2 or an index out of range.
     int SetEffect(int index, int effect);
+    // Where input `index`'s first picture lies on the span's clock, in ms.
+    // 0, or -1 for an index out of range.
+    int SetStart(int index, int64_t startMs);
+    // 0, or -1 for a negative span.
+    int SetSpan(int64_t spanMs);
     // Opens, combines and closes everything. 0 when the output file was
     // finished, else a negative error; a failed run leaves no output file.
     int Run();
@@ -49,6 +55,7 @@ public:
 
 private:
     std::array<RKPLAYER_COMBINE_INPUT, RKPLAYER_COMBINE_MAX_INPUTS> m_inputs{};
+    std::array<int64_t, RKPLAYER_COMBINE_MAX_INPUTS> m_startMs{};
     int m_nInputsSet = 0;
     CombineOutputSettings m_output;
 };

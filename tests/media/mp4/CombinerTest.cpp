@@ -134,7 +134,8 @@ Channels WriteChannels(const CTempDir& dir, int count, int frames, const std::ve
 }
 
 int Combine(const std::string& out, int width, int height, int videoType, int cells,
-            const std::vector<RKPLAYER_COMBINE_INPUT>& inputs, const std::vector<int>& effects = {})
+            const std::vector<RKPLAYER_COMBINE_INPUT>& inputs, const std::vector<int>& effects = {},
+            const std::vector<int64_t>& startsMs = {}, int64_t spanMs = 0)
 {
     RKPLAYER_HANDLE slot = nullptr;
     EXPECT_EQ(RKPLAYER_InitOutputAviParam(&slot, out.c_str(), width, height, videoType, {},
@@ -142,6 +143,10 @@ int Combine(const std::string& out, int width, int height, int videoType, int ce
               0);
     EXPECT_EQ(RKPLAYER_InitInputAvisParam(&slot, inputs.data(), int(inputs.size())), 0);
     for (size_t k = 0; k < effects.size(); ++k) EXPECT_EQ(RKPLAYER_SetCombinEffect(&slot, int(k), effects[k]), 0);
+    for (size_t k = 0; k < startsMs.size(); ++k) EXPECT_EQ(RKPLAYER_SetCombinStart(&slot, int(k), startsMs[k]), 0);
+    if (spanMs) {
+        EXPECT_EQ(RKPLAYER_SetCombinSpan(&slot, spanMs), 0);
+    }
     const int ret = RKPLAYER_StartCombin(&slot);
     EXPECT_EQ(RKPLAYER_EndCombin(&slot), 0);
     EXPECT_EQ(RKPLAYER_StartCombin(&slot), -1);  // the run freed it
@@ -317,7 +322,53 @@ TEST(Combiner, FailuresLeaveNoOutput)
     EXPECT_TRUE(nothing());
 }
 
-TEST(Combiner, ChannelsOfUnequalLengthEndWithTheShortest)
+// Mean luma of a cell: the black canvas is 16.
+double CellLuma(const Picture& p, int x0, int y0, int w, int h)
+{
+    double sum = 0;
+    for (int y = y0; y < y0 + h; ++y)
+        for (int x = x0; x < x0 + w; ++x) sum += p.yuv[size_t(y) * p.width + size_t(x)];
+    return sum / (double(w) * h);
+}
+
+TEST(Combiner, ChannelsKeepTheirTimesOnTheSpansClock)
+{
+    // A: two seconds from the span's start, with sound; B: one second from
+    // 1.0 s, silent. The span lasts three seconds.
+    CTempDir dir("combine");
+    const Channels a = WriteChannels(dir, 1, 50, {500.0});
+    CTempDir dir2("combine");
+    const Channels b = WriteChannels(dir2, 1, 25, {});
+    const std::string out = (dir / "clock.mp4").string();
+    ASSERT_EQ(Combine(out, 128, 96, 0, 4, {Input(a.paths[0], 0), Input(b.paths[0], 3)}, {}, {0, 1000}, 3000), 0);
+    const FileInfo info = ReadBack(out);
+    ASSERT_TRUE(info.opened);
+    ASSERT_EQ(info.pictures.size(), 75u) << "25 pictures a second for the whole span";
+    EXPECT_TRUE(info.Find(AVMEDIA_TYPE_AUDIO));
+    struct Moment {
+        int frame;      // of the mosaic (25 a second)
+        int aPicture;   // -1: A's cell (top left) is black
+        int bPicture;   // -1: B's cell (bottom right) is black
+    };
+    for (const Moment m : {Moment{0, 0, -1}, Moment{5, 5, -1}, Moment{24, 24, -1}, Moment{26, 26, 1},
+                           Moment{35, 35, 10}, Moment{48, 48, 23}, Moment{55, -1, -1}, Moment{74, -1, -1}}) {
+        const Picture& mosaic = info.pictures[size_t(m.frame)];
+        const std::pair<int, int> cells[2] = {{0, 0}, {64, 48}};
+        const int want[2] = {m.aPicture, m.bPicture};
+        const Channels* source[2] = {&a, &b};
+        for (int c = 0; c < 2; ++c) {
+            const auto [x0, y0] = cells[c];
+            if (want[c] < 0) {
+                EXPECT_NEAR(CellLuma(mosaic, x0, y0, 64, 48), 16.0, 2.0) << "cell " << c << " at frame " << m.frame;
+            } else {
+                const Picture cell = Scaled(source[c]->video[0].pictures[size_t(want[c])], 64, 48);
+                EXPECT_LT(CellDifference(mosaic, x0, y0, cell), 12.0) << "cell " << c << " at frame " << m.frame;
+            }
+        }
+    }
+}
+
+TEST(Combiner, WithoutASpanTheLongestChannelSetsTheLength)
 {
     CTempDir dir("combine");
     const Channels a = WriteChannels(dir, 1, 20, {500.0});
@@ -327,8 +378,8 @@ TEST(Combiner, ChannelsOfUnequalLengthEndWithTheShortest)
     ASSERT_EQ(Combine(out, 128, 96, 0, 4, {Input(a.paths[0], 0), Input(b.paths[0], 3)}), 0);
     const FileInfo info = ReadBack(out);
     ASSERT_TRUE(info.opened);
-    EXPECT_GE(info.pictures.size(), 6u);
-    EXPECT_LE(info.pictures.size(), 12u);
+    ASSERT_EQ(info.pictures.size(), 20u);
+    EXPECT_NEAR(CellLuma(info.pictures[15], 64, 48, 64, 48), 16.0, 2.0) << "the short channel's cell after its end";
     EXPECT_TRUE(info.Find(AVMEDIA_TYPE_AUDIO));
 }
 
