@@ -494,4 +494,14 @@ std::unique_ptr<CFrameSource> CFrameSource::OpenIfvFile(const std::filesystem::p
     return std::make_unique<CIfvFileSource>(path, channel);
 }
 
+std::unique_ptr<CFrameSource> CFrameSource::OpenFile(ESourceKind kind, const std::filesystem::path& path, int channel)
+{
+    switch (kind) {
+        case ESourceKind::kContainerFile: return OpenContainerFile(path, channel);
+        case ESourceKind::kBackupRecordFile: return OpenBackupRecord(path, channel);
+        case ESourceKind::kIfvFile: return OpenIfvFile(path, channel);
+        default: return nullptr;
+    }
+}
+
 }  // namespace velmor

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "player/search/SourceKind.h"
+
 namespace velmor {
 
 enum class EFrameKind { kVideo, kAudio, kInfo };
@@ -75,6 +77,9 @@ public:
                                                            uint32_t from, uint32_t to);
     static std::unique_ptr<CFrameSource> OpenBackupRecord(const std::filesystem::path& path, int channel);
     static std::unique_ptr<CFrameSource> OpenIfvFile(const std::filesystem::path& path, int channel);
+    // The reader of a single file of `kind`; null for kinds that are not a
+    // single recording this source reads.
+    static std::unique_ptr<CFrameSource> OpenFile(ESourceKind kind, const std::filesystem::path& path, int channel);
 
     // The result of opening; kOk when the source can be read.
     EFrameResult OpenResult() const { return m_openResult; }
