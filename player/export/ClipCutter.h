@@ -36,6 +36,8 @@ struct CutResult {
     std::vector<std::filesystem::path> files;
     std::vector<int> channels;  // the channels written, counted from 1
     ExportFrameCounts frames;
+    int width = 0, height = 0;  // picture of the channel files (container cuts)
+    bool h265 = false;
 };
 
 class CClipCutter {
@@ -70,11 +72,13 @@ public:
     // With `combine`, the channel files are then tiled into one video.
     CutResult CutContainerToMp4(const std::vector<std::filesystem::path>& sources);
 
+    // The channel files of a container cut tiled into one video beside them.
+    CutResult Combine(const std::vector<std::filesystem::path>& files, int width, int height, bool h265);
+
     const CutRequest& Request() const { return m_request; }
 
 private:
     CutResult WriteMp4(CFrameSource& source, const std::filesystem::path& outPath, CutResult& result);
-    CutResult Combine(const std::vector<std::filesystem::path>& files, int width, int height, bool h265);
     bool StopRequested() const { return m_stop && m_stop(); }
     void Report(uint32_t now);
     void Done();
