@@ -37,7 +37,8 @@ std::vector<fs::path> FilesUnder(const fs::path& dir)
 class ExportJobTest : public testing::Test {
 protected:
     // Six seconds of 96 x 64 video, a key frame each second, on channels 1
-    // and 2 of one container file, and the same pictures as an IFV file.
+    // and 2 of one container file, and the same pictures with sound and a
+    // record each second as an IFV file.
     static void SetUpTestSuite()
     {
         s_dir = new CTempDir("export-job");
@@ -68,11 +69,17 @@ protected:
         FILEHANDLE* w = RK_OpenFile2(ifv.c_str(), 0, RK_FILE_MODE_WRITE);
         ASSERT_NE(w, nullptr);
         ASSERT_EQ(RK_FileSetVideoParam(w, 96, 64, 25.0f, 0), 0);
+        ASSERT_EQ(RK_FileSetAudioParam(w, 1, 16, 8000, 11, 320, 40), 0);
+        ASSERT_EQ(RK_FileEnableAttach(w), 0);
         ASSERT_EQ(RK_FileSetStartTime(w, kT10), 0);
-        for (size_t i = 0; i < video.units.size(); ++i)
+        const std::vector<uint8_t> sound(320, 0xD5), record(75, 0);
+        for (size_t i = 0; i < video.units.size(); ++i) {
+            if (i % 25 == 0) ASSERT_EQ(RK_FileWriteAttachFrame(w, record.data(), 75, uint32_t(i) * 40, nullptr), 75);
             ASSERT_GT(RK_FileWriteVideoFrame(w, video.units[i].data.data(), uint32_t(video.units[i].data.size()),
                                              uint32_t(i) * 40, video.units[i].key ? 5 : 1, 0, nullptr),
                       0);
+            ASSERT_EQ(RK_FileWriteAudioFrame(w, sound.data(), 320, uint32_t(i) * 40, nullptr), 320);
+        }
         ASSERT_EQ(RK_CloseFile2(w), 0);
     }
     static void TearDownTestSuite()
@@ -190,6 +197,36 @@ TEST_F(ExportJobTest, RefusalsWriteNothing)
         EXPECT_EQ(result.failure, row.failure);
         EXPECT_NE(result.error, "");
         EXPECT_EQ(FilesUnder(out), std::vector<fs::path>{});
+    }
+
+    // A recording damaged inside the span is no clip of the span: twenty
+    // seconds cut short at 60 % of their bytes.
+    const auto damaged = s_dir->Path() / "damaged" / "ch01_20251208_100000_N_1.ifv";
+    fs::create_directories(damaged.parent_path());
+    FILEHANDLE* w = RK_OpenFile2(damaged.c_str(), 0, RK_FILE_MODE_WRITE);
+    ASSERT_NE(w, nullptr);
+    ASSERT_EQ(RK_FileSetVideoParam(w, 96, 64, 25.0f, 0), 0);
+    ASSERT_EQ(RK_FileSetAudioParam(w, 1, 16, 8000, 11, 320, 40), 0);
+    ASSERT_EQ(RK_FileEnableAttach(w), 0);
+    ASSERT_EQ(RK_FileSetStartTime(w, kT10), 0);
+    const std::vector<uint8_t> bytes(3000, 0x41);
+    for (uint32_t i = 0; i < 500; ++i) {
+        const uint32_t ms = i * 40;
+        ASSERT_GT(RK_FileWriteVideoFrame(w, bytes.data(), i % 25 ? 400 : 3000, ms, i % 25 ? 1 : 5, 0, nullptr), 0);
+        ASSERT_EQ(RK_FileWriteAudioFrame(w, bytes.data(), 320, ms, nullptr), 320);
+        if (i % 25 == 0) ASSERT_EQ(RK_FileWriteAttachFrame(w, bytes.data(), 75, ms, nullptr), 75);
+    }
+    ASSERT_EQ(RK_CloseFile2(w), 0);
+    fs::resize_file(damaged, fs::file_size(damaged) * 6 / 10);
+    {
+        const EExportFormat format = EExportFormat::kIfv;  // copied as stored: the bytes need not be pictures
+        auto request = Request(false, format, "refused-damaged");
+        request.source = damaged;
+        request.end = kT10 + 19;
+        const auto result = CExportJob(request).Run();
+        EXPECT_EQ(result.failure, EExportFailure::kCut) << ExportFormatName(format);
+        EXPECT_NE(result.error.find("Fail: "), std::string::npos) << result.error << ": the reader's reason";
+        EXPECT_EQ(FilesUnder(s_dir->Path() / "refused-damaged"), std::vector<fs::path>{});
     }
 }
 

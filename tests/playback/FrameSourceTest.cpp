@@ -273,6 +273,29 @@ TEST_P(FrameSourceTest, FailuresCarryACodeAndAReason)
     EXPECT_EQ(none->Seek(kT0), EFrameResult::kOpenFailed);
 }
 
+// Damage part-way through: the file cut short at 60 % of its size. The
+// container kinds have a fixed size and skip a bad block instead; their own
+// tests cover that.
+TEST_P(FrameSourceTest, DamageEndsTheReadingAndStaysReported)
+{
+    if (GetParam() == Kind::kContainer || GetParam() == Kind::kSpan) GTEST_SKIP() << "fixed-size files";
+    const auto size = std::filesystem::file_size(m_written.path);
+    m_source.reset();
+    std::filesystem::resize_file(m_written.path, size * 6 / 10);
+    auto cut = OpenAs(GetParam(), m_written, 0);
+    ASSERT_EQ(cut->OpenResult(), EFrameResult::kOk) << cut->ErrorText();
+    SourceFrame f;
+    EFrameResult rc;
+    size_t read = 0;
+    while ((rc = cut->Read(f)) == EFrameResult::kOk) ++read;
+    EXPECT_EQ(rc, EFrameResult::kReadFailed);
+    EXPECT_GT(read, 0u);
+    EXPECT_LT(read, Plan().size());
+    EXPECT_EQ(cut->FramesRead(), read);
+    EXPECT_NE(cut->ErrorText(), "");
+    EXPECT_EQ(cut->Read(f), EFrameResult::kReadFailed) << "no frames after damage as if nothing happened";
+}
+
 std::string KindName(const testing::TestParamInfo<Kind>& info)
 {
     static const char* const kNames[] = {"Container", "PartitionSpan", "Backup", "Ifv"};
