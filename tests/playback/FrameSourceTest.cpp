@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "player/formats/IfvFile.h"
@@ -271,6 +272,35 @@ TEST_P(FrameSourceTest, FailuresCarryACodeAndAReason)
     EXPECT_EQ(none->OpenResult(), EFrameResult::kOpenFailed);
     EXPECT_NE(none->ErrorText(), "");
     EXPECT_EQ(none->Seek(kT0), EFrameResult::kOpenFailed);
+}
+
+TEST_P(FrameSourceTest, FiltersHandOutOneKindOfFrame)
+{
+    struct Row {
+        EFrameFilter filter;
+        std::function<bool(const PlanFrame&)> wanted;
+    };
+    const Row rows[] = {
+        {EFrameFilter::kVideo, [](const PlanFrame& p) { return p.kind == EFrameKind::kVideo; }},
+        {EFrameFilter::kAudio, [](const PlanFrame& p) { return p.kind == EFrameKind::kAudio; }},
+        {EFrameFilter::kKeyFrames, [](const PlanFrame& p) { return p.key; }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(int(row.filter));
+        auto source = OpenAs(GetParam(), m_written, 0);
+        source->SetFilter(row.filter);
+        std::vector<uint32_t> got, want;
+        for (const PlanFrame& p : Plan())
+            if (row.wanted(p)) want.push_back(p.ms);
+        SourceFrame f;
+        while (source->Read(f) == EFrameResult::kOk) got.push_back(uint32_t(f.ms));
+        EXPECT_EQ(got, want);
+    }
+    // Stepping back is for the readers that can.
+    m_source->SetFilter(EFrameFilter::kKeyFramesBackward);
+    SourceFrame f;
+    EXPECT_EQ(m_source->Read(f), EFrameResult::kReadFailed);
+    EXPECT_NE(m_source->ErrorText(), "");
 }
 
 // Damage part-way through: the file cut short at 60 % of its size. The
