@@ -139,10 +139,9 @@ public:
             Opened(EFrameResult::kOpenFailed, "cannot read the file size");
             return;
         }
-        if (!rkfs::IsContainerFileSize(size))
-            {
+        if (!rkfs::IsContainerFileSize(size)) {
             Opened(EFrameResult::kOpenFailed, "not a container file: " + std::to_string(size) +
-                                                         " bytes, a container file has 134217728 or 268435456");
+                                                  " bytes, a container file has 134217728 or 268435456");
             return;
         }
         if (channel < 0 || channel > 16) {
@@ -157,20 +156,17 @@ public:
         if (channel == 0) {
             uint32_t mask = 0;
             const int rc = RKCONTAINER_GetSomeChnFileInfo(m_file.Slot(), 0xFFFF, &begin, &end, &mask, nullptr);
-            if (mask == 0)
-                {
-            Opened(EFrameResult::kOpenFailed,
-                              rc < 0 ? "cannot read the block heads" : "no recording in this container file");
-            return;
-        }
+            if (mask == 0) {
+                Opened(EFrameResult::kOpenFailed,
+                       rc < 0 ? "cannot read the block heads" : "no recording in this container file");
+                return;
+            }
             while (!(mask & (1u << channel))) ++channel;
             ++channel;
         }
         RKCONTAINER_ENCODE enc{};
-        if (RKCONTAINER_GetOneChnFileInfo(m_file.Slot(), channel - 1, &begin, &end, &enc) != 0)
-            {
-            Opened(EFrameResult::kNoChannel,
-                          "channel " + std::to_string(channel) + " has no recording in this file");
+        if (RKCONTAINER_GetOneChnFileInfo(m_file.Slot(), channel - 1, &begin, &end, &enc) != 0) {
+            Opened(EFrameResult::kNoChannel, "channel " + std::to_string(channel) + " has no recording in this file");
             return;
         }
         m_stream.begin = begin;
@@ -226,11 +222,10 @@ public:
             Opened(EFrameResult::kOpenFailed, "no readable container file");
             return;
         }
-        if (!m_described)
-            {
-            Opened(EFrameResult::kNoChannel,
-                          "channel " + std::to_string(channel) + " has no recording from " + std::to_string(from) +
-                              " to " + std::to_string(to));
+        if (!m_described) {
+            Opened(EFrameResult::kNoChannel, (channel ? "channel " + std::to_string(channel) : std::string("no channel")) +
+                                                 " has no recording from " + std::to_string(from) + " to " +
+                                                 std::to_string(to));
             return;
         }
         m_stream.begin = std::max(m_stream.begin, from);
@@ -328,18 +323,15 @@ class CBackupRecordSource : public CFrameSource {
 public:
     CBackupRecordSource(const std::filesystem::path& path, int channel) : m_buffer(RKSFS_READ_BUFFER_SIZE)
     {
-        if (RKSFS_OpenBakRecFile(&m_op, path.c_str()) != 0)
-            {
-            Opened(EFrameResult::kOpenFailed,
-                          "not a readable backup record file (no valid block head at its start)");
+        if (RKSFS_OpenBakRecFile(&m_op, path.c_str()) != 0) {
+            Opened(EFrameResult::kOpenFailed, "not a readable backup record file (no valid block head at its start)");
             return;
         }
         m_open = true;
         const int held = m_op.recFI.channel + 1;
-        if (channel != 0 && channel != held)
-            {
-            Opened(EFrameResult::kNoChannel, "the file holds channel " + std::to_string(held) + " only, not channel " +
-                                                     std::to_string(channel));
+        if (channel != 0 && channel != held) {
+            Opened(EFrameResult::kNoChannel,
+                   "the file holds channel " + std::to_string(held) + " only, not channel " + std::to_string(channel));
             return;
         }
         m_stream.begin = m_op.recFI.beginTime;
