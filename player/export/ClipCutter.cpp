@@ -474,6 +474,10 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
         h265 = source->Stream().h265;
     }
     if (all.files.empty()) return Failure("Cut_CHN_Error");
+    all.width = width;
+    all.height = height;
+    all.h265 = h265;
+    all.startsMs = startsMs;
     if (m_request.combine && all.files.size() > 1) {
         auto combined = Combine(all.files, startsMs, width, height, h265);
         if (!combined.ok) return combined;

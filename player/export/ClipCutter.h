@@ -37,7 +37,10 @@ struct CutResult {
     std::vector<std::filesystem::path> files;
     std::vector<int> channels;  // the channels written, counted from 1
     ExportFrameCounts frames;
-    uint64_t firstWrittenMs = 0;  // recorder clock of the first picture written (MP4 cuts)
+    uint64_t firstWrittenMs = 0;   // recorder clock of the first picture written (MP4 cuts)
+    std::vector<int64_t> startsMs;  // per channel file: its first picture from the span's start (container cuts)
+    int width = 0, height = 0;    // picture of the channel files (container cuts)
+    bool h265 = false;
 };
 
 class CClipCutter {
@@ -72,13 +75,16 @@ public:
     // With `combine`, the channel files are then tiled into one video.
     CutResult CutContainerToMp4(const std::vector<std::filesystem::path>& sources);
 
+    // The channel files of a container cut tiled into one video beside them,
+    // each from `startsMs[i]` (its first picture, from the span's start) on
+    // the span's clock.
+    CutResult Combine(const std::vector<std::filesystem::path>& files, const std::vector<int64_t>& startsMs, int width,
+                      int height, bool h265);
+
     const CutRequest& Request() const { return m_request; }
 
 private:
     CutResult WriteMp4(CFrameSource& source, const std::filesystem::path& outPath, CutResult& result);
-    // `startsMs`: where each file's first picture lies from the span's start.
-    CutResult Combine(const std::vector<std::filesystem::path>& files, const std::vector<int64_t>& startsMs, int width,
-                      int height, bool h265);
     // The first channel of the request's mask (1 when none is set).
     int RequestChannel() const;
     // The base name of an export from the IFV recording `source`; nothing

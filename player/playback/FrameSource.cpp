@@ -38,11 +38,25 @@ EFrameResult CFrameSource::Seek(uint32_t second)
     return rc;
 }
 
+EFrameResult CFrameSource::DoReadKeyBackward(SourceFrame&)
+{
+    return Fail(EFrameResult::kReadFailed, "this recording cannot be read backward");
+}
+
 EFrameResult CFrameSource::Read(SourceFrame& frame)
 {
     if (m_openResult != EFrameResult::kOk) return m_openResult;
     if (m_sticky != EFrameResult::kOk) return m_sticky;
-    const EFrameResult rc = DoRead(frame);
+    EFrameResult rc;
+    for (;;) {
+        rc = m_filter == EFrameFilter::kKeyFramesBackward ? DoReadKeyBackward(frame) : DoRead(frame);
+        if (rc != EFrameResult::kOk) break;
+        const bool wanted = m_filter == EFrameFilter::kAll || m_filter == EFrameFilter::kKeyFramesBackward ||
+                            (m_filter == EFrameFilter::kVideo && frame.kind == EFrameKind::kVideo) ||
+                            (m_filter == EFrameFilter::kAudio && frame.kind == EFrameKind::kAudio) ||
+                            (m_filter == EFrameFilter::kKeyFrames && frame.key);
+        if (wanted) break;
+    }
     if (rc == EFrameResult::kOk && frame.wallMs / 1000 > m_lastSecond) {
         m_sticky = EFrameResult::kEnd;
         return m_sticky;
@@ -125,10 +139,9 @@ public:
             Opened(EFrameResult::kOpenFailed, "cannot read the file size");
             return;
         }
-        if (!rkfs::IsContainerFileSize(size))
-            {
+        if (!rkfs::IsContainerFileSize(size)) {
             Opened(EFrameResult::kOpenFailed, "not a container file: " + std::to_string(size) +
-                                                         " bytes, a container file has 134217728 or 268435456");
+                                                  " bytes, a container file has 134217728 or 268435456");
             return;
         }
         if (channel < 0 || channel > 16) {
@@ -143,20 +156,17 @@ public:
         if (channel == 0) {
             uint32_t mask = 0;
             const int rc = RKCONTAINER_GetSomeChnFileInfo(m_file.Slot(), 0xFFFF, &begin, &end, &mask, nullptr);
-            if (mask == 0)
-                {
-            Opened(EFrameResult::kOpenFailed,
-                              rc < 0 ? "cannot read the block heads" : "no recording in this container file");
-            return;
-        }
+            if (mask == 0) {
+                Opened(EFrameResult::kOpenFailed,
+                       rc < 0 ? "cannot read the block heads" : "no recording in this container file");
+                return;
+            }
             while (!(mask & (1u << channel))) ++channel;
             ++channel;
         }
         RKCONTAINER_ENCODE enc{};
-        if (RKCONTAINER_GetOneChnFileInfo(m_file.Slot(), channel - 1, &begin, &end, &enc) != 0)
-            {
-            Opened(EFrameResult::kNoChannel,
-                          "channel " + std::to_string(channel) + " has no recording in this file");
+        if (RKCONTAINER_GetOneChnFileInfo(m_file.Slot(), channel - 1, &begin, &end, &enc) != 0) {
+            Opened(EFrameResult::kNoChannel, "channel " + std::to_string(channel) + " has no recording in this file");
             return;
         }
         m_stream.begin = begin;
@@ -212,11 +222,10 @@ public:
             Opened(EFrameResult::kOpenFailed, "no readable container file");
             return;
         }
-        if (!m_described)
-            {
-            Opened(EFrameResult::kNoChannel,
-                          "channel " + std::to_string(channel) + " has no recording from " + std::to_string(from) +
-                              " to " + std::to_string(to));
+        if (!m_described) {
+            Opened(EFrameResult::kNoChannel, (channel ? "channel " + std::to_string(channel) : std::string("no channel")) +
+                                                 " has no recording from " + std::to_string(from) + " to " +
+                                                 std::to_string(to));
             return;
         }
         m_stream.begin = std::max(m_stream.begin, from);
@@ -314,18 +323,15 @@ class CBackupRecordSource : public CFrameSource {
 public:
     CBackupRecordSource(const std::filesystem::path& path, int channel) : m_buffer(RKSFS_READ_BUFFER_SIZE)
     {
-        if (RKSFS_OpenBakRecFile(&m_op, path.c_str()) != 0)
-            {
-            Opened(EFrameResult::kOpenFailed,
-                          "not a readable backup record file (no valid block head at its start)");
+        if (RKSFS_OpenBakRecFile(&m_op, path.c_str()) != 0) {
+            Opened(EFrameResult::kOpenFailed, "not a readable backup record file (no valid block head at its start)");
             return;
         }
         m_open = true;
         const int held = m_op.recFI.channel + 1;
-        if (channel != 0 && channel != held)
-            {
-            Opened(EFrameResult::kNoChannel, "the file holds channel " + std::to_string(held) + " only, not channel " +
-                                                     std::to_string(channel));
+        if (channel != 0 && channel != held) {
+            Opened(EFrameResult::kNoChannel,
+                   "the file holds channel " + std::to_string(held) + " only, not channel " + std::to_string(channel));
             return;
         }
         m_stream.begin = m_op.recFI.beginTime;
@@ -372,6 +378,80 @@ protected:
 private:
     StRecBakFileOp_t m_op{};
     bool m_open = false;
+    std::vector<uint8_t> m_buffer;
+};
+
+class CMountedRecordSource : public CFrameSource {
+public:
+    explicit CMountedRecordSource(const StRecFileInfo_t& record)
+        : m_fd(RKSFS_OpenRecFile(&record)), m_buffer(RKSFS_READ_BUFFER_SIZE)
+    {
+        if (m_fd < 0) {
+            Opened(EFrameResult::kOpenFailed, "the record file cannot be opened (covered or changed)");
+            return;
+        }
+        m_stream.begin = record.beginTime;
+        m_stream.end = record.endTime;
+        m_stream.channel = record.channel + 1;
+        StRecEncode_t enc{};
+        if (RKSFS_GetRecFileEncode(m_fd, &enc, nullptr) == 0) {
+            uint32_t reso = enc.reso, width = 0, height = 0, standard = enc.videoStandard;
+            if (RKSFS_ConvResolution(&reso, &width, &height, &standard, 1) == 0) {
+                m_stream.width = int(width);
+                m_stream.height = int(height);
+            }
+            m_stream.h265 = IsH265Encoding(int(enc.vEnc));
+            m_stream.frameRate = enc.frameRate ? enc.frameRate : 25;
+            m_stream.hasAudio = enc.aEnc != 0;
+            m_stream.audioType = RecordAudioType(int(enc.aEnc));
+        }
+        Opened(EFrameResult::kOk);
+    }
+    ~CMountedRecordSource() override
+    {
+        if (m_fd >= 0) RKSFS_CloseFile(m_fd);
+    }
+
+protected:
+    EFrameResult DoSeek(uint32_t second) override
+    {
+        if (RKSFS_SeekTime(m_fd, second, nullptr) < 0)
+            return Fail(EFrameResult::kSeekFailed, SeekFailure(second, "file", m_stream.begin, m_stream.end));
+        return EFrameResult::kOk;
+    }
+
+    // The file system's own readers of one kind of frame, so that a filter
+    // does not read what it drops.
+    EFrameResult DoRead(SourceFrame& frame) override
+    {
+        RKSFS_FRAME_HEAD head{};
+        const int n = Filter() == EFrameFilter::kVideo ? RKSFS_ReadVideoFrame(m_fd, m_buffer.data(), m_buffer.size(), &head)
+                      : Filter() == EFrameFilter::kAudio
+                          ? RKSFS_ReadAudioFrame(m_fd, m_buffer.data(), m_buffer.size(), &head)
+                      : Filter() == EFrameFilter::kKeyFrames
+                          ? RKSFS_ReadIFrame(m_fd, m_buffer.data(), m_buffer.size(), &head, 0)
+                          : RKSFS_ReadFrame(m_fd, m_buffer.data(), m_buffer.size(), &head);
+        return Hand(n, head, frame);
+    }
+
+    EFrameResult DoReadKeyBackward(SourceFrame& frame) override
+    {
+        RKSFS_FRAME_HEAD head{};
+        return Hand(RKSFS_ReadIFrame(m_fd, m_buffer.data(), m_buffer.size(), &head, 1), head, frame);
+    }
+
+private:
+    EFrameResult Hand(int n, const RKSFS_FRAME_HEAD& head, SourceFrame& frame)
+    {
+        if (n == 0) return EFrameResult::kEnd;
+        if (n < 0)
+            return Fail(EFrameResult::kReadFailed,
+                        "unreadable frame after offset " + std::to_string(RKSFS_Ftell64(m_fd)));
+        FillFromHead(frame, head.type, head.length, head.pts, m_stream.begin, m_buffer.data());
+        return EFrameResult::kOk;
+    }
+
+    int m_fd;
     std::vector<uint8_t> m_buffer;
 };
 
@@ -492,6 +572,21 @@ std::unique_ptr<CFrameSource> CFrameSource::OpenBackupRecord(const std::filesyst
 std::unique_ptr<CFrameSource> CFrameSource::OpenIfvFile(const std::filesystem::path& path, int channel)
 {
     return std::make_unique<CIfvFileSource>(path, channel);
+}
+
+std::unique_ptr<CFrameSource> CFrameSource::OpenMountedRecord(const StRecFileInfo_t& record)
+{
+    return std::make_unique<CMountedRecordSource>(record);
+}
+
+std::unique_ptr<CFrameSource> CFrameSource::OpenFile(ESourceKind kind, const std::filesystem::path& path, int channel)
+{
+    switch (kind) {
+        case ESourceKind::kContainerFile: return OpenContainerFile(path, channel);
+        case ESourceKind::kBackupRecordFile: return OpenBackupRecord(path, channel);
+        case ESourceKind::kIfvFile: return OpenIfvFile(path, channel);
+        default: return nullptr;
+    }
 }
 
 }  // namespace velmor

@@ -20,9 +20,17 @@
 #include <string>
 #include <vector>
 
+#include "player/search/SourceKind.h"
+#include "store/include/rkstore.h"
+
 namespace velmor {
 
 enum class EFrameKind { kVideo, kAudio, kInfo };
+
+// Which frames Read hands out. Key frames backward (from the one a seek
+// found, each earlier one in turn) are for readers that can step back; the
+// others answer kReadFailed for it.
+enum class EFrameFilter { kAll, kVideo, kAudio, kKeyFrames, kKeyFramesBackward };
 
 enum class EFrameResult : int {
     kOk = 0,
@@ -75,6 +83,11 @@ public:
                                                            uint32_t from, uint32_t to);
     static std::unique_ptr<CFrameSource> OpenBackupRecord(const std::filesystem::path& path, int channel);
     static std::unique_ptr<CFrameSource> OpenIfvFile(const std::filesystem::path& path, int channel);
+    // A record file of a mounted partition, as its search found it.
+    static std::unique_ptr<CFrameSource> OpenMountedRecord(const StRecFileInfo_t& record);
+    // The reader of a single file of `kind`; null for kinds that are not a
+    // single recording this source reads.
+    static std::unique_ptr<CFrameSource> OpenFile(ESourceKind kind, const std::filesystem::path& path, int channel);
 
     // The result of opening; kOk when the source can be read.
     EFrameResult OpenResult() const { return m_openResult; }
@@ -83,6 +96,7 @@ public:
 
     EFrameResult Seek(uint32_t second);
     EFrameResult Read(SourceFrame& frame);
+    void SetFilter(EFrameFilter filter) { m_filter = filter; }
     // Frames whose recorder second is past `second` end the recording.
     void SetLastSecond(uint32_t second) { m_lastSecond = second; }
     // Damaged frame heads skipped with the rest of their block (container
@@ -94,6 +108,8 @@ protected:
     CFrameSource() = default;
     virtual EFrameResult DoSeek(uint32_t second) = 0;
     virtual EFrameResult DoRead(SourceFrame& frame) = 0;
+    virtual EFrameResult DoReadKeyBackward(SourceFrame& frame);
+    EFrameFilter Filter() const { return m_filter; }
     EFrameResult Fail(EFrameResult code, std::string text);
     // Sets the result of opening (kOk when `code` is kOk).
     void Opened(EFrameResult code, std::string text = {});
@@ -106,6 +122,7 @@ private:
     EFrameResult m_sticky = EFrameResult::kOk;
     std::string m_error;
     uint32_t m_lastSecond = UINT32_MAX;
+    EFrameFilter m_filter = EFrameFilter::kAll;
     uint64_t m_framesRead = 0;
 };
 

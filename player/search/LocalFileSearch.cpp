@@ -274,7 +274,10 @@ void CLocalFileSearch::FindFtpFileInFolder(const fs::path& folder, int level, st
         SEARCH_TRACE("dirPath:%s Not exist", folder.c_str());
         return;
     }
-    for (const auto& entry : entries) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto& entry = entries[i];
+        if (m_progress.Cancelled()) return;
+        if (level == m_progressLevel) m_progress.Report(int(i * 100 / entries.size()));
         if (Full(out)) {
             SEARCH_TRACE("FileNum is MAX_FILENUM,break");
             return;
@@ -314,7 +317,10 @@ void CLocalFileSearch::FindRKClientFileInFolder(const fs::path& folder, std::vec
         SEARCH_TRACE("dirPath:%s Not exist", folder.c_str());
         return;
     }
-    for (const auto& entry : entries) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto& entry = entries[i];
+        if (m_progress.Cancelled()) return;
+        m_progress.Report(int(i * 100 / entries.size()));
         if (Full(out)) {
             SEARCH_TRACE("FileNum is MAX_FILENUM,break");
             return;
@@ -344,6 +350,7 @@ int CLocalFileSearch::SearchFtpFileByManyTime(const fs::path& chosen, std::vecto
                                               fs::path* root)
 {
     out.clear();
+    m_progress.Start();
     if (m_strChannels.empty()) return 0;
     std::error_code ec;
     fs::path folder = fs::absolute(chosen, ec);
@@ -353,6 +360,7 @@ int CLocalFileSearch::SearchFtpFileByManyTime(const fs::path& chosen, std::vecto
 
     if (IsDateFolderName(name)) {
         SEARCH_TRACE("Choose Date Folder:%s", folder.c_str());
+        m_progressLevel = 2;
         FindFtpFileInFolder(folder, 2, out);
         // The tree's root is two folders up; a date folder with no device
         // folder above it names no vehicle.
@@ -365,6 +373,7 @@ int CLocalFileSearch::SearchFtpFileByManyTime(const fs::path& chosen, std::vecto
     }
     if (out.empty()) {
         SEARCH_TRACE("Choose Device Folder:%s", folder.c_str());
+        m_progressLevel = 1;
         FindFtpFileInFolder(folder, 1, out);
         if (!out.empty()) {
             if (folder.filename().empty()) {
@@ -377,22 +386,33 @@ int CLocalFileSearch::SearchFtpFileByManyTime(const fs::path& chosen, std::vecto
     }
     if (out.empty()) {
         SEARCH_TRACE("Choose Multibyte Device Folder:%s", folder.c_str());
+        m_progressLevel = 0;
         FindFtpFileInFolder(folder, 0, out);
     }
-    SortRecords(out);
-    return int(out.size());
+    return Finish(out);
 }
 
 int CLocalFileSearch::SearchRKClientDownloadFile(const fs::path& folder, std::vector<LocalFileRecord>& out)
 {
     out.clear();
+    m_progress.Start();
     std::error_code ec;
     fs::path f = fs::absolute(folder, ec);
     if (ec) f = folder;
     if (!f.has_filename()) f = f.parent_path();
     SEARCH_TRACE("Choose Date Folder:%s", f.c_str());
     FindRKClientFileInFolder(f, out);
+    return Finish(out);
+}
+
+int CLocalFileSearch::Finish(std::vector<LocalFileRecord>& out)
+{
+    if (m_progress.Cancelled()) {
+        out.clear();
+        return 0;
+    }
     SortRecords(out);
+    m_progress.Report(100);
     return int(out.size());
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "index/format/SearchRecord.h"
+#include "player/search/SearchProgress.h"
 
 namespace velmor {
 
@@ -38,6 +39,12 @@ public:
     void SetTypeChoice(uint8_t type) { m_bTypeChoice = type; }
     // Channel numbers each enclosed in commas: ",1,2,4,".
     void SetChannelList(std::string list) { m_strChannels = std::move(list); }
+    // Progress of the two folder searches in percent, and the flag that
+    // cancels them (they then list nothing).
+    void SetProgress(CSearchProgress::Callback callback, const std::atomic<bool>* cancel = nullptr)
+    {
+        m_progress.Set(std::move(callback), cancel);
+    }
     static std::string ChannelListOf(uint32_t mask);  // bit n = channel n + 1
 
     // A search starting from a folder the user picked somewhere in a download
@@ -67,11 +74,15 @@ public:
 
 private:
     bool Full(const std::vector<LocalFileRecord>& out) const { return out.size() >= m_nCapacity; }
+    // Sorts the records found, or drops them when the search was cancelled.
+    int Finish(std::vector<LocalFileRecord>& out);
     bool TakeFile(const DownloadFileInfo& info) const;
 
     size_t m_nCapacity = kMaxFileNum;
     uint8_t m_bTypeChoice = kTypeAll;
     std::string m_strChannels;
+    CSearchProgress m_progress;
+    int m_progressLevel = -1;  // the folder level whose entries the percent counts
 };
 
 }  // namespace velmor

@@ -261,7 +261,8 @@ bool CSearchRecordFile::SearchRecordFile()
         std::lock_guard lock(m_resultLock);
         m_vResults.clear();
     }
-    if (paths.empty()) return false;
+    m_progress.Start();
+    if (paths.empty() || m_progress.Cancelled()) return false;
     const int count = RKFile_SearchGetFileCount(paths.data(), int(paths.size()), &filter);
     if (count <= 0) return false;
     const size_t capacity = size_t(count) + 1;
@@ -272,11 +273,16 @@ bool CSearchRecordFile::SearchRecordFile()
         return false;
     }
     std::memset(static_cast<void*>(records.data()), 0, capacity * sizeof(StSearchRecord_t));
+    m_progress.Report(30);
+    if (m_progress.Cancelled()) return false;
     const int n = RKFile_SeacrhFile(paths.data(), int(paths.size()), &filter, records.data(), int(capacity));
     if (n <= 0) return false;
+    m_progress.Report(70);
 
     std::vector<SearchResult> found;
     for (int i = 0; i < n; ++i) {
+        if (m_progress.Cancelled()) return false;
+        m_progress.Report(70 + int(int64_t(i) * 30 / n));
         const StSearchRecord_t& r = records[size_t(i)];
         SEARCH_TRACE("searchFile:channel_no:%d,start_time:%u,end_time:%u,disk_no:%d,offset:%u", r.channel,
                      r.beginTime.get(), r.endTime.get(), r.diskNo, r.beginOffset.get());
@@ -295,6 +301,7 @@ bool CSearchRecordFile::SearchRecordFile()
     }
     std::lock_guard lock(m_resultLock);
     m_vResults = std::move(found);
+    m_progress.Report(100);
     return !m_vResults.empty();
 }
 
@@ -314,9 +321,18 @@ bool CSearchRecordFile::SearchRpoRecordFile(const std::vector<std::string>& devi
     // file is in; the 20,000 entries are shared by all of them.
     int room = kContainerCapacity;
     size_t total = 0;
+    m_progress.Start();
+    auto cancelled = [this] {
+        if (!m_progress.Cancelled()) return false;
+        std::lock_guard lock(m_resultLock);
+        m_vResults.clear();
+        return true;
+    };
     for (size_t i = 0; i < m_vSources.size() && room > 0; ++i) {
         const SearchSource& source = m_vSources[i];
         if (source.kind != kListContainerFolder) continue;
+        if (cancelled()) return false;
+        m_progress.Report(int(i * 100 / m_vSources.size()));
         const std::string folder = source.folder.string();
         const char* paths[] = {folder.c_str()};
         const std::string device = i < devices.size() ? devices[i] : std::string();
@@ -327,6 +343,8 @@ bool CSearchRecordFile::SearchRpoRecordFile(const std::vector<std::string>& devi
         if (n <= 0) continue;
         room -= n;
         for (int k = 0; k < n; ++k) {
+            if (cancelled()) return false;
+            m_progress.Report(int((i * size_t(n) + size_t(k)) * 100 / (m_vSources.size() * size_t(n))));
             const RKCONTAINER_SEARCH_ENTRY& e = entries[size_t(k)];
             SearchResult result;
             StSearchRecord_t& r = result.record;
@@ -349,6 +367,7 @@ bool CSearchRecordFile::SearchRpoRecordFile(const std::vector<std::string>& devi
             ++total;
         }
     }
+    m_progress.Report(100);
     return total > 0;
 }
 

@@ -19,6 +19,7 @@
 #include "index/format/SearchRecord.h"
 #include "player/search/EventFile.h"
 #include "player/search/RecorderDisks.h"
+#include "player/search/SearchProgress.h"
 
 namespace velmor {
 
@@ -77,6 +78,12 @@ public:
     void SetChannelMask(uint32_t mask) { m_uChannelMask = mask; }
     // The clock of the search window; the wall clock unless a test sets one.
     void SetNow(std::time_t now) { m_tNow = now; }
+    // Progress of SearchRecordFile and SearchRpoRecordFile in percent, and
+    // the flag that cancels them (they then list nothing and answer false).
+    void SetProgress(CSearchProgress::Callback callback, const std::atomic<bool>* cancel = nullptr)
+    {
+        m_progress.Set(std::move(callback), cancel);
+    }
     // The event map events are entered into; the process's map by default,
     // none when null (a search whose events nothing plays).
     void SetEventMap(CEventSecondMap* map) { m_pEventMap = map; }
@@ -135,6 +142,7 @@ private:
     void GroupEvents();
 
     CLanguageTable m_language;
+    CSearchProgress m_progress;
     uint32_t m_uChannelMask = 0xFFFF;
     std::time_t m_tNow = 0;  // 0: the wall clock
     CEventSecondMap* m_pEventMap;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "player/formats/IfvFile.h"
@@ -271,6 +272,58 @@ TEST_P(FrameSourceTest, FailuresCarryACodeAndAReason)
     EXPECT_EQ(none->OpenResult(), EFrameResult::kOpenFailed);
     EXPECT_NE(none->ErrorText(), "");
     EXPECT_EQ(none->Seek(kT0), EFrameResult::kOpenFailed);
+}
+
+TEST_P(FrameSourceTest, FiltersHandOutOneKindOfFrame)
+{
+    struct Row {
+        EFrameFilter filter;
+        std::function<bool(const PlanFrame&)> wanted;
+    };
+    const Row rows[] = {
+        {EFrameFilter::kVideo, [](const PlanFrame& p) { return p.kind == EFrameKind::kVideo; }},
+        {EFrameFilter::kAudio, [](const PlanFrame& p) { return p.kind == EFrameKind::kAudio; }},
+        {EFrameFilter::kKeyFrames, [](const PlanFrame& p) { return p.key; }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(int(row.filter));
+        auto source = OpenAs(GetParam(), m_written, 0);
+        source->SetFilter(row.filter);
+        std::vector<uint32_t> got, want;
+        for (const PlanFrame& p : Plan())
+            if (row.wanted(p)) want.push_back(p.ms);
+        SourceFrame f;
+        while (source->Read(f) == EFrameResult::kOk) got.push_back(uint32_t(f.ms));
+        EXPECT_EQ(got, want);
+    }
+    // Stepping back is for the readers that can.
+    m_source->SetFilter(EFrameFilter::kKeyFramesBackward);
+    SourceFrame f;
+    EXPECT_EQ(m_source->Read(f), EFrameResult::kReadFailed);
+    EXPECT_NE(m_source->ErrorText(), "");
+}
+
+// Damage part-way through: the file cut short at 60 % of its size. The
+// container kinds have a fixed size and skip a bad block instead; their own
+// tests cover that.
+TEST_P(FrameSourceTest, DamageEndsTheReadingAndStaysReported)
+{
+    if (GetParam() == Kind::kContainer || GetParam() == Kind::kSpan) GTEST_SKIP() << "fixed-size files";
+    const auto size = std::filesystem::file_size(m_written.path);
+    m_source.reset();
+    std::filesystem::resize_file(m_written.path, size * 6 / 10);
+    auto cut = OpenAs(GetParam(), m_written, 0);
+    ASSERT_EQ(cut->OpenResult(), EFrameResult::kOk) << cut->ErrorText();
+    SourceFrame f;
+    EFrameResult rc;
+    size_t read = 0;
+    while ((rc = cut->Read(f)) == EFrameResult::kOk) ++read;
+    EXPECT_EQ(rc, EFrameResult::kReadFailed);
+    EXPECT_GT(read, 0u);
+    EXPECT_LT(read, Plan().size());
+    EXPECT_EQ(cut->FramesRead(), read);
+    EXPECT_NE(cut->ErrorText(), "");
+    EXPECT_EQ(cut->Read(f), EFrameResult::kReadFailed) << "no frames after damage as if nothing happened";
 }
 
 std::string KindName(const testing::TestParamInfo<Kind>& info)

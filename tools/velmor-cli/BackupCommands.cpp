@@ -38,15 +38,6 @@ private:
 
 }  // namespace
 
-bool LooksLikeBackupRecordFile(const std::string& path)
-{
-    // A valid first block head, checked quietly: probing is not an error.
-    velmor::CFileReader file;
-    uint8_t raw[rkfs::kDataBlockHeadSize];
-    if (!file.Open(path) || file.ReadAt(0, raw, sizeof raw) != sizeof raw) return false;
-    return rkfs::CheckBakRecBlockHead(rkfs::LoadStruct<rkfs::StDataBlockHead_t>(raw)) == rkfs::HeadFault::kOk;
-}
-
 int RunBackupInfo(const std::string& path)
 {
     CBackupFile file(path);

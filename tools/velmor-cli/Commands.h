@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "player/search/SourceKind.h"
+
 namespace CLI {
 class App;
 }
@@ -24,20 +26,9 @@ void AddExportCommands(CLI::App& app, Runner& run);  // export
 void AddSnapshotCommands(CLI::App& app, Runner& run);  // snapshot
 void AddSearchCommands(CLI::App& app, Runner& run);  // list, events
 
-enum class SourceKind {
-    kContainerFile,
-    kBackupRecordFile,
-    kIfvFile,
-    kGrecFile,
-    kMediaFile,
-    kIndexDisk,
-    kContainerFolder,
-    kDownloadTree,
-    kClientDownloadFolder,
-    kUnknown,
-};
+using SourceKind = ESourceKind;
 
-const char* SourceKindName(SourceKind kind);
+// The kind of `path`; throws CliError when nothing is there.
 SourceKind Classify(const std::string& path);
 
 int RunProbe(const std::string& path);
@@ -50,10 +41,8 @@ struct FramesOptions {
 };
 int RunFrames(const std::string& path, const FramesOptions& options);
 
-bool LooksLikeIfvFile(const std::string& path);
 int RunIfvInfo(const std::string& path);
 
-bool LooksLikeBackupRecordFile(const std::string& path);
 int RunBackupInfo(const std::string& path);
 
 int RunContainerInfo(const std::string& path);

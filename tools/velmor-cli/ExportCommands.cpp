@@ -3,24 +3,15 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <sstream>
 
 #include "common/LanguageTable.h"
-#include "common/PathUtil.h"
-#include "container/include/rkcontainer.h"
-#include "player/export/ClipCutter.h"
-#include "player/export/ExportNames.h"
-#include "player/export/ExportReport.h"
+#include "player/export/ExportJob.h"
 #include "player/export/GpsExport.h"
-#include "player/formats/IfvFile.h"
 #include "tools/velmor-cli/CliOutput.h"
 #include "tools/velmor-cli/Commands.h"
-
-namespace fs = std::filesystem;
 
 namespace velmor::cli {
 namespace {
@@ -53,146 +44,38 @@ uint16_t ParseChannels(const std::string& text)
     return mask;
 }
 
-int FirstChannel(uint16_t mask)
-{
-    for (int n = 1; n <= 16; ++n)
-        if (mask & (1u << (n - 1))) return n;
-    return 0;
-}
-
-int FormatIndex(const std::string& format)
-{
-    static const char* const kNames[] = {"ifv", "mp4", "avi", "gps", "rkrec"};
-    for (int i = 0; i < 5; ++i)
-        if (format == kNames[i]) return i;
-    return format == "gpx" ? int(ECutFormat::kGps) : -1;
-}
-
-// The container files that hold the span, in time order: the file itself,
-// or those of a partition folder as its search lists them.
-std::vector<fs::path> ContainerFilesOfSpan(const std::string& source, SourceKind kind, const CutRequest& request)
-{
-    if (kind == SourceKind::kContainerFile) return {fs::path(source)};
-    std::vector<RKCONTAINER_SEARCH_ENTRY> entries(20000);
-    const char* paths[] = {source.c_str()};
-    RKCONTAINER_FILTER filter{request.channelMask ? request.channelMask : 0xFFFFu};
-    const int n = RKCONTAINER_SearchFileList(paths, 1, &filter, entries.data(), int(entries.size()));
-    std::vector<std::pair<uint32_t, uint32_t>> found;  // begin time, file number
-    for (int i = 0; i < n; ++i) {
-        const uint32_t begin = entries[size_t(i)].beginTime, end = entries[size_t(i)].endTime;
-        if (end >= request.start && begin <= request.end) found.emplace_back(begin, entries[size_t(i)].fileNo);
-    }
-    std::stable_sort(found.begin(), found.end());
-    std::vector<fs::path> files;
-    for (const auto& [begin, fileNo] : found) {
-        char name[32];
-        std::snprintf(name, sizeof name, "fc%05u.rpo", fileNo);
-        const fs::path path = FindNoCase(source, name);
-        if (std::find(files.begin(), files.end(), path) == files.end()) files.push_back(path);
-    }
-    return files;
-}
-
-// Why a cut failed, in words for the error line.
-std::string Explain(const std::string& error)
-{
-    if (error == "Cut_Time_Error") return "the start must be earlier than the end";
-    if (error == "Cut_CHN_Error") return "no recording in the span";
-    if (error == kIfvNameError)
-        return "the file name does not split at '_' into the recorder's five parts "
-               "(channel_HHMMSS_HHMMSS_alarm_HHMMSS), so the export cannot be named";
-    return error;
-}
-
 int RunExport(const ExportOptions& o)
 {
-    const int format = FormatIndex(o.format);
-    if (format < 0) throw CliError("--format", "'" + o.format + "' is not one of ifv, mp4, avi, gps, gpx, rkrec");
+    ExportJobRequest request;
+    if (!ParseExportFormat(o.format, request.format))
+        throw CliError("--format", "'" + o.format + "' is not one of ifv, mp4, avi, gps, gpx, rkrec");
     if (o.from >= o.to) throw CliError("--from", "the start must be earlier than the end");
-    const SourceKind kind = Classify(o.source);
-    const uint16_t mask = ParseChannels(o.channels);
-
-    CutRequest request;
+    request.kind = Classify(o.source);
+    request.source = o.source;
+    request.channelMask = ParseChannels(o.channels);
     request.start = o.from;
     request.end = o.to;
-    request.channelMask = mask;
     request.withAudio = o.audio;
-    request.format = format;
-    request.folder = o.out;
     request.combine = o.combine;
-    request.type = 0;
-    int last = -1;
-    auto progress = [&](int percent) {
-        if (o.quiet || percent == last) return;
-        last = percent;
-        std::fprintf(stderr, "progress %d\n", percent);
-    };
-    CClipCutter cutter(request, progress);
-    if (!o.quiet) std::fprintf(stderr, "progress 0\n");
+    request.folder = o.out;
+    if (request.format == EExportFormat::kGps || request.format == EExportFormat::kGpx)
+        request.gpsHeader = GpsHeaderLine(CLanguageTable::Load());
 
-    CutResult result;
-    int channel = FirstChannel(mask);
-    switch (kind) {
-        case SourceKind::kIfvFile: {
-            if (!channel) {
-                FILEHANDLE* h = RK_OpenFile2(o.source.c_str(), 0, RK_FILE_MODE_READ);
-                const int eventChannel = h ? RK_FileGetEventChannel(h) : -1;
-                if (h) RK_CloseFile2(h);
-                channel = eventChannel >= 0 && eventChannel < 16 ? eventChannel + 1 : 1;
-            }
-            if (format == int(ECutFormat::kIfv)) {
-                result = cutter.CutIfvRecordFile(o.source);
-            } else if (format == int(ECutFormat::kGps)) {
-                const bool gpx = o.format == "gpx";
-                result = cutter.SaveIfvFileGpsInfo(o.source, channel, !gpx, gpx, GpsHeaderLine(CLanguageTable::Load()));
-            } else if (format == int(ECutFormat::kMp4) || format == int(ECutFormat::kAvi)) {
-                result = cutter.CutIfvRecordToMp4(o.source, channel);
-            } else {
-                throw CliError("--format", o.format + " cannot be cut from an IFV file");
-            }
-            break;
-        }
-        case SourceKind::kContainerFile:
-        case SourceKind::kContainerFolder: {
-            if (format != int(ECutFormat::kMp4) && format != int(ECutFormat::kAvi))
-                throw CliError("--format", o.format + " cannot be cut from container files");
-            if (!mask) request.channelMask = 0xFFFF;
-            CClipCutter all(request, progress);
-            result = all.CutContainerToMp4(ContainerFilesOfSpan(o.source, kind, request));
-            break;
-        }
-        case SourceKind::kBackupRecordFile:
-            if (format != int(ECutFormat::kRkrec))
-                throw CliError("--format", o.format + " cannot be cut from a backup record file yet");
-            result = cutter.CutRKRecRecordFile(o.source, channel ? channel : 1);
-            break;
-        default:
-            throw CliError(o.source, std::string("a ") + SourceKindName(kind) + " cannot be exported yet");
+    CExportJob job(request, [&o](EExportStep, int percent) {
+        if (!o.quiet) std::fprintf(stderr, "progress %d\n", percent);
+    });
+    const ExportJobResult result = job.Run();
+    switch (result.failure) {
+        case EExportFailure::kNone: break;
+        case EExportFailure::kFormatNotForSource: throw CliError("--format", result.error);
+        case EExportFailure::kReport: throw CliError(o.out, result.error);
+        default: throw CliError(o.source, result.error);
     }
-    if (!result.ok) {
-        if (result.stopped) throw CliError(o.source, "the export was stopped");
-        throw CliError(o.source, Explain(result.error));
-    }
-
-    CExportReport report;
-    report.AddSource(fs::absolute(o.source).string());
-    report.SetSpan(o.from, o.to);
-    report.SetFormat(o.format);
-    if (kind == SourceKind::kContainerFile || kind == SourceKind::kContainerFolder) {
-        for (int n : result.channels) report.AddChannel(n);
-    } else {
-        report.AddChannel(channel ? channel : 1);
-    }
-    report.AddFrames(result.frames);
-    for (const auto& f : result.files) report.AddFile(f);
-    std::string error;
-    const auto reportPath = report.Save(&error);
-    if (reportPath.empty()) throw CliError(o.out, "the export report could not be written: " + error);
 
     nlohmann::ordered_json out;
     out["files"] = nlohmann::ordered_json::array();
     for (const auto& f : result.files) out["files"].push_back(f.string());
-    out["report"] = reportPath.string();
+    out["report"] = result.report.string();
     WriteJson(out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
     return kExitOk;
 }

@@ -40,16 +40,6 @@ std::string FourCc(uint32_t code)
 
 }  // namespace
 
-bool LooksLikeIfvFile(const std::string& path)
-{
-    static const uint8_t kFileProperties[16] = {0x11, 0xd2, 0xd3, 0xab, 0xba, 0xa9, 0xcf, 0x11,
-                                                0x8e, 0xe6, 0x00, 0xc0, 0x0c, 0x20, 0x53, 0x65};
-    velmor::CFileReader file;
-    uint8_t head[16];
-    return file.Open(path) && file.ReadAt(0, head, sizeof head) == sizeof head &&
-           std::memcmp(head, kFileProperties, sizeof head) == 0;
-}
-
 int RunIfvInfo(const std::string& path)
 {
     CIfvHandle file(path);

@@ -1,143 +1,19 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
-#include <cctype>
-#include <filesystem>
 #include <memory>
-#include <system_error>
-#include <vector>
 
-#include "common/IniFile.h"
 #include "player/playback/FrameSource.h"
-#include "player/search/LocalFileSearch.h"
-#include "player/search/SearchRecordFile.h"
-#include "store/format/RkFormat.h"
 #include "tools/velmor-cli/CliOutput.h"
 #include "tools/velmor-cli/Commands.h"
 
-namespace fs = std::filesystem;
-
 namespace velmor::cli {
-namespace {
-
-std::string Lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
-bool EndsWith(const std::string& s, const char* suffix)
-{
-    const size_t n = std::char_traits<char>::length(suffix);
-    return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
-}
-
-// "fc" + decimal digits + ".rpo", in any case.
-bool IsContainerFileName(const std::string& name)
-{
-    const std::string n = Lower(name);
-    if (n.size() < 8 || n.compare(0, 2, "fc") != 0 || !EndsWith(n, ".rpo")) return false;
-    return std::all_of(n.begin() + 2, n.end() - 4, [](unsigned char c) { return std::isdigit(c); });
-}
-
-bool HasEntry(const fs::path& dir, const char* name)
-{
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (EqualsNoCase(it->path().filename().native(), name)) return true;
-    return false;
-}
-
-std::vector<fs::path> SubFolders(const fs::path& dir)
-{
-    std::vector<fs::path> folders;
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_directory(ec)) folders.push_back(it->path());
-    return folders;
-}
-
-bool IsDateFolder(const fs::path& dir) { return CLocalFileSearch::IsDateFolderName(dir.filename().string()); }
-
-// A date folder, a device folder of date folders, or a root of device folders.
-bool IsDownloadTree(const fs::path& dir)
-{
-    fs::path p = dir;
-    if (!p.has_filename()) p = p.parent_path();
-    if (IsDateFolder(p)) return true;
-    for (const auto& sub : SubFolders(p)) {
-        if (IsDateFolder(sub)) return true;
-        for (const auto& subsub : SubFolders(sub))
-            if (IsDateFolder(subsub)) return true;
-    }
-    return false;
-}
-
-// A folder holding an IFV file named as the client download tool names them.
-bool IsClientDownloadFolder(const fs::path& dir)
-{
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        DownloadFileInfo info;
-        if (it->is_regular_file(ec) && name.find(".ifv") != std::string::npos &&
-            CLocalFileSearch::GetRKClientFileInfoByFileName(name, &info))
-            return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-const char* SourceKindName(SourceKind kind)
-{
-    switch (kind) {
-        case SourceKind::kContainerFile: return "container_file";
-        case SourceKind::kBackupRecordFile: return "backup_record_file";
-        case SourceKind::kIfvFile: return "ifv_file";
-        case SourceKind::kGrecFile: return "grec_file";
-        case SourceKind::kMediaFile: return "media_file";
-        case SourceKind::kIndexDisk: return "index_disk";
-        case SourceKind::kContainerFolder: return "container_folder";
-        case SourceKind::kDownloadTree: return "download_tree";
-        case SourceKind::kClientDownloadFolder: return "client_download_folder";
-        case SourceKind::kUnknown: return "unknown";
-    }
-    return "unknown";
-}
 
 SourceKind Classify(const std::string& path)
 {
-    std::error_code ec;
-    const fs::path p(path);
-    const auto status = fs::status(p, ec);
-    if (ec || !fs::exists(status)) throw CliError(path, "no such file or folder");
-    if (fs::is_directory(status)) {
-        // The record search's own classification first, so that probe and
-        // list agree on what a folder is.
-        if (HasEntry(p, "index00.bin") && HasEntry(p, "index01.bin") && HasEntry(p, "KORADVR"))
-            return SourceKind::kIndexDisk;
-        for (fs::directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec))
-            if (IsContainerFileName(it->path().filename().string())) return SourceKind::kContainerFolder;
-        if (CSearchRecordFile::bExistsRpoFile(p)) return SourceKind::kContainerFolder;
-        if (IsDownloadTree(p)) return SourceKind::kDownloadTree;
-        if (IsClientDownloadFolder(p)) return SourceKind::kClientDownloadFolder;
-        return SourceKind::kUnknown;
-    }
-    const std::string name = Lower(p.filename().string());
-    const auto size = fs::file_size(p, ec);
-    if (EndsWith(name, ".rpo")) return !ec && rkfs::IsContainerFileSize(size) ? SourceKind::kContainerFile : SourceKind::kUnknown;
-    if (EndsWith(name, ".ifv")) return SourceKind::kIfvFile;
-    if (EndsWith(name, ".grec")) return SourceKind::kGrecFile;
-    if (EndsWith(name, ".rkrec")) return SourceKind::kBackupRecordFile;
-    for (const char* ext : {".mp4", ".avi", ".mkv", ".mov", ".ts", ".h264", ".h265", ".264", ".265", ".flv"})
-        if (EndsWith(name, ext)) return SourceKind::kMediaFile;
-    // Recorders export backup record files under names of their own: the
-    // content tells.
-    if (!ec && size >= rkfs::kMinBackupFileSize && LooksLikeBackupRecordFile(path)) return SourceKind::kBackupRecordFile;
-    if (LooksLikeIfvFile(path)) return SourceKind::kIfvFile;
-    return SourceKind::kUnknown;
+    SourceKind kind = SourceKind::kUnknown;
+    if (!ClassifySource(path, kind)) throw CliError(path, "no such file or folder");
+    return kind;
 }
 
 int RunProbe(const std::string& path)
@@ -160,22 +36,12 @@ int RunInfo(const std::string& path)
     throw CliError(path, std::string("cannot read a file of kind ") + SourceKindName(kind) + " yet");
 }
 
-std::unique_ptr<CFrameSource> OpenFrameSource(const std::string& path, SourceKind kind, int channel)
-{
-    switch (kind) {
-        case SourceKind::kContainerFile: return CFrameSource::OpenContainerFile(path, channel);
-        case SourceKind::kBackupRecordFile: return CFrameSource::OpenBackupRecord(path, channel);
-        case SourceKind::kIfvFile: return CFrameSource::OpenIfvFile(path, channel);
-        default: return nullptr;
-    }
-}
-
 int RunFrames(const std::string& path, const FramesOptions& options)
 {
     const SourceKind kind = Classify(path);
     if (options.channel && (*options.channel < 1 || *options.channel > 16))
         throw CliError("--channel", "must be 1 to 16");
-    auto source = OpenFrameSource(path, kind, options.channel.value_or(0));
+    auto source = CFrameSource::OpenFile(kind, path, options.channel.value_or(0));
     if (!source)
         throw CliError(path, std::string("cannot read frames of a file of kind ") + SourceKindName(kind) + " yet");
     if (source->OpenResult() != EFrameResult::kOk) throw CliError(path, source->ErrorText());

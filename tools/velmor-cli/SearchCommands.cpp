@@ -3,6 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -33,6 +36,7 @@ struct ListOptions {
     std::string types = "all";
     std::string device;
     bool client = false;
+    bool quiet = false;
 };
 
 // "1,2,5" (channels counted from 1) as a mask; all 16 when not given.
@@ -83,10 +87,15 @@ int RunList(const ListOptions& o)
     std::error_code ec;
     if (!fs::exists(o.source, ec)) throw CliError(o.source, "no such file or folder");
     nlohmann::ordered_json out = nlohmann::ordered_json::array();
+    // Progress is for a person watching: only on a terminal.
+    CSearchProgress::Callback progress;
+    if (!o.quiet && ::isatty(STDERR_FILENO))
+        progress = [](int percent) { std::fprintf(stderr, "progress %d\n", percent); };
 
     auto listLocal = [&](bool client) {
         if (!fs::is_directory(o.source, ec)) throw CliError(o.source, "not a folder");
         CLocalFileSearch search;
+        search.SetProgress(progress);
         search.SetTypeChoice(o.types == "alarm" ? CLocalFileSearch::kTypeAlarm : CLocalFileSearch::kTypeAll);
         search.SetChannelList(CLocalFileSearch::ChannelListOf(mask));
         std::vector<LocalFileRecord> records;
@@ -103,6 +112,7 @@ int RunList(const ListOptions& o)
         const SourceKind kind = Classify(o.source);
         CSearchRecordFile search;
         search.SetChannelMask(mask);
+        search.SetProgress(progress);
         switch (kind) {
             case SourceKind::kGrecFile:
                 throw CliError(o.source, "no reader for grec files is available");
@@ -204,6 +214,7 @@ void AddSearchCommands(CLI::App& app, Runner& run)
     cmd->add_option("--types", list->types, "all (every recording) or alarm (alarm recordings; download folders)");
     cmd->add_option("--device", list->device, "the raw volume or image file behind a container folder");
     cmd->add_flag("--client", list->client, "SOURCE is a client download folder");
+    cmd->add_flag("--quiet", list->quiet, "no progress lines on standard error (they appear only on a terminal)");
     cmd->callback([list, &run] { run = [list] { return RunList(*list); }; });
 
     auto folder = std::make_shared<std::string>();

@@ -40,13 +40,8 @@ int RunSnapshot(const SnapshotOptions& o)
 {
     const int format = PictureFormat(o.out);
     if (o.channel < 0 || o.channel > 16) throw CliError("--channel", "must be 1 to 16");
-    std::unique_ptr<CFrameSource> source;
-    switch (Classify(o.file)) {
-        case SourceKind::kIfvFile: source = CFrameSource::OpenIfvFile(o.file, o.channel); break;
-        case SourceKind::kBackupRecordFile: source = CFrameSource::OpenBackupRecord(o.file, o.channel); break;
-        case SourceKind::kContainerFile: source = CFrameSource::OpenContainerFile(o.file, o.channel); break;
-        default: throw CliError(o.file, "snapshots are taken of container, backup record and IFV files");
-    }
+    auto source = CFrameSource::OpenFile(Classify(o.file), o.file, o.channel);
+    if (!source) throw CliError(o.file, "snapshots are taken of container, backup record and IFV files");
     if (source->OpenResult() != EFrameResult::kOk) throw CliError(o.file, source->ErrorText());
     if (source->Seek(o.at) != EFrameResult::kOk) throw CliError(o.file, "no picture at second " + std::to_string(o.at));
     const SourceStream& stream = source->Stream();

@@ -211,39 +211,26 @@ int RunStoreFrames(const StoreOptions& o)
     const std::string tail = mount.Dir().substr(mount.Dir().size() - 2);
     if (RKSFS_BuildRecFileInfo(&fi, int32_t(uuid), tail.c_str()) != 0)
         throw CliError(o.uuid, "no record file starts at this uuid on " + o.dir);
-    const int fd = RKSFS_OpenRecFile(&fi);
-    if (fd < 0) throw CliError(o.uuid, "the record file cannot be opened (covered or changed)");
-    struct Closer {
-        int fd;
-        ~Closer() { RKSFS_CloseFile(fd); }
-    } closer{fd};
-    if (o.seek && RKSFS_SeekTime(fd, *o.seek, nullptr) < 0)
-        throw CliError(o.uuid, "no I frame to seek to at second " + std::to_string(*o.seek) + " (the file covers " +
-                                   std::to_string(fi.beginTime) + " to " + std::to_string(fi.endTime) + ")");
-    if (o.backward && !o.seek && RKSFS_SeekTime(fd, fi.endTime, nullptr) < 0)
+    auto source = CFrameSource::OpenMountedRecord(fi);
+    if (source->OpenResult() != EFrameResult::kOk) throw CliError(o.uuid, source->ErrorText());
+    if (o.seek && source->Seek(*o.seek) != EFrameResult::kOk) throw CliError(o.uuid, source->ErrorText());
+    if (o.backward && !o.seek && source->Seek(fi.endTime) != EFrameResult::kOk)
         throw CliError(o.uuid, "cannot find the file's last I frame");
-    std::vector<uint8_t> buffer(RKSFS_READ_BUFFER_SIZE);
+    source->SetFilter(o.iframes ? (o.backward ? EFrameFilter::kKeyFramesBackward : EFrameFilter::kKeyFrames)
+                      : o.video ? EFrameFilter::kVideo
+                      : o.audio ? EFrameFilter::kAudio
+                                : EFrameFilter::kAll);
+    static const char* const kKindNames[] = {"video", "audio", "info"};
+    SourceFrame f;
     uint64_t printed = 0;
     while (!o.count || printed < *o.count) {
-        RKSFS_FRAME_HEAD head{};
-        int rc;
-        if (o.iframes)
-            rc = RKSFS_ReadIFrame(fd, buffer.data(), buffer.size(), &head, o.backward ? 1 : 0);
-        else if (o.video)
-            rc = RKSFS_ReadVideoFrame(fd, buffer.data(), buffer.size(), &head);
-        else if (o.audio)
-            rc = RKSFS_ReadAudioFrame(fd, buffer.data(), buffer.size(), &head);
-        else
-            rc = RKSFS_ReadFrame(fd, buffer.data(), buffer.size(), &head);
-        if (rc == 0) break;
-        if (rc < 0) {
+        const EFrameResult rc = source->Read(f);
+        if (rc == EFrameResult::kEnd) break;
+        if (rc != EFrameResult::kOk) {
             FlushJson();
-            throw CliError(o.uuid, "unreadable frame after offset " + std::to_string(RKSFS_Ftell64(fd)) +
-                                       "; the frames before it were listed");
+            throw CliError(o.uuid, source->ErrorText() + "; the frames before it were listed");
         }
-        const char* kind = rkfs::IsVideoType(head.type) ? "video" : head.type == rkfs::kFrameAudio ? "audio" : "info";
-        WriteJson(FrameLine(kind, head.type, head.type == 1 || head.type == 3, head.length, head.pts,
-                            PlayPositionMs(head.pts, fi.beginTime), buffer.data()));
+        WriteJson(FrameLine(kKindNames[int(f.kind)], f.type, f.key, f.length, f.pts, f.ms, f.data));
         ++printed;
     }
     return kExitOk;

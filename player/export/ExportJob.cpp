@@ -1,0 +1,267 @@
+#include "player/export/ExportJob.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+
+#include "common/PathUtil.h"
+#include "container/include/rkcontainer.h"
+#include "player/export/ClipCutter.h"
+#include "player/export/ExportNames.h"
+#include "player/formats/IfvFile.h"
+
+namespace velmor {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFormatNames[] = {"ifv", "mp4", "avi", "gps", "gpx", "rkrec"};
+
+int CutFormatOf(EExportFormat format)
+{
+    switch (format) {
+        case EExportFormat::kIfv: return int(ECutFormat::kIfv);
+        case EExportFormat::kMp4: return int(ECutFormat::kMp4);
+        case EExportFormat::kAvi: return int(ECutFormat::kAvi);
+        case EExportFormat::kGps:
+        case EExportFormat::kGpx: return int(ECutFormat::kGps);
+        case EExportFormat::kRkrec: return int(ECutFormat::kRkrec);
+    }
+    return int(ECutFormat::kMp4);
+}
+
+int FirstChannel(uint16_t mask)
+{
+    for (int n = 1; n <= 16; ++n)
+        if (mask & (1u << (n - 1))) return n;
+    return 0;
+}
+
+// The container files that hold the span, in time order, and the channels
+// recorded in it: the file itself, or those of a partition folder as its
+// search lists them.
+std::vector<fs::path> ContainerFilesOfSpan(const ExportJobRequest& request, uint16_t mask, uint16_t& found)
+{
+    found = mask;
+    if (request.kind == ESourceKind::kContainerFile) return {request.source};
+    std::vector<RKCONTAINER_SEARCH_ENTRY> entries(20000);
+    const std::string source = request.source.string();
+    const char* paths[] = {source.c_str()};
+    RKCONTAINER_FILTER filter{mask};
+    const int n = RKCONTAINER_SearchFileList(paths, 1, &filter, entries.data(), int(entries.size()));
+    std::vector<std::pair<uint32_t, uint32_t>> spans;  // begin time, file number
+    found = 0;
+    for (int i = 0; i < n; ++i) {
+        const auto& e = entries[size_t(i)];
+        if (e.endTime >= request.start && e.beginTime <= request.end) {
+            spans.emplace_back(e.beginTime, e.fileNo);
+            if (e.channel < 16) found = uint16_t(found | (1u << e.channel));
+        }
+    }
+    std::stable_sort(spans.begin(), spans.end());
+    std::vector<fs::path> files;
+    for (const auto& [begin, fileNo] : spans) {
+        char name[32];
+        std::snprintf(name, sizeof name, "fc%05u.rpo", fileNo);
+        const fs::path path = FindNoCase(request.source, name);
+        if (std::find(files.begin(), files.end(), path) == files.end()) files.push_back(path);
+    }
+    return files;
+}
+
+// The channel an IFV file was recorded on, from its event channel.
+int IfvChannel(const fs::path& path)
+{
+    FILEHANDLE* h = RK_OpenFile2(path.c_str(), 0, RK_FILE_MODE_READ);
+    const int eventChannel = h ? RK_FileGetEventChannel(h) : -1;
+    if (h) RK_CloseFile2(h);
+    return eventChannel >= 0 && eventChannel < 16 ? eventChannel + 1 : 1;
+}
+
+// Why a cut failed, in words.
+std::string Explain(const std::string& error)
+{
+    if (error == "Cut_Time_Error") return "the start must be earlier than the end";
+    if (error == "Cut_CHN_Error") return "no recording in the span";
+    if (error == kIfvNameError)
+        return "the file name does not split at '_' into the recorder's five parts "
+               "(channel_HHMMSS_HHMMSS_alarm_HHMMSS), so the export cannot be named";
+    return error;
+}
+
+void RemoveAll(const std::vector<fs::path>& files)
+{
+    for (const auto& f : files) {
+        std::error_code ec;
+        fs::remove(f, ec);
+    }
+}
+
+ExportJobResult Failed(EExportFailure failure, std::string error)
+{
+    ExportJobResult r;
+    r.failure = failure;
+    r.error = std::move(error);
+    return r;
+}
+
+}  // namespace
+
+bool ParseExportFormat(const std::string& text, EExportFormat& format)
+{
+    for (int i = 0; i < 6; ++i)
+        if (text == kFormatNames[i]) {
+            format = EExportFormat(i);
+            return true;
+        }
+    return false;
+}
+
+const char* ExportFormatName(EExportFormat format) { return kFormatNames[int(format)]; }
+
+CExportJob::CExportJob(ExportJobRequest request, Progress progress)
+    : m_request(std::move(request)), m_progress(std::move(progress))
+{
+}
+
+void CExportJob::Report(EExportStep step, int percent)
+{
+    if (percent <= m_last) return;
+    m_last = percent;
+    if (m_progress) m_progress(step, percent);
+}
+
+ExportJobResult CExportJob::Stop(ExportJobResult& result)
+{
+    RemoveAll(result.files);
+    return Failed(EExportFailure::kStopped, "the export was stopped");
+}
+
+ExportJobResult CExportJob::Run()
+{
+    const ExportJobRequest& rq = m_request;
+    if (rq.start >= rq.end) return Failed(EExportFailure::kTimeOrder, "the start must be earlier than the end");
+    const std::string formatName = ExportFormatName(rq.format);
+    const bool container = rq.kind == ESourceKind::kContainerFile || rq.kind == ESourceKind::kContainerFolder;
+    const bool video = rq.format == EExportFormat::kMp4 || rq.format == EExportFormat::kAvi;
+    switch (rq.kind) {
+        case ESourceKind::kIfvFile:
+            if (rq.format == EExportFormat::kRkrec)
+                return Failed(EExportFailure::kFormatNotForSource, formatName + " cannot be cut from an IFV file");
+            break;
+        case ESourceKind::kContainerFile:
+        case ESourceKind::kContainerFolder:
+            if (!video)
+                return Failed(EExportFailure::kFormatNotForSource, formatName + " cannot be cut from container files");
+            break;
+        case ESourceKind::kBackupRecordFile:
+            if (rq.format != EExportFormat::kRkrec)
+                return Failed(EExportFailure::kFormatNotForSource,
+                              formatName + " cannot be cut from a backup record file yet");
+            break;
+        default:
+            return Failed(EExportFailure::kSourceKind,
+                          std::string("a ") + SourceKindName(rq.kind) + " cannot be exported yet");
+    }
+
+    CutRequest cut;
+    cut.start = rq.start;
+    cut.end = rq.end;
+    cut.channelMask = rq.channelMask;
+    cut.withAudio = rq.withAudio;
+    cut.format = CutFormatOf(rq.format);
+    cut.folder = rq.folder;
+    cut.combine = false;  // a step of its own here
+    cut.type = rq.type;
+
+    std::vector<fs::path> spanFiles;
+    int channels = 1;
+    if (container) {
+        uint16_t found = 0;
+        if (!cut.channelMask) cut.channelMask = 0xFFFF;
+        spanFiles = ContainerFilesOfSpan(rq, cut.channelMask, found);
+        channels = std::max(1, std::popcount(unsigned(cut.channelMask & found)));
+    }
+    // The cutter counts each channel from 0 to 99 in turn; the job spreads
+    // them over the cut step, which leaves the last tenth to the combine and
+    // room for the report's own step.
+    const bool combine = rq.combine && container;
+    int raw = -1, round = 0;
+    auto progress = [&](int percent) {
+        if (percent >= 100) return;  // the job's own end comes after the report
+        if (percent < raw) ++round;
+        raw = percent;
+        const int whole = (std::min(round, channels - 1) * 100 + percent) / channels;
+        Report(EExportStep::kCut, combine ? whole * 9 / 10 : whole * 97 / 100);
+    };
+    Report(EExportStep::kCut, 0);
+    CClipCutter cutter(cut, progress, [this] { return Cancelled(); });
+
+    CutResult r;
+    int channel = FirstChannel(rq.channelMask);
+    if (rq.kind == ESourceKind::kIfvFile) {
+        if (!channel) channel = IfvChannel(rq.source);
+        if (rq.format == EExportFormat::kIfv)
+            r = cutter.CutIfvRecordFile(rq.source);
+        else if (rq.format == EExportFormat::kGps || rq.format == EExportFormat::kGpx)
+            r = cutter.SaveIfvFileGpsInfo(rq.source, channel, rq.format == EExportFormat::kGps,
+                                          rq.format == EExportFormat::kGpx, rq.gpsHeader);
+        else
+            r = cutter.CutIfvRecordToMp4(rq.source, channel);
+    } else if (container) {
+        r = cutter.CutContainerToMp4(spanFiles);
+    } else {
+        r = cutter.CutRKRecRecordFile(rq.source, channel ? channel : 1);
+    }
+
+    ExportJobResult result;
+    result.files = r.files;
+    // A stopped cut may have closed what it wrote as if it were whole.
+    if (r.stopped || Cancelled()) return Stop(result);
+    if (!r.ok) {
+        RemoveAll(r.files);
+        return Failed(EExportFailure::kCut, Explain(r.error));
+    }
+    result.frames = r.frames;
+    if (container)
+        result.channels = r.channels;
+    else
+        result.channels = {channel ? channel : 1};
+
+    if (combine && r.files.size() > 1) {
+        Report(EExportStep::kCombine, 90);
+        CutResult mosaic = cutter.Combine(r.files, r.startsMs, r.width, r.height, r.h265);
+        result.files.insert(result.files.end(), mosaic.files.begin(), mosaic.files.end());
+        if (Cancelled()) return Stop(result);
+        if (!mosaic.ok) {
+            RemoveAll(result.files);
+            return Failed(EExportFailure::kCut, Explain(mosaic.error));
+        }
+        Report(EExportStep::kCombine, 97);
+    }
+
+    Report(EExportStep::kReport, 98);
+    CExportReport report;
+    report.AddSource(fs::absolute(rq.source).string());
+    report.SetSpan(rq.start, rq.end);
+    report.SetFormat(formatName);
+    for (int n : result.channels) report.AddChannel(n);
+    report.AddFrames(result.frames);
+    for (const auto& f : result.files) report.AddFile(f);
+    std::string error;
+    result.report = report.Save(&error);
+    if (result.report.empty()) {
+        result.failure = EExportFailure::kReport;
+        result.error = "the export report could not be written: " + error;
+        return result;
+    }
+    if (Cancelled()) {
+        result.files.push_back(result.report);
+        return Stop(result);
+    }
+    Report(EExportStep::kDone, 100);
+    result.ok = true;
+    return result;
+}
+
+}  // namespace velmor
