@@ -152,6 +152,23 @@ RKCONTAINER_API int RKCONTAINER_GetBlockIdByFileName(const char* path, int* file
 RKCONTAINER_API int RKCONTAINER_ConvResolution(RKCONTAINER_HANDLE* slot, int reso, int* width, int* height,
                                                int videoStandard);
 
+/* ---- Failures and diagnostics ----
+ * Every failing call returns its result code; the reason is also kept as
+ * the calling thread's last error text and handed, like every other line
+ * the library logs, to the log callback. The library never writes to
+ * standard output or standard error. */
+#define RKCONTAINER_LOG_FAILURE 0 /* why a call failed */
+#define RKCONTAINER_LOG_INFO 1    /* what a call reports besides failures */
+#define RKCONTAINER_LOG_DEBUG 2   /* step-by-step diagnostics */
+typedef void (*RKCONTAINER_LOG_CALLBACK)(int level, const char* line, void* user);
+
+/* Installs the callback (null removes it). A line is handed over unchanged,
+ * with its line feed where it has one; calls are serialised. */
+RKCONTAINER_API void RKCONTAINER_SetLogCallback(RKCONTAINER_LOG_CALLBACK callback, void* user);
+/* The calling thread's last failure text ("" when none); meaningful after a
+ * call failed, valid until the thread's next call into the library. */
+RKCONTAINER_API const char* RKCONTAINER_GetLastErrorText(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/LibraryLog.h"
 #include "container/include/rkcontainer.h"
 #include "container/src/MultibyteRpoFile.h"
 #include "container/src/SingleRpoFile.h"
@@ -179,8 +180,8 @@ RKCONTAINER_API int RKCONTAINER_ConvResolution(RKCONTAINER_HANDLE* /*slot*/, int
                                                int videoStandard)
 {
     if (reso < 0 || reso >= 10) {
-        std::printf("%s:%d res = %d isn't supported now\n", __func__, __LINE__, reso);
-        std::fflush(stdout);
+        velmor::LogFormat(velmor::LogLibrary::Container, velmor::kLogFailure, "%s:%d res = %d isn't supported now\n",
+                          __func__, __LINE__, reso);
         return -1;
     }
     uint32_t w = 0, h = 0;

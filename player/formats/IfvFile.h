@@ -8,8 +8,8 @@
 //
 // Getters and readers handed no handle, or a handle of the other mode, answer
 // 0 (RK_FileGetEventChannel: -1; readers and seeks: -1); writer calls on a
-// reading handle do nothing and answer -1. Diagnostics are printed, one line
-// each, to standard output unless RK_FileSetMessageStream names another stream.
+// reading handle do nothing and answer -1. Diagnostics go, one line each, to
+// the log callback set with RK_FileSetLogCallback; nothing is printed.
 #pragma once
 
 #include <cstdint>
@@ -105,6 +105,15 @@ int RK_FileWriteAttachFrame(FILEHANDLE* file, const uint8_t* data, uint32_t leng
 
 // ---- Diagnostics --------------------------------------------------------------
 
-// Where the library prints its messages (standard output by default; null
-// restores it). Programs whose standard output carries data set this.
-void RK_FileSetMessageStream(FILE* stream);
+// Levels of the lines handed to the log callback.
+constexpr int RK_FILE_LOG_FAILURE = 0;  // why a call failed
+constexpr int RK_FILE_LOG_INFO = 1;     // what a call reports besides failures
+constexpr int RK_FILE_LOG_DEBUG = 2;    // the debug-output channel
+using RK_FILE_LOG_CALLBACK = void (*)(int level, const char* line, void* user);
+
+// Installs the log callback (null removes it). Lines are handed over
+// unchanged, with their line feed where they have one; calls are serialised.
+void RK_FileSetLogCallback(RK_FILE_LOG_CALLBACK callback, void* user);
+// The calling thread's last failure text ("" when none); meaningful after a
+// call failed, valid until the thread's next call into the library.
+const char* RK_FileGetLastErrorText();

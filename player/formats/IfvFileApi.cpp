@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "common/LibraryLog.h"
 #include "player/formats/CustomMp4File.h"
 #include "player/formats/IfvFile.h"
 
@@ -270,4 +271,9 @@ int RK_FileWriteAttachFrame(FILEHANDLE* file, const uint8_t* data, uint32_t leng
     return Guarded(-1, [&] { return f->WriteAttachFrame(data, length, timestamp, segmentClosed); });
 }
 
-void RK_FileSetMessageStream(FILE* stream) { ifv::SetMessageStream(stream); }
+void RK_FileSetLogCallback(RK_FILE_LOG_CALLBACK callback, void* user)
+{
+    velmor::SetLogCallback(velmor::LogLibrary::Ifv, callback, user);
+}
+
+const char* RK_FileGetLastErrorText() { return velmor::LastErrorText(velmor::LogLibrary::Ifv); }

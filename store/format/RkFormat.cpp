@@ -1,5 +1,7 @@
 #include "store/format/RkFormat.h"
 
+#include "common/LibraryLog.h"
+
 #include <cctype>
 #include <cstdarg>
 #include <algorithm>
@@ -7,16 +9,32 @@
 
 namespace rkfs {
 
-void LogLine(const char* fmt, ...)
+namespace {
+
+void LogAt(int level, const char* fmt, va_list args)
 {
     char line[1024];
+    int n = std::vsnprintf(line, sizeof line, fmt, args);
+    if (n < 0) return;
+    velmor::LogText(velmor::LogLibrary::Store, level, line);
+}
+
+}  // namespace
+
+void LogLine(const char* fmt, ...)
+{
     va_list args;
     va_start(args, fmt);
-    int n = std::vsnprintf(line, sizeof line, fmt, args);
+    LogAt(velmor::kLogFailure, fmt, args);
     va_end(args);
-    if (n < 0) return;
-    std::fputs(line, stdout);
-    std::fflush(stdout);
+}
+
+void LogInfo(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    LogAt(velmor::kLogInfo, fmt, args);
+    va_end(args);
 }
 
 bool GeometryOfDevice(uint64_t L, uint32_t s, DeviceGeometry* out)

@@ -398,9 +398,12 @@ void SealIndexHead(StIndexBlockHead_t& head);
 
 // ---- Diagnostics --------------------------------------------------------------------------
 
-// Failure lines of the format rules go to standard output with the function
-// name and line in front, as the file-system library writes them.
+// Failure lines of the format rules and the file-system library, with the
+// function name and line in front: handed to the library's log callback and
+// kept as the calling thread's last error text. LogInfo lines (dumps, the
+// arguments of a call) go to the callback only.
 void LogLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void LogInfo(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 #define RKFS_LOG(fmt, ...) ::rkfs::LogLine("%s:%d " fmt, __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 
 }  // namespace rkfs

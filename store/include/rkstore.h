@@ -17,8 +17,8 @@
  *
  * Files and devices are only ever opened for reading; mounting, searching,
  * cutting broken chains and removing common files change only the head set
- * held in memory. Every function returns as stated for it; failures print
- * one line to standard output ("function:line ..."). No C++ exception
+ * held in memory. Every function returns as stated for it; a failure logs
+ * one line ("function:line ...") through the log callback. No C++ exception
  * crosses this interface. An operation structure is used by one thread at a
  * time; several may be open at once. The mounted-partition functions may be
  * called from any thread.
@@ -366,6 +366,23 @@ RKSTORE_API void RKSFS_DumpDataBlockHead(const char* pMntDir, uint32_t blkId);
 RKSTORE_API void RKSFS_DumpIndexBlockHead(const char* pMntDir, size_t idxId);
 RKSTORE_API void RKSFS_HexDump64(const char* pMntDir, uint64_t first, uint64_t second, size_t size);
 RKSTORE_API void RKSFS_ExamineMemory(const void* buffer, size_t count);
+
+/* ---- Failures and diagnostics ----
+ * Every failing call returns its result code; the reason is also kept as
+ * the calling thread's last error text and handed, like every other line
+ * the library logs, to the log callback. The library never writes to
+ * standard output or standard error. */
+#define RKSFS_LOG_FAILURE 0 /* why a call failed */
+#define RKSFS_LOG_INFO 1    /* what a call reports besides failures */
+#define RKSFS_LOG_DEBUG 2   /* step-by-step diagnostics */
+typedef void (*RKSFS_LOG_CALLBACK)(int level, const char* line, void* user);
+
+/* Installs the callback (null removes it). A line is handed over unchanged,
+ * with its line feed where it has one; calls are serialised. */
+RKSTORE_API void RKSFS_SetLogCallback(RKSFS_LOG_CALLBACK callback, void* user);
+/* The calling thread's last failure text ("" when none); meaningful after a
+ * call failed, valid until the thread's next call into the library. */
+RKSTORE_API const char* RKSFS_GetLastErrorText(void);
 
 #ifdef __cplusplus
 }

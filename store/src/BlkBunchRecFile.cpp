@@ -68,7 +68,7 @@ int ListBlkBunchRecFiles(const char* filePath, StBlkBunchRecFile_t* entries, siz
 {
     const char* fn = "RKSFS_GeBlkBunchRecFile";
     if (!filePath) return -1;
-    rkfs::LogLine("%s: pFilePath = %s, count = %zu\n", fn, filePath, capacity);
+    rkfs::LogInfo("%s: pFilePath = %s, count = %zu\n", fn, filePath, capacity);
     const size_t len = std::strlen(filePath);
     if (len >= sizeof entries->filePath) {
         SFS_LOG(fn, "pathLen = %zu, sizeof(pRec->filePath) = %zu\n", len, sizeof entries->filePath);

@@ -304,7 +304,7 @@ bool NegativeFd(int fd, const char* fn)
 
 int CloseFile(int fd, const char* fn)
 {
-    LogLine("%s: fd = %d\n", fn, fd);
+    LogInfo("%s: fd = %d\n", fn, fd);
     Library& lib = Lib();
     std::lock_guard<std::mutex> table(lib.fileTableLock);
     FileSlot* found = nullptr;
@@ -425,7 +425,7 @@ int OpenRecFile(const StRecFileInfo_t* rec)
     slot->rec = std::move(record);
     const int fd = NextDescriptor();
     slot->fd.store(fd);
-    SFS_LOG(fn, "fd = %d\n", fd);
+    SFS_INFO(fn, "fd = %d\n", fd);
     table.unlock();
 
     // A recording that began in an earlier file starts at its first I frame.

@@ -149,7 +149,7 @@ int CRecordReader::TakeHead(StFrameHead_t& fh, FrameStart& start)
         return -1;
     }
     if (p.curOffset == size) {
-        SFS_LOG(fn, "finish normal.\n");
+        SFS_INFO(fn, "finish normal.\n");
         return 0;
     }
 
@@ -736,7 +736,7 @@ int CRecordReader::ReadIFrameBackward(uint8_t* buffer, size_t bufLen, RKSFS_FRAM
         ToPublic(fh, head);
         return len;
     }
-    SFS_LOG(fn, "finish normal.\n");
+    SFS_INFO(fn, "finish normal.\n");
     return 0;
 }
 

@@ -240,7 +240,7 @@ int Search2(const char* dir, const StRecSearchCond_t* cond, StRecFileInfo_t* rec
         rec[min] = fi;
         AddSegments(*m, chain, fi.uuid, *cond, rsn, ro);
     }
-    SFS_LOG(fn, "ret = %zu, count = %zu\n", held, count);
+    SFS_INFO(fn, "ret = %zu, count = %zu\n", held, count);
     return int(held);
 }
 
@@ -374,14 +374,14 @@ RKSTORE_API int RKSFS_CancelRecBlockRO(uint8_t channel, uint8_t subStream)
 RKSTORE_API int RKSFS_SetROValidTime(uint64_t seconds)
 {
     Lib().roValidTm.store(seconds);
-    SFS_LOG("RKSFS_SetROValidTime", "roValidTm = %lu\n", (unsigned long)seconds);
+    SFS_INFO("RKSFS_SetROValidTime", "roValidTm = %lu\n", (unsigned long)seconds);
     return 0;
 }
 
 RKSTORE_API void RKSFS_SetPreRecordTime(uint32_t seconds)
 {
     Lib().preTm.store(seconds);
-    SFS_LOG("RKSFS_SetPreRecordTime", "preTm = %lu\n", (unsigned long)seconds);
+    SFS_INFO("RKSFS_SetPreRecordTime", "preTm = %lu\n", (unsigned long)seconds);
 }
 
 RKSTORE_API int RKSFS_SetRecFileRO(const StRecFileInfo_t* pRec, uint8_t readOnly)

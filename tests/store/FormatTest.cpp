@@ -1,7 +1,9 @@
 // The container on-disk format: field placement, check values and validity rules.
 #include <gtest/gtest.h>
 
+#include "common/LibraryLog.h"
 #include "store/format/RkFormat.h"
+#include "tests/support/LogCapture.h"
 
 namespace rkfs {
 
@@ -12,6 +14,19 @@ namespace {
 
 using velmor::LoadLE32;
 using velmor::LoadLE64;
+
+// The format rules are linked into this program: their lines reach this
+// program's own holder of the file-system library's callback.
+void SetFormatLogCallback(velmor::LogCallback callback, void* user)
+{
+    velmor::SetLogCallback(velmor::LogLibrary::Store, callback, user);
+}
+
+velmor::fixtures::CLogCapture<decltype(&SetFormatLogCallback)>& FormatLog()
+{
+    static velmor::fixtures::CLogCapture<decltype(&SetFormatLogCallback)> capture(&SetFormatLogCallback);
+    return capture;
+}
 
 constexpr PartitionGeometry kGeo{40 * 32, 0x400000};
 
@@ -316,9 +331,9 @@ protected:
     void Seal() { m_neck.checkValue.set(NeckCheckValue(m_neck)); }
     std::string Failure()
     {
-        testing::internal::CaptureStdout();
+        FormatLog().Start();
         const bool ok = IsRecDataNeckValid(m_neck, m_rd);
-        std::string out = testing::internal::GetCapturedStdout();
+        std::string out = FormatLog().Take();
         return ok ? "" : out;
     }
     StRecData_t m_rd;
@@ -364,7 +379,7 @@ TEST(FormatFrameHead, Rules)
     f.type = 1;
     f.length.set(100);
     f.pts.set(uint64_t(1000) * 1000000 + 999999);
-    testing::internal::CaptureStdout();
+    FormatLog().Start();
     EXPECT_TRUE(IsFrameHeadValid(f, kMaxFrameSizeMain, 1000, "File"));
     EXPECT_FALSE(IsFrameHeadValid(f, kMaxFrameSizeMain, 999, "File")) << "video after the end";
     f.type = 4;
@@ -380,7 +395,7 @@ TEST(FormatFrameHead, Rules)
     f.length.set(10);
     f.pts.set(uint64_t(0x100000000) * 1000000);
     EXPECT_FALSE(IsFrameHeadValid(f, kMaxFrameSizeMain, 0xFFFFFFFF, "File")) << "second beyond 32 bits";
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = FormatLog().Take();
     EXPECT_NE(out.find("RKSFS_RecBakFile:IsFrameHeadValid:"), std::string::npos);
     EXPECT_NE(out.find(" pFrameHead->sign = 70, type = 2, length = 0, pFileOp->maxFrameSize = 524272, "
                        "pFrameHead->pts = 1000999999, pFileOp->recFI.endTime = 2000\n"),
