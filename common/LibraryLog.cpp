@@ -5,8 +5,13 @@
 #include <cstdio>
 #include <mutex>
 
+#include "common/include/rkcommon.h"
+
 namespace velmor {
 namespace {
+
+static_assert(kLogFailure == RK_LOG_FAILURE && kLogInfo == RK_LOG_INFO && kLogDebug == RK_LOG_DEBUG);
+static_assert(std::is_same_v<LogCallback, RK_LOG_CALLBACK>);
 
 constexpr size_t kLibraries = size_t(LogLibrary::Count);
 

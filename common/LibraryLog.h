@@ -9,6 +9,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <type_traits>
 
 namespace velmor {
 
@@ -45,9 +46,9 @@ void ClearLastError(LogLibrary library);
 
 // Runs an exported call's body so that no exception crosses the library
 // boundary: an exception gives `onError`, and its reason becomes the last
-// error text of `library`.
-template <typename T, typename F>
-T Guarded(LogLibrary library, T onError, F&& body) noexcept
+// error text of `library`. The result type is the body's.
+template <typename F>
+auto Guarded(LogLibrary library, std::invoke_result_t<F&> onError, F&& body) noexcept -> std::invoke_result_t<F&>
 {
     try {
         return body();

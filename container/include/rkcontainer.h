@@ -16,6 +16,8 @@
 
 #include <stdint.h>
 
+#include "common/include/rkcommon.h"
+
 #if defined(_WIN32)
 #define RKCONTAINER_API __declspec(dllexport)
 #else
@@ -39,14 +41,7 @@ typedef struct RKCONTAINER_ENCODE {
 } RKCONTAINER_ENCODE;
 
 /* The 16-byte head in front of every frame. */
-typedef struct RKCONTAINER_FRAME_HEAD {
-    uint8_t sign;      /* 'F' */
-    uint8_t channel;   /* 0..15 */
-    uint8_t subStream; /* 0 main stream, 1 sub stream */
-    uint8_t type;      /* 1 I frame, 2 and 3 other video, 4 audio, 5 attached information */
-    uint32_t length;   /* payload bytes */
-    uint64_t pts;      /* microseconds since 1970 on the recorder's clock */
-} RKCONTAINER_FRAME_HEAD;
+typedef RK_FRAME_HEAD RKCONTAINER_FRAME_HEAD;
 
 /* The payload buffer handed to RKCONTAINER_ReadOneFrame must hold at least
  * this many bytes: the largest frame of a main stream. A frame head that
@@ -152,21 +147,8 @@ RKCONTAINER_API int RKCONTAINER_GetBlockIdByFileName(const char* path, int* file
 RKCONTAINER_API int RKCONTAINER_ConvResolution(RKCONTAINER_HANDLE* slot, int reso, int* width, int* height,
                                                int videoStandard);
 
-/* ---- Failures and diagnostics ----
- * Every failing call returns its result code; the reason is also kept as
- * the calling thread's last error text and handed, like every other line
- * the library logs, to the log callback. The library never writes to
- * standard output or standard error. */
-#define RKCONTAINER_LOG_FAILURE 0 /* why a call failed */
-#define RKCONTAINER_LOG_INFO 1    /* what a call reports besides failures */
-#define RKCONTAINER_LOG_DEBUG 2   /* step-by-step diagnostics */
-typedef void (*RKCONTAINER_LOG_CALLBACK)(int level, const char* line, void* user);
-
-/* Installs the callback (null removes it). A line is handed over unchanged,
- * with its line feed where it has one; calls are serialised. */
-RKCONTAINER_API void RKCONTAINER_SetLogCallback(RKCONTAINER_LOG_CALLBACK callback, void* user);
-/* The calling thread's last failure text ("" when none); meaningful after a
- * call failed, valid until the thread's next call into the library. */
+/* Failures and diagnostics (common/include/rkcommon.h). */
+RKCONTAINER_API void RKCONTAINER_SetLogCallback(RK_LOG_CALLBACK callback, void* user);
 RKCONTAINER_API const char* RKCONTAINER_GetLastErrorText(void);
 
 #ifdef __cplusplus

@@ -2,7 +2,7 @@
 #include "common/LibraryLog.h"
 #include "container/include/rkcontainer.h"
 
-extern "C" RKCONTAINER_API void RKCONTAINER_SetLogCallback(RKCONTAINER_LOG_CALLBACK callback, void* user)
+extern "C" RKCONTAINER_API void RKCONTAINER_SetLogCallback(RK_LOG_CALLBACK callback, void* user)
 {
     velmor::SetLogCallback(velmor::LogLibrary::Container, callback, user);
 }

@@ -18,6 +18,8 @@
 
 #include <stdint.h>
 
+#include "common/include/rkcommon.h"
+
 #if defined(_WIN32)
 #define RKINDEX_API __declspec(dllexport)
 #else
@@ -74,21 +76,8 @@ RKINDEX_API int RKFile_SearchGetFileCount(const char* const* folders, int folder
 RKINDEX_API int RKFile_SeacrhFile(const char* const* folders, int folderCount, RKFILE_SEARCH_FILTER* filter,
                                   void* records, int capacity);
 
-/* ---- Failures and diagnostics ----
- * Every failing call returns its result code; the reason is also kept as
- * the calling thread's last error text and handed, like every other line
- * the library logs, to the log callback. The library never writes to
- * standard output or standard error. */
-#define RKFILE_LOG_FAILURE 0 /* why a call failed */
-#define RKFILE_LOG_INFO 1    /* what a call reports besides failures */
-#define RKFILE_LOG_DEBUG 2   /* step-by-step diagnostics */
-typedef void (*RKFILE_LOG_CALLBACK)(int level, const char* line, void* user);
-
-/* Installs the callback (null removes it). A line is handed over unchanged,
- * with its line feed where it has one; calls are serialised. */
-RKINDEX_API void RKFile_SetLogCallback(RKFILE_LOG_CALLBACK callback, void* user);
-/* The calling thread's last failure text ("" when none); meaningful after a
- * call failed, valid until the thread's next call into the library. */
+/* Failures and diagnostics (common/include/rkcommon.h). */
+RKINDEX_API void RKFile_SetLogCallback(RK_LOG_CALLBACK callback, void* user);
 RKINDEX_API const char* RKFile_GetLastErrorText(void);
 
 #ifdef __cplusplus

@@ -2,7 +2,7 @@
 #include "common/LibraryLog.h"
 #include "index/include/rkindex.h"
 
-extern "C" RKINDEX_API void RKFile_SetLogCallback(RKFILE_LOG_CALLBACK callback, void* user)
+extern "C" RKINDEX_API void RKFile_SetLogCallback(RK_LOG_CALLBACK callback, void* user)
 {
     velmor::SetLogCallback(velmor::LogLibrary::Index, callback, user);
 }

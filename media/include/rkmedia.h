@@ -10,6 +10,8 @@
 
 #include <stdint.h>
 
+#include "common/include/rkcommon.h"
+
 #if defined(_WIN32)
 #define RKMEDIA_API __declspec(dllexport)
 #else
@@ -256,21 +258,8 @@ RKMEDIA_API int RKPLAYER_MemoryUnitMediaFile(RKPLAYER_HANDLE* slot);
 RKMEDIA_API int RKPLAYER_GetWidthAndHeightByIFrame(int videoType, const uint8_t* data, int length, uint16_t* width,
                                                    uint16_t* height);
 
-/* ---- Failures and diagnostics ----
- * Every failing call returns its result code; the reason is also kept as
- * the calling thread's last error text and handed, like every other line
- * the library logs, to the log callback. The library never writes to
- * standard output or standard error. */
-#define RKPLAYER_LOG_FAILURE 0 /* why a call failed */
-#define RKPLAYER_LOG_INFO 1    /* what a call reports besides failures */
-#define RKPLAYER_LOG_DEBUG 2   /* step-by-step diagnostics */
-typedef void (*RKPLAYER_LOG_CALLBACK)(int level, const char* line, void* user);
-
-/* Installs the callback (null removes it). A line is handed over unchanged,
- * with its line feed where it has one; calls are serialised. */
-RKMEDIA_API void RKPLAYER_SetLogCallback(RKPLAYER_LOG_CALLBACK callback, void* user);
-/* The calling thread's last failure text ("" when none); meaningful after a
- * call failed, valid until the thread's next call into the library. */
+/* Failures and diagnostics (common/include/rkcommon.h). */
+RKMEDIA_API void RKPLAYER_SetLogCallback(RK_LOG_CALLBACK callback, void* user);
 RKMEDIA_API const char* RKPLAYER_GetLastErrorText(void);
 
 #ifdef __cplusplus

@@ -2,7 +2,7 @@
 #include "common/LibraryLog.h"
 #include "media/include/rkmedia.h"
 
-extern "C" RKMEDIA_API void RKPLAYER_SetLogCallback(RKPLAYER_LOG_CALLBACK callback, void* user)
+extern "C" RKMEDIA_API void RKPLAYER_SetLogCallback(RK_LOG_CALLBACK callback, void* user)
 {
     velmor::SetLogCallback(velmor::LogLibrary::Media, callback, user);
 }

@@ -13,7 +13,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
+
+#include "common/include/rkcommon.h"
 
 struct FILEHANDLE;  // one open IFV file; freed by RK_CloseFile2
 
@@ -36,6 +38,13 @@ FILEHANDLE* RK_OpenFile2(const char* path, int64_t baseOffset, int mode);
 // Finishes a written file, closes and frees the handle. 0, or -1 when the
 // finishing writes or the close failed (the handle is freed all the same).
 int RK_CloseFile2(FILEHANDLE* file);
+
+// Owns a handle and closes it when it goes; release() it into RK_CloseFile2
+// where the close's result matters.
+struct CIfvFileCloser {
+    void operator()(FILEHANDLE* file) const { RK_CloseFile2(file); }
+};
+using IfvFilePtr = std::unique_ptr<FILEHANDLE, CIfvFileCloser>;
 
 // ---- Reading ------------------------------------------------------------------
 
@@ -105,15 +114,9 @@ int RK_FileWriteAttachFrame(FILEHANDLE* file, const uint8_t* data, uint32_t leng
 
 // ---- Diagnostics --------------------------------------------------------------
 
-// Levels of the lines handed to the log callback.
-constexpr int RK_FILE_LOG_FAILURE = 0;  // why a call failed
-constexpr int RK_FILE_LOG_INFO = 1;     // what a call reports besides failures
-constexpr int RK_FILE_LOG_DEBUG = 2;    // the debug-output channel
-using RK_FILE_LOG_CALLBACK = void (*)(int level, const char* line, void* user);
-
-// Installs the log callback (null removes it). Lines are handed over
-// unchanged, with their line feed where they have one; calls are serialised.
-void RK_FileSetLogCallback(RK_FILE_LOG_CALLBACK callback, void* user);
+// Lines handed to the log callback carry the levels of common/include/rkcommon.h;
+// the debug-output channel's lines come at RK_LOG_DEBUG.
+void RK_FileSetLogCallback(RK_LOG_CALLBACK callback, void* user);
 // The calling thread's last failure text ("" when none); meaningful after a
 // call failed, valid until the thread's next call into the library.
 const char* RK_FileGetLastErrorText();

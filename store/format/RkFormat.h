@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/include/rkcommon.h"
 #include "common/ByteOrder.h"
 
 namespace rkfs {
@@ -105,6 +106,10 @@ struct StFrameHead_t {
     le32 length;
     le64 pts;  // microseconds
 };
+
+// The same head as the record libraries hand it to their callers.
+RK_FRAME_HEAD FrameHeadToPublic(const StFrameHead_t& head);
+StFrameHead_t FrameHeadFromPublic(const RK_FRAME_HEAD& head);
 
 // ---- Data block head ----------------------------------------------------------
 
@@ -393,6 +398,14 @@ struct IndexGeometry {
 };
 // Everything but the version, which decides usability separately.
 bool IsIndexBlockHeadValid(const StIndexBlockHead_t& head, uint32_t selfBlkId, IndexGeometry geometry);
+// What the player's reader demands: the fields agree with the partition and
+// with each other; neither the check value nor the update number's sign is
+// looked at.
+bool IsIndexBlockHeadConsistent(const StIndexBlockHead_t& head, uint32_t selfBlkId, IndexGeometry geometry);
+// A head that describes the container file it lies in (the file's size, its
+// block size and first block id), read before the partition's geometry is
+// known.
+bool IsIndexBlockHeadOfFile(const StIndexBlockHead_t& head, uint64_t fileSize, uint32_t blkSize, uint32_t selfBlkId);
 inline bool IsIndexBlockHeadUsable(const StIndexBlockHead_t& head) { return head.version.get() == kIndexBlockHeadVersion; }
 void SealIndexHead(StIndexBlockHead_t& head);
 

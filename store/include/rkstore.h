@@ -34,6 +34,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "common/include/rkcommon.h"
+
 #if defined(_WIN32)
 #define RKSTORE_API __declspec(dllexport)
 #else
@@ -77,14 +79,7 @@ typedef struct StAudioProp_t {
 } StAudioProp_t;
 
 /* The 16-byte head of a frame. */
-typedef struct RKSFS_FRAME_HEAD {
-    uint8_t sign;      /* 'F' */
-    uint8_t channel;
-    uint8_t subStream;
-    uint8_t type;      /* 1 I frame, 2 and 3 other video, 4 audio, 5 attached information */
-    uint32_t length;   /* payload bytes */
-    uint64_t pts;      /* microseconds */
-} RKSFS_FRAME_HEAD;
+typedef RK_FRAME_HEAD RKSFS_FRAME_HEAD;
 
 /* Largest frame payloads; a read buffer must hold maxFrameSize + 16 bytes. */
 #define RKSFS_MAX_FRAME_SIZE 0x7FFF0
@@ -367,21 +362,8 @@ RKSTORE_API void RKSFS_DumpIndexBlockHead(const char* pMntDir, size_t idxId);
 RKSTORE_API void RKSFS_HexDump64(const char* pMntDir, uint64_t first, uint64_t second, size_t size);
 RKSTORE_API void RKSFS_ExamineMemory(const void* buffer, size_t count);
 
-/* ---- Failures and diagnostics ----
- * Every failing call returns its result code; the reason is also kept as
- * the calling thread's last error text and handed, like every other line
- * the library logs, to the log callback. The library never writes to
- * standard output or standard error. */
-#define RKSFS_LOG_FAILURE 0 /* why a call failed */
-#define RKSFS_LOG_INFO 1    /* what a call reports besides failures */
-#define RKSFS_LOG_DEBUG 2   /* step-by-step diagnostics */
-typedef void (*RKSFS_LOG_CALLBACK)(int level, const char* line, void* user);
-
-/* Installs the callback (null removes it). A line is handed over unchanged,
- * with its line feed where it has one; calls are serialised. */
-RKSTORE_API void RKSFS_SetLogCallback(RKSFS_LOG_CALLBACK callback, void* user);
-/* The calling thread's last failure text ("" when none); meaningful after a
- * call failed, valid until the thread's next call into the library. */
+/* Failures and diagnostics (common/include/rkcommon.h). */
+RKSTORE_API void RKSFS_SetLogCallback(RK_LOG_CALLBACK callback, void* user);
 RKSTORE_API const char* RKSFS_GetLastErrorText(void);
 
 #ifdef __cplusplus

@@ -14,6 +14,7 @@
 
 using namespace rkfs;
 using rkstore::CRecordReader;
+using rkstore::Guarded;
 
 namespace {
 
@@ -34,19 +35,6 @@ void Publish(StBlkBunchRecFileOp_t* op, const CRecordReader& r)
     op->curOffset = r.m_pos.curOffset;
     op->curB = r.m_pos.curB;
     op->curBlkOff = r.m_pos.curBlkOff;
-}
-
-template <typename F>
-int Guarded(F&& body) noexcept
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SFS_LOG("rkstore", "errno = %d, means: %s\n", ENOMEM, std::strerror(ENOMEM));
-        return -1;
-    } catch (...) {
-        return -1;
-    }
 }
 
 // "fc" + five digits + ".rpo" at the end of the path, in any case.

@@ -20,19 +20,6 @@ constexpr size_t kCmDataArea = 8192;
 constexpr size_t kCmBufferSize = 12288;
 constexpr size_t kMaxNameLen = 63;
 
-template <typename T, typename F>
-T Guarded(F&& body, T onError) noexcept
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SFS_LOG("rkstore", "errno = %d, means: %s\n", ENOMEM, std::strerror(ENOMEM));
-        return onError;
-    } catch (...) {
-        return onError;
-    }
-}
-
 bool NegativeFd(int fd, const char* fn)
 {
     if (fd >= 0) return false;

@@ -159,19 +159,6 @@ bool ReadNeckFromDisk(const std::string& path, uint32_t blkId, uint32_t blkSize,
 
 namespace {
 
-template <typename F>
-auto Guarded(F&& body, decltype(body()) onError) noexcept -> decltype(body())
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SFS_LOG("rkstore", "errno = %d, means: %s\n", ENOMEM, std::strerror(ENOMEM));
-        return onError;
-    } catch (...) {
-        return onError;
-    }
-}
-
 int64_t Now() { return int64_t(std::time(nullptr)); }
 
 // ---- Mounting the directory -------------------------------------------------------------

@@ -282,19 +282,6 @@ int CMountedRecord::Encode(StRecEncode_t* encode, StAudioProp_t* audioProp)
 
 namespace {
 
-template <typename T, typename F>
-T Guarded(F&& body, T onError) noexcept
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SFS_LOG("rkstore", "errno = %d, means: %s\n", ENOMEM, std::strerror(ENOMEM));
-        return onError;
-    } catch (...) {
-        return onError;
-    }
-}
-
 bool NegativeFd(int fd, const char* fn)
 {
     if (fd >= 0) return false;

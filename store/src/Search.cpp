@@ -15,19 +15,6 @@ using namespace rkfs;
 
 namespace {
 
-template <typename T, typename F>
-T Guarded(F&& body, T onError) noexcept
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SFS_LOG("rkstore", "errno = %d, means: %s\n", ENOMEM, std::strerror(ENOMEM));
-        return onError;
-    } catch (...) {
-        return onError;
-    }
-}
-
 // The blocks of the record file that starts at `front`, walked as the search
 // walks them: a broken link is cut in the head set, a next block without
 // data ends the walk.

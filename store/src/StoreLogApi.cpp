@@ -2,7 +2,7 @@
 #include "common/LibraryLog.h"
 #include "store/include/rkstore.h"
 
-extern "C" RKSTORE_API void RKSFS_SetLogCallback(RKSFS_LOG_CALLBACK callback, void* user)
+extern "C" RKSTORE_API void RKSFS_SetLogCallback(RK_LOG_CALLBACK callback, void* user)
 {
     velmor::SetLogCallback(velmor::LogLibrary::Store, callback, user);
 }

@@ -74,10 +74,7 @@ inline void Patch32(const std::filesystem::path& path, size_t at, uint32_t v)
     WriteBytes(path, b);
 }
 
-struct HandleCloser {
-    void operator()(FILEHANDLE* h) const { RK_CloseFile2(h); }
-};
-using Handle = std::unique_ptr<FILEHANDLE, HandleCloser>;
+using Handle = IfvFilePtr;
 
 inline Handle OpenRead(const std::filesystem::path& path, int64_t base = 0)
 {
@@ -258,7 +255,7 @@ std::string Logged(F&& body)
     capture.Take(&lines);
     std::string text;
     for (const auto& [level, line] : lines)
-        if (level != RK_FILE_LOG_DEBUG) text += line;
+        if (level != RK_LOG_DEBUG) text += line;
     return text;
 }
 

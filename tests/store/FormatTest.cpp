@@ -1,6 +1,8 @@
 // The container on-disk format: field placement, check values and validity rules.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "common/LibraryLog.h"
 #include "store/format/RkFormat.h"
 #include "tests/support/LogCapture.h"
@@ -474,6 +476,48 @@ TEST_F(IndexHeadRules, EachRule)
     SealIndexHead(m_h);
     m_h.checkValue.set(m_h.checkValue.get() ^ 1);
     EXPECT_FALSE(Valid(false));
+}
+
+// The player's reader looks at neither the check value nor the update
+// number's sign; a head read before the geometry is known must describe its
+// own file.
+TEST_F(IndexHeadRules, ReaderAndFileVariants)
+{
+    SealIndexHead(m_h);
+    m_h.checkValue.set(m_h.checkValue.get() ^ 1);
+    m_h.updateNo.set(-1);
+    EXPECT_TRUE(IsIndexBlockHeadConsistent(m_h, 0, kIdx));
+    m_h.updateNo.set(0);
+    EXPECT_FALSE(IsIndexBlockHeadConsistent(m_h, 0, kIdx));
+
+    SetUp();
+    m_h.selfBlkId.set(128 * 32);
+    SealIndexHead(m_h);
+    EXPECT_TRUE(IsIndexBlockHeadOfFile(m_h, 0x8000000, 0x400000, 128 * 32));
+    EXPECT_FALSE(IsIndexBlockHeadOfFile(m_h, 0x8000000, 0x400000, 0)) << "another file's head";
+    EXPECT_FALSE(IsIndexBlockHeadOfFile(m_h, 0x10000000, 0x800000, 128 * 32)) << "another file size";
+    m_h.sectorSize.set(768);
+    SealIndexHead(m_h);
+    EXPECT_FALSE(IsIndexBlockHeadOfFile(m_h, 0x8000000, 0x400000, 128 * 32)) << "not a sector size";
+    m_h.sectorSize.set(512);
+    m_h.blkCnt.set(40 * 32 + 1);
+    SealIndexHead(m_h);
+    EXPECT_FALSE(IsIndexBlockHeadOfFile(m_h, 0x8000000, 0x400000, 128 * 32)) << "not whole files";
+}
+
+TEST(FormatFrameHead, PublicFormBothWays)
+{
+    const uint8_t raw[16] = {'F', 3, 1, 4, 0x10, 0x27, 0, 0, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01};
+    const RK_FRAME_HEAD pub = FrameHeadToPublic(LoadStruct<StFrameHead_t>(raw));
+    EXPECT_EQ(pub.sign, 'F');
+    EXPECT_EQ(pub.channel, 3);
+    EXPECT_EQ(pub.subStream, 1);
+    EXPECT_EQ(pub.type, 4);
+    EXPECT_EQ(pub.length, 10000u);
+    EXPECT_EQ(pub.pts, 0x0102030405060708ull);
+    uint8_t back[16] = {};
+    StoreStruct(back, FrameHeadFromPublic(pub));
+    EXPECT_EQ(std::memcmp(back, raw, sizeof raw), 0);
 }
 
 TEST(FormatEncode, ValidRanges)

@@ -55,7 +55,7 @@ TEST_P(StoreFailureReport, CodeTextAndCallbackButNoStandardOutput)
     EXPECT_EQ(rc, -1);
     ASSERT_EQ(lines.size(), 1u);
     const std::string& line = lines.front().second;
-    EXPECT_EQ(lines.front().first, RKSFS_LOG_FAILURE);
+    EXPECT_EQ(lines.front().first, RK_LOG_FAILURE);
     EXPECT_EQ(line.rfind("RKSFS_OpenBakRecFile:", 0), 0u) << line;
     EXPECT_EQ(line.substr(line.find(' ') + 1), reason);
     EXPECT_EQ(lastError, line.substr(0, line.size() - 1));
@@ -72,7 +72,7 @@ TEST_P(StoreFailureReport, CodeTextAndCallbackButNoStandardOutput)
     RKSFS_ExamineMemory(bytes, sizeof bytes);
     StoreLog().Take(&lines);
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], std::make_pair(int(RKSFS_LOG_INFO), std::string("ab01\n")));
+    EXPECT_EQ(lines[1], std::make_pair(int(RK_LOG_INFO), std::string("ab01\n")));
     EXPECT_EQ(RKSFS_GetLastErrorText(), lastError);
 }
 

@@ -47,7 +47,7 @@ void LibraryLineToStderr(int /*level*/, const char* line, void* /*user*/)
 
 void MediaLineToStderr(int level, const char* line, void* user)
 {
-    if (level < RKPLAYER_LOG_DEBUG) LibraryLineToStderr(level, line, user);
+    if (level < RK_LOG_DEBUG) LibraryLineToStderr(level, line, user);
 }
 
 }  // namespace
