@@ -79,8 +79,8 @@ void SetTraceOutput(std::function<void(const std::string&)> sink)
     g_output = std::move(sink);
 }
 
-void TraceLineV(const char* prefix, const char* file, int line, const char* prettyFunction, const char* fmt,
-                va_list args)
+std::string FormatTraceLineV(const char* prefix, const char* file, int line, const char* prettyFunction,
+                             const char* fmt, va_list args)
 {
     char message[1038 + 1];
     int n = std::vsnprintf(message, sizeof message, fmt, args);
@@ -100,12 +100,22 @@ void TraceLineV(const char* prefix, const char* file, int line, const char* pret
     text += ':';
     text.append(message, len);
     text += '\n';
+    return text;
+}
 
+void WriteTraceLine(const std::string& text)
+{
     std::lock_guard lock(g_outputLock);
     if (g_output)
         g_output(text);
     else
         WriteAll(STDERR_FILENO, text.data(), text.size());
+}
+
+void TraceLineV(const char* prefix, const char* file, int line, const char* prettyFunction, const char* fmt,
+                va_list args)
+{
+    WriteTraceLine(FormatTraceLineV(prefix, file, line, prettyFunction, fmt, args));
 }
 
 void TraceLine(const char* prefix, const char* file, int line, const char* prettyFunction, const char* fmt, ...)

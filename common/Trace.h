@@ -45,6 +45,10 @@ std::string FunctionName(const char* prettyFunction);
 // Formats at most 1038 characters of message, ends it with exactly one line
 // feed and writes the whole line with one write() so lines of several threads
 // never interleave.
+std::string FormatTraceLineV(const char* prefix, const char* file, int line, const char* prettyFunction,
+                             const char* fmt, va_list args);
+// Writes one formatted line to where trace lines go.
+void WriteTraceLine(const std::string& text);
 void TraceLineV(const char* prefix, const char* file, int line, const char* prettyFunction, const char* fmt,
                 va_list args);
 void TraceLine(const char* prefix, const char* file, int line, const char* prettyFunction, const char* fmt, ...)

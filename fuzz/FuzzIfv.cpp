@@ -23,9 +23,6 @@ struct FuzzFile {
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/velmor-fuzz-ifv-XXXXXX";
         if (!mkdtemp(pattern.data())) std::abort();
         path = pattern + "/input.ifv";
-        // The library's messages would flood the fuzzer's output.
-        FILE* quiet = std::fopen("/dev/null", "w");
-        if (quiet) RK_FileSetMessageStream(quiet);
     }
 };
 

@@ -16,6 +16,8 @@
 
 #include <stdint.h>
 
+#include "common/include/rkcommon.h"
+
 #if defined(_WIN32)
 #define RKCONTAINER_API __declspec(dllexport)
 #else
@@ -39,14 +41,7 @@ typedef struct RKCONTAINER_ENCODE {
 } RKCONTAINER_ENCODE;
 
 /* The 16-byte head in front of every frame. */
-typedef struct RKCONTAINER_FRAME_HEAD {
-    uint8_t sign;      /* 'F' */
-    uint8_t channel;   /* 0..15 */
-    uint8_t subStream; /* 0 main stream, 1 sub stream */
-    uint8_t type;      /* 1 I frame, 2 and 3 other video, 4 audio, 5 attached information */
-    uint32_t length;   /* payload bytes */
-    uint64_t pts;      /* microseconds since 1970 on the recorder's clock */
-} RKCONTAINER_FRAME_HEAD;
+typedef RK_FRAME_HEAD RKCONTAINER_FRAME_HEAD;
 
 /* The payload buffer handed to RKCONTAINER_ReadOneFrame must hold at least
  * this many bytes: the largest frame of a main stream. A frame head that
@@ -151,6 +146,10 @@ RKCONTAINER_API int RKCONTAINER_GetBlockIdByFileName(const char* path, int* file
  * 0: known code; -1: unknown code (outputs untouched). */
 RKCONTAINER_API int RKCONTAINER_ConvResolution(RKCONTAINER_HANDLE* slot, int reso, int* width, int* height,
                                                int videoStandard);
+
+/* Failures and diagnostics (common/include/rkcommon.h). */
+RKCONTAINER_API void RKCONTAINER_SetLogCallback(RK_LOG_CALLBACK callback, void* user);
+RKCONTAINER_API const char* RKCONTAINER_GetLastErrorText(void);
 
 #ifdef __cplusplus
 }

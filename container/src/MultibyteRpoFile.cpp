@@ -139,18 +139,11 @@ bool CMultibyteRpoFile::GeometryFromIndexHeads(const std::string& diskPath)
         uint8_t raw[sizeof(StIndexBlockHead_t)];
         if (file.ReadAt(blkSize - kHeadAreaSize, raw, sizeof raw) != sizeof raw) continue;
         const auto h = LoadStruct<StIndexBlockHead_t>(raw);
-        const uint32_t sector = h.sectorSize.get();
-        // The head must describe the file it lies in.
-        if (std::memcmp(h.sign, "IndexBlk", 8) != 0 || h.checkValue.get() != IndexHeadCheckValue(h) ||
-            h.startPos.get() != uint64_t(size) || h.blkSize.get() != blkSize || h.idxBlkDist.get() != kIdxBlkDist ||
-            h.selfBlkId.get() != uint32_t(fileNo) * kBlocksPerFile || sector < 512 || sector > 4096 ||
-            sector % 512 != 0 || h.blkCnt.get() == 0 || h.blkCnt.get() % kBlocksPerFile != 0 ||
-            h.updateNo.get() <= 0)
-            continue;
+        if (!IsIndexBlockHeadOfFile(h, uint64_t(size), blkSize, uint32_t(fileNo) * kBlocksPerFile)) continue;
         if (found && h.updateNo.get() <= bestUpdate) continue;
         found = true;
         bestUpdate = h.updateNo.get();
-        m_sectorSize = sector;
+        m_sectorSize = h.sectorSize.get();
         m_fileSize = uint32_t(size);
         m_blkSize = blkSize;
         m_fileCount = h.blkCnt.get() / kBlocksPerFile;
@@ -163,15 +156,8 @@ bool CMultibyteRpoFile::GeometryFromIndexHeads(const std::string& diskPath)
 
 bool CMultibyteRpoFile::IsBlockIndexData(const StIndexBlockHead_t& h, uint32_t fileNo) const
 {
-    const uint32_t useId = h.useId.get();
-    const uint32_t last = h.lastApplyBlkId.get();
-    const uint32_t first = h.firstDataBlkId.get();
-    return std::memcmp(h.sign, "IndexBlk", 8) == 0 && h.sectorSize.get() == m_sectorSize &&
-           h.startPos.get() == m_fileSize && h.blkSize.get() == m_blkSize && h.blkCnt.get() == BlkCnt() &&
-           h.idxBlkDist.get() == kIdxBlkDist && h.selfBlkId.get() == fileNo * kBlocksPerFile &&
-           useId > 1546300800u && useId < 0xC0000000u && h.updateNo.get() != 0 && last < BlkCnt() &&
-           !IsIndexBlockId(first) && (!IsIndexBlockId(last) || (last == 0 && first == 32)) &&
-           useId >= h.rebuildIdxTm.get();
+    return IsIndexBlockHeadConsistent(h, fileNo * kBlocksPerFile,
+                                      IndexGeometry{uint16_t(m_sectorSize), m_fileSize, m_blkSize, BlkCnt()});
 }
 
 void CMultibyteRpoFile::GetBlockIndexFiles(const std::string& diskPath)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/LibraryLog.h"
 #include "container/include/rkcontainer.h"
 #include "container/src/MultibyteRpoFile.h"
 #include "container/src/SingleRpoFile.h"
@@ -21,17 +22,10 @@ static_assert(offsetof(RKCONTAINER_SEARCH_ENTRY, fileNo) == 32 && offsetof(RKCON
 
 namespace {
 
-CSingleRpoFile* FromSlot(RKCONTAINER_HANDLE* slot) { return slot ? static_cast<CSingleRpoFile*>(*slot) : nullptr; }
+using velmor::Guarded;
+constexpr auto kLibrary = velmor::LogLibrary::Container;
 
-template <typename F>
-int Guarded(int onException, F&& body) noexcept
-{
-    try {
-        return body();
-    } catch (...) {
-        return onException;
-    }
-}
+CSingleRpoFile* FromSlot(RKCONTAINER_HANDLE* slot) { return slot ? static_cast<CSingleRpoFile*>(*slot) : nullptr; }
 
 rkfs::StEncodeRecord_t FromPublic(const RKCONTAINER_ENCODE* in)
 {
@@ -56,7 +50,7 @@ extern "C" {
 
 RKCONTAINER_API int RKCONTAINER_OpenFile(RKCONTAINER_HANDLE* slot, const char* path)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         if (!slot || !path) return -1;
         auto* reader = new (std::nothrow) CSingleRpoFile();
         if (!reader) return -1;
@@ -71,7 +65,7 @@ RKCONTAINER_API int RKCONTAINER_OpenFile(RKCONTAINER_HANDLE* slot, const char* p
 
 RKCONTAINER_API int RKCONTAINER_CloseFile(RKCONTAINER_HANDLE* slot)
 {
-    return Guarded(-2, [&] {
+    return Guarded(kLibrary, -2, [&] {
         CSingleRpoFile* reader = FromSlot(slot);
         if (!reader) return -2;
         delete reader;
@@ -83,7 +77,7 @@ RKCONTAINER_API int RKCONTAINER_CloseFile(RKCONTAINER_HANDLE* slot)
 RKCONTAINER_API int RKCONTAINER_GetSomeChnFileInfo(RKCONTAINER_HANDLE* slot, uint32_t chnMask, uint32_t* beginTime,
                                                    uint32_t* endTime, uint32_t* foundMask, char* carNumber)
 {
-    return Guarded(-2, [&] {
+    return Guarded(kLibrary, -2, [&] {
         CSingleRpoFile* reader = FromSlot(slot);
         if (!reader) return -2;
         return reader->SingleFileGetFileInfo(chnMask & 0xFFFF, beginTime, endTime, foundMask, carNumber);
@@ -93,7 +87,7 @@ RKCONTAINER_API int RKCONTAINER_GetSomeChnFileInfo(RKCONTAINER_HANDLE* slot, uin
 RKCONTAINER_API int RKCONTAINER_GetOneChnFileInfo(RKCONTAINER_HANDLE* slot, int channel, uint32_t* beginTime,
                                                   uint32_t* endTime, RKCONTAINER_ENCODE* encode)
 {
-    return Guarded(-2, [&] {
+    return Guarded(kLibrary, -2, [&] {
         CSingleRpoFile* reader = FromSlot(slot);
         if (!reader) return -2;
         auto enc = FromPublic(encode);
@@ -105,7 +99,7 @@ RKCONTAINER_API int RKCONTAINER_GetOneChnFileInfo(RKCONTAINER_HANDLE* slot, int 
 
 RKCONTAINER_API int RKCONTAINER_SeekIFrame(RKCONTAINER_HANDLE* slot, uint32_t seekTime, RKCONTAINER_ENCODE* encode)
 {
-    return Guarded(-3, [&] {
+    return Guarded(kLibrary, -3, [&] {
         CSingleRpoFile* reader = FromSlot(slot);
         if (!reader) return -2;
         // Copied in and out, so the caller's record changes exactly when the
@@ -120,28 +114,13 @@ RKCONTAINER_API int RKCONTAINER_SeekIFrame(RKCONTAINER_HANDLE* slot, uint32_t se
 RKCONTAINER_API int RKCONTAINER_ReadOneFrame(RKCONTAINER_HANDLE* slot, uint8_t* buffer, RKCONTAINER_FRAME_HEAD* head,
                                              RKCONTAINER_ENCODE* encode)
 {
-    return Guarded(-2, [&] {
+    return Guarded(kLibrary, -2, [&] {
         CSingleRpoFile* reader = FromSlot(slot);
         if (!reader) return -2;
-        auto fh = rkfs::ZeroStruct<rkfs::StFrameHead_t>();
-        if (head) {
-            fh.sign = head->sign;
-            fh.channel = head->channel;
-            fh.subStream = head->subStream;
-            fh.type = head->type;
-            fh.length.set(head->length);
-            fh.pts.set(head->pts);
-        }
+        auto fh = head ? rkfs::FrameHeadFromPublic(*head) : rkfs::ZeroStruct<rkfs::StFrameHead_t>();
         auto enc = FromPublic(encode);
         int rc = reader->SingleFileReadOneFrame(buffer, &fh, &enc);
-        if (head) {
-            head->sign = fh.sign;
-            head->channel = fh.channel;
-            head->subStream = fh.subStream;
-            head->type = fh.type;
-            head->length = fh.length.get();
-            head->pts = fh.pts.get();
-        }
+        if (head) *head = rkfs::FrameHeadToPublic(fh);
         ToPublic(enc, encode);
         return rc;
     });
@@ -151,7 +130,7 @@ RKCONTAINER_API int RKCONTAINER_SearchFileListOnDevices(const char* const* diskP
                                                         int pathCount, const RKCONTAINER_FILTER* filter,
                                                         RKCONTAINER_SEARCH_ENTRY* entries, int capacity)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         if (!diskPaths || pathCount <= 0 || !filter || !entries || capacity <= 0) return 0;
         std::vector<std::string> paths, devs;
         for (int i = 0; i < pathCount; ++i) {
@@ -172,15 +151,15 @@ RKCONTAINER_API int RKCONTAINER_SearchFileList(const char* const* diskPaths, int
 
 RKCONTAINER_API int RKCONTAINER_GetBlockIdByFileName(const char* path, int* fileNo)
 {
-    return Guarded(-1, [&] { return CSingleRpoFile::GetBlockIdByFileName(path, fileNo); });
+    return Guarded(kLibrary, -1, [&] { return CSingleRpoFile::GetBlockIdByFileName(path, fileNo); });
 }
 
 RKCONTAINER_API int RKCONTAINER_ConvResolution(RKCONTAINER_HANDLE* /*slot*/, int reso, int* width, int* height,
                                                int videoStandard)
 {
     if (reso < 0 || reso >= 10) {
-        std::printf("%s:%d res = %d isn't supported now\n", __func__, __LINE__, reso);
-        std::fflush(stdout);
+        velmor::LogFormat(velmor::LogLibrary::Container, velmor::kLogFailure, "%s:%d res = %d isn't supported now\n",
+                          __func__, __LINE__, reso);
         return -1;
     }
     uint32_t w = 0, h = 0;

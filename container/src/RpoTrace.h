@@ -8,10 +8,15 @@ namespace rkcontainer {
 
 bool RpoTraceOn();
 
+// One trace line: to the library's log callback (debug level) where the
+// caller installed one, to the debug-output channel otherwise.
+void RpoTraceLine(const char* file, int line, const char* prettyFunction, const char* fmt, ...)
+    __attribute__((format(printf, 4, 5)));
+
 }  // namespace rkcontainer
 
 #define RPO_TRACE(fmt, ...)                                                                                     \
     do {                                                                                                        \
         if (::rkcontainer::RpoTraceOn())                                                                        \
-            ::velmor::TraceLine("RK-CLIENT:", __FILE__, __LINE__, __PRETTY_FUNCTION__, fmt __VA_OPT__(, ) __VA_ARGS__); \
+            ::rkcontainer::RpoTraceLine(__FILE__, __LINE__, __PRETTY_FUNCTION__, fmt __VA_OPT__(, ) __VA_ARGS__);    \
     } while (0)

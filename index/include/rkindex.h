@@ -10,13 +10,15 @@
  *
  * Both index files are only read, never written: when the main index is
  * damaged and its backup is sound, the backup is searched. Diagnostics go to
- * standard output. No C++ exception crosses this interface, and the library
- * keeps no state between calls.
+ * the log callback. No C++ exception crosses this interface, and the library
+ * keeps no state between calls other than the callback and last errors.
  */
 #ifndef RKINDEX_H
 #define RKINDEX_H
 
 #include <stdint.h>
+
+#include "common/include/rkcommon.h"
 
 #if defined(_WIN32)
 #define RKINDEX_API __declspec(dllexport)
@@ -73,6 +75,10 @@ RKINDEX_API int RKFile_SearchGetFileCount(const char* const* folders, int folder
  * RKFile_SearchGetFileCount, or a null buffer with a capacity above 0. */
 RKINDEX_API int RKFile_SeacrhFile(const char* const* folders, int folderCount, RKFILE_SEARCH_FILTER* filter,
                                   void* records, int capacity);
+
+/* Failures and diagnostics (common/include/rkcommon.h). */
+RKINDEX_API void RKFile_SetLogCallback(RK_LOG_CALLBACK callback, void* user);
+RKINDEX_API const char* RKFile_GetLastErrorText(void);
 
 #ifdef __cplusplus
 }

@@ -1,12 +1,14 @@
 #include "index/src/IndexFile.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <system_error>
 
 #include "common/CodePage.h"
 #include "common/IniFile.h"
+#include "common/LibraryLog.h"
 #include "common/PathUtil.h"
 
 namespace fs = std::filesystem;
@@ -20,6 +22,16 @@ constexpr const char* kNamesFile = "file.bin";
 // The names in "file.bin" sit at offsets 0 and 32; a name longer than a
 // file-system name cannot be opened anyway.
 constexpr size_t kNamesRead = 32 + 256;
+
+// Why an index pair was not usable: the caller's log callback and last error.
+void Fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void Fail(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    velmor::LogFormatV(velmor::LogLibrary::Index, velmor::kLogFailure, fmt, args);
+    va_end(args);
+}
 
 bool ContainsNoCase(std::string_view text, std::string_view part)
 {
@@ -142,31 +154,31 @@ IndexCheck CIndexFile::Open(const fs::path& path)
     const auto status = fs::status(path, ec);
     if (!ec && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) {
         // A pipe or a device would block or never end.
-        std::printf("read file error\n");
+        Fail("read file error\n");
         return IndexCheck::kReadError;
     }
     if (!file.Open(path, &error)) {
-        std::printf("errno=%d,str=%s\n", error, std::error_code(error, std::generic_category()).message().c_str());
+        Fail("errno=%d,str=%s\n", error, std::error_code(error, std::generic_category()).message().c_str());
         return IndexCheck::kOpenError;
     }
     uint8_t bytes[kHeaderSize];
     if (file.ReadAt(0, bytes, sizeof bytes) != sizeof bytes) {
-        std::printf("read file error\n");
+        Fail("read file error\n");
         return IndexCheck::kReadError;
     }
     const auto header = LoadStruct<StIndexHeader_t>(bytes);
     const uint32_t n = header.fileNum.get();
     if (n < header.usedCount.get() || n < header.limitCount.get() || header.ringStart.get() >= n) {
-        std::printf("count file error\n");
+        Fail("count file error\n");
         return IndexCheck::kCountError;
     }
     const int64_t size = file.Size();
     if (size < 0 || uint64_t(size) != IndexFileSize(n)) {
-        std::printf("file len error\n");
+        Fail("file len error\n");
         return IndexCheck::kLengthError;
     }
     if (HeaderChecksum(bytes) != header.checksum.get()) {
-        std::printf("verify error\n");
+        Fail("verify error\n");
         return IndexCheck::kVerifyError;
     }
     m_file = std::move(file);

@@ -27,8 +27,8 @@ enum class IndexCheck { kOk, kOpenError, kReadError, kCountError, kLengthError, 
 // An index file opened for reading only, its header checked and kept.
 class CIndexFile {
 public:
-    // Opens and checks the file; a failed check prints its diagnostic to
-    // standard output and leaves the object closed.
+    // Opens and checks the file; a failed check logs its diagnostic through
+    // the library's log callback and leaves the object closed.
     IndexCheck Open(const std::filesystem::path& path);
     bool IsOpen() const { return m_file.IsOpen(); }
 

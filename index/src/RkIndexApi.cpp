@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/LibraryLog.h"
 #include "index/include/rkindex.h"
 #include "index/src/IndexFile.h"
 
@@ -12,18 +13,11 @@ static_assert(RKFILE_SEARCH_RECORD_SIZE == sizeof(velmor::StSearchRecord_t));
 
 namespace {
 
+using velmor::Guarded;
+constexpr auto kLibrary = velmor::LogLibrary::Index;
+
 using rkindex::CIndexFile;
 using velmor::StSearchRecord_t;
-
-template <typename F>
-int Guarded(F&& body) noexcept
-{
-    try {
-        return body();
-    } catch (...) {
-        return -1;
-    }
-}
 
 bool ValidArguments(const char* const* folders, int folderCount, const RKFILE_SEARCH_FILTER* filter)
 {
@@ -64,7 +58,7 @@ extern "C" {
 
 RKINDEX_API int RKFile_SearchGetFileCount(const char* const* folders, int folderCount, RKFILE_SEARCH_FILTER* filter)
 {
-    return Guarded([&] {
+    return Guarded(kLibrary, -1, [&] {
         if (!ValidArguments(folders, folderCount, filter)) return -1;
         int count = 0;
         SearchFolders(folders, folderCount, *filter, [&](const StSearchRecord_t&) {
@@ -78,7 +72,7 @@ RKINDEX_API int RKFile_SearchGetFileCount(const char* const* folders, int folder
 RKINDEX_API int RKFile_SeacrhFile(const char* const* folders, int folderCount, RKFILE_SEARCH_FILTER* filter,
                                   void* records, int capacity)
 {
-    return Guarded([&] {
+    return Guarded(kLibrary, -1, [&] {
         if (!ValidArguments(folders, folderCount, filter) || capacity < 0 || (!records && capacity > 0)) return -1;
         std::vector<StSearchRecord_t> found;
         found.reserve(size_t(std::min(capacity, 4096)));

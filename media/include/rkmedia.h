@@ -10,6 +10,8 @@
 
 #include <stdint.h>
 
+#include "common/include/rkcommon.h"
+
 #if defined(_WIN32)
 #define RKMEDIA_API __declspec(dllexport)
 #else
@@ -264,6 +266,10 @@ RKMEDIA_API int RKPLAYER_MemoryUnitMediaFile(RKPLAYER_HANDLE* slot);
  * Returns 1 when a size was found (stored in *width and *height), 0 otherwise. */
 RKMEDIA_API int RKPLAYER_GetWidthAndHeightByIFrame(int videoType, const uint8_t* data, int length, uint16_t* width,
                                                    uint16_t* height);
+
+/* Failures and diagnostics (common/include/rkcommon.h). */
+RKMEDIA_API void RKPLAYER_SetLogCallback(RK_LOG_CALLBACK callback, void* user);
+RKMEDIA_API const char* RKPLAYER_GetLastErrorText(void);
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "common/LibraryLog.h"
 #include "media/include/rkmedia.h"
 #include "media/src/MediaGlobals.h"
 #include "media/src/RKPlay.h"
@@ -14,6 +15,9 @@
 using rkmedia::CRKPlay;
 
 namespace {
+
+using velmor::Guarded;
+constexpr auto kLibrary = velmor::LogLibrary::Media;
 
 // The engine's objects are made here, and the first one starts the engine:
 // from then on a crash leaves the library's report (see MediaGlobals.h).
@@ -34,16 +38,6 @@ CRKPlay* PlayerFor(RKPLAYER_HANDLE* slot)
     return PlayerOf(slot);
 }
 
-template <typename F>
-auto Guarded(decltype(std::declval<F>()()) onException, F&& body) noexcept
-{
-    try {
-        return body();
-    } catch (...) {
-        return onException;
-    }
-}
-
 }  // namespace
 
 extern "C" {
@@ -53,7 +47,7 @@ extern "C" {
 RKMEDIA_API int RKPLAYER_InitVideoDecoder(RKPLAYER_HANDLE* slot, int width, int height, int videoType, int frameRate,
                                           int /*hwAccel*/)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerFor(slot);
         if (!p) return -1;
         return p->RKPLAY_InitVideoParam(width, height, videoType, frameRate);
@@ -62,7 +56,7 @@ RKMEDIA_API int RKPLAYER_InitVideoDecoder(RKPLAYER_HANDLE* slot, int width, int 
 
 RKMEDIA_API int RKPLAYER_SetShowWnd(RKPLAYER_HANDLE* slot, void* window, int windowNumber)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p ? p->SetShowWnd(window, windowNumber) : -1;
     });
@@ -70,7 +64,7 @@ RKMEDIA_API int RKPLAYER_SetShowWnd(RKPLAYER_HANDLE* slot, void* window, int win
 
 RKMEDIA_API int RKPLAYER_OpenOffscreen(RKPLAYER_HANDLE* slot)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p ? p->OpenOffscreen() : -1;
     });
@@ -85,7 +79,7 @@ RKMEDIA_API int RKPLAYER_SetVideoDisplayScale(RKPLAYER_HANDLE* slot, int scaleMo
 RKMEDIA_API int RKPLAYER_DecodeFrame(RKPLAYER_HANDLE* slot, const uint8_t* data, int length, int keyFlag,
                                      void* /*reserved*/, int* frameBytes, int* width, int* height)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p ? p->DecodeOneFrame(data, length, keyFlag, frameBytes, width, height) : -1;
     });
@@ -93,7 +87,7 @@ RKMEDIA_API int RKPLAYER_DecodeFrame(RKPLAYER_HANDLE* slot, const uint8_t* data,
 
 RKMEDIA_API int RKPLAYER_ShowLastFrame(RKPLAYER_HANDLE* slot)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p ? p->ShowLastFrame() : -1;
     });
@@ -101,7 +95,7 @@ RKMEDIA_API int RKPLAYER_ShowLastFrame(RKPLAYER_HANDLE* slot)
 
 RKMEDIA_API int RKPLAYER_GetShowStat(RKPLAYER_HANDLE* slot, RKPLAYER_SHOW_STAT* stat)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         if (!p || !stat) return -1;
         const rkmedia::PresentStat s = p->ShowStat();
@@ -112,7 +106,7 @@ RKMEDIA_API int RKPLAYER_GetShowStat(RKPLAYER_HANDLE* slot, RKPLAYER_SHOW_STAT* 
 
 RKMEDIA_API int RKPLAYER_SetOSDText(RKPLAYER_HANDLE* slot, const char* text, int length)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p ? p->SetOSDText(text, length) : -1;
     });
@@ -120,7 +114,7 @@ RKMEDIA_API int RKPLAYER_SetOSDText(RKPLAYER_HANDLE* slot, const char* text, int
 
 RKMEDIA_API int RKPLAYER_SavePictureFile(RKPLAYER_HANDLE* slot, const char* path, int pictureFormat)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p && path ? p->RKPLAY_SavePictureFile(path, pictureFormat) : -1;
     });
@@ -167,7 +161,7 @@ RKMEDIA_API int RKPLAYER_GetWidthAndHeightByIFrame(int videoType, const uint8_t*
 
 RKMEDIA_API int RKPLAYER_InitAudioDecoder(RKPLAYER_HANDLE* slot, RKPLAYER_AUDIO_PARAM param)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerFor(slot);
         return p ? p->m_audio.InitAudioDecoder(param) : -1;
     });
@@ -176,7 +170,7 @@ RKMEDIA_API int RKPLAYER_InitAudioDecoder(RKPLAYER_HANDLE* slot, RKPLAYER_AUDIO_
 RKMEDIA_API int RKPLAYER_DecordOneAudioFrame(RKPLAYER_HANDLE* slot, const uint8_t* frame, int length, uint8_t* pcmOut,
                                              int* pcmBytes)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p ? p->m_audio.DecodeOneAudioFrame(frame, length, pcmOut, pcmBytes) : -1;
     });
@@ -184,17 +178,17 @@ RKMEDIA_API int RKPLAYER_DecordOneAudioFrame(RKPLAYER_HANDLE* slot, const uint8_
 
 RKMEDIA_API int RKPLAYER_SetAudioVolume(RKPLAYER_HANDLE* /*slot*/, int volume)
 {
-    return Guarded(0, [&] { return rkmedia::CRKPlayAudio::SetAudioVolume(volume); });
+    return Guarded(kLibrary, 0, [&] { return rkmedia::CRKPlayAudio::SetAudioVolume(volume); });
 }
 
 RKMEDIA_API int RKPLAYER_SetAudioDecordQuit(RKPLAYER_HANDLE* /*slot*/, int quit)
 {
-    return Guarded(0, [&] { return rkmedia::CRKPlayAudio::SetAudioDecordQuit(quit); });
+    return Guarded(kLibrary, 0, [&] { return rkmedia::CRKPlayAudio::SetAudioDecordQuit(quit); });
 }
 
 RKMEDIA_API int RKPLAYER_UnInitAudioDecoder(RKPLAYER_HANDLE* slot)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p ? p->m_audio.UnInitAudioDecoder() : -1;
     });
@@ -202,7 +196,7 @@ RKMEDIA_API int RKPLAYER_UnInitAudioDecoder(RKPLAYER_HANDLE* slot)
 
 RKMEDIA_API int RKPLAYER_EnableAudioEqualizer(RKPLAYER_HANDLE* slot, int enable, RKPLAYER_EQ_PRESET preset)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p ? p->m_audio.EnableAudioEqualizer(uint8_t(enable & 0xFF), preset) : -1;
     });
@@ -210,7 +204,7 @@ RKMEDIA_API int RKPLAYER_EnableAudioEqualizer(RKPLAYER_HANDLE* slot, int enable,
 
 RKMEDIA_API int RKPLAYER_EnableLowPassFilter(RKPLAYER_HANDLE* slot, int enable, float cutoff)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         CRKPlay* p = PlayerOf(slot);
         if (p) p->m_audio.EnableLowPassFilter(enable, cutoff);
         return 0;
@@ -219,7 +213,7 @@ RKMEDIA_API int RKPLAYER_EnableLowPassFilter(RKPLAYER_HANDLE* slot, int enable, 
 
 RKMEDIA_API int RKPLAYER_EnableRemoveNoise(RKPLAYER_HANDLE* slot, int enable, int type)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         CRKPlay* p = PlayerOf(slot);
         if (p) p->m_audio.EnableRemoveNoise(enable, type);
         return 0;
@@ -231,7 +225,7 @@ RKMEDIA_API int RKPLAYER_EnableRemoveNoise(RKPLAYER_HANDLE* slot, int enable, in
 RKMEDIA_API int VIDEOPLAY_InitMediaFile(RKPLAYER_HANDLE* slot, const char* path, RKPLAYER_VIDEO_PARAM* param,
                                         void* /*reserved*/, int64_t* duration)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         if (!slot || !path) return -1;
         auto* p = Create<CRKPlay>();
         if (!p) return -1;
@@ -243,7 +237,7 @@ RKMEDIA_API int VIDEOPLAY_InitMediaFile(RKPLAYER_HANDLE* slot, const char* path,
 RKMEDIA_API int RKPLAYER_MemoryInitMediaFile(RKPLAYER_HANDLE* slot, RKPLAYER_READ_FUNC read, void* context,
                                              RKPLAYER_VIDEO_PARAM* param, void* /*reserved*/, int64_t* duration)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         if (!slot || !read) return -1;
         auto* p = Create<CRKPlay>();
         if (!p) return -1;
@@ -254,7 +248,7 @@ RKMEDIA_API int RKPLAYER_MemoryInitMediaFile(RKPLAYER_HANDLE* slot, RKPLAYER_REA
 
 RKMEDIA_API int VIDEOPLAY_ReadOneFrame(RKPLAYER_HANDLE* slot, int* isAudio, int64_t* pts)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p ? p->ReadOneFrame(isAudio, pts) : -1;
     });
@@ -262,7 +256,7 @@ RKMEDIA_API int VIDEOPLAY_ReadOneFrame(RKPLAYER_HANDLE* slot, int* isAudio, int6
 
 RKMEDIA_API int VIDEOPLAY_DecodeOneFrame(RKPLAYER_HANDLE* slot, int flush)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p ? p->DecodeCurrentPacket(flush) : -1;
     });
@@ -270,7 +264,7 @@ RKMEDIA_API int VIDEOPLAY_DecodeOneFrame(RKPLAYER_HANDLE* slot, int flush)
 
 RKMEDIA_API int VIDEOPLAY_SeekTimeTo(RKPLAYER_HANDLE* slot, int64_t timeMs)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         CRKPlay* p = PlayerOf(slot);
         return p ? p->SeekTimeTo(timeMs) : -1;
     });
@@ -278,7 +272,7 @@ RKMEDIA_API int VIDEOPLAY_SeekTimeTo(RKPLAYER_HANDLE* slot, int64_t timeMs)
 
 RKMEDIA_API int VIDEOPLAY_UnitMediaFile(RKPLAYER_HANDLE* slot)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         CRKPlay* p = PlayerOf(slot);
         if (!p) return 0;
         p->UnitMediaFile();
@@ -331,7 +325,7 @@ extern "C" {
 RKMEDIA_API int RKPLAYER_ConvertPCMToAACInit(RKPLAYER_HANDLE* slot, int channels, int sampleRate, int reserved,
                                              int compress)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         if (!slot) return 0;
         auto* enc = Create<rkmedia::CEncodeAAC>();
         if (!enc) return 0;
@@ -343,7 +337,7 @@ RKMEDIA_API int RKPLAYER_ConvertPCMToAACInit(RKPLAYER_HANDLE* slot, int channels
 RKMEDIA_API int RKPLAYER_ConvertPCMToAACEncode(RKPLAYER_HANDLE* slot, const uint8_t* input, int length,
                                                uint8_t* output, int* outLength)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         auto* enc = ObjectOf<rkmedia::CEncodeAAC>(slot);
         return enc ? enc->Encoder(input, length, output, outLength) : 0;
     });
@@ -351,7 +345,7 @@ RKMEDIA_API int RKPLAYER_ConvertPCMToAACEncode(RKPLAYER_HANDLE* slot, const uint
 
 RKMEDIA_API int RKPLAYER_ConvertPCMToAACFlush(RKPLAYER_HANDLE* slot, uint8_t* output, int* outLength)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         auto* enc = ObjectOf<rkmedia::CEncodeAAC>(slot);
         return enc ? enc->Flush(output, outLength) : 0;
     });
@@ -359,7 +353,7 @@ RKMEDIA_API int RKPLAYER_ConvertPCMToAACFlush(RKPLAYER_HANDLE* slot, uint8_t* ou
 
 RKMEDIA_API int RKPLAYER_ConvertPCMToAACGetEncConfig(RKPLAYER_HANDLE* slot, uint8_t* config, int* configLength)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         auto* enc = ObjectOf<rkmedia::CEncodeAAC>(slot);
         if (!enc || !config || !configLength) return 0;
         const auto& c = enc->Config();
@@ -374,7 +368,7 @@ RKMEDIA_API int RKPLAYER_ConvertPCMToAACGetEncConfig(RKPLAYER_HANDLE* slot, uint
 
 RKMEDIA_API int RKPLAYER_ConvertPCMToAACUnit(RKPLAYER_HANDLE* slot)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         auto* enc = ObjectOf<rkmedia::CEncodeAAC>(slot);
         if (!enc) return 0;
         delete enc;
@@ -386,7 +380,7 @@ RKMEDIA_API int RKPLAYER_ConvertPCMToAACUnit(RKPLAYER_HANDLE* slot)
 RKMEDIA_API int RKPLAYER_ConvertAudioToPCMInit(RKPLAYER_HANDLE* slot, int channels, int sampleRate, int reserved,
                                                int compress)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         if (!slot) return 0;
         auto* dec = Create<rkmedia::CDecordPCM>();
         if (!dec) return 0;
@@ -398,7 +392,7 @@ RKMEDIA_API int RKPLAYER_ConvertAudioToPCMInit(RKPLAYER_HANDLE* slot, int channe
 RKMEDIA_API int RKPLAYER_ConvertAudioToPCMDecord(RKPLAYER_HANDLE* slot, const uint8_t* input, int length,
                                                  uint8_t* output, int* outLength)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         auto* dec = ObjectOf<rkmedia::CDecordPCM>(slot);
         return dec ? dec->Decode(input, length, output, outLength) : 0;
     });
@@ -406,7 +400,7 @@ RKMEDIA_API int RKPLAYER_ConvertAudioToPCMDecord(RKPLAYER_HANDLE* slot, const ui
 
 RKMEDIA_API int RKPLAYER_ConvertAudioToPCMUnit(RKPLAYER_HANDLE* slot)
 {
-    return Guarded(0, [&] {
+    return Guarded(kLibrary, 0, [&] {
         auto* dec = ObjectOf<rkmedia::CDecordPCM>(slot);
         if (!dec) return 0;
         delete dec;
@@ -418,7 +412,7 @@ RKMEDIA_API int RKPLAYER_ConvertAudioToPCMUnit(RKPLAYER_HANDLE* slot)
 RKMEDIA_API int RKPLAYER_CreateMp4FileInit(RKPLAYER_HANDLE* slot, int width, int height, int videoType,
                                            int frameRate, const char* path)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         if (!slot) return -1;
         auto* w = Create<rkmedia::CRKMp4Convert>();
         if (!w) return -1;
@@ -430,7 +424,7 @@ RKMEDIA_API int RKPLAYER_CreateMp4FileInit(RKPLAYER_HANDLE* slot, int width, int
 RKMEDIA_API int RKPLAYER_WriteMp4VideoData(RKPLAYER_HANDLE* slot, const uint8_t* data, int length, int keyFlag,
                                            uint64_t time)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         auto* w = ObjectOf<rkmedia::CRKMp4Convert>(slot);
         return w ? w->WriteMp4VideoFile(data, length, keyFlag, time) : -1;
     });
@@ -438,7 +432,7 @@ RKMEDIA_API int RKPLAYER_WriteMp4VideoData(RKPLAYER_HANDLE* slot, const uint8_t*
 
 RKMEDIA_API int RKPLAYER_WriteMp4AudioData(RKPLAYER_HANDLE* slot, const uint8_t* data, int length)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         auto* w = ObjectOf<rkmedia::CRKMp4Convert>(slot);
         return w ? w->WriteMp4AudioFile(data, length) : -1;
     });
@@ -446,7 +440,7 @@ RKMEDIA_API int RKPLAYER_WriteMp4AudioData(RKPLAYER_HANDLE* slot, const uint8_t*
 
 RKMEDIA_API int RKPLAYER_CloseMp4File(RKPLAYER_HANDLE* slot)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         auto* w = ObjectOf<rkmedia::CRKMp4Convert>(slot);
         if (!w) return -1;
         int ret = -1;
@@ -465,7 +459,7 @@ RKMEDIA_API int RKPLAYER_CloseMp4File(RKPLAYER_HANDLE* slot)
 RKMEDIA_API int RKPLAYER_InitOutputAviParam(RKPLAYER_HANDLE* slot, const char* path, int width, int height,
                                             int videoType, RKPLAYER_COMBINE_UNUSED /*unused*/, int64_t counts)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         if (!slot || !path) return -1;
         auto* c = Create<rkmedia::CCombineMp4>();
         if (!c) return -1;
@@ -485,7 +479,7 @@ RKMEDIA_API int RKPLAYER_InitOutputAviParam(RKPLAYER_HANDLE* slot, const char* p
 
 RKMEDIA_API int RKPLAYER_InitInputAvisParam(RKPLAYER_HANDLE* slot, const RKPLAYER_COMBINE_INPUT* inputs, int count)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         auto* c = CombinerOf(slot);
         return c ? c->SetInputs(inputs, count) : -1;
     });
@@ -493,7 +487,7 @@ RKMEDIA_API int RKPLAYER_InitInputAvisParam(RKPLAYER_HANDLE* slot, const RKPLAYE
 
 RKMEDIA_API int RKPLAYER_SetCombinEffect(RKPLAYER_HANDLE* slot, int index, int effect)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         auto* c = CombinerOf(slot);
         return c ? c->SetEffect(index, effect) : -1;
     });
@@ -517,7 +511,7 @@ RKMEDIA_API int RKPLAYER_SetCombinSpan(RKPLAYER_HANDLE* slot, int64_t spanMs)
 
 RKMEDIA_API int RKPLAYER_StartCombin(RKPLAYER_HANDLE* slot)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         auto* c = CombinerOf(slot);
         if (!c) return -1;
         int ret = -1;
@@ -534,7 +528,7 @@ RKMEDIA_API int RKPLAYER_StartCombin(RKPLAYER_HANDLE* slot)
 
 RKMEDIA_API int RKPLAYER_EndCombin(RKPLAYER_HANDLE* slot)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         if (!slot || !*slot) return -1;
         if (auto* c = CombinerOf(slot)) {
             delete c;

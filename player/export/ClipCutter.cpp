@@ -23,10 +23,7 @@
 namespace velmor {
 namespace {
 
-struct IfvCloser {
-    void operator()(FILEHANDLE* h) const { RK_CloseFile2(h); }
-};
-using IfvHandle = std::unique_ptr<FILEHANDLE, IfvCloser>;
+using IfvHandle = IfvFilePtr;
 
 CutResult Failure(std::string message)
 {

@@ -14,11 +14,12 @@
 
 namespace ifv {
 
-// The library's diagnostics: printf-style, to standard output unless another
-// stream was set; each message is flushed at once.
-void SetMessageStream(FILE* stream);
+// The library's diagnostics, printf-style, handed to the caller's log
+// callback: Message for failures (also the last error text), Info for what
+// a call reports on its way.
 void Message(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-// The debug-output channel: one line on standard error.
+void Info(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The debug-output channel: one line at debug level.
 void DebugOutput(const char* text);
 
 // A file created for writing; positions are explicit, nothing is buffered,

@@ -324,7 +324,7 @@ void CCustomMp4File::ComputeTimeLine()
 size_t CCustomMp4File::custommp4_read_data(uint32_t offset, uint8_t* buffer, uint32_t length)
 {
     if (offset > kMaxDataPosition) {
-        Message("custommp4_read_data:file_pos=%ld\n", long(offset));
+        Info("custommp4_read_data:file_pos=%ld\n", long(offset));
         return 0;
     }
     const size_t got = m_reader.ReadAt(uint64_t(m_base) + offset, buffer, length);

@@ -128,7 +128,7 @@ bool CCustomMp4File::custommp4_write_data(uint64_t offset, const void* data, siz
     // Readers refuse data at or beyond 256 MiB; writing it would make an
     // export that looks complete and is not.
     if (offset > kMaxDataPosition) {
-        Message("custommp4_write_data:file_pos=%ld\n", long(offset));
+        Info("custommp4_write_data:file_pos=%ld\n", long(offset));
         return false;
     }
     int error = 0;
@@ -241,7 +241,7 @@ int CCustomMp4File::EnableAttach()
     if (m_current.Empty())
         m_current.attachCapacity = kAttachIndexCapacity;
     else
-        Message("file->p_mdat_sect_t->video_frames = %u, file->p_mdat_sect_t->audio_frames = %u\n",
+        Info("file->p_mdat_sect_t->video_frames = %u, file->p_mdat_sect_t->audio_frames = %u\n",
                 m_current.videoFrames, m_current.audioFrames);
     return ok ? 0 : -1;
 }

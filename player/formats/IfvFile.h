@@ -8,12 +8,14 @@
 //
 // Getters and readers handed no handle, or a handle of the other mode, answer
 // 0 (RK_FileGetEventChannel: -1; readers and seeks: -1); writer calls on a
-// reading handle do nothing and answer -1. Diagnostics are printed, one line
-// each, to standard output unless RK_FileSetMessageStream names another stream.
+// reading handle do nothing and answer -1. Diagnostics go, one line each, to
+// the log callback set with RK_FileSetLogCallback; nothing is printed.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
+
+#include "common/include/rkcommon.h"
 
 struct FILEHANDLE;  // one open IFV file; freed by RK_CloseFile2
 
@@ -36,6 +38,13 @@ FILEHANDLE* RK_OpenFile2(const char* path, int64_t baseOffset, int mode);
 // Finishes a written file, closes and frees the handle. 0, or -1 when the
 // finishing writes or the close failed (the handle is freed all the same).
 int RK_CloseFile2(FILEHANDLE* file);
+
+// Owns a handle and closes it when it goes; release() it into RK_CloseFile2
+// where the close's result matters.
+struct CIfvFileCloser {
+    void operator()(FILEHANDLE* file) const { RK_CloseFile2(file); }
+};
+using IfvFilePtr = std::unique_ptr<FILEHANDLE, CIfvFileCloser>;
 
 // ---- Reading ------------------------------------------------------------------
 
@@ -105,6 +114,9 @@ int RK_FileWriteAttachFrame(FILEHANDLE* file, const uint8_t* data, uint32_t leng
 
 // ---- Diagnostics --------------------------------------------------------------
 
-// Where the library prints its messages (standard output by default; null
-// restores it). Programs whose standard output carries data set this.
-void RK_FileSetMessageStream(FILE* stream);
+// Lines handed to the log callback carry the levels of common/include/rkcommon.h;
+// the debug-output channel's lines come at RK_LOG_DEBUG.
+void RK_FileSetLogCallback(RK_LOG_CALLBACK callback, void* user);
+// The calling thread's last failure text ("" when none); meaningful after a
+// call failed, valid until the thread's next call into the library.
+const char* RK_FileGetLastErrorText();

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "common/LibraryLog.h"
 #include "player/formats/CustomMp4File.h"
 #include "player/formats/IfvFile.h"
 
@@ -15,18 +16,11 @@ static_assert(RK_FILE_FRAME_BUFFER_SIZE == ifv::kFrameBufferSize);
 
 namespace {
 
+using velmor::Guarded;
+constexpr auto kLibrary = velmor::LogLibrary::Ifv;
+
 ifv::CCustomMp4File* Reading(FILEHANDLE* h) { return h && h->file.IsReading() ? &h->file : nullptr; }
 ifv::CCustomMp4File* Writing(FILEHANDLE* h) { return h && h->file.IsWriting() ? &h->file : nullptr; }
-
-template <typename R, typename F>
-R Guarded(R fallback, F&& body)
-{
-    try {
-        return body();
-    } catch (...) {
-        return fallback;
-    }
-}
 
 void Deliver(const ifv::FrameInfo& info, uint32_t* framestarttime, uint64_t* pts, uint32_t* duration, uint8_t* bkey,
              uint8_t* bMediaType)
@@ -47,7 +41,7 @@ FILEHANDLE* RK_OpenFile2(const char* path, int64_t baseOffset, int mode)
         ifv::Message("RK-CLIENTFILELIB:malloc FILEHANDLE Fail,return NULL\n");
         return nullptr;
     }
-    const int rc = Guarded(-1, [&] {
+    const int rc = Guarded(kLibrary, -1, [&] {
         if (mode == RK_FILE_MODE_READ) return handle->file.OpenForReading(path, baseOffset);
         if (mode == RK_FILE_MODE_WRITE) return handle->file.OpenForWriting(path);
         ifv::Message("open file failed\n");
@@ -61,7 +55,7 @@ int RK_CloseFile2(FILEHANDLE* file)
     if (!file) return -1;
     std::unique_ptr<FILEHANDLE> owner(file);
     std::lock_guard lock(file->file.Mutex());
-    return Guarded(-1, [&] { return file->file.custommp4_destroy(); });
+    return Guarded(kLibrary, -1, [&] { return file->file.custommp4_destroy(); });
 }
 
 uint32_t RK_FileGetStartTime(FILEHANDLE* file)
@@ -159,7 +153,7 @@ int RK_FileReadOneMediaFrame2(FILEHANDLE* file, uint8_t* buffer, uint32_t* frame
     // Held here too: a seek from another thread must not move the cursors
     // in the middle of a read.
     std::lock_guard lock(f->Mutex());
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         ifv::FrameInfo info;
         const int n = f->custommp4_read_one_media_frame2(buffer, RK_FILE_FRAME_BUFFER_SIZE, &info);
         if (n > 0) Deliver(info, framestarttime, pts, duration, bkey, bMediaType);
@@ -172,7 +166,7 @@ int RK_FileSeekToSysTime(FILEHANDLE* file, uint32_t time)
     auto* f = Reading(file);
     if (!f) return -1;
     std::lock_guard lock(f->Mutex());
-    return Guarded(-1, [&] { return f->SeekToSysTime(time); });
+    return Guarded(kLibrary, -1, [&] { return f->SeekToSysTime(time); });
 }
 
 int RK_FileSeekToTimeStamp(FILEHANDLE* file, uint32_t timestamp)
@@ -180,7 +174,7 @@ int RK_FileSeekToTimeStamp(FILEHANDLE* file, uint32_t timestamp)
     auto* f = Reading(file);
     if (!f) return -1;
     std::lock_guard lock(f->Mutex());
-    return Guarded(-1, [&] { return f->custommp4_seek_to_time_stamp(timestamp, 0); });
+    return Guarded(kLibrary, -1, [&] { return f->custommp4_seek_to_time_stamp(timestamp, 0); });
 }
 
 int RK_FileReadOneVideoFrame(FILEHANDLE* file, uint8_t* buffer, uint32_t* framestarttime, uint64_t* pts,
@@ -189,7 +183,7 @@ int RK_FileReadOneVideoFrame(FILEHANDLE* file, uint8_t* buffer, uint32_t* frames
     auto* f = Reading(file);
     if (!f || !buffer) return -1;
     std::lock_guard lock(f->Mutex());
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         ifv::FrameInfo info;
         const int n = f->custommp4_read_one_video_frame(buffer, RK_FILE_FRAME_BUFFER_SIZE, &info);
         if (n > 0) Deliver(info, framestarttime, pts, duration, bkey, nullptr);
@@ -202,7 +196,7 @@ int RK_FileGetVideoSizeByIFrame(FILEHANDLE* file, uint32_t timestamp, int codec,
     auto* f = Reading(file);
     if (!f) return 0;
     std::lock_guard lock(f->Mutex());
-    return Guarded(0, [&] { return f->GetVideoSizeByIFrame(timestamp, codec, width, height); });
+    return Guarded(kLibrary, 0, [&] { return f->GetVideoSizeByIFrame(timestamp, codec, width, height); });
 }
 
 int RK_FileSetVideoParam(FILEHANDLE* file, int width, int height, float frameRate, int codec)
@@ -210,7 +204,7 @@ int RK_FileSetVideoParam(FILEHANDLE* file, int width, int height, float frameRat
     auto* f = Writing(file);
     if (!f) return -1;
     std::lock_guard lock(f->Mutex());
-    return Guarded(-1, [&] { return f->SetVideoParam(width, height, frameRate, codec); });
+    return Guarded(kLibrary, -1, [&] { return f->SetVideoParam(width, height, frameRate, codec); });
 }
 
 int RK_FileSetAudioParam(FILEHANDLE* file, int channels, int sampleWidth, int sampleRate, int codecIndex,
@@ -219,7 +213,7 @@ int RK_FileSetAudioParam(FILEHANDLE* file, int channels, int sampleWidth, int sa
     auto* f = Writing(file);
     if (!f) return -1;
     std::lock_guard lock(f->Mutex());
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         return f->SetAudioParam(channels, sampleWidth, sampleRate, codecIndex, bytesPerFrame, frameDurationMs);
     });
 }
@@ -229,7 +223,7 @@ int RK_FileEnableAttach(FILEHANDLE* file)
     auto* f = Writing(file);
     if (!f) return -1;
     std::lock_guard lock(f->Mutex());
-    return Guarded(-1, [&] { return f->EnableAttach(); });
+    return Guarded(kLibrary, -1, [&] { return f->EnableAttach(); });
 }
 
 int RK_FileSetStartTime(FILEHANDLE* file, uint32_t time)
@@ -237,7 +231,7 @@ int RK_FileSetStartTime(FILEHANDLE* file, uint32_t time)
     auto* f = Writing(file);
     if (!f) return -1;
     std::lock_guard lock(f->Mutex());
-    return Guarded(-1, [&] { return f->SetStartTime(time); });
+    return Guarded(kLibrary, -1, [&] { return f->SetStartTime(time); });
 }
 
 int RK_FileWriteVideoFrame(FILEHANDLE* file, const uint8_t* data, uint32_t length, uint32_t timestamp,
@@ -247,7 +241,8 @@ int RK_FileWriteVideoFrame(FILEHANDLE* file, const uint8_t* data, uint32_t lengt
     auto* f = Writing(file);
     if (!f) return -1;
     std::lock_guard lock(f->Mutex());
-    return Guarded(-1, [&] { return f->WriteVideoFrame(data, length, timestamp, frameType, pts, segmentClosed); });
+    return Guarded(kLibrary, -1,
+                   [&] { return f->WriteVideoFrame(data, length, timestamp, frameType, pts, segmentClosed); });
 }
 
 int RK_FileWriteAudioFrame(FILEHANDLE* file, const uint8_t* data, uint32_t length, uint32_t timestamp,
@@ -257,7 +252,7 @@ int RK_FileWriteAudioFrame(FILEHANDLE* file, const uint8_t* data, uint32_t lengt
     auto* f = Writing(file);
     if (!f) return -1;
     std::lock_guard lock(f->Mutex());
-    return Guarded(-1, [&] { return f->WriteAudioFrame(data, length, timestamp, segmentClosed); });
+    return Guarded(kLibrary, -1, [&] { return f->WriteAudioFrame(data, length, timestamp, segmentClosed); });
 }
 
 int RK_FileWriteAttachFrame(FILEHANDLE* file, const uint8_t* data, uint32_t length, uint32_t timestamp,
@@ -267,7 +262,12 @@ int RK_FileWriteAttachFrame(FILEHANDLE* file, const uint8_t* data, uint32_t leng
     auto* f = Writing(file);
     if (!f) return -1;
     std::lock_guard lock(f->Mutex());
-    return Guarded(-1, [&] { return f->WriteAttachFrame(data, length, timestamp, segmentClosed); });
+    return Guarded(kLibrary, -1, [&] { return f->WriteAttachFrame(data, length, timestamp, segmentClosed); });
 }
 
-void RK_FileSetMessageStream(FILE* stream) { ifv::SetMessageStream(stream); }
+void RK_FileSetLogCallback(RK_LOG_CALLBACK callback, void* user)
+{
+    velmor::SetLogCallback(velmor::LogLibrary::Ifv, callback, user);
+}
+
+const char* RK_FileGetLastErrorText() { return velmor::LastErrorText(velmor::LogLibrary::Ifv); }

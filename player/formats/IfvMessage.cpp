@@ -1,34 +1,40 @@
-#include <atomic>
 #include <cstdarg>
-#include <cstdio>
 #include <string>
 
+#include "common/LibraryLog.h"
 #include "player/formats/CustomMp4File.h"
 
 namespace ifv {
 
 namespace {
-std::atomic<FILE*> g_stream{nullptr};
+
+void LogAt(int level, const char* fmt, va_list args)
+{
+    velmor::LogFormatV(velmor::LogLibrary::Ifv, level, fmt, args);
 }
 
-void SetMessageStream(FILE* stream) { g_stream.store(stream); }
+}  // namespace
 
 void Message(const char* fmt, ...)
 {
-    FILE* out = g_stream.load();
-    if (!out) out = stdout;
     va_list args;
     va_start(args, fmt);
-    std::vfprintf(out, fmt, args);
+    LogAt(velmor::kLogFailure, fmt, args);
     va_end(args);
-    std::fflush(out);
+}
+
+void Info(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    LogAt(velmor::kLogInfo, fmt, args);
+    va_end(args);
 }
 
 void DebugOutput(const char* text)
 {
-    // One write per line so that lines of several threads never interleave.
     const std::string line = std::string(text) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    velmor::LogText(velmor::LogLibrary::Ifv, velmor::kLogDebug, line.c_str());
 }
 
 }  // namespace ifv

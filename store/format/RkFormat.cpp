@@ -1,5 +1,7 @@
 #include "store/format/RkFormat.h"
 
+#include "common/LibraryLog.h"
+
 #include <cctype>
 #include <cstdarg>
 #include <algorithm>
@@ -9,16 +11,49 @@
 
 namespace rkfs {
 
-void LogLine(const char* fmt, ...)
+namespace {
+
+void LogAt(int level, const char* fmt, va_list args)
 {
     char line[1024];
+    int n = std::vsnprintf(line, sizeof line, fmt, args);
+    if (n < 0) return;
+    velmor::LogText(velmor::LogLibrary::Store, level, line);
+}
+
+}  // namespace
+
+void LogLine(const char* fmt, ...)
+{
     va_list args;
     va_start(args, fmt);
-    int n = std::vsnprintf(line, sizeof line, fmt, args);
+    LogAt(velmor::kLogFailure, fmt, args);
     va_end(args);
-    if (n < 0) return;
-    std::fputs(line, stdout);
-    std::fflush(stdout);
+}
+
+void LogInfo(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    LogAt(velmor::kLogInfo, fmt, args);
+    va_end(args);
+}
+
+RK_FRAME_HEAD FrameHeadToPublic(const StFrameHead_t& head)
+{
+    return RK_FRAME_HEAD{head.sign, head.channel, head.subStream, head.type, head.length.get(), head.pts.get()};
+}
+
+StFrameHead_t FrameHeadFromPublic(const RK_FRAME_HEAD& head)
+{
+    auto out = ZeroStruct<StFrameHead_t>();
+    out.sign = head.sign;
+    out.channel = head.channel;
+    out.subStream = head.subStream;
+    out.type = head.type;
+    out.length.set(head.length);
+    out.pts.set(head.pts);
+    return out;
 }
 
 bool GeometryOfDevice(uint64_t L, uint32_t s, DeviceGeometry* out)
@@ -311,9 +346,8 @@ bool IsFrameHeadValid(const StFrameHead_t& head, uint32_t maxFrameSize, uint32_t
     return ok;
 }
 
-bool IsIndexBlockHeadValid(const StIndexBlockHead_t& head, uint32_t selfBlkId, IndexGeometry geometry)
+bool IsIndexBlockHeadConsistent(const StIndexBlockHead_t& head, uint32_t selfBlkId, IndexGeometry geometry)
 {
-    if (head.checkValue.get() != IndexHeadCheckValue(head)) return false;
     if (std::memcmp(head.sign, "IndexBlk", 8) != 0) return false;
     if (head.sectorSize.get() != geometry.sectorSize || head.startPos.get() != geometry.fileSize ||
         head.blkSize.get() != geometry.blkSize || head.blkCnt.get() != geometry.blkCnt)
@@ -321,13 +355,28 @@ bool IsIndexBlockHeadValid(const StIndexBlockHead_t& head, uint32_t selfBlkId, I
     if (head.idxBlkDist.get() != kIdxBlkDist || head.selfBlkId.get() != selfBlkId) return false;
     const uint32_t useId = head.useId.get();
     if (useId < kIndexHeadMinUseId || useId > kMaxUseId) return false;
-    if (head.updateNo.get() <= 0) return false;
+    if (head.updateNo.get() == 0) return false;
     const uint32_t last = head.lastApplyBlkId.get();
     const uint32_t first = head.firstDataBlkId.get();
     if (last >= geometry.blkCnt || IsIndexBlockId(first)) return false;
     if (IsIndexBlockId(last) && (last != 0 || first != 32)) return false;
     if (head.rebuildIdxTm.get() > useId) return false;
     return true;
+}
+
+bool IsIndexBlockHeadValid(const StIndexBlockHead_t& head, uint32_t selfBlkId, IndexGeometry geometry)
+{
+    return head.checkValue.get() == IndexHeadCheckValue(head) && head.updateNo.get() > 0 &&
+           IsIndexBlockHeadConsistent(head, selfBlkId, geometry);
+}
+
+bool IsIndexBlockHeadOfFile(const StIndexBlockHead_t& head, uint64_t fileSize, uint32_t blkSize, uint32_t selfBlkId)
+{
+    const uint32_t sector = head.sectorSize.get();
+    return std::memcmp(head.sign, "IndexBlk", 8) == 0 && head.checkValue.get() == IndexHeadCheckValue(head) &&
+           head.startPos.get() == fileSize && head.blkSize.get() == blkSize && head.idxBlkDist.get() == kIdxBlkDist &&
+           head.selfBlkId.get() == selfBlkId && sector >= 512 && sector <= 4096 && sector % 512 == 0 &&
+           head.blkCnt.get() != 0 && head.blkCnt.get() % kBlocksPerFile == 0 && head.updateNo.get() > 0;
 }
 
 }  // namespace rkfs

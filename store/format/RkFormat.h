@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/include/rkcommon.h"
 #include "common/ByteOrder.h"
 
 namespace rkfs {
@@ -105,6 +106,10 @@ struct StFrameHead_t {
     le32 length;
     le64 pts;  // microseconds
 };
+
+// The same head as the record libraries hand it to their callers.
+RK_FRAME_HEAD FrameHeadToPublic(const StFrameHead_t& head);
+StFrameHead_t FrameHeadFromPublic(const RK_FRAME_HEAD& head);
 
 // ---- Data block head ----------------------------------------------------------
 
@@ -399,14 +404,25 @@ struct IndexGeometry {
 };
 // Everything but the version, which decides usability separately.
 bool IsIndexBlockHeadValid(const StIndexBlockHead_t& head, uint32_t selfBlkId, IndexGeometry geometry);
+// What the player's reader demands: the fields agree with the partition and
+// with each other; neither the check value nor the update number's sign is
+// looked at.
+bool IsIndexBlockHeadConsistent(const StIndexBlockHead_t& head, uint32_t selfBlkId, IndexGeometry geometry);
+// A head that describes the container file it lies in (the file's size, its
+// block size and first block id), read before the partition's geometry is
+// known.
+bool IsIndexBlockHeadOfFile(const StIndexBlockHead_t& head, uint64_t fileSize, uint32_t blkSize, uint32_t selfBlkId);
 inline bool IsIndexBlockHeadUsable(const StIndexBlockHead_t& head) { return head.version.get() == kIndexBlockHeadVersion; }
 void SealIndexHead(StIndexBlockHead_t& head);
 
 // ---- Diagnostics --------------------------------------------------------------------------
 
-// Failure lines of the format rules go to standard output with the function
-// name and line in front, as the file-system library writes them.
+// Failure lines of the format rules and the file-system library, with the
+// function name and line in front: handed to the library's log callback and
+// kept as the calling thread's last error text. LogInfo lines (dumps, the
+// arguments of a call) go to the callback only.
 void LogLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void LogInfo(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 #define RKFS_LOG(fmt, ...) ::rkfs::LogLine("%s:%d " fmt, __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 
 }  // namespace rkfs

@@ -17,8 +17,8 @@
  *
  * Files and devices are only ever opened for reading; mounting, searching,
  * cutting broken chains and removing common files change only the head set
- * held in memory. Every function returns as stated for it; failures print
- * one line to standard output ("function:line ..."). No C++ exception
+ * held in memory. Every function returns as stated for it; a failure logs
+ * one line ("function:line ...") through the log callback. No C++ exception
  * crosses this interface. An operation structure is used by one thread at a
  * time; several may be open at once. The mounted-partition functions may be
  * called from any thread.
@@ -33,6 +33,8 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "common/include/rkcommon.h"
 
 #if defined(_WIN32)
 #define RKSTORE_API __declspec(dllexport)
@@ -77,14 +79,7 @@ typedef struct StAudioProp_t {
 } StAudioProp_t;
 
 /* The 16-byte head of a frame. */
-typedef struct RKSFS_FRAME_HEAD {
-    uint8_t sign;      /* 'F' */
-    uint8_t channel;
-    uint8_t subStream;
-    uint8_t type;      /* 1 I frame, 2 and 3 other video, 4 audio, 5 attached information */
-    uint32_t length;   /* payload bytes */
-    uint64_t pts;      /* microseconds */
-} RKSFS_FRAME_HEAD;
+typedef RK_FRAME_HEAD RKSFS_FRAME_HEAD;
 
 /* Largest frame payloads; a read buffer must hold maxFrameSize + 16 bytes. */
 #define RKSFS_MAX_FRAME_SIZE 0x7FFF0
@@ -366,6 +361,10 @@ RKSTORE_API void RKSFS_DumpDataBlockHead(const char* pMntDir, uint32_t blkId);
 RKSTORE_API void RKSFS_DumpIndexBlockHead(const char* pMntDir, size_t idxId);
 RKSTORE_API void RKSFS_HexDump64(const char* pMntDir, uint64_t first, uint64_t second, size_t size);
 RKSTORE_API void RKSFS_ExamineMemory(const void* buffer, size_t count);
+
+/* Failures and diagnostics (common/include/rkcommon.h). */
+RKSTORE_API void RKSFS_SetLogCallback(RK_LOG_CALLBACK callback, void* user);
+RKSTORE_API const char* RKSFS_GetLastErrorText(void);
 
 #ifdef __cplusplus
 }

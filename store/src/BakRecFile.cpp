@@ -12,6 +12,7 @@
 
 using namespace rkfs;
 using rkstore::CRecordReader;
+using rkstore::Guarded;
 
 namespace {
 
@@ -30,19 +31,6 @@ void Publish(StRecBakFileOp_t* op, const CRecordReader& r)
     op->curOffset = r.m_pos.curOffset;
     op->curB = r.m_pos.curB;
     op->curBlkOff = r.m_pos.curBlkOff;
-}
-
-template <typename F>
-int Guarded(F&& body) noexcept
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SFS_LOG("rkstore", "errno = %d, means: %s\n", ENOMEM, std::strerror(ENOMEM));
-        return -1;
-    } catch (...) {
-        return -1;
-    }
 }
 
 int OpenBakRecFile(StRecBakFileOp_t* op, const char* filePath)

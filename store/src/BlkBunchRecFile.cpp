@@ -14,6 +14,7 @@
 
 using namespace rkfs;
 using rkstore::CRecordReader;
+using rkstore::Guarded;
 
 namespace {
 
@@ -36,19 +37,6 @@ void Publish(StBlkBunchRecFileOp_t* op, const CRecordReader& r)
     op->curBlkOff = r.m_pos.curBlkOff;
 }
 
-template <typename F>
-int Guarded(F&& body) noexcept
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SFS_LOG("rkstore", "errno = %d, means: %s\n", ENOMEM, std::strerror(ENOMEM));
-        return -1;
-    } catch (...) {
-        return -1;
-    }
-}
-
 // "fc" + five digits + ".rpo" at the end of the path, in any case.
 bool ParseContainerName(const char* path, size_t len, uint16_t* fileNo)
 {
@@ -68,7 +56,7 @@ int ListBlkBunchRecFiles(const char* filePath, StBlkBunchRecFile_t* entries, siz
 {
     const char* fn = "RKSFS_GeBlkBunchRecFile";
     if (!filePath) return -1;
-    rkfs::LogLine("%s: pFilePath = %s, count = %zu\n", fn, filePath, capacity);
+    rkfs::LogInfo("%s: pFilePath = %s, count = %zu\n", fn, filePath, capacity);
     const size_t len = std::strlen(filePath);
     if (len >= sizeof entries->filePath) {
         SFS_LOG(fn, "pathLen = %zu, sizeof(pRec->filePath) = %zu\n", len, sizeof entries->filePath);

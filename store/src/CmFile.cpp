@@ -20,19 +20,6 @@ constexpr size_t kCmDataArea = 8192;
 constexpr size_t kCmBufferSize = 12288;
 constexpr size_t kMaxNameLen = 63;
 
-template <typename T, typename F>
-T Guarded(F&& body, T onError) noexcept
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SFS_LOG("rkstore", "errno = %d, means: %s\n", ENOMEM, std::strerror(ENOMEM));
-        return onError;
-    } catch (...) {
-        return onError;
-    }
-}
-
 bool NegativeFd(int fd, const char* fn)
 {
     if (fd >= 0) return false;
@@ -139,7 +126,7 @@ int MountIndexOf(const MountSlot* m)
 int GetFileInfo(const char* dir, const char* hint, StCmFileInfo_t* out, size_t count)
 {
     const char* fn = "RKSFS_GetFileInfo";
-    LogLine("%s: pMntDir = %s, pHint = %s, count = %zu\n", fn, dir ? dir : "(null)", hint ? hint : "(null)", count);
+    LogInfo("%s: pMntDir = %s, pHint = %s, count = %zu\n", fn, dir ? dir : "(null)", hint ? hint : "(null)", count);
     const size_t dirLen = dir ? strnlen(dir, kMaxMntDirLen + 1) : 0;
     const size_t hintLen = hint ? strnlen(hint, kMaxNameLen + 1) : 0;
     if (dirLen < 1 || dirLen > kMaxMntDirLen || hintLen < 1 || hintLen > kMaxNameLen || (!out && count > 0)) {
@@ -159,9 +146,9 @@ int GetFileInfo(const char* dir, const char* hint, StCmFileInfo_t* out, size_t c
         (f.isLong ? longNames : shortNames).push_back(std::move(f));
     }
     const size_t ret1 = shortNames.size();
-    SFS_LOG(fn, "ret1 = %zu, count = %zu\n", ret1, count);
+    SFS_INFO(fn, "ret1 = %zu, count = %zu\n", ret1, count);
     const size_t total = ret1 + longNames.size();
-    SFS_LOG(fn, "ret1 = %zu, ret2 = %zu, ret = %zu, count = %zu\n", ret1, longNames.size(), total, count);
+    SFS_INFO(fn, "ret1 = %zu, ret2 = %zu, ret = %zu, count = %zu\n", ret1, longNames.size(), total, count);
     if (total > count) SFS_LOG(fn, "count = %zu not enough\n", count);
     size_t k = 0;
     for (const auto* list : {&shortNames, &longNames})
@@ -208,7 +195,7 @@ int OpenCm(const StCmFileInfo_t* fi, int flags)
 {
     const char* fn = "RKSFS_Open";
     if (!fi) return -1;
-    LogLine("%s: pCmFI->dir = %.255s, fileName = %.63s, flags = %#x\n", fn, fi->dir, fi->fileName, unsigned(flags));
+    LogInfo("%s: pCmFI->dir = %.255s, fileName = %.63s, flags = %#x\n", fn, fi->dir, fi->fileName, unsigned(flags));
     if (!ValidateNames(fi, fn)) return -1;
     const int access = flags & ~RKSFS_O_TRUNC;
     if ((flags & ~(RKSFS_O_WRONLY | RKSFS_O_RDWR | RKSFS_O_TRUNC)) != 0 || access == 3 ||
@@ -271,7 +258,7 @@ int OpenCm(const StCmFileInfo_t* fi, int flags)
     slot->cm = std::move(file);
     const int fd = NextDescriptor();
     slot->fd.store(fd);
-    SFS_LOG(fn, "fd = %d\n", fd);
+    SFS_INFO(fn, "fd = %d\n", fd);
     return fd;
 }
 
@@ -289,7 +276,7 @@ int RemoveFile(const StCmFileInfo_t* fi)
 {
     const char* fn = "RKSFS_RemoveFile";
     if (!fi) return -1;
-    LogLine("%s: pCmFI->dir = %.255s, fileName = %.63s, uuid = %#x\n", fn, fi->dir, fi->fileName, unsigned(fi->uuid));
+    LogInfo("%s: pCmFI->dir = %.255s, fileName = %.63s, uuid = %#x\n", fn, fi->dir, fi->fileName, unsigned(fi->uuid));
     if (!ValidateNames(fi, fn)) return -1;
     if (fi->writing) {
         SFS_LOG(fn, "file writing\n");
@@ -385,7 +372,7 @@ int64_t CCommonFile::Read(uint8_t* dst, size_t n, const char* fn)
         done += take;
         pos += take;
     }
-    if (pos >= dataSize) SFS_LOG(fn, "finish normal, ret = %ld, nbyte = %lu\n", long(done), (unsigned long)n);
+    if (pos >= dataSize) SFS_INFO(fn, "finish normal, ret = %ld, nbyte = %lu\n", long(done), (unsigned long)n);
     return int64_t(done);
 }
 
@@ -502,7 +489,7 @@ RKSTORE_API int RKSFS_RemoveFile(const StCmFileInfo_t* pCmFI)
 RKSTORE_API int RKSFS_RemoveAllFile(const char* pMntDir, const char* pHint)
 {
     const char* fn = "RKSFS_RemoveAllFile";
-    LogLine("%s: pMntDir = %s, pHint = %s\n", fn, pMntDir ? pMntDir : "(null)", pHint ? pHint : "(null)");
+    LogInfo("%s: pMntDir = %s, pHint = %s\n", fn, pMntDir ? pMntDir : "(null)", pHint ? pHint : "(null)");
     return Guarded(
         [&] {
             std::vector<StCmFileInfo_t> files(400);
@@ -524,7 +511,7 @@ RKSTORE_API int RKSFS_RemoveAllFile(const char* pMntDir, const char* pHint)
 RKSTORE_API int RKSFS_Create(const char* pMntDir, const char* pFileName, uint8_t cover, uint8_t readwrite)
 {
     const char* fn = "RKSFS_Create";
-    LogLine("%s: pMntDir = %s, pFileName = %s, cover = %d, readwrite = %d\n", fn, pMntDir ? pMntDir : "(null)",
+    LogInfo("%s: pMntDir = %s, pFileName = %s, cover = %d, readwrite = %d\n", fn, pMntDir ? pMntDir : "(null)",
             pFileName ? pFileName : "(null)", cover, readwrite);
     const size_t len1 = pMntDir ? strnlen(pMntDir, kMaxMntDirLen + 1) : 0;
     if (len1 < 1 || len1 > kMaxMntDirLen) {

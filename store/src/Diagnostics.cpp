@@ -21,18 +21,18 @@ void PrintDataBlockHead(const StDataBlockHead_t& h)
         std::snprintf(pair, sizeof pair, "%02x", b);
         hex += pair;
     }
-    LogLine("%s\n", hex.c_str());
-    LogLine("useId = %lu, bad = %lu, writing = %lu, writtenAfterFormat = %lu, dataType = %lu, nextBlkId = %lu\n",
+    LogInfo("%s\n", hex.c_str());
+    LogInfo("useId = %lu, bad = %lu, writing = %lu, writtenAfterFormat = %lu, dataType = %lu, nextBlkId = %lu\n",
             (unsigned long)h.useId.get(), (unsigned long)h.bad(), (unsigned long)h.writing(),
             (unsigned long)h.writtenAfterFormat(), (unsigned long)h.dataType(), (unsigned long)h.nextBlkId());
     if (h.dataType() == kDataTypeCm || h.dataType() == kDataTypeCmLongName) {
         char name[16] = {};
         std::memcpy(name, h.cmData.fileName, 15);
-        LogLine("prevBlkId = %lu, useSize = %lu, fileName = %s\n", (unsigned long)h.cmData.prevBlkId.get(),
+        LogInfo("prevBlkId = %lu, useSize = %lu, fileName = %s\n", (unsigned long)h.cmData.prevBlkId.get(),
                 (unsigned long)h.cmData.useSize.get(), name);
     } else {
         const StRecData_t& rd = h.recData;
-        LogLine("channel = %hhu, subStream = %lu, readOnly = %lu, hasIFrameHead = %lu, prevBlkId = %lu, beginTime = %lu, "
+        LogInfo("channel = %hhu, subStream = %lu, readOnly = %lu, hasIFrameHead = %lu, prevBlkId = %lu, beginTime = %lu, "
                 "duration = %hu, useSize = %lu, reason1 = %lu, lend = %lu, reason2 = %lu, borrow = %lu, reason3 = %lu\n",
                 rd.channel, (unsigned long)rd.subStream(), (unsigned long)rd.readOnly(),
                 (unsigned long)rd.hasIFrameHead(), (unsigned long)rd.prevBlkId.get(),
@@ -42,9 +42,9 @@ void PrintDataBlockHead(const StDataBlockHead_t& h)
     }
     const uint8_t check = HeadCheckValue(h);
     if (check == h.checkValue)
-        LogLine("checkValue = %hhu\n", check);
+        LogInfo("checkValue = %hhu\n", check);
     else
-        LogLine("checkValue = %hhu, pDBH->checkValue = %hhu\n", check, h.checkValue);
+        LogInfo("checkValue = %hhu, pDBH->checkValue = %hhu\n", check, h.checkValue);
 }
 
 }  // namespace rkstore

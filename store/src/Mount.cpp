@@ -135,7 +135,7 @@ bool SplitUuid(int32_t uuid, int* mountSlot, uint32_t* frontBlkId, const char* f
         SFS_LOG(fn, "error *pBlkBunchOpId = %hhu, *pFrontId = %lu\n", slot, (unsigned long)front);
         return false;
     }
-    SFS_LOG(fn, "fileContOpId = %hhu, frontBlkId = %lu\n", slot, (unsigned long)front);
+    SFS_INFO(fn, "fileContOpId = %hhu, frontBlkId = %lu\n", slot, (unsigned long)front);
     *mountSlot = slot;
     *frontBlkId = front;
     return true;
@@ -158,19 +158,6 @@ bool ReadNeckFromDisk(const std::string& path, uint32_t blkId, uint32_t blkSize,
 }
 
 namespace {
-
-template <typename F>
-auto Guarded(F&& body, decltype(body()) onError) noexcept -> decltype(body())
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SFS_LOG("rkstore", "errno = %d, means: %s\n", ENOMEM, std::strerror(ENOMEM));
-        return onError;
-    } catch (...) {
-        return onError;
-    }
-}
 
 int64_t Now() { return int64_t(std::time(nullptr)); }
 
@@ -226,7 +213,7 @@ void MarkBadFiles(HeadSet& set, const std::vector<uint8_t>& badFiles)
 bool RebuildHeadSet(const MountPlan& plan, const std::vector<std::string>& files, const std::vector<uint8_t>& badFiles,
                     HeadSet& set, StIndexBlockHead_t* fresh, const char* fn)
 {
-    SFS_LOG(fn, "rebuild data block head set start, time = %lld\n", (long long)Now());
+    SFS_INFO(fn, "rebuild data block head set start, time = %lld\n", (long long)Now());
     const uint32_t blkCnt = uint32_t(plan.fileContCnt) * kBlocksPerFile;
     set.assign(blkCnt, ZeroStruct<StDataBlockHead_t>());
     const StDataBlockHead_t bad = BadBlockHead();
@@ -252,7 +239,7 @@ bool RebuildHeadSet(const MountPlan& plan, const std::vector<std::string>& files
         }
         const uint32_t percent = uint32_t(uint64_t(n + 1) * 100 / plan.fileContCnt);
         if (percent / 10 != lastPercent / 10 || n + 1 == plan.fileContCnt) {
-            SFS_LOG(fn, "blkId = %lu, blkCnt = %lu, rebuild %llu%%, time = %lld\n",
+            SFS_INFO(fn, "blkId = %lu, blkCnt = %lu, rebuild %llu%%, time = %lld\n",
                     (unsigned long)BlockIdOf(n, kBlocksPerFile - 1), (unsigned long)blkCnt,
                     (unsigned long long)percent, (long long)Now());
             lastPercent = percent;
@@ -287,7 +274,7 @@ bool RebuildHeadSet(const MountPlan& plan, const std::vector<std::string>& files
     h.mounted = 1;
     SealIndexHead(h);
     *fresh = h;
-    SFS_LOG(fn, "rebuild data block head set finish, time = %lld\n", (long long)Now());
+    SFS_INFO(fn, "rebuild data block head set finish, time = %lld\n", (long long)Now());
     return true;
 }
 
@@ -295,7 +282,7 @@ bool RebuildHeadSet(const MountPlan& plan, const std::vector<std::string>& files
 void TakeNewerHeads(const MountPlan& plan, const std::vector<std::string>& files, const std::vector<uint8_t>& badFiles,
                     HeadSet& set, StIndexBlockHead_t& newest, const char* fn)
 {
-    SFS_LOG(fn, "rebuild some data block head set start, time = %lld\n", (long long)Now());
+    SFS_INFO(fn, "rebuild some data block head set start, time = %lld\n", (long long)Now());
     const uint32_t blkCnt = uint32_t(set.size());
     uint32_t maxUseId = 0;
     for (uint32_t b = 0; b < blkCnt; ++b)
@@ -336,7 +323,7 @@ void TakeNewerHeads(const MountPlan& plan, const std::vector<std::string>& files
         maxUseId = h.useId.get();
         upd = b;
     }
-    SFS_LOG(fn, "rebuild some data block head set finish, time = %lld\n", (long long)Now());
+    SFS_INFO(fn, "rebuild some data block head set finish, time = %lld\n", (long long)Now());
     if (upd != lastApply) {
         SFS_LOG(fn, "lastApplyBlkIdUpd = %lu\n", (unsigned long)upd);
         newest.lastApplyBlkId.set(upd);
@@ -590,7 +577,7 @@ bool GeometryFromFolder(const std::string& dir, MountPlan& plan, const char* fn)
 int Mount2(const char* part, const char* dir, uint8_t coverable)
 {
     const char* fn = "RKSFS_Mount2";
-    SFS_LOG(fn, "pPart = %s, pMntDir = %s, coverable = %d\n", part ? part : "(null)", dir ? dir : "(null)",
+    SFS_INFO(fn, "pPart = %s, pMntDir = %s, coverable = %d\n", part ? part : "(null)", dir ? dir : "(null)",
             coverable);
     if (!Lib().inited.load()) {
         SFS_LOG(fn, "RKSFS_Init first\n");
@@ -639,7 +626,7 @@ int Mount2(const char* part, const char* dir, uint8_t coverable)
 int Umount2(const char* dir, uint8_t force)
 {
     const char* fn = "UmountFileDir";
-    SFS_LOG(fn, "pMntDir = %s, forceCloseFile = %d\n", dir ? dir : "(null)", force);
+    SFS_INFO(fn, "pMntDir = %s, forceCloseFile = %d\n", dir ? dir : "(null)", force);
     if (!dir) return -1;
     int index = -1;
     {
@@ -678,7 +665,7 @@ int Umount2(const char* dir, uint8_t force)
 int Init(uint32_t recChnCnt)
 {
     const char* fn = "RKSFS_Init";
-    SFS_LOG(fn, "recChnCnt = %u\n", recChnCnt);
+    SFS_INFO(fn, "recChnCnt = %u\n", recChnCnt);
     if (recChnCnt > kMaxChannels || recChnCnt == 0) {
         SFS_LOG(fn, "recChnCnt = %u > %d\n", recChnCnt, int(kMaxChannels));
         return -1;
@@ -708,7 +695,7 @@ int Init(uint32_t recChnCnt)
             lib.writeBuffers.emplace_back(static_cast<uint8_t*>(p), std::free);
         }
     }
-    SFS_LOG(fn, "sizeof(StIndexBlockHead_t) = %zu, sizeof(StRecDataNeck_t) = %zu\n", sizeof(StIndexBlockHead_t),
+    SFS_INFO(fn, "sizeof(StIndexBlockHead_t) = %zu, sizeof(StRecDataNeck_t) = %zu\n", sizeof(StIndexBlockHead_t),
             sizeof(StRecDataNeck_t));
     {
         std::lock_guard<std::mutex> ro(lib.roLock);

@@ -38,7 +38,7 @@ extern "C" RKSTORE_API void RKSFS_DumpDataBlockHead(const char* pMntDir, uint32_
 {
     const char* fn = "RKSFS_DumpDataBlockHead";
     if (!DumpDirOk(pMntDir)) return;
-    SFS_LOG(fn, "pMntDir = %s, blkId = %lu\n", pMntDir, (unsigned long)blkId);
+    SFS_INFO(fn, "pMntDir = %s, blkId = %lu\n", pMntDir, (unsigned long)blkId);
     try {
         std::unique_lock<std::mutex> lock;
         rkstore::MountSlot* m = rkstore::FindMount(pMntDir, lock, fn);
@@ -52,16 +52,16 @@ extern "C" RKSTORE_API void RKSFS_DumpIndexBlockHead(const char* pMntDir, size_t
 {
     const char* fn = "RKSFS_DumpIndexBlockHead";
     if (!DumpDirOk(pMntDir)) return;
-    SFS_LOG(fn, "pMntDir = %s, idxId = %zu\n", pMntDir, idxId);
+    SFS_INFO(fn, "pMntDir = %s, idxId = %zu\n", pMntDir, idxId);
     try {
         std::unique_lock<std::mutex> lock;
         rkstore::MountSlot* m = rkstore::FindMount(pMntDir, lock, fn);
         if (!m) return;
-        SFS_LOG(fn, "pFileContOp->latestCnt = %lu\n", (unsigned long)m->latestCnt);
+        SFS_INFO(fn, "pFileContOp->latestCnt = %lu\n", (unsigned long)m->latestCnt);
         const size_t i = idxId < size_t(m->latestCnt) ? idxId : 0;
         uint8_t raw[sizeof(rkfs::StIndexBlockHead_t)];
         rkfs::StoreStruct(raw, m->latestIBH[i]);
-        rkfs::LogLine("%s\n", HexPairs(raw, sizeof raw).c_str());
+        rkfs::LogInfo("%s\n", HexPairs(raw, sizeof raw).c_str());
     } catch (...) {
     }
 }
@@ -82,7 +82,7 @@ extern "C" RKSTORE_API void RKSFS_HexDump64(const char* pMntDir, uint64_t first,
 
 extern "C" RKSTORE_API void RKSFS_ExamineMemory(const void* buffer, size_t count)
 {
-    SFS_LOG("RKSFS_ExamineMemory", "buf = %p, count = %zu\n", buffer, count);
+    SFS_INFO("RKSFS_ExamineMemory", "buf = %p, count = %zu\n", buffer, count);
     if (!buffer) return;
-    rkfs::LogLine("%s\n", HexPairs(static_cast<const uint8_t*>(buffer), count).c_str());
+    rkfs::LogInfo("%s\n", HexPairs(static_cast<const uint8_t*>(buffer), count).c_str());
 }

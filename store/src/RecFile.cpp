@@ -282,19 +282,6 @@ int CMountedRecord::Encode(StRecEncode_t* encode, StAudioProp_t* audioProp)
 
 namespace {
 
-template <typename T, typename F>
-T Guarded(F&& body, T onError) noexcept
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SFS_LOG("rkstore", "errno = %d, means: %s\n", ENOMEM, std::strerror(ENOMEM));
-        return onError;
-    } catch (...) {
-        return onError;
-    }
-}
-
 bool NegativeFd(int fd, const char* fn)
 {
     if (fd >= 0) return false;
@@ -304,7 +291,7 @@ bool NegativeFd(int fd, const char* fn)
 
 int CloseFile(int fd, const char* fn)
 {
-    LogLine("%s: fd = %d\n", fn, fd);
+    LogInfo("%s: fd = %d\n", fn, fd);
     Library& lib = Lib();
     std::lock_guard<std::mutex> table(lib.fileTableLock);
     FileSlot* found = nullptr;
@@ -425,7 +412,7 @@ int OpenRecFile(const StRecFileInfo_t* rec)
     slot->rec = std::move(record);
     const int fd = NextDescriptor();
     slot->fd.store(fd);
-    SFS_LOG(fn, "fd = %d\n", fd);
+    SFS_INFO(fn, "fd = %d\n", fd);
     table.unlock();
 
     // A recording that began in an earlier file starts at its first I frame.

@@ -13,16 +13,21 @@ using namespace rkfs;
 namespace {
 
 constexpr uint32_t kHead = sizeof(StFrameHead_t);
+constexpr uint64_t kUsPerSecond = 1000000;
+// The type bits a read mask can select.
+constexpr uint8_t kMaskTypes = 32;
+// A backup record file keeps the blocks of the partition it came from: a
+// full block holds either container block size.
+constexpr uint32_t kSmallBlockSize = BlockSizeForFileSize(kContainerFileSize128);
+constexpr uint32_t kLargeBlockSize = BlockSizeForFileSize(kContainerFileSize256);
+// I frames beyond the neck's capacity are not indexed: they lie between the
+// last two entries, found by walking the frames from one to the other.
+constexpr uint16_t kBetweenFrom = kIfrIdxCntMax - 2;
+constexpr uint16_t kBetweenTo = kIfrIdxCntMax - 1;
 
 void ToPublic(const StFrameHead_t& in, RKSFS_FRAME_HEAD* out)
 {
-    if (!out) return;
-    out->sign = in.sign;
-    out->channel = in.channel;
-    out->subStream = in.subStream;
-    out->type = in.type;
-    out->length = in.length.get();
-    out->pts = in.pts.get();
+    if (out) *out = FrameHeadToPublic(in);
 }
 
 }  // namespace
@@ -118,7 +123,7 @@ int CRecordReader::ReadMasked(uint8_t* buffer, size_t bufLen, RKSFS_FRAME_HEAD* 
         FrameStart start;
         const int rc = TakeHead(fh, start);
         if (rc <= 0) return rc;
-        const bool wanted = fh.type < 32 && (mask & (1u << fh.type)) != 0;
+        const bool wanted = fh.type < kMaskTypes && (mask & (1u << fh.type)) != 0;
         if (wanted && (!buffer || uint64_t(fh.length.get()) + kHead > bufLen)) {
             SFS_LOG(m_names.read, "bufLen = %zu, pFrameHead->length = %lu, pFileOp->curOffset = %llu, recFI.size = %llu\n",
                     bufLen, (unsigned long)fh.length.get(), (unsigned long long)m_pos.curOffset,
@@ -149,7 +154,7 @@ int CRecordReader::TakeHead(StFrameHead_t& fh, FrameStart& start)
         return -1;
     }
     if (p.curOffset == size) {
-        SFS_LOG(fn, "finish normal.\n");
+        SFS_INFO(fn, "finish normal.\n");
         return 0;
     }
 
@@ -290,11 +295,11 @@ int CRecordReader::TakePayload(const StFrameHead_t& fh, uint8_t* buffer)
     } else {
         // The payload goes on in the next block.
         const uint32_t useSize = rd.useSize.get();
-        const bool full = m_layout == Layout::kBackupFile ? (useSize == 0x400000 || useSize == 0x800000)
+        const bool full = m_layout == Layout::kBackupFile ? (useSize == kSmallBlockSize || useSize == kLargeBlockSize)
                                                           : useSize == m_blkSize;
         if (!full || rd.borrow.get() == 0) {
             SFS_LOG(fn, "%s = %lu, pRD->useSize = %lu, borrow = %lu\n", m_names.continueText,
-                    (unsigned long)(m_layout == Layout::kBackupFile ? 4194304 : m_blkSize), (unsigned long)useSize,
+                    (unsigned long)(m_layout == Layout::kBackupFile ? kSmallBlockSize : m_blkSize), (unsigned long)useSize,
                     (unsigned long)rd.borrow.get());
             return -1;
         }
@@ -393,7 +398,7 @@ bool CRecordReader::IndexPosition(uint32_t b, uint16_t k, Position& pos) const
         }
     } else if (!FrameHeadValid(fh) || fh.type != kFrameI || fh.channel != m_info.channel ||
                fh.subStream != m_info.subStream || fh.length.get() != entry.length.get() ||
-               fh.pts.get() / 1000000 != entry.time.get()) {
+               fh.pts.get() / kUsPerSecond != entry.time.get()) {
         SFS_LOG(fn, "pFH->type = %hhu, channel = %hhu, subStream = %d, length = %luvs%lu, pts = %llu/1000000vs%lu\n",
                 fh.type, fh.channel, fh.subStream, (unsigned long)fh.length.get(), (unsigned long)entry.length.get(),
                 (unsigned long long)fh.pts.get(), (unsigned long)entry.time.get());
@@ -409,8 +414,8 @@ bool CRecordReader::BetweenSearch(uint32_t b, uint32_t tm, Position& pos) const
 {
     const char* fn = m_names.seek;
     const StRecDataNeck_t& neck = m_heads[b].neck;
-    const uint64_t tailPos = uint64_t(neck.ifrIdx[318].offset.get()) + kHead + neck.ifrIdx[318].length.get();
-    const uint64_t nextPos = neck.ifrIdx[319].offset.get();
+    const uint64_t tailPos = uint64_t(neck.ifrIdx[kBetweenFrom].offset.get()) + kHead + neck.ifrIdx[kBetweenFrom].length.get();
+    const uint64_t nextPos = neck.ifrIdx[kBetweenTo].offset.get();
     const uint64_t betweenLength = nextPos > tailPos ? nextPos - tailPos : 0;
     SFS_LOG(fn, "blkPos = %lu, ifrTailPos = %lu, betweenLength = %lu\n", (unsigned long)m_storedStart[b],
             (unsigned long)tailPos, (unsigned long)betweenLength);
@@ -434,7 +439,7 @@ bool CRecordReader::BetweenSearch(uint32_t b, uint32_t tm, Position& pos) const
             return false;
         }
         if (IsVideoType(fh.type)) {
-            const uint64_t t = fh.pts.get() / 1000000;
+            const uint64_t t = fh.pts.get() / kUsPerSecond;
             if (t >= tm) {
                 SFS_LOG(fn, "find terminate\n");
                 if (t == tm && fh.type == kFrameI) found = int64_t(o);
@@ -551,9 +556,9 @@ int CRecordReader::Seek(uint32_t tm, uint64_t* headOffset)
     Position pos = m_pos;
     bool placed = false;
     if (between) {
-        SFS_LOG(fn, "tm = %lu, between = [%lu-%lu]\n", (unsigned long)tm, (unsigned long)neck.ifrIdx[318].time.get(),
-                (unsigned long)neck.ifrIdx[319].time.get());
-        k = 318;
+        SFS_LOG(fn, "tm = %lu, between = [%lu-%lu]\n", (unsigned long)tm, (unsigned long)neck.ifrIdx[kBetweenFrom].time.get(),
+                (unsigned long)neck.ifrIdx[kBetweenTo].time.get());
+        k = kBetweenFrom;
         placed = BetweenSearch(cb, tm, pos);
     }
     if (!placed && !IndexPosition(cb, uint16_t(k), pos)) return -1;
@@ -563,7 +568,7 @@ int CRecordReader::Seek(uint32_t tm, uint64_t* headOffset)
     m_haveLastIFrame = false;
     if (headOffset) *headOffset = pos.curOffset - pos.frmHeadWrSize;
     if (pos.frmHeadWrSize == kHead) {
-        const uint64_t second = LoadStruct<StFrameHead_t>(pos.pending).pts.get() / 1000000;
+        const uint64_t second = LoadStruct<StFrameHead_t>(pos.pending).pts.get() / kUsPerSecond;
         if (second != tm) SFS_LOG(fn, "pts/1000000 = %llu != %lu\n", (unsigned long long)second, (unsigned long)tm);
     }
     SFS_LOG(fn, "j = %lu\n", (unsigned long)cb);
@@ -623,8 +628,8 @@ bool CRecordReader::IFrameOffsets(uint32_t b, std::vector<uint32_t>& out)
         const uint32_t ifrLeft = uint32_t(neck.ifrIdxCnt.get() - kIfrIdxCntMax);
         SFS_LOG(fn, "ifrLeft = %hu, pFileOp->backIfrIdxBufSz = %hu\n", uint16_t(ifrLeft),
                 uint16_t(m_betweenOffsets.capacity()));
-        uint64_t o = uint64_t(neck.ifrIdx[318].offset.get()) + kHead + neck.ifrIdx[318].length.get();
-        const uint64_t stop = neck.ifrIdx[319].offset.get();
+        uint64_t o = uint64_t(neck.ifrIdx[kBetweenFrom].offset.get()) + kHead + neck.ifrIdx[kBetweenFrom].length.get();
+        const uint64_t stop = neck.ifrIdx[kBetweenTo].offset.get();
         while (o + kHead <= stop && m_betweenOffsets.size() < ifrLeft) {
             StFrameHead_t fh;
             if (o < minLogical || !ReadHeadAt(b, StoredX(b, uint32_t(o)), fh) || !FrameHeadValid(fh) ||
@@ -731,7 +736,7 @@ int CRecordReader::ReadIFrameBackward(uint8_t* buffer, size_t bufLen, RKSFS_FRAM
         ToPublic(fh, head);
         return len;
     }
-    SFS_LOG(fn, "finish normal.\n");
+    SFS_INFO(fn, "finish normal.\n");
     return 0;
 }
 
@@ -773,7 +778,7 @@ int64_t CRecordReader::Behind(uint32_t tm)
             SFS_LOG(fn, "isn't behind, j = %ld, ret = %lld\n", long(j), -1ll);
             return -1;
         }
-        if (IsVideoType(fh.type) && fh.pts.get() / 1000000 > tm) {
+        if (IsVideoType(fh.type) && fh.pts.get() / kUsPerSecond > tm) {
             ret = int64_t(m_storedStart[jb] + x);
             SFS_LOG(fn, "behind, j = %ld, ret = %lld\n", long(j), (long long)ret);
             return ret;

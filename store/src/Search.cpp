@@ -15,19 +15,6 @@ using namespace rkfs;
 
 namespace {
 
-template <typename T, typename F>
-T Guarded(F&& body, T onError) noexcept
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SFS_LOG("rkstore", "errno = %d, means: %s\n", ENOMEM, std::strerror(ENOMEM));
-        return onError;
-    } catch (...) {
-        return onError;
-    }
-}
-
 // The blocks of the record file that starts at `front`, walked as the search
 // walks them: a broken link is cut in the head set, a next block without
 // data ends the walk.
@@ -240,7 +227,7 @@ int Search2(const char* dir, const StRecSearchCond_t* cond, StRecFileInfo_t* rec
         rec[min] = fi;
         AddSegments(*m, chain, fi.uuid, *cond, rsn, ro);
     }
-    SFS_LOG(fn, "ret = %zu, count = %zu\n", held, count);
+    SFS_INFO(fn, "ret = %zu, count = %zu\n", held, count);
     return int(held);
 }
 
@@ -374,14 +361,14 @@ RKSTORE_API int RKSFS_CancelRecBlockRO(uint8_t channel, uint8_t subStream)
 RKSTORE_API int RKSFS_SetROValidTime(uint64_t seconds)
 {
     Lib().roValidTm.store(seconds);
-    SFS_LOG("RKSFS_SetROValidTime", "roValidTm = %lu\n", (unsigned long)seconds);
+    SFS_INFO("RKSFS_SetROValidTime", "roValidTm = %lu\n", (unsigned long)seconds);
     return 0;
 }
 
 RKSTORE_API void RKSFS_SetPreRecordTime(uint32_t seconds)
 {
     Lib().preTm.store(seconds);
-    SFS_LOG("RKSFS_SetPreRecordTime", "preTm = %lu\n", (unsigned long)seconds);
+    SFS_INFO("RKSFS_SetPreRecordTime", "preTm = %lu\n", (unsigned long)seconds);
 }
 
 RKSTORE_API int RKSFS_SetRecFileRO(const StRecFileInfo_t* pRec, uint8_t readOnly)

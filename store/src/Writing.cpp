@@ -61,7 +61,7 @@ RKSTORE_API int RKSFS_CreateRecFile(const char* pMntDir, uint8_t channel, uint8_
                                     const StRecEncode_t* pEnc, const StAudioProp_t* pAProp)
 {
     const char* fn = "RKSFS_CreateRecFile";
-    LogLine("%s: pMntDir = %s, channel = %u, subStream = %d, reasonBit = %#x\n", fn, pMntDir ? pMntDir : "(null)",
+    LogInfo("%s: pMntDir = %s, channel = %u, subStream = %d, reasonBit = %#x\n", fn, pMntDir ? pMntDir : "(null)",
             unsigned(channel), int(subStream), reasonBit);
     if (CreateChecks(pMntDir, pEnc, pAProp, fn) != 0 || !ReasonOk(reasonBit, fn)) return -1;
     SFS_LOG(fn, "creating record files is not offered\n");
@@ -72,7 +72,7 @@ RKSTORE_API int RKSFS_CreatePreRecFile(const char* pMntDir, uint8_t channel, uin
                                        const StRecEncode_t* pEnc, const StAudioProp_t* pAProp)
 {
     const char* fn = "RKSFS_CreatePreRecFile";
-    LogLine("%s: pMntDir = %s, channel = %u, subStream = %d\n", fn, pMntDir ? pMntDir : "(null)", unsigned(channel),
+    LogInfo("%s: pMntDir = %s, channel = %u, subStream = %d\n", fn, pMntDir ? pMntDir : "(null)", unsigned(channel),
             int(subStream));
     if (CreateChecks(pMntDir, pEnc, pAProp, fn) != 0) return -1;
     SFS_LOG(fn, "creating record files is not offered\n");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "container/include/rkcontainer.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -55,12 +56,16 @@ TEST(ContainerResolution, UnknownCodesLeaveTheOutputs)
 {
     for (int code : {-1, 10, 255}) {
         int w = 11, h = 12;
-        testing::internal::CaptureStdout();
+        velmor::fixtures::CLogCapture log(&RKCONTAINER_SetLogCallback);
+        log.Start();
         EXPECT_EQ(RKCONTAINER_ConvResolution(nullptr, code, &w, &h, 0), -1);
-        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string out = log.Take();
         EXPECT_EQ(w, 11);
         EXPECT_EQ(h, 12);
-        EXPECT_NE(out.find("res = " + std::to_string(code) + " isn't supported now"), std::string::npos) << out;
+        const std::string reason = "res = " + std::to_string(code) + " isn't supported now";
+        EXPECT_EQ(out.rfind("RKCONTAINER_ConvResolution:", 0), 0u) << out;
+        EXPECT_EQ(out.substr(out.find(' ') + 1), reason + "\n");
+        EXPECT_EQ(std::string(RKCONTAINER_GetLastErrorText()), out.substr(0, out.size() - 1));
     }
 }
 

@@ -33,10 +33,7 @@ using fixtures::CTempDir;
 constexpr uint32_t kT10 = 1765188000;  // 2025-12-08 10:00:00
 constexpr uint32_t kSourceBegin = kT10 - 60;
 
-struct IfvCloser {
-    void operator()(FILEHANDLE* h) const { RK_CloseFile2(h); }
-};
-using Ifv = std::unique_ptr<FILEHANDLE, IfvCloser>;
+using Ifv = IfvFilePtr;
 
 // Three minutes from 09:59:00: 25 frames a second with a key frame each
 // second, a G.711 frame every 40 ms and a position record each second.

@@ -164,7 +164,7 @@ TEST_F(IfvRead, SecondSegmentWithABadIdentifierOpensWithOneSegment)
     WriteBytes(m_path, b);
 
     Handle r;
-    const std::string out = Stdout([&] { r = OpenRead(m_path); });
+    const std::string out = Logged([&] { r = OpenRead(m_path); });
     ASSERT_TRUE(r);
     EXPECT_EQ(out, "ReadmdatSegmentObject2 (offset:" + std::to_string(seg2) + ") failed 2\n");
     EXPECT_EQ(RK_FileGetVideoFrameCount(r.get()), 3000u);
@@ -203,7 +203,7 @@ TEST_F(IfvRead, LaterSegmentFailuresKeepTheSegmentsBefore)
         c.damage(b);
         WriteBytes(m_path, b);
         Handle r;
-        const std::string out = Stdout([&] { r = OpenRead(m_path); });
+        const std::string out = Logged([&] { r = OpenRead(m_path); });
         ASSERT_TRUE(r);
         EXPECT_EQ(out, c.message);
         EXPECT_EQ(RK_FileGetVideoFrameCount(r.get()), 6000u);
@@ -236,7 +236,7 @@ TEST_F(IfvRead, HugeSegmentCountStopsAtTheLastHeaderFound)
     const Written written = WriteFile(m_path, Plan{});
     Patch32(m_path, 172 + 20, 0xFFFFFFFFu);
     Handle r;
-    const std::string out = Stdout([&] { r = OpenRead(m_path); });
+    const std::string out = Logged([&] { r = OpenRead(m_path); });
     ASSERT_TRUE(r);
     const size_t end = ReadBytes(m_path).size();
     EXPECT_EQ(out, "ReadmdatSegmentObject2 (offset:" + std::to_string(end) + ") failed 1\n");
@@ -297,7 +297,7 @@ TEST_F(IfvRead, ImageInsideALargerFileReadsWithItsBaseOffset)
         EXPECT_EQ(RK_FileSeekToSysTime(r.get(), kBegin + 100), 1);
         EXPECT_EQ(ReadAllVideo(r.get()).records.size(), 3500u - 2475u);
         // The same bytes read from 0 are no IFV file.
-        const std::string out = Stdout([&] { EXPECT_FALSE(OpenRead(m_path, 0)); });
+        const std::string out = Logged([&] { EXPECT_FALSE(OpenRead(m_path, 0)); });
         EXPECT_EQ(out, "ReadFilePropertiesObject failed 2\n");
     }
 }

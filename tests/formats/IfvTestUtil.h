@@ -9,9 +9,11 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "player/formats/IfvFile.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Payload.h"
 
 namespace velmor::fixtures {
@@ -72,10 +74,7 @@ inline void Patch32(const std::filesystem::path& path, size_t at, uint32_t v)
     WriteBytes(path, b);
 }
 
-struct HandleCloser {
-    void operator()(FILEHANDLE* h) const { RK_CloseFile2(h); }
-};
-using Handle = std::unique_ptr<FILEHANDLE, HandleCloser>;
+using Handle = IfvFilePtr;
 
 inline Handle OpenRead(const std::filesystem::path& path, int64_t base = 0)
 {
@@ -244,13 +243,20 @@ inline size_t SegmentStart(const std::vector<uint8_t>& b, int n)
     return at;
 }
 
-// Runs `body` and returns what it printed on standard output.
+// Runs `body` and returns the failure and information lines the library
+// handed its log callback meanwhile (its debug-output lines left out).
 template <typename F>
-std::string Stdout(F&& body)
+std::string Logged(F&& body)
 {
-    testing::internal::CaptureStdout();
+    std::vector<std::pair<int, std::string>> lines;
+    CLogCapture capture(&RK_FileSetLogCallback);
+    capture.Start();
     body();
-    return testing::internal::GetCapturedStdout();
+    capture.Take(&lines);
+    std::string text;
+    for (const auto& [level, line] : lines)
+        if (level != RK_LOG_DEBUG) text += line;
+    return text;
 }
 
 }  // namespace velmor::fixtures

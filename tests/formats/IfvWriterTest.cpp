@@ -306,7 +306,7 @@ TEST_F(IfvWriter, EnableAttachAfterTheFirstFrameLeavesTheSegmentWithoutAttachAre
     ASSERT_EQ(RK_FileSetVideoParam(w.get(), 640, 360, 25.0f, 0), 0);
     const auto p = MakePayload(1, 4);
     ASSERT_EQ(RK_FileWriteVideoFrame(w.get(), p.data(), 4, 0, 5, 0, nullptr), 4);
-    const std::string out = Stdout([&] { EXPECT_EQ(RK_FileEnableAttach(w.get()), 0); });
+    const std::string out = Logged([&] { EXPECT_EQ(RK_FileEnableAttach(w.get()), 0); });
     EXPECT_EQ(out, "file->p_mdat_sect_t->video_frames = 1, file->p_mdat_sect_t->audio_frames = 0\n");
     EXPECT_EQ(RK_FileWriteAttachFrame(w.get(), p.data(), 4, 10, nullptr), -1);
     EXPECT_EQ(ReadBytes(m_path)[51], 1);
@@ -440,7 +440,7 @@ TEST_F(IfvWriter, WriterCallsOnAReadingHandleChangeNothing)
 
 TEST_F(IfvWriter, UncreatableFileFailsTheOpen)
 {
-    const std::string out = Stdout([&] {
+    const std::string out = Logged([&] {
         EXPECT_EQ(RK_OpenFile2((m_dir.Path() / "no" / "such" / "dir.ifv").c_str(), 0, RK_FILE_MODE_WRITE), nullptr);
     });
     EXPECT_EQ(out, "open file failed\n");

@@ -15,10 +15,18 @@
 
 #include "index/include/rkindex.h"
 #include "tests/support/IndexWriter.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace velmor::fixtures {
 namespace {
+
+// What the index library logged while a test ran a search.
+CLogCapture<decltype(&RKFile_SetLogCallback)>& IndexLog()
+{
+    static CLogCapture<decltype(&RKFile_SetLogCallback)> capture(&RKFile_SetLogCallback);
+    return capture;
+}
 
 constexpr uint32_t kT0 = 1765188000;  // 2025-12-08 10:00:00
 
@@ -252,17 +260,17 @@ TEST_P(IndexDamage, RefusedWithItsMessageAndTheBackupIsSearched)
     // The main index alone: nothing, and the check's message.
     WriteBytes(std::filesystem::path(disk) / "index00.bin", Damaged(sound, d));
     std::filesystem::rename(std::filesystem::path(disk) / "index01.bin", std::filesystem::path(disk) / "keep.bin");
-    testing::internal::CaptureStdout();
+    IndexLog().Start();
     EXPECT_TRUE(Search(disk).empty()) << d.name;
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = IndexLog().Take();
     EXPECT_EQ(out.substr(0, std::strlen(d.message)), d.message) << d.name;
 
     // With a sound backup the search reads the backup and leaves both files
     // as they were (Search checks the bytes and times).
     std::filesystem::rename(std::filesystem::path(disk) / "keep.bin", std::filesystem::path(disk) / "index01.bin");
-    testing::internal::CaptureStdout();
+    IndexLog().Start();
     const auto records = Search(disk);
-    out = testing::internal::GetCapturedStdout();
+    out = IndexLog().Take();
     EXPECT_EQ(records.size(), 8u) << d.name;
     EXPECT_EQ(out, std::string(d.message) + d.message) << "the count and the fetch check the pair once each";
 }
@@ -284,18 +292,18 @@ TEST_F(IndexSearch, SoundMainWinsOverItsBackup)
 
     // A damaged backup does not matter while the main index is sound.
     std::filesystem::resize_file(std::filesystem::path(disk) / "index01.bin", 100);
-    testing::internal::CaptureStdout();
+    IndexLog().Start();
     EXPECT_EQ(Search(disk).size(), 4u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "read file error\nread file error\n");
+    EXPECT_EQ(IndexLog().Take(), "read file error\nread file error\n");
 }
 
 TEST_F(IndexSearch, MissingMainIndexTakesTheBackup)
 {
     const auto disk = Folder("disk");
     RingImage(4, 0, 2).Save(std::filesystem::path(disk) / "index01.bin");
-    testing::internal::CaptureStdout();
+    IndexLog().Start();
     EXPECT_EQ(Search(disk).size(), 8u);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("errno=2,str="), std::string::npos);
+    EXPECT_NE(IndexLog().Take().find("errno=2,str="), std::string::npos);
 }
 
 TEST_F(IndexSearch, PipeInPlaceOfTheMainIndexNeitherBlocksNorCounts)
@@ -303,9 +311,9 @@ TEST_F(IndexSearch, PipeInPlaceOfTheMainIndexNeitherBlocksNorCounts)
     const auto disk = Folder("disk");
     RingImage(4, 0, 2).Save(std::filesystem::path(disk) / "index01.bin");
     ASSERT_EQ(::mkfifo((std::filesystem::path(disk) / "index00.bin").c_str(), 0644), 0);
-    testing::internal::CaptureStdout();
+    IndexLog().Start();
     EXPECT_EQ(Search(disk).size(), 8u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "read file error\nread file error\n");
+    EXPECT_EQ(IndexLog().Take(), "read file error\nread file error\n");
 }
 
 TEST_F(IndexSearch, BothDamagedSkipsTheFolderButNotTheOthers)
@@ -316,9 +324,9 @@ TEST_F(IndexSearch, BothDamagedSkipsTheFolderButNotTheOthers)
     image.SetChecksum(1);
     SaveIndexPair(image, bad);
     SaveIndexPair(RingImage(4, 0, 2), good);
-    testing::internal::CaptureStdout();
+    IndexLog().Start();
     const auto records = Search(std::vector<std::string>{bad, good, "/nonexistent/folder"}, WholeIndexFilter());
-    testing::internal::GetCapturedStdout();
+    IndexLog().Take();
     ASSERT_EQ(records.size(), 8u);
     for (const auto& r : records) EXPECT_EQ(r.folderNo, 1) << "the folder's position in the caller's list";
 }
@@ -655,10 +663,10 @@ TEST_F(IndexSearch, BadArguments)
     EXPECT_EQ(RKFile_SeacrhFile(folders, 1, &f, &r, -1), -1);
     EXPECT_EQ(RKFile_SeacrhFile(folders, 0, &f, &r, 1), 0);
     std::vector<const char*> many(RKFILE_MAX_FOLDERS + 1, "/nonexistent");
-    testing::internal::CaptureStdout();
+    IndexLog().Start();
     EXPECT_EQ(RKFile_SearchGetFileCount(many.data(), int(many.size()), &f), -1);
     EXPECT_EQ(RKFile_SearchGetFileCount(many.data(), RKFILE_MAX_FOLDERS, &f), 0);
-    testing::internal::GetCapturedStdout();
+    IndexLog().Take();
 }
 
 TEST_F(IndexSearch, EqualBeginTimesKeepTheirIndexOrder)

@@ -32,10 +32,10 @@ private:
 std::string CaptureOpen(const std::filesystem::path& path, int* rc)
 {
     StRecBakFileOp_t op{};
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     *rc = RKSFS_OpenBakRecFile(&op, path.c_str());
     RKSFS_CloseBakRecFile(&op);
-    return testing::internal::GetCapturedStdout();
+    return StoreLog().Take();
 }
 
 TEST(BakRecFile, ThreeBlocksReadBackFrameForFrame)
@@ -259,9 +259,9 @@ TEST(BakRecFile, BufferOneByteShortFailsWithoutMoving)
     RKSFS_FRAME_HEAD head{};
     ASSERT_GT(RKSFS_ReadBakRecFrame(&file.Op(), buffer.data(), buffer.size(), &head), 0);
     const uint64_t at = file.Op().curOffset;
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_ReadBakRecFrame(&file.Op(), buffer.data(), kMaxFrameSizeMain + 15, &head), -1);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("bufLen = 524287, pOp->maxFrameSize = 524272"),
+    EXPECT_NE(StoreLog().Take().find("bufLen = 524287, pOp->maxFrameSize = 524272"),
               std::string::npos);
     EXPECT_EQ(file.Op().curOffset, at);
 }
@@ -284,9 +284,9 @@ protected:
     // Seeks and returns the pts second of the frame read next.
     int64_t Land(uint32_t second)
     {
-        testing::internal::CaptureStdout();
+        StoreLog().Start();
         const int rc = RKSFS_SeekBakRecTime(&m_file->Op(), second);
-        m_log = testing::internal::GetCapturedStdout();
+        m_log = StoreLog().Take();
         if (rc != 0) return -1;
         std::vector<uint8_t> buffer(RKSFS_READ_BUFFER_SIZE);
         RKSFS_FRAME_HEAD head{};
@@ -352,9 +352,9 @@ TEST(BakSeekBetween, SecondsBetweenEntries318And319LandOnTheBetweenIFrame)
     ASSERT_EQ(file.OpenResult(), 0);
     std::vector<uint8_t> buffer(RKSFS_READ_BUFFER_SIZE);
     for (uint32_t s : {318u, 319u, 350u, 398u, 399u, 100u, 0u}) {
-        testing::internal::CaptureStdout();
+        StoreLog().Start();
         ASSERT_EQ(RKSFS_SeekBakRecTime(&file.Op(), kT0 + s), 0) << s;
-        const std::string log = testing::internal::GetCapturedStdout();
+        const std::string log = StoreLog().Take();
         RKSFS_FRAME_HEAD head{};
         ASSERT_GT(RKSFS_ReadBakRecFrame(&file.Op(), buffer.data(), buffer.size(), &head), 0);
         EXPECT_EQ(head.type, 1);
@@ -409,9 +409,9 @@ TEST(BakRecFileEncode, InvalidRecordIsRefused)
     image.Save(dir / "e.rkrec");
     CBakFile file(dir / "e.rkrec");
     StRecEncode_t enc{};
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_GetBakRecFileEncode(&file.Op(), &enc, nullptr), -1);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("pEncInner->reso = 4, vEnc = 1, aEnc = 2, frameRate = 0\n"),
+    EXPECT_NE(StoreLog().Take().find("pEncInner->reso = 4, vEnc = 1, aEnc = 2, frameRate = 0\n"),
               std::string::npos);
 }
 
@@ -468,9 +468,9 @@ TEST(Resolution, CodesToSizesAndBack)
     EXPECT_EQ(toSize(5, 0), "960x576");
     EXPECT_EQ(toSize(0, 7), "352x288");
     EXPECT_EQ(toSize(9, 1), "4096x2160");
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(toSize(10, 0), "none");
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("res = 10 isn't supported now\n"), std::string::npos);
+    EXPECT_NE(StoreLog().Take().find("res = 10 isn't supported now\n"), std::string::npos);
 
     auto toCode = [](uint32_t w, uint32_t h, uint32_t standard) {
         uint32_t code = 99;
@@ -485,9 +485,9 @@ TEST(Resolution, CodesToSizesAndBack)
     EXPECT_EQ(toCode(640, 720, 0xFFFFFFFF), "6/1");
     EXPECT_EQ(toCode(960, 1080, 0), "7/0");
     EXPECT_EQ(toCode(4096, 2160, 0xFFFFFFFF), "9/0");
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(toCode(800, 600, 0), "none");
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("width = 800, height = 600 isn't supported now\n"),
+    EXPECT_NE(StoreLog().Take().find("width = 800, height = 600 isn't supported now\n"),
               std::string::npos);
 }
 

@@ -17,9 +17,9 @@ std::vector<StBlkBunchRecFile_t> List(const std::filesystem::path& path, size_t 
                                       std::string* log = nullptr)
 {
     std::vector<StBlkBunchRecFile_t> entries(capacity + 1);
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     *rc = RKSFS_GeBlkBunchRecFile(path.c_str(), entries.data(), capacity);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = StoreLog().Take();
     if (log) *log = out;
     entries.resize(*rc > 0 ? std::min<size_t>(size_t(*rc), capacity) : 0);
     return entries;
@@ -29,9 +29,9 @@ class CBunchFile {
 public:
     explicit CBunchFile(const StBlkBunchRecFile_t& entry)
     {
-        testing::internal::CaptureStdout();
+        StoreLog().Start();
         m_rc = RKSFS_OpenBlkBunchRecFile(&m_op, &entry);
-        m_log = testing::internal::GetCapturedStdout();
+        m_log = StoreLog().Take();
     }
     ~CBunchFile() { RKSFS_CloseBlkBunchRecFile(&m_op); }
     int OpenResult() const { return m_rc; }
@@ -162,17 +162,17 @@ TEST_F(BlkBunch, SeekAndEncode)
     EXPECT_EQ(enc.aEnc, 2u);
     EXPECT_EQ(prop.bytes[0], 1);
     const uint32_t target = entries[1].recFI.beginTime + 7;
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     ASSERT_EQ(RKSFS_SeekBlkBuncRecTime(&bunch.Op(), target), 0);
-    testing::internal::GetCapturedStdout();
+    StoreLog().Take();
     StoreRead r = bunch.ReadAll();
     ASSERT_FALSE(r.frames.empty());
     EXPECT_EQ(r.frames[0].type, 1);
     EXPECT_LE(r.frames[0].pts / kUs, target);
     EXPECT_GE(r.frames[0].pts / kUs + 1, target);
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_SeekBlkBuncRecTime(&bunch.Op(), entries[1].recFI.endTime + 1), -1);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("pOp->blkBunchFI.recFI.beginTime = "), std::string::npos);
+    EXPECT_NE(StoreLog().Take().find("pOp->blkBunchFI.recFI.beginTime = "), std::string::npos);
 }
 
 TEST(BlkBunchNames, ContainerFileNamesOnly)
@@ -371,11 +371,11 @@ TEST(BlkBunchLifecycle, BadArguments)
 {
     StBlkBunchRecFileOp_t op{};
     StBlkBunchRecFile_t entry{};
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_OpenBlkBunchRecFile(&op, &entry), -1);
     EXPECT_EQ(RKSFS_GeBlkBunchRecFile(nullptr, nullptr, 0), -1);
     EXPECT_EQ(RKSFS_GeBlkBunchRecFile("short.rpo", &entry, 1), -1);
-    testing::internal::GetCapturedStdout();
+    StoreLog().Take();
     EXPECT_EQ(RKSFS_CloseBlkBunchRecFile(&op), 0);
     EXPECT_EQ(RKSFS_CloseBlkBunchRecFile(&op), 0);
     std::vector<uint8_t> buffer(RKSFS_READ_BUFFER_SIZE);

@@ -95,9 +95,9 @@ TEST_F(CmFiles, ListingByHint)
         EXPECT_EQ(f.writing, 0);
     }
     int rc = 0;
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     const auto two = List("*", 2, &rc);
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "count = 2 not enough"));
+    EXPECT_TRUE(Has(StoreLog().Take(), "count = 2 not enough"));
     EXPECT_EQ(rc, 5) << "the number found";
     EXPECT_EQ(two.size(), 2u);
 }
@@ -128,12 +128,12 @@ TEST_F(CmFiles, Positioning)
     EXPECT_EQ(RKSFS_Read(fd, buf.data(), 100), 10);
     EXPECT_EQ(RKSFS_Feof(fd), 1);
     EXPECT_EQ(RKSFS_Read(fd, buf.data(), 100), 0);
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_Lseek64(fd, 1, 2), -1);
     EXPECT_EQ(RKSFS_Lseek64(fd, -1, 0), -1);
     EXPECT_EQ(RKSFS_Lseek64(fd, 0, 3), -1);
     EXPECT_EQ(RKSFS_Lseek64(fd, 20000, 0), -1);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = StoreLog().Take();
     EXPECT_TRUE(Has(log, "whence = 3"));
     EXPECT_TRUE(Has(log, "offset = 20000, pFileOp->recFI.size = 10000"));
     EXPECT_EQ(RKSFS_Write(fd, buf.data(), 10), -10003) << "open for reading";
@@ -143,7 +143,7 @@ TEST_F(CmFiles, Positioning)
 TEST_F(CmFiles, OpenFlagsAndWriting)
 {
     const auto f = List("abc.txt").at(0);
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_Open(&f, 0x200), -1) << "truncate alone";
     EXPECT_EQ(RKSFS_Open(&f, 0x40), -1);
     StCmFileInfo_t star = f;
@@ -152,7 +152,7 @@ TEST_F(CmFiles, OpenFlagsAndWriting)
     StCmFileInfo_t gone = f;
     std::strcpy(gone.fileName, "other.txt");
     EXPECT_EQ(RKSFS_Open(&gone, 0), -139);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = StoreLog().Take();
     EXPECT_TRUE(Has(log, "O_WRONLY = 0x1, O_RDWR = 0x2, O_TRUNC = 0x200"));
     EXPECT_TRUE(Has(log, "contain star *"));
     // Writing fills the slot's buffer and refuses once a block would be written.
@@ -162,9 +162,9 @@ TEST_F(CmFiles, OpenFlagsAndWriting)
     EXPECT_EQ(RKSFS_Write(fd, data.data(), data.size()), 5000);
     EXPECT_EQ(RKSFS_Write(fd, data.data(), data.size()), -1);
     EXPECT_EQ(RKSFS_Fsync(fd), -1);
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_Umount2(s_part->Dir().c_str(), 0), -1) << "a file open for writing";
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "have fd = " + std::to_string(fd) + ", outside writting."));
+    EXPECT_TRUE(Has(StoreLog().Take(), "have fd = " + std::to_string(fd) + ", outside writting."));
     EXPECT_EQ(RKSFS_IsMounted2(s_part->Dir().c_str()), 1);
     EXPECT_EQ(RKSFS_CloseFile(fd), 0);
     EXPECT_TRUE(ReadAll(f) == Written("abc.txt").bytes) << "nothing written";
@@ -186,9 +186,9 @@ TEST_F(CmFiles, RemovingChangesOnlyTheHeadSetInMemory)
     EXPECT_EQ(List("*").size(), 4u);
     // The open descriptor finds its block freed.
     std::vector<uint8_t> buf(100);
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_Read(fd, buf.data(), buf.size()), -1);
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "data block covered"));
+    EXPECT_TRUE(Has(StoreLog().Take(), "data block covered"));
     RKSFS_CloseFile(fd);
     const auto after = s_part->image->ReadHeadArea(Written("notes.xyz").blocks[0]);
     EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "the disk is unchanged";
@@ -203,13 +203,13 @@ TEST_F(CmFiles, RemovingChangesOnlyTheHeadSetInMemory)
 
 TEST_F(CmFiles, Diagnostics)
 {
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     RKSFS_DumpDataBlockHead(s_part->Dir().c_str(), Written("abc.txt").blocks[0]);
     RKSFS_DumpIndexBlockHead(s_part->Dir().c_str(), 0);
     const uint8_t mem[3] = {0xAB, 0xCD, 0xEF};
     RKSFS_ExamineMemory(mem, 3);
     RKSFS_HexDump64(s_part->Dir().c_str(), 0, 0, 64);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = StoreLog().Take();
     EXPECT_TRUE(Has(log, "dataType = 5"));
     EXPECT_TRUE(Has(log, "fileName = abc.txt"));
     EXPECT_TRUE(Has(log, "pFileContOp->latestCnt = 1"));

@@ -48,7 +48,7 @@ TEST(StoreConcurrency, ReadersWhileAnotherThreadRemounts)
     CMountGuard mount("", dir, 1);
     ASSERT_EQ(mount.Result(), 0);
     // The library's lines from many threads: keep them out of the test log.
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     StRecFileInfo_t intact{};
     for (const auto& fi : Search(dir, AllRecords(), 100))
         if (uint32_t(fi.uuid) == part.intact.blocks[0]) intact = fi;
@@ -146,7 +146,7 @@ TEST(StoreConcurrency, ReadersWhileAnotherThreadRemounts)
     // Every thread ends before anything is judged.
     stop.store(true);
     for (auto& t : threads) t.join();
-    testing::internal::GetCapturedStdout();
+    StoreLog().Take();
 
     ASSERT_EQ(umountRc, 0);
     ASSERT_EQ(mountRc, 0);

@@ -1,7 +1,11 @@
 // The container on-disk format: field placement, check values and validity rules.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "common/LibraryLog.h"
 #include "store/format/RkFormat.h"
+#include "tests/support/LogCapture.h"
 
 namespace rkfs {
 
@@ -12,6 +16,19 @@ namespace {
 
 using velmor::LoadLE32;
 using velmor::LoadLE64;
+
+// The format rules are linked into this program: their lines reach this
+// program's own holder of the file-system library's callback.
+void SetFormatLogCallback(velmor::LogCallback callback, void* user)
+{
+    velmor::SetLogCallback(velmor::LogLibrary::Store, callback, user);
+}
+
+velmor::fixtures::CLogCapture<decltype(&SetFormatLogCallback)>& FormatLog()
+{
+    static velmor::fixtures::CLogCapture<decltype(&SetFormatLogCallback)> capture(&SetFormatLogCallback);
+    return capture;
+}
 
 constexpr PartitionGeometry kGeo{40 * 32, 0x400000};
 
@@ -316,9 +333,9 @@ protected:
     void Seal() { m_neck.checkValue.set(NeckCheckValue(m_neck)); }
     std::string Failure()
     {
-        testing::internal::CaptureStdout();
+        FormatLog().Start();
         const bool ok = IsRecDataNeckValid(m_neck, m_rd);
-        std::string out = testing::internal::GetCapturedStdout();
+        std::string out = FormatLog().Take();
         return ok ? "" : out;
     }
     StRecData_t m_rd;
@@ -364,7 +381,7 @@ TEST(FormatFrameHead, Rules)
     f.type = 1;
     f.length.set(100);
     f.pts.set(uint64_t(1000) * 1000000 + 999999);
-    testing::internal::CaptureStdout();
+    FormatLog().Start();
     EXPECT_TRUE(IsFrameHeadValid(f, kMaxFrameSizeMain, 1000, "File"));
     EXPECT_FALSE(IsFrameHeadValid(f, kMaxFrameSizeMain, 999, "File")) << "video after the end";
     f.type = 4;
@@ -380,7 +397,7 @@ TEST(FormatFrameHead, Rules)
     f.length.set(10);
     f.pts.set(uint64_t(0x100000000) * 1000000);
     EXPECT_FALSE(IsFrameHeadValid(f, kMaxFrameSizeMain, 0xFFFFFFFF, "File")) << "second beyond 32 bits";
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = FormatLog().Take();
     EXPECT_NE(out.find("RKSFS_RecBakFile:IsFrameHeadValid:"), std::string::npos);
     EXPECT_NE(out.find(" pFrameHead->sign = 70, type = 2, length = 0, pFileOp->maxFrameSize = 524272, "
                        "pFrameHead->pts = 1000999999, pFileOp->recFI.endTime = 2000\n"),
@@ -459,6 +476,48 @@ TEST_F(IndexHeadRules, EachRule)
     SealIndexHead(m_h);
     m_h.checkValue.set(m_h.checkValue.get() ^ 1);
     EXPECT_FALSE(Valid(false));
+}
+
+// The player's reader looks at neither the check value nor the update
+// number's sign; a head read before the geometry is known must describe its
+// own file.
+TEST_F(IndexHeadRules, ReaderAndFileVariants)
+{
+    SealIndexHead(m_h);
+    m_h.checkValue.set(m_h.checkValue.get() ^ 1);
+    m_h.updateNo.set(-1);
+    EXPECT_TRUE(IsIndexBlockHeadConsistent(m_h, 0, kIdx));
+    m_h.updateNo.set(0);
+    EXPECT_FALSE(IsIndexBlockHeadConsistent(m_h, 0, kIdx));
+
+    SetUp();
+    m_h.selfBlkId.set(128 * 32);
+    SealIndexHead(m_h);
+    EXPECT_TRUE(IsIndexBlockHeadOfFile(m_h, 0x8000000, 0x400000, 128 * 32));
+    EXPECT_FALSE(IsIndexBlockHeadOfFile(m_h, 0x8000000, 0x400000, 0)) << "another file's head";
+    EXPECT_FALSE(IsIndexBlockHeadOfFile(m_h, 0x10000000, 0x800000, 128 * 32)) << "another file size";
+    m_h.sectorSize.set(768);
+    SealIndexHead(m_h);
+    EXPECT_FALSE(IsIndexBlockHeadOfFile(m_h, 0x8000000, 0x400000, 128 * 32)) << "not a sector size";
+    m_h.sectorSize.set(512);
+    m_h.blkCnt.set(40 * 32 + 1);
+    SealIndexHead(m_h);
+    EXPECT_FALSE(IsIndexBlockHeadOfFile(m_h, 0x8000000, 0x400000, 128 * 32)) << "not whole files";
+}
+
+TEST(FormatFrameHead, PublicFormBothWays)
+{
+    const uint8_t raw[16] = {'F', 3, 1, 4, 0x10, 0x27, 0, 0, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01};
+    const RK_FRAME_HEAD pub = FrameHeadToPublic(LoadStruct<StFrameHead_t>(raw));
+    EXPECT_EQ(pub.sign, 'F');
+    EXPECT_EQ(pub.channel, 3);
+    EXPECT_EQ(pub.subStream, 1);
+    EXPECT_EQ(pub.type, 4);
+    EXPECT_EQ(pub.length, 10000u);
+    EXPECT_EQ(pub.pts, 0x0102030405060708ull);
+    uint8_t back[16] = {};
+    StoreStruct(back, FrameHeadFromPublic(pub));
+    EXPECT_EQ(std::memcmp(back, raw, sizeof raw), 0);
 }
 
 TEST(FormatEncode, ValidRanges)

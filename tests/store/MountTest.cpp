@@ -80,7 +80,7 @@ TEST(StoreGeometry, BlockSizeAndFileCountFollowTheDeviceSize)
 
 TEST(StoreInit, ChannelCountAndArguments)
 {
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_Init(17), -1);
     EXPECT_EQ(RKSFS_Init(16), 0);
     EXPECT_EQ(RKSFS_Mount2(nullptr, "/tmp/x/", 0), -1);
@@ -89,7 +89,7 @@ TEST(StoreInit, ChannelCountAndArguments)
     EXPECT_EQ(RKSFS_FormatPartition("/dev/sdz2"), -1);
     EXPECT_EQ(RKSFS_IsMounted2("/nowhere"), 0);
     EXPECT_EQ(RKSFS_GetTotalSpace("/nowhere"), 0u);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = StoreLog().Take();
     EXPECT_TRUE(Has(log, "recChnCnt = 17 > 16"));
     EXPECT_TRUE(Has(log, "pMntDir mustn't tail with '/'"));
     EXPECT_TRUE(Has(log, "error argLen2 = 1"));
@@ -383,9 +383,9 @@ TEST_F(TwoIndexHeads, BadContainerFiles)
             EXPECT_NE(FileOfBlock(uint32_t(fi.uuid) & 0x3FFFF), victim);
         }
         EXPECT_LT(found.size(), m_history.size());
-        testing::internal::CaptureStdout();
+        StoreLog().Start();
         RKSFS_DumpDataBlockHead(m_image->Dir().c_str(), m_history[3].blocks[0]);
-        const std::string dump = testing::internal::GetCapturedStdout();
+        const std::string dump = StoreLog().Take();
         EXPECT_TRUE(Has(dump, "bad = 1")) << dump;
     }
     for (uint32_t n = 0; n < 70; ++n)
@@ -417,9 +417,9 @@ TEST(StoreMount, FourMountsAtMostAndNotTwice)
     CMountGuard fifth("", images[4]->Dir().string(), 0, &log);
     EXPECT_EQ(fifth.Result(), -1);
     EXPECT_TRUE(Has(log, "Can't support more than 4"));
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_Mount2(nullptr, images[0]->Dir().c_str(), 0), -1);
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "already mounted"));
+    EXPECT_TRUE(Has(StoreLog().Take(), "already mounted"));
     mounts.pop_back();
     CMountGuard now("", images[4]->Dir().string(), 0, &log);
     EXPECT_EQ(now.Result(), 0) << log;

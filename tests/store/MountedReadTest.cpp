@@ -126,7 +126,7 @@ TEST_F(Mounted, TheLatestFilesOfEachCondition)
     EXPECT_EQ(rc, 0);
     // Argument errors.
     c.subStream = 2;
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     Search(s_part->Dir(), c, 10, &rc);
     EXPECT_EQ(rc, -1);
     c = AllRecords();
@@ -134,7 +134,7 @@ TEST_F(Mounted, TheLatestFilesOfEachCondition)
     c.endTime = 9;
     Search(s_part->Dir(), c, 10, &rc);
     EXPECT_EQ(rc, -1);
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "argument error"));
+    EXPECT_TRUE(Has(StoreLog().Take(), "argument error"));
 }
 
 TEST_F(Mounted, ResultsOfSeveralSearchesShareOneArray)
@@ -187,11 +187,11 @@ TEST_F(Mounted, ReasonAndReadOnlySegments)
         EXPECT_LE(ro[i].beginTime, ro[i].endTime);
     }
     // A segment array without its hold.
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_SearchLatestRecFileEx(s_part->Dir().c_str(), &c, rec.data(), rec.size(), 0, rsn.data(),
                                           rsn.size(), nullptr, nullptr, 0, nullptr),
               -1);
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "pRsnHold = (nil)"));
+    EXPECT_TRUE(Has(StoreLog().Take(), "pRsnHold = (nil)"));
 }
 
 TEST_F(Mounted, ReadsLikeTheBackupExport)
@@ -207,9 +207,9 @@ TEST_F(Mounted, ReadsLikeTheBackupExport)
         std::vector<uint64_t> bakOffsets;
         const auto bakFrames = ReadBackup(path, &bakOffsets);
 
-        testing::internal::CaptureStdout();
+        StoreLog().Start();
         const int fd = RKSFS_OpenRecFile(&fi);
-        const std::string log = testing::internal::GetCapturedStdout();
+        const std::string log = StoreLog().Take();
         ASSERT_GE(fd, 0) << log;
         if (isCovered) {
             EXPECT_TRUE(Has(log, "pDBHs[0].recData.prevBlkId = 1"));
@@ -269,12 +269,12 @@ TEST_F(Mounted, ReadingByKind)
     fd = RKSFS_OpenRecFile(&fi);
     std::vector<uint8_t> small(100);
     RKSFS_FRAME_HEAD head{};
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_ReadFrame(fd, small.data(), 0, &head), 0) << "a length of 0 reads nothing";
     EXPECT_EQ(RKSFS_ReadFrame(fd, small.data(), small.size(), &head), -1);
     EXPECT_EQ(RKSFS_ReadFrame(fd, small.data(), small.size(), &head), -1);
     EXPECT_EQ(RKSFS_SeekRelTime(fd, 0, nullptr), -1);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = StoreLog().Take();
     EXPECT_TRUE(Has(log, "bufLen = 100, pFrameHead->length ="));
     EXPECT_TRUE(Has(log, "file already error"));
     EXPECT_EQ(RKSFS_CloseFile(fd), 0);
@@ -336,9 +336,9 @@ TEST_F(Mounted, SeeksAndBehindMode)
     const uint64_t expected = stored[place.blockIndex] + place.logical;
     EXPECT_EQ(uint64_t(off), expected);
     EXPECT_EQ(RKSFS_SeekTime(fd, r.endTime, &behind), int64_t(fi.size)) << "after the last second: the end";
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_LT(RKSFS_SeekTime(fd, r.endTime + 1, nullptr), 0);
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "pFileOp->recFI.beginTime"));
+    EXPECT_TRUE(Has(StoreLog().Take(), "pFileOp->recFI.beginTime"));
     RKSFS_CloseFile(fd);
 }
 
@@ -351,9 +351,9 @@ TEST_F(Mounted, BackwardIFramesFromTheThirdBlock)
     ASSERT_GE(fd, 0);
     std::vector<uint8_t> buffer(RKSFS_READ_BUFFER_SIZE);
     RKSFS_FRAME_HEAD head{};
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_ReadIFrame(fd, buffer.data(), buffer.size(), &head, 1), 0);
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "can't start."));
+    EXPECT_TRUE(Has(StoreLog().Take(), "can't start."));
     // The I frames by the block their head begins in.
     std::vector<size_t> iframes;
     for (size_t i = 0; i < r.frames.size(); ++i)
@@ -403,12 +403,12 @@ TEST_F(Mounted, BuildRecFileInfoFromAUuid)
     EXPECT_EQ(built.size, fi.size);
     EXPECT_EQ(built.endTime, fi.endTime);
     EXPECT_EQ(std::string(built.dirTail2), std::string(fi.dirTail2));
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_BuildRecFileInfo(&built, fi.uuid, "zz"), -1);
     EXPECT_EQ(RKSFS_BuildRecFileInfo(&built, fi.uuid | 0x00040000, nullptr), -1);
     EXPECT_EQ(RKSFS_BuildRecFileInfo(&built, int32_t(s_part->intact.blocks[1]), nullptr), 0)
         << "the second block has an I frame too";
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = StoreLog().Take();
     EXPECT_TRUE(Has(log, "pDirTail2 = zz"));
     EXPECT_TRUE(Has(log, "error fd ="));
 }
@@ -424,18 +424,18 @@ TEST_F(Mounted, DescriptorsComeFromACounter)
             EXPECT_EQ(fds[size_t(i)], fds[size_t(i) - 1] + 1);
         }
     }
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_OpenRecFile(&fi), -1);
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "can't open more than 64 file."));
+    EXPECT_TRUE(Has(StoreLog().Take(), "can't open more than 64 file."));
     EXPECT_EQ(RKSFS_CloseFile(fds[10]), 0);
     const int again = RKSFS_OpenRecFile(&fi);
     EXPECT_GT(again, fds.back()) << "a new number, not the freed one";
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_CloseFile(fds[10]), -10001);
     std::vector<uint8_t> buffer(RKSFS_READ_BUFFER_SIZE);
     RKSFS_FRAME_HEAD head{};
     EXPECT_EQ(RKSFS_ReadFrame(fds[10], buffer.data(), buffer.size(), &head), -1);
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "fd isn't openning."));
+    EXPECT_TRUE(Has(StoreLog().Take(), "fd isn't openning."));
     for (int fd : fds)
         if (fd != fds[10]) {
             EXPECT_EQ(RKSFS_CloseFile(fd), 0);
@@ -444,9 +444,9 @@ TEST_F(Mounted, DescriptorsComeFromACounter)
     // dirTail2 of one character fails before anything else.
     StRecFileInfo_t bad = fi;
     bad.dirTail2[1] = 0;
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_OpenRecFile(&bad), -1);
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "len = 1 != 2"));
+    EXPECT_TRUE(Has(StoreLog().Take(), "len = 1 != 2"));
 }
 
 TEST_F(Mounted, ARemountInvalidatesEarlierDescriptors)
@@ -457,12 +457,12 @@ TEST_F(Mounted, ARemountInvalidatesEarlierDescriptors)
     std::vector<uint8_t> buffer(RKSFS_READ_BUFFER_SIZE);
     RKSFS_FRAME_HEAD head{};
     ASSERT_GT(RKSFS_ReadFrame(fd, buffer.data(), buffer.size(), &head), 0);
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     ASSERT_EQ(RKSFS_Umount2(s_part->Dir().c_str(), 0), 0);
     ASSERT_EQ(RKSFS_Mount2(nullptr, s_part->Dir().c_str(), 1), 0);
     EXPECT_EQ(RKSFS_ReadFrame(fd, buffer.data(), buffer.size(), &head), -1);
     EXPECT_EQ(RKSFS_CloseFile(fd), -10001);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = StoreLog().Take();
     EXPECT_TRUE(Has(log, "you'd better close fd = " + std::to_string(fd)));
     EXPECT_TRUE(Has(log, "fd isn't openning."));
     // The information found before the remount still opens.
@@ -527,9 +527,9 @@ TEST(MountedCover, AFileCoveredAfterTheSearchFailsToOpen)
     WriteHistory(*part.image, h);
     part.image->WriteIndexHead({});
     ASSERT_EQ(RKSFS_Mount2(nullptr, part.Dir().c_str(), 1), 0);
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_OpenRecFile(&info), -1);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = StoreLog().Take();
     EXPECT_TRUE(Has(log, "channel = 0vs" + std::to_string(info.channel))) << log;
     EXPECT_TRUE(Has(log, "beginTime = " + std::to_string(h.startTime) + "vs" + std::to_string(info.beginTime)));
 }
@@ -578,7 +578,7 @@ TEST(MountedCover, AFileWithoutASurvivingIFrameDisappears)
 TEST_F(Mounted, TheWritingInterfaceWritesNothing)
 {
     StRecEncode_t enc{4, 0, 1, 0, 25};
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_CreateRecFile(s_part->Dir().c_str(), 0, 0, 1, &enc, nullptr), -1);
     EXPECT_EQ(RKSFS_CreateRecFile(s_part->Dir().c_str(), 0, 0, 0, &enc, nullptr), -1);
     enc.frameRate = 0;
@@ -600,7 +600,7 @@ TEST_F(Mounted, TheWritingInterfaceWritesNothing)
     EXPECT_EQ(RKSFS_SetAudioEnc(fd, 2, nullptr), -1);
     EXPECT_EQ(RKSFS_UpdateReason(-2, 2), -9);
     RKSFS_CloseFile(fd);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = StoreLog().Take();
     EXPECT_TRUE(Has(log, "error reason"));
     EXPECT_TRUE(Has(log, "error enc.frameRate = 0"));
     EXPECT_TRUE(Has(log, "error argLen1 = 1"));
@@ -609,19 +609,19 @@ TEST_F(Mounted, TheWritingInterfaceWritesNothing)
 TEST(ReadOnlyWindows, WidenAndCancel)
 {
     RKSFS_Init(16);
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_SetRecBlockRO(3, 0, 100, 200), -1) << "the begin was set";
     EXPECT_EQ(RKSFS_SetRecBlockRO(3, 0, 150, 300), 0);
     EXPECT_EQ(RKSFS_SetRecBlockRO(3, 0, 50, 60), -1) << "the begin moved earlier";
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = StoreLog().Take();
     EXPECT_TRUE(Has(log, "tiRecROBgTm = 50, tiRecROEndTm = 300"));
     EXPECT_EQ(RKSFS_SetRecBlockRO(3, 0, 0, 0), -1);
     EXPECT_EQ(RKSFS_SetRecBlockRO(3, 0, 9, 8), -1);
     EXPECT_EQ(RKSFS_CancelRecBlockRO(3, 0), 0);
-    testing::internal::CaptureStdout();
+    StoreLog().Start();
     EXPECT_EQ(RKSFS_CancelRecBlockRO(16, 0), -1);
     EXPECT_EQ(RKSFS_SetRecBlockRO(16, 0, 1, 2), -1);
-    EXPECT_TRUE(Has(testing::internal::GetCapturedStdout(), "channel = 16, tiRecChnCnt = 16"));
+    EXPECT_TRUE(Has(StoreLog().Take(), "channel = 16, tiRecChnCnt = 16"));
     EXPECT_EQ(RKSFS_SetRecBlockRO(3, 0, 100, 200), -1) << "a new window after the cancel";
     EXPECT_EQ(RKSFS_SetROValidTime(3600), 0);
     RKSFS_SetROValidTime(0);

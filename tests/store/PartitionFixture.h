@@ -120,9 +120,9 @@ public:
     {
         static const int once = RKSFS_Init(16);
         (void)once;
-        testing::internal::CaptureStdout();
+        StoreLog().Start();
         m_rc = RKSFS_Mount2(part.empty() ? nullptr : part.c_str(), dir.c_str(), coverable);
-        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string out = StoreLog().Take();
         if (log) *log = out;
     }
     ~CMountGuard()

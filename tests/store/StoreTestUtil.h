@@ -9,9 +9,17 @@
 
 #include "store/include/rkstore.h"
 #include "tests/support/ContainerWriter.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Payload.h"
 
 namespace velmor::fixtures {
+
+// What the file-system library logged while a test ran a call.
+inline CLogCapture<decltype(&RKSFS_SetLogCallback)>& StoreLog()
+{
+    static CLogCapture<decltype(&RKSFS_SetLogCallback)> capture(&RKSFS_SetLogCallback);
+    return capture;
+}
 
 inline constexpr uint32_t kT0 = 1765188000;  // 2025-12-08 10:00:00
 inline constexpr uint64_t kUs = 1000000;

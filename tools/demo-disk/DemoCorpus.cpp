@@ -103,9 +103,6 @@ struct IfvWritten {
     uint32_t attach = 0;
 };
 
-struct IfvCloser {
-    void operator()(FILEHANDLE* h) const { RK_CloseFile2(h); }
-};
 
 void Need(int rc, const char* what, const fs::path& path)
 {
@@ -117,7 +114,7 @@ IfvWritten WriteIfv(const fs::path& path, const ClipMedia& m, uint32_t from, uin
 {
     const Clip& c = m.clip;
     if (from >= to || to > c.seconds) throw std::logic_error("IFV cut outside its clip");
-    std::unique_ptr<FILEHANDLE, IfvCloser> w(RK_OpenFile2(path.c_str(), 0, RK_FILE_MODE_WRITE));
+    IfvFilePtr w(RK_OpenFile2(path.c_str(), 0, RK_FILE_MODE_WRITE));
     if (!w) throw std::runtime_error("cannot create " + path.string());
     Need(RK_FileSetVideoParam(w.get(), kWidth, kHeight, float(c.fps), c.codec == VideoCodec::kH265 ? 1 : 0),
          "setting the video of", path);

@@ -50,9 +50,9 @@ int main(int argc, char** argv)
         std::fputs(kUsage, stderr);
         return 2;
     }
-    // The IFV library prints its diagnostics to standard output by default;
-    // standard output carries the summary here.
-    RK_FileSetMessageStream(stderr);
+    // Standard output carries the summary; the IFV library's lines go to
+    // standard error.
+    RK_FileSetLogCallback([](int, const char* line, void*) { std::fputs(line, stderr); }, nullptr);
     const fs::path root = argv[1];
     std::error_code ec;
     const bool existed = fs::exists(root, ec);

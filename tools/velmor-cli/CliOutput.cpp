@@ -7,6 +7,12 @@
 #include <cstdio>
 #include <ctime>
 
+#include "container/include/rkcontainer.h"
+#include "index/include/rkindex.h"
+#include "media/include/rkmedia.h"
+#include "player/formats/IfvFile.h"
+#include "store/include/rkstore.h"
+
 namespace velmor::cli {
 namespace {
 
@@ -28,13 +34,31 @@ void WriteFd(int fd, const char* p, size_t n)
 
 }  // namespace
 
-void RouteLibraryOutputToStderr()
+namespace {
+
+// Every library line goes to standard error as it came, one write each; the
+// media engine's step-by-step lines stay out, as they always have.
+void LibraryLineToStderr(int /*level*/, const char* line, void* /*user*/)
 {
-    std::fflush(stdout);
-    int saved = ::dup(STDOUT_FILENO);
-    if (saved < 0) return;
-    g_jsonFd = saved;
-    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    std::string text(line);
+    if (text.empty() || text.back() != '\n') text += '\n';
+    WriteFd(STDERR_FILENO, text.data(), text.size());
+}
+
+void MediaLineToStderr(int level, const char* line, void* user)
+{
+    if (level < RK_LOG_DEBUG) LibraryLineToStderr(level, line, user);
+}
+
+}  // namespace
+
+void RouteLibraryLogsToStderr()
+{
+    RKSFS_SetLogCallback(LibraryLineToStderr, nullptr);
+    RKCONTAINER_SetLogCallback(LibraryLineToStderr, nullptr);
+    RKFile_SetLogCallback(LibraryLineToStderr, nullptr);
+    RKPLAYER_SetLogCallback(MediaLineToStderr, nullptr);
+    RK_FileSetLogCallback(LibraryLineToStderr, nullptr);
 }
 
 void WriteJson(std::string_view text)

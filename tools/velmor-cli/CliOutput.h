@@ -21,10 +21,10 @@ private:
     std::string m_subject;
 };
 
-// Standard output carries only JSON. The libraries print their diagnostics
-// to standard output too, so the real stdout is kept aside for JSON and file
-// descriptor 1 is pointed at standard error before any command runs.
-void RouteLibraryOutputToStderr();
+// Standard output carries only JSON; the libraries' diagnostic lines go to
+// standard error through their log callbacks, installed before any command
+// runs.
+void RouteLibraryLogsToStderr();
 void WriteJson(std::string_view text);  // buffered; whole documents or whole lines only
 void FlushJson();
 

@@ -37,7 +37,7 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
 
-    RouteLibraryOutputToStderr();
+    RouteLibraryLogsToStderr();
     try {
         int rc = run ? run() : kExitUsage;
         FlushJson();

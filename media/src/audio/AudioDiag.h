@@ -1,10 +1,19 @@
-// The sound side's diagnostic messages. The engine hands its diagnostics to
-// a hook that drops them; the messages stay in the code as the record of
-// what each path reports, checked against their arguments by the compiler.
+// Step-by-step diagnostics of the sound side: handed to the
+// media library's log callback at debug level; behaviour never depends on them.
 #pragma once
+
+#include <cstdarg>
+
+#include "common/LibraryLog.h"
 
 namespace rkmedia {
 
-[[gnu::format(printf, 1, 2)]] inline void AudioDiag(const char* /*format*/, ...) {}
+[[gnu::format(printf, 1, 2)]] inline void AudioDiag(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    velmor::LogFormatV(velmor::LogLibrary::Media, velmor::kLogDebug, format, args);
+    va_end(args);
+}
 
 }  // namespace rkmedia
