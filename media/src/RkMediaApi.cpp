@@ -495,7 +495,7 @@ RKMEDIA_API int RKPLAYER_SetCombinEffect(RKPLAYER_HANDLE* slot, int index, int e
 
 RKMEDIA_API int RKPLAYER_SetCombinStart(RKPLAYER_HANDLE* slot, int index, int64_t startMs)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         auto* c = CombinerOf(slot);
         return c ? c->SetStart(index, startMs) : -1;
     });
@@ -503,7 +503,7 @@ RKMEDIA_API int RKPLAYER_SetCombinStart(RKPLAYER_HANDLE* slot, int index, int64_
 
 RKMEDIA_API int RKPLAYER_SetCombinSpan(RKPLAYER_HANDLE* slot, int64_t spanMs)
 {
-    return Guarded(-1, [&] {
+    return Guarded(kLibrary, -1, [&] {
         auto* c = CombinerOf(slot);
         return c ? c->SetSpan(spanMs) : -1;
     });
