@@ -13,6 +13,23 @@
 
 namespace velmor::fixtures {
 
+namespace {
+
+// The neck's check value as the recorder computes it, written out here
+// rather than taken from the reader: the sign (0x004E4452), the I-frame
+// count, and the offset and length of the last entry the table holds (at
+// most 320 entries are kept).
+uint32_t NeckCheck(const rkfs::StRecDataNeck_t& neck)
+{
+    uint32_t sum = neck.sign.get();
+    const uint32_t count = neck.ifrIdxCnt.get();
+    if (count == 0) return sum;
+    const uint32_t kept = count < 320 ? count : 320;
+    return sum + count + neck.ifrIdx[kept - 1].offset.get() + neck.ifrIdx[kept - 1].length.get();
+}
+
+}  // namespace
+
 using namespace rkfs;
 
 // ---- CContainerFileImage ------------------------------------------------------
@@ -159,7 +176,7 @@ void CRecordWriter::StartBlock(uint32_t lend)
     rd.setReason(m_params.reason);
 
     m_neck = ZeroStruct<StRecDataNeck_t>();
-    m_neck.sign.set(kRecDataNeckSign);
+    m_neck.sign.set(0x004E4452);  // "RDN"
     m_neck.encode = m_params.encode;
     std::memcpy(m_neck.audioProperty, m_params.audioProperty.data(), 14);
     std::memcpy(m_neck.carNumber, m_params.carNumber.data(), std::min<size_t>(m_params.carNumber.size(), 15));
@@ -169,7 +186,7 @@ void CRecordWriter::StoreCurrent(bool writing)
 {
     m_head.setWriting(writing);
     m_head.recData.useSize.set(kHeadAreaSize + m_used);
-    m_neck.checkValue.set(NeckCheckValue(m_neck));
+    m_neck.checkValue.set(NeckCheck(m_neck));
     SealHead(m_head);
     StDataBlockHead_t head = m_head;
     StRecDataNeck_t neck = m_neck;
