@@ -44,9 +44,10 @@ test-asan: deps
 
 # The tests that run threads against each other, with ThreadSanitizer: the
 # store's readers against remounts, the sound queue, the trace switch, the
-# event map and the windows' drawing threads. Not part of `make test`.
-TSAN_TARGETS = store_tests common_tests search_tests media_audio_tests media_window_tests
-TSAN_TESTS = StoreConcurrency|SoundOutput|TraceSwitch|EventSecondMap|PlayerWindow
+# event map, the windows' drawing threads and the play loop with its workers.
+# Not part of `make test`.
+TSAN_TARGETS = store_tests common_tests search_tests media_audio_tests media_window_tests playloop_tests
+TSAN_TESTS = StoreConcurrency|SoundOutput|TraceSwitch|EventSecondMap|PlayerWindow|PlayLoopTest|PlayRequestTest|PlayClockTest
 test-tsan: deps
 	@[ -f $(TSAN_BUILD)/build.ninja ] || cmake -S . -B $(TSAN_BUILD) $(CMAKE_FLAGS) -DVELMOR_TSAN=ON -DVELMOR_BENCH=OFF \
 	  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1"
