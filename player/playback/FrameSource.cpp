@@ -319,6 +319,21 @@ private:
     std::vector<uint8_t> m_buffer;
 };
 
+// What a record file's encode record says of its stream (backup record files
+// and record files on a mounted partition alike).
+void DescribeRecordStream(const StRecEncode_t& enc, SourceStream& stream)
+{
+    uint32_t reso = enc.reso, width = 0, height = 0, standard = enc.videoStandard;
+    if (RKSFS_ConvResolution(&reso, &width, &height, &standard, 1) == 0) {
+        stream.width = int(width);
+        stream.height = int(height);
+    }
+    stream.h265 = IsH265Encoding(int(enc.vEnc));
+    stream.frameRate = enc.frameRate ? enc.frameRate : 25;
+    stream.hasAudio = enc.aEnc != 0;
+    stream.audioType = RecordAudioType(int(enc.aEnc));
+}
+
 class CBackupRecordSource : public CFrameSource {
 public:
     CBackupRecordSource(const std::filesystem::path& path, int channel) : m_buffer(RKSFS_READ_BUFFER_SIZE)
@@ -338,17 +353,7 @@ public:
         m_stream.end = m_op.recFI.endTime;
         m_stream.channel = held;
         StRecEncode_t enc{};
-        if (RKSFS_GetBakRecFileEncode(&m_op, &enc, nullptr) == 0) {
-            uint32_t reso = enc.reso, width = 0, height = 0, standard = enc.videoStandard;
-            if (RKSFS_ConvResolution(&reso, &width, &height, &standard, 1) == 0) {
-                m_stream.width = int(width);
-                m_stream.height = int(height);
-            }
-            m_stream.h265 = IsH265Encoding(int(enc.vEnc));
-            m_stream.frameRate = enc.frameRate ? enc.frameRate : 25;
-            m_stream.hasAudio = enc.aEnc != 0;
-            m_stream.audioType = RecordAudioType(int(enc.aEnc));
-        }
+        if (RKSFS_GetBakRecFileEncode(&m_op, &enc, nullptr) == 0) DescribeRecordStream(enc, m_stream);
         Opened(EFrameResult::kOk);
     }
     ~CBackupRecordSource() override
@@ -394,17 +399,7 @@ public:
         m_stream.end = record.endTime;
         m_stream.channel = record.channel + 1;
         StRecEncode_t enc{};
-        if (RKSFS_GetRecFileEncode(m_fd, &enc, nullptr) == 0) {
-            uint32_t reso = enc.reso, width = 0, height = 0, standard = enc.videoStandard;
-            if (RKSFS_ConvResolution(&reso, &width, &height, &standard, 1) == 0) {
-                m_stream.width = int(width);
-                m_stream.height = int(height);
-            }
-            m_stream.h265 = IsH265Encoding(int(enc.vEnc));
-            m_stream.frameRate = enc.frameRate ? enc.frameRate : 25;
-            m_stream.hasAudio = enc.aEnc != 0;
-            m_stream.audioType = RecordAudioType(int(enc.aEnc));
-        }
+        if (RKSFS_GetRecFileEncode(m_fd, &enc, nullptr) == 0) DescribeRecordStream(enc, m_stream);
         Opened(EFrameResult::kOk);
     }
     ~CMountedRecordSource() override
