@@ -10,6 +10,7 @@
 #include "common/CodePage.h"
 #include "common/FileReader.h"
 #include "common/PathUtil.h"
+#include "player/search/SearchTrace.h"
 
 namespace velmor {
 namespace {
@@ -132,7 +133,7 @@ std::vector<StLogRecord_t> CLogStore::Query(const LogQuery& query) const
 {
     std::vector<StLogRecord_t> taken;
     if (!m_rings) {
-        std::printf("logs is null\n");
+        SEARCH_TRACE("logs is null");
         return taken;
     }
     for (const Ring* ring : {&m_rings->alarm, &m_rings->operation}) {

@@ -196,9 +196,11 @@ TEST_F(RecorderLog, ReadOnlyFileLoads)
 
 TEST_F(RecorderLog, QueryWithoutAStore)
 {
+    // Nothing loaded: an empty answer, and nothing on standard output, where
+    // velmor-cli writes its JSON.
     testing::internal::CaptureStdout();
     EXPECT_TRUE(m_store.Query(Everything()).empty());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "logs is null\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 // ---- Queries --------------------------------------------------------------------------
