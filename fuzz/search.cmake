@@ -1,5 +1,6 @@
 # The recorder log of the player's search.
-velmor_fuzzer(fuzz_log FuzzLog.cpp ${CMAKE_SOURCE_DIR}/player/search/RecorderLog.cpp)
+velmor_fuzzer(fuzz_log FuzzLog.cpp ${CMAKE_SOURCE_DIR}/player/search/RecorderLog.cpp
+              ${CMAKE_SOURCE_DIR}/player/search/SearchTrace.cpp)
 target_link_libraries(fuzz_log PRIVATE velmor_common)
 
 add_executable(make_log_seeds MakeLogSeeds.cpp)

@@ -20,12 +20,6 @@ namespace fs = std::filesystem;
 
 namespace velmor {
 
-bool SearchTraceOn()
-{
-    static CTraceSwitch s_switch("LangList", "Debug", 3600);
-    return s_switch.Value() == 1;
-}
-
 namespace {
 
 std::string Lower(std::string s)
