@@ -120,7 +120,14 @@ TEST_P(SearchProgress, RisesToOneHundredAndACancelListsNothing)
     EXPECT_EQ(last, 0) << "nothing after the cancel";
 }
 
-INSTANTIATE_TEST_SUITE_P(EverySearch, SearchProgress, ::testing::Values(&IndexDisk, &Partition, &DownloadTree));
+std::string SearchName(const ::testing::TestParamInfo<SearchProgress::ParamType>& info)
+{
+    static const char* const kNames[] = {"IndexDisk", "Partition", "DownloadTree"};
+    return kNames[info.index];
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySearch, SearchProgress, ::testing::Values(&IndexDisk, &Partition, &DownloadTree),
+                         SearchName);
 
 }  // namespace
 }  // namespace velmor::fixtures
