@@ -22,6 +22,9 @@ namespace rkmedia {
 
 namespace {
 
+// The largest picture side drawn or kept: what textures take everywhere.
+constexpr int kMaxPictureSide = 16384;
+
 int64_t NowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -296,6 +299,11 @@ int CRKPlay::RKPLAY_DecodeVideoAndShow(AVPacket* packet)
 
 int CRKPlay::RKPLAY_ShowVideoFrame(AVFrame* frame)
 {
+    // A damaged parameter set can describe a picture no recorder makes and
+    // no window can draw (96 x 19712 was found): a decode failure, and the
+    // last good picture stays.
+    if (frame->width <= 0 || frame->height <= 0 || frame->width > kMaxPictureSide || frame->height > kMaxPictureSide)
+        return -1;
     m_lastWidth = frame->width;
     m_lastHeight = frame->height;
     if (CopyDecodeFrameToBuffer(frame) != 0) return -1;
