@@ -17,12 +17,34 @@
 #include "player/app/LogPage.h"
 #include "player/app/SettingsDlg.h"
 #include "player/app/VelmorApp.h"
+#include "player/playback/PlayWndDlg.h"
 
 namespace velmor {
 namespace {
 
 const char* const kPageButtons[] = {"MainFrm_Btn_DrivingRecord", "MainFrm_Btn_PlayBack", "MainFrm_Btn_Log"};
 const char* const kPageLayouts[] = {"DrivingRecord", "RecordPlayBack", nullptr};
+
+PlaySettings PlaySettingsOf(const CSettings& s)
+{
+    PlaySettings p;
+    p.addOsd = s.addOsd;
+    p.mediaInfo = s.mediaInfo;
+    p.videoScale = s.videoScale;
+    p.lowPass = s.lowPass;
+    p.lowPassValue = s.lowPassValue;
+    p.nsEnable = s.nsEnable;
+    p.nsValue = s.nsValue;
+    p.delayTime = s.delayTime;
+    p.snapPath = s.snapPath;
+    p.snapPicFormat = s.snapPicFormat;
+    p.voice = s.voice;
+    p.equalize = s.equalize;
+    p.convertGps = s.convertGps != 0;
+    p.speedMph = s.speedMph != 0;
+    p.mapType = s.mapType;
+    return p;
+}
 constexpr int kHandOverTimer = 500;
 
 }  // namespace
@@ -44,7 +66,10 @@ CMainFrame::CMainFrame()
     }
     while (m_pages->count() > 0) m_pages->removeWidget(m_pages->widget(0));
     for (const char* layout : kPageLayouts) {
-        if (layout) {
+        if (layout && std::string_view(layout) == "RecordPlayBack") {
+            m_play = new CPlayWndDlg(*app.m_host, PlaySettingsOf(app.m_settings), m_pages);
+            m_pages->addWidget(m_play);
+        } else if (layout) {
             m_pages->addWidget(app.m_host->Load(layout, m_pages));
         } else {
             m_log = new CLogPage(m_pages);
@@ -241,6 +266,10 @@ bool CMainFrame::RequestClose()
     m_closing = true;
     // Playback stops with the play windows' own teardown; the play
     // controls' keys are kept for the next run.
+    if (m_play) {
+        app.m_settings.voice = m_play->Volume();
+        app.m_settings.equalize = m_play->EqualizeText();
+    }
     std::string error;
     if (!WritePlaySettings(app.m_folders.ConfigFile(), app.m_settings, &error))
         APP_TRACE(1, "write settings: %s", error.c_str());

@@ -14,6 +14,7 @@ class QAction;
 namespace velmor {
 
 class CLogPage;
+class CPlayWndDlg;
 
 class CMainFrame : public QWidget {
 public:
@@ -34,6 +35,7 @@ public:
 
     QWidget* Frame() const { return m_frame; }
     CLogPage* LogPage() const { return m_log; }
+    CPlayWndDlg* PlayWnd() const { return m_play; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -50,6 +52,7 @@ private:
     QWidget* m_frame = nullptr;
     QStackedWidget* m_pages = nullptr;
     CLogPage* m_log = nullptr;
+    CPlayWndDlg* m_play = nullptr;
     QMenu* m_menu = nullptr;
     QAction* m_actSet = nullptr;
     QAction* m_actAbout = nullptr;

@@ -9,6 +9,8 @@
 #include "player/app/AppTrace.h"
 #include "player/app/ControlServer.h"
 #include "player/app/MainFrame.h"
+#include "player/app/UiHost.h"
+#include "player/playback/PlayWndDlg.h"
 
 namespace velmor {
 
@@ -20,12 +22,18 @@ CVelmorApp& CVelmorApp::Get()
 
 void CVelmorApp::OpenFromOutside(const std::string& path)
 {
-    // No page plays it yet: the path is kept and told, so that nothing
-    // handed over is lost without a word.
-    m_pendingOpen.push_back(path);
     APP_TRACE(1, "open from outside: %s", path.c_str());
-    std::fprintf(stderr, "velmor: open from outside: %s\n", path.c_str());
     if (m_control) m_control->PushEvent("open-request", QJsonObject{{"path", QString::fromStdString(path)}});
+    CPlayWndDlg* play = m_mainFrame ? m_mainFrame->PlayWnd() : nullptr;
+    if (!play) {
+        // The windows are not built yet: the path waits for them.
+        m_pendingOpen.push_back(path);
+        return;
+    }
+    m_mainFrame->ShowPage("MainFrm_Btn_PlayBack");
+    std::string error;
+    if (!play->PlayOneRecordFile(path, &error))
+        m_host->MessageText(m_mainFrame, Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
 }
 
 void CVelmorApp::SelectLanguage(int index)

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
+#include <QScreen>
 #include <QTimeZone>
 
 #include <sys/socket.h>
@@ -25,6 +26,7 @@
 #include "player/app/ControlServer.h"
 #include "player/app/LogPage.h"
 #include "player/app/MainFrame.h"
+#include "player/app/PlayCommands.h"
 #include "player/app/SettingsDlg.h"
 #include "player/app/VelmorApp.h"
 
@@ -111,6 +113,10 @@ void AddShellCommands(CControlServer& ctl)
 {
     ctl.AddCommand("get", [](const QJsonArray& args) {
         if (args.size() == 1 && args[0].toString() == "settings") return CControlResult{"success", SettingsJson()};
+        if (args.size() == 1 && args[0].toString() == "state")
+            return CControlResult{"success", PlayStateJson(*App().m_mainFrame->PlayWnd())};
+        if (args.size() == 1 && args[0].toString() == "map")
+            return CControlResult{"success", MapJson(*App().m_mainFrame->PlayWnd())};
         // The caption a named control of the main frame shows now.
         if (args.size() == 2 && args[0].toString() == "text") {
             QWidget* w = CUiHost::Find<QWidget>(App().m_mainFrame, args[1].toString());
@@ -139,7 +145,12 @@ void AddShellCommands(CControlServer& ctl)
         QApplication::processEvents();
         QPixmap pic;
         if (args.size() == 1) {
-            pic = App().m_mainFrame->grab();
+            // From the display: the video windows are drawn by the media
+            // engine, not by the toolkit, and only the screen holds them.
+            CMainFrame* frame = App().m_mainFrame;
+            QScreen* screen = frame->screen();
+            if (screen && frame->isVisible()) pic = screen->grabWindow(frame->winId());
+            if (pic.isNull()) pic = frame->grab();
         } else if (args[1].toString() == "ProjectSet") {
             // The settings dialog as it would open now, drawn without being shown.
             CSettingsDlg dlg(App().m_mainFrame);
@@ -240,6 +251,9 @@ int main(int argc, char** argv)
     app.m_language = CLanguageTable::Load(app.m_folders.LanguageTable());
     app.m_language.SelectIndex(app.m_settings.language);
 
+    // The media engine draws into native X11 windows: on a Wayland desktop
+    // the program runs through XWayland unless the user chose a platform.
+    if (std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "xcb", 1);
     // The layout loader brings in designer plugins that want shared GL contexts.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication qapp(argc, argv);
@@ -258,6 +272,7 @@ int main(int argc, char** argv)
         app.m_control = control.get();
         app.m_host->SetMessageHook([c = control.get()](const QString& caption, const QString& text) { c->OnMessage(caption, text); });
         AddShellCommands(*control);
+        AddPlayCommands(*control);
     }
 
     {

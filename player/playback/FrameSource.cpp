@@ -492,6 +492,7 @@ public:
             }
             RK_CloseFile2(probe);
         }
+        m_stream.frameCount = RK_FileGetVideoFrameCount(in);
         m_stream.frameRate =
             IfvStreamRate(RK_FileGetVideoFrameCount(in), RK_FileGetDuration(in), RK_FileGetFrameRate(in));
         m_stream.hasAudio = RK_FileHasAudio(in) == 1;

@@ -60,6 +60,7 @@ struct SourceStream {
     int width = 0, height = 0;    // 0 when the resolution code is unknown
     bool h265 = false;
     float frameRate = 25;
+    uint32_t frameCount = 0;  // IFV files: the pictures the header counts; 0 elsewhere
     bool hasAudio = false;
     int audioType = 3;  // the media engine's audio type index
     // IFV files describe their sound further; 0 elsewhere.

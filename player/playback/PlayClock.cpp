@@ -186,6 +186,14 @@ bool CPlayShared::MayProceed(int window) const
     return t == 0 || t <= m_currTime;
 }
 
+bool CPlayShared::OthersOnClock(int window) const
+{
+    std::lock_guard<std::mutex> lock(m_syncLock);
+    for (int w = 1; w <= kMaxWindows; ++w)
+        if (w != window && m_windowTime[size_t(w)] != 0) return true;
+    return false;
+}
+
 bool CPlayShared::SyncWaitDone(int window)
 {
     if (MayProceed(window)) return true;

@@ -156,6 +156,8 @@ public:
     // A window may show its next frame when it takes no part in the clock or
     // is not ahead of it.
     bool MayProceed(int window) const;
+    // Whether any window but `window` takes part in the clock.
+    bool OthersOnClock(int window) const;
 
     // The sync wait of a window ahead of the clock, one look at a time:
     // true when the window may go on now. A window never waits more than

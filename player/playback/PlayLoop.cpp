@@ -45,6 +45,23 @@ bool CPlayLoop::SleepUnlessStopped(int64_t ms)
     return !Stopped();
 }
 
+bool CPlayLoop::WaitForClock(uint32_t second)
+{
+    const int w = m_options.window;
+    if (second <= m_shared.CurrTime() + 1) return true;
+    const uint32_t own = m_shared.WindowTime(w);
+    m_shared.SetWindowTime(w, 0);
+    m_shared.Recompute();
+    while (second > m_shared.CurrTime() + 1 && m_shared.OthersOnClock(w)) {
+        m_video.ShowLastFrame();
+        if (!SleepUnlessStopped(kWaitSliceMs)) {
+            m_shared.SetWindowTime(w, own);
+            return false;
+        }
+    }
+    return true;
+}
+
 void CPlayLoop::ReportPosition(const SourceFrame& frame, uint32_t begin, int64_t totalMs)
 {
     const int64_t position = std::max<int64_t>(frame.ms, 0);
@@ -134,6 +151,7 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& source)
                                   : m_skipper.Play(level, layout);
             if (!play) {
                 ++result.skipped;
+                m_video.Skipped();
                 m_shared.Recompute();
                 continue;
             }
@@ -165,6 +183,14 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& source)
             case EFrameKind::kVideo: {
                 if (!started && !frame.key) break;
                 started = true;
+                // Time play: a recording that begins after the common clock
+                // (a channel that started later, the next file after a gap)
+                // waits for the clock before its first picture, taking no
+                // part in the clock meanwhile, so the windows stay in step
+                // instead of leaking ahead a frame at a time. Without
+                // another window on the clock nothing moves it: go on.
+                if (m_options.timePlay && !WaitForClock(stream.begin + uint32_t(std::max<int64_t>(frame.ms, 0) / 1000)))
+                    break;
                 ITickSource& ticks = m_shared.Ticks();
                 const int wait = m_pacer.WaitMs(frame.pts, ticks.NowMs(), level);
                 if (!SleepUnlessStopped(wait)) break;

@@ -29,6 +29,8 @@ public:
     virtual void SetOsdText(const std::string& gbkText) = 0;
     // End of play: the decoder gives out what it holds.
     virtual void Flush() = 0;
+    // A frame passed over by the skipping rules of high speeds.
+    virtual void Skipped() {}
 };
 
 class IPlayAudioSink {
@@ -76,6 +78,8 @@ private:
     // Sleeps `ms` in slices, looking at the state between them; false when stopped.
     bool SleepUnlessStopped(int64_t ms);
     bool SkipRules() const { return m_options.timePlay || m_options.source == EPlaySourceKind::kContainer; }
+    // Holds a picture of `second` until the common clock reaches it; false when stopped.
+    bool WaitForClock(uint32_t second);
     void ReportPosition(const SourceFrame& frame, uint32_t begin, int64_t totalMs);
 
     CPlayShared& m_shared;

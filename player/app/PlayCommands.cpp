@@ -1,0 +1,165 @@
+#include "player/app/PlayCommands.h"
+
+#include <QJsonArray>
+
+#include "common/CodePage.h"
+#include "player/app/ControlServer.h"
+#include "player/app/MainFrame.h"
+#include "player/app/VelmorApp.h"
+#include "player/playback/EqualizerText.h"
+#include "player/playback/PlayVideoWnd.h"
+#include "player/playback/PlayWndDlg.h"
+#include "player/playback/StreamRules.h"
+
+namespace velmor {
+namespace {
+
+CPlayWndDlg& Dlg() { return *App().m_mainFrame->PlayWnd(); }
+
+// A command whose only effect is a click of the play window set.
+CControlResult Simple(const QJsonArray& args, void (*act)(CPlayWndDlg&))
+{
+    if (!args.isEmpty()) return CControlResult::Fail("the command takes no arguments");
+    act(Dlg());
+    return {};
+}
+
+bool IntArg(const QJsonArray& args, int index, int low, int high, int* out)
+{
+    if (index >= args.size() || !args[index].isDouble()) return false;
+    const double v = args[index].toDouble();
+    if (v != double(int(v)) || v < low || v > high) return false;
+    *out = int(v);
+    return true;
+}
+
+CControlResult OpenPath(const QJsonArray& args, bool folder)
+{
+    if (args.size() != 1 || !args[0].isString()) return CControlResult::Fail("the command takes one path");
+    App().m_mainFrame->ShowPage("MainFrm_Btn_PlayBack");
+    std::string error;
+    const std::string path = args[0].toString().toStdString();
+    const bool ok = folder ? Dlg().PlayDirectoryFiles(path, &error) : Dlg().PlayOneRecordFile(path, &error);
+    if (!ok) return CControlResult::Fail(QString::fromStdString(error));
+    return {};
+}
+
+}  // namespace
+
+QJsonObject PlayStateJson(CPlayWndDlg& dlg)
+{
+    CPlayShared& shared = dlg.Shared();
+    QJsonArray windows;
+    for (int i = 1; i <= kMaxWindows; ++i) {
+        CPlayVideoWnd* w = dlg.Window(i);
+        const WindowStreamInfo info = w->Info();
+        const char* audio = info.audioType >= 0 ? AudioTypeName(info.audioType) : nullptr;
+        QJsonArray tool;
+        for (const QString& t : dlg.ToolTexts(info)) tool.append(t);
+        windows.append(QJsonObject{
+            {"index", i},
+            {"state", w->State().load()},
+            {"visible", w->isVisible()},
+            {"time", double(shared.WindowTime(i))},
+            {"channel", info.channel},
+            {"path", QString::fromStdString(info.path)},
+            {"codec", info.width ? (info.h265 ? "H.265" : "H.264") : ""},
+            {"width", info.width},
+            {"height", info.height},
+            {"frame_rate", info.frameRate},
+            {"audio", audio ? QJsonValue(audio) : QJsonValue()},
+            {"tool_text", tool},
+            {"osd", QString::fromStdString(GbkToUtf8(info.osd))},
+            {"decoded", double(w->Decoded())},
+            {"shown", double(w->Shown())},
+            {"skipped", double(w->SkippedCount())},
+            {"stream", "main"},
+            {"error", QString::fromStdString(w->LastError())},
+        });
+    }
+    const int level = shared.speedLevel;
+    return QJsonObject{
+        {"play_type", dlg.PlayType()},
+        {"layout", dlg.LayoutMode()},
+        {"speed_level", level},
+        {"speed_label", SpeedLabel(level)},
+        {"paused", dlg.Paused()},
+        {"stopping", dlg.Stopping()},
+        {"clock", double(shared.CurrTime())},
+        {"range_start", double(shared.RangeStart())},
+        {"range_end", double(shared.EndTime())},
+        {"percent", dlg.Percent()},
+        {"progress_label", dlg.ProgressText()},
+        {"selected", dlg.Selected()},
+        {"enlarged", dlg.Enlarged()},
+        {"volume", dlg.Volume()},
+        {"muted", shared.mute.load()},
+        {"equalize", QString::fromStdString(dlg.EqualizeText())},
+        {"windows", windows},
+    };
+}
+
+QJsonObject MapJson(CPlayWndDlg& dlg)
+{
+    QJsonArray scripts;
+    for (const std::string& s : dlg.MapScripts()) scripts.append(QString::fromStdString(s));
+    // Until the map page exists the scripts are only recorded.
+    return QJsonObject{{"loaded", false}, {"page", ""}, {"scripts", scripts}};
+}
+
+void AddPlayCommands(CControlServer& control)
+{
+    control.AddCommand("open", [](const QJsonArray& a) { return OpenPath(a, false); });
+    control.AddCommand("open_folder", [](const QJsonArray& a) { return OpenPath(a, true); });
+    control.AddCommand("play", [](const QJsonArray& a) { return Simple(a, [](CPlayWndDlg& d) { d.SetPlayState(1); }); });
+    control.AddCommand("pause", [](const QJsonArray& a) { return Simple(a, [](CPlayWndDlg& d) { d.SetPlayState(2); }); });
+    control.AddCommand("stop", [](const QJsonArray& a) { return Simple(a, [](CPlayWndDlg& d) { d.Stop(); }); });
+    control.AddCommand("faster", [](const QJsonArray& a) { return Simple(a, [](CPlayWndDlg& d) { d.SpeedUp(); }); });
+    control.AddCommand("slower", [](const QJsonArray& a) { return Simple(a, [](CPlayWndDlg& d) { d.SlowDown(); }); });
+    control.AddCommand("seek_percent", [](const QJsonArray& a) {
+        int p = 0;
+        if (a.size() != 1 || !IntArg(a, 0, 0, 100, &p)) return CControlResult::Fail("seek_percent takes 0..100");
+        Dlg().ReleasedcaptureSlider(p);
+        return CControlResult{};
+    });
+    control.AddCommand("layout", [](const QJsonArray& a) {
+        int mode = 0;
+        if (a.size() != 1 || !IntArg(a, 0, 0, 3, &mode)) return CControlResult::Fail("layout takes a mode 0..3");
+        Dlg().Layout(mode);
+        return CControlResult{};
+    });
+    control.AddCommand("select", [](const QJsonArray& a) {
+        int w = 0;
+        if (a.size() != 1 || !IntArg(a, 0, 1, 16, &w)) return CControlResult::Fail("select takes a window 1..16");
+        Dlg().Select(w);
+        return CControlResult{};
+    });
+    control.AddCommand("enlarge", [](const QJsonArray& a) {
+        int w = 0;
+        if (a.size() != 1 || !IntArg(a, 0, 1, 16, &w)) return CControlResult::Fail("enlarge takes a window 1..16");
+        Dlg().ToggleEnlarge(w);
+        return CControlResult{};
+    });
+    control.AddCommand("snapshot", [](const QJsonArray& a) {
+        if (!a.isEmpty()) return CControlResult::Fail("snapshot takes no arguments");
+        std::string error;
+        const std::string path = Dlg().Snapshot(&error);
+        if (path.empty()) return CControlResult::Fail(QString::fromStdString(error));
+        return CControlResult{"success", QJsonObject{{"path", QString::fromStdString(path)}}};
+    });
+    control.AddCommand("volume", [](const QJsonArray& a) {
+        int v = 0;
+        if (a.size() != 1 || !IntArg(a, 0, 0, 100, &v)) return CControlResult::Fail("volume takes 0..100");
+        Dlg().SetVolume(v);
+        return CControlResult{};
+    });
+    control.AddCommand("equalizer", [](const QJsonArray& a) {
+        int preset = 0;
+        if (a.size() != 2 || !a[0].isBool() || !IntArg(a, 1, 1, kEqualizerPresets, &preset))
+            return CControlResult::Fail("equalizer takes on/off and a preset 1..10");
+        Dlg().SetEqualizer(a[0].toBool(), *EqualizerPreset(preset));
+        return CControlResult{};
+    });
+}
+
+}  // namespace velmor

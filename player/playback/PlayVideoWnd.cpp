@@ -1,0 +1,387 @@
+#include "player/playback/PlayVideoWnd.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
+
+#include <thread>
+
+#include "player/app/UiHost.h"
+#include "player/playback/PlayWndDlg.h"
+#include "player/playback/StreamRules.h"
+
+namespace velmor {
+namespace {
+
+ESourceKind SourceKindOfReader(EFileReader reader)
+{
+    switch (reader) {
+        case EFileReader::kTtx: return ESourceKind::kGrecFile;
+        case EFileReader::kRkRec: return ESourceKind::kBackupRecordFile;
+        case EFileReader::kIfv: return ESourceKind::kIfvFile;
+        case EFileReader::kRpo: return ESourceKind::kContainerFile;
+        case EFileReader::kMediaFile: return ESourceKind::kMediaFile;
+    }
+    return ESourceKind::kUnknown;
+}
+
+EPlaySourceKind LoopKindOf(ESourceKind kind)
+{
+    switch (kind) {
+        case ESourceKind::kContainerFile: return EPlaySourceKind::kContainer;
+        case ESourceKind::kBackupRecordFile: return EPlaySourceKind::kRecordFile;
+        default: return EPlaySourceKind::kIfv;
+    }
+}
+
+}  // namespace
+
+CPlayVideoWnd::CPlayVideoWnd(int index, CPlayWndDlg* dialog, QWidget* parent)
+    : QWidget(parent), m_index(index), m_dialog(dialog)
+{
+    setObjectName(QString("PLAYWND_%1").arg(index));
+    // The media engine draws into this window from a thread of its own: it
+    // needs a native window that Qt itself never paints over.
+    setAttribute(Qt::WA_NativeWindow);
+    setAttribute(Qt::WA_PaintOnScreen);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAcceptDrops(false);  // drops go to the window set
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setMinimumSize(32, 24);
+    m_nativeWindow = uintptr_t(winId());
+    m_infoStrip = dialog->Settings().mediaInfo != 0;
+    Start();
+}
+
+CPlayVideoWnd::~CPlayVideoWnd()
+{
+    m_state = kStateClosing;
+    {
+        std::lock_guard<std::mutex> lock(m_loopLock);
+        if (m_loop) m_loop->RequestStop();
+    }
+    m_dialog->Shared().pauseGate.Wake();
+    RequestStop();
+    Join();
+    if (m_player) RKPLAYER_Uninitgpu(&m_player);
+}
+
+void CPlayVideoWnd::SetRequests(const PlayRequestMap& requests, bool useClock)
+{
+    m_requests.Set(requests);
+    CPlayShared& shared = m_dialog->Shared();
+    shared.SetWindowTime(m_index, useClock ? shared.CurrTime() : shared.RangeStart());
+    std::lock_guard<std::mutex> lock(m_infoLock);
+    m_info.osd.clear();
+}
+
+void CPlayVideoWnd::AddRequest(const PlayRequest& request) { m_requests.Add(request); }
+
+void CPlayVideoWnd::ClearRequests()
+{
+    m_requests.Clear();
+    m_dialog->Shared().SetWindowTime(m_index, 0);
+    m_infoStrip = m_dialog->Settings().mediaInfo != 0;
+    int s = m_state.load();
+    while (s != kStateIdle && s != kStateClosing && !m_state.compare_exchange_weak(s, kStateStop)) {
+    }
+    m_dialog->Shared().pauseGate.Wake();
+}
+
+void CPlayVideoWnd::SetSeekTarget(uint32_t second)
+{
+    std::lock_guard<std::mutex> lock(m_loopLock);
+    if (m_loop) m_loop->SetSeekTarget(second);
+}
+
+int CPlayVideoWnd::SavePicture(const std::string& path, int format)
+{
+    if (!m_player) return -1;
+    return RKPLAYER_SavePictureFile(&m_player, path.c_str(), format);
+}
+
+WindowStreamInfo CPlayVideoWnd::Info() const
+{
+    std::lock_guard<std::mutex> lock(m_infoLock);
+    return m_info;
+}
+
+std::string CPlayVideoWnd::LastError() const
+{
+    std::lock_guard<std::mutex> lock(m_infoLock);
+    return m_error;
+}
+
+void CPlayVideoWnd::SetError(std::string text)
+{
+    std::lock_guard<std::mutex> lock(m_infoLock);
+    m_error = std::move(text);
+}
+
+void CPlayVideoWnd::Step(void*)
+{
+    if (m_requests.Empty()) return;
+    const int delay = m_dialog->Settings().delayTime;
+    bool cutting = false;
+    RunQueuedRequests(
+        m_requests, m_state,
+        [this, &cutting](const PlayRequest& request) {
+            cutting |= request.kind == kRequestCut || request.kind == kRequestCutMp4;
+            Play(request);
+        },
+        delay,
+        [this](int ms) {
+            // Folder play's pause between files ends with a stop.
+            for (int slept = 0; slept < ms && m_state != kStateStop && m_state != kStateClosing; slept += 25)
+                std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        });
+    Finished(cutting);
+}
+
+void CPlayVideoWnd::Finished(bool wasCutting)
+{
+    // A window with nothing left to play no longer holds the common clock
+    // back for the windows still playing.
+    m_dialog->Shared().SetWindowTime(m_index, 0);
+    m_dialog->Shared().Recompute();
+    int s = m_state.load();
+    // A closing window stays closing; every other one is idle again.
+    while (s != kStateClosing && !m_state.compare_exchange_weak(s, kStateIdle)) {
+    }
+    const int index = m_index;
+    CPlayWndDlg* dialog = m_dialog;
+    (void)wasCutting;  // cut progress is counted by the export job
+    CUiHost::Post(this, [dialog, index] { dialog->OnWindowFinished(index); });
+}
+
+void CPlayVideoWnd::Play(const PlayRequest& request)
+{
+    m_decoded = 0;
+    m_shown = 0;
+    m_skipped = 0;
+    SetError({});
+    const std::filesystem::path path(request.filePath);
+    const int channel = request.recordfileinfo.channel ? request.recordfileinfo.channel : 1;
+    const uint8_t sourceKind = request.recordfileinfo.kind;
+    CPlayShared& shared = m_dialog->Shared();
+
+    PlayLoopOptions options;
+    options.window = m_index;
+    options.audioOn = m_audioOn;
+    options.wantOsd = m_dialog->Settings().addOsd != 0;
+    options.events = m_dialog->Events();
+    options.attach = &m_dialog->AttachQueue();
+
+    std::unique_ptr<CFrameSource> source;
+    ESourceKind kind = ESourceKind::kUnknown;
+    if (request.kind == kRequestPlayFile || request.kind == kRequestFolderFile) {
+        PLAY_TRACE("strFilePath:%s", request.filePath.c_str());
+        kind = SourceKindOfReader(ChooseReader(path));
+        source = CFrameSource::OpenFile(kind, path, channel);
+    } else if (request.kind == kRequestTimePlay || request.kind == kRequestTimePlayToEnd ||
+               request.kind == kRequestTimePlayAlt) {
+        PLAY_TRACE("FileName:%s", request.filePath.c_str());
+        options.timePlay = true;
+        if (request.kind == kRequestTimePlayToEnd) options.stopAt = shared.EndTime();
+        kind = sourceKind == kSourceContainerFile || sourceKind == kSourceContainerPartition ? ESourceKind::kContainerFile
+                                                                                              : ESourceKind::kIfvFile;
+        if (sourceKind == kSourceSingleIfv && ChooseReader(path) == EFileReader::kTtx) kind = ESourceKind::kGrecFile;
+        source = CFrameSource::OpenFile(kind, path, channel);
+    } else {
+        // Cuts run through the export job, not through a play window.
+        return;
+    }
+    options.source = LoopKindOf(kind);
+    if (!source) {
+        SetError("no reader for " + path.filename().string());
+        return;
+    }
+    if (source->OpenResult() != EFrameResult::kOk) {
+        SetError(source->ErrorText());
+        PLAY_TRACE("Open File %s Fail", request.filePath.c_str());
+        return;
+    }
+    if (options.timePlay) {
+        // Start where the common clock stands when it lies inside the file.
+        const uint32_t now = shared.CurrTime();
+        const SourceStream& s = source->Stream();
+        if (now > s.begin && now <= s.end) {
+            PLAY_TRACE("nchn:%d,RK_FileSeekToSysTime:%u", channel, now);
+            if (source->Seek(now) != EFrameResult::kOk) PLAY_TRACE("Seek I frame Error");
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_infoLock);
+        m_info.path = request.filePath;
+        m_info.channel = channel;
+    }
+    CPlayLoop loop(shared, m_state, *this, this, std::move(options));
+    {
+        std::lock_guard<std::mutex> lock(m_loopLock);
+        m_loop = &loop;
+    }
+    const PlayLoopResult result = loop.Run(*source);
+    {
+        std::lock_guard<std::mutex> lock(m_loopLock);
+        m_loop = nullptr;
+    }
+    if (!result.error.empty()) SetError(result.error);
+    {
+        std::lock_guard<std::mutex> lock(m_infoLock);
+        if (m_state != kStateClosing) {
+            m_info.width = m_info.height = 0;
+            m_info.frameRate = 0;
+            m_info.audioType = -1;
+        }
+    }
+    if (m_state != kStateClosing) PostToolTexts();
+}
+
+bool CPlayVideoWnd::Open(const SourceStream& stream)
+{
+    const bool same = m_player && m_width == stream.width && m_height == stream.height && m_h265 == stream.h265;
+    if (same) {
+        PLAY_TRACE("video not change");
+    } else {
+        if (m_player) RKPLAYER_Uninitgpu(&m_player);
+        m_h265 = stream.h265;
+        if (RKPLAYER_InitVideoDecoder(&m_player, stream.width, stream.height, stream.h265 ? 1 : 0,
+                                      int(stream.frameRate), 1) < 0)
+            return false;
+        if (RKPLAYER_SetShowWnd(&m_player, reinterpret_cast<void*>(m_nativeWindow), m_index) < 0) {
+            PLAY_TRACE("RKPLAYER_SetShowWnd Fail");
+            RKPLAYER_Uninitgpu(&m_player);
+            return false;
+        }
+        RKPLAYER_SetVideoDisplayScale(&m_player, m_dialog->Settings().videoScale);
+        m_width = stream.width;
+        m_height = stream.height;
+        m_audioKey = -1;
+    }
+    InitAudio(stream);
+    {
+        std::lock_guard<std::mutex> lock(m_infoLock);
+        m_info.h265 = stream.h265;
+        m_info.width = stream.width;
+        m_info.height = stream.height;
+        // The window shows an IFV file's rate as its span gives it, in steps of 5 above 10.
+        m_info.frameRate = stream.frameCount ? IfvFrameRate(stream.frameCount, stream.begin, stream.end)
+                                             : int(stream.frameRate);
+        m_info.audioType = stream.hasAudio ? stream.audioType : -1;
+    }
+    PostToolTexts();
+    return true;
+}
+
+void CPlayVideoWnd::InitAudio(const SourceStream& stream)
+{
+    if (!stream.hasAudio) return;
+    const int rate = stream.sampleRate > 0 ? stream.sampleRate : 8000;
+    const int key = stream.audioType * 100000 + rate;
+    if (key == m_audioKey) return;
+    const PlaySettings& settings = m_dialog->Settings();
+    if (settings.lowPass) RKPLAYER_EnableLowPassFilter(&m_player, 1, float(settings.lowPassValue));
+    if (settings.nsEnable) RKPLAYER_EnableRemoveNoise(&m_player, 1, settings.nsValue);
+    RKPLAYER_AUDIO_PARAM param{1, rate, stream.sampleWidth > 0 ? stream.sampleWidth : 16, stream.audioType};
+    RKPLAYER_InitAudioDecoder(&m_player, param);
+    m_audioKey = key;
+}
+
+int CPlayVideoWnd::Decode(const SourceFrame& frame)
+{
+    ++m_decoded;
+    int width = 0, height = 0;
+    const int rc = RKPLAYER_DecodeFrame(&m_player, frame.data, int(frame.length), frame.key ? 3 : 0, nullptr,
+                                        nullptr, &width, &height);
+    if (rc != 0) return rc;
+    ++m_shown;
+    if (width > 0 && height > 0 && (width != m_width || height != m_height)) {
+        // The stream's header may name another size than its pictures have.
+        m_width = width;
+        m_height = height;
+        {
+            std::lock_guard<std::mutex> lock(m_infoLock);
+            m_info.width = width;
+            m_info.height = height;
+        }
+        PostToolTexts();
+    }
+    return 0;
+}
+
+void CPlayVideoWnd::ShowLastFrame()
+{
+    if (m_player) RKPLAYER_ShowLastFrame(&m_player);
+}
+
+void CPlayVideoWnd::SetOsdText(const std::string& gbkText)
+{
+    if (m_player) RKPLAYER_SetOSDText(&m_player, gbkText.data(), int(gbkText.size()));
+    std::lock_guard<std::mutex> lock(m_infoLock);
+    m_info.osd = gbkText;
+}
+
+void CPlayVideoWnd::Flush()
+{
+    if (!m_player) return;
+    const int rc = RKPLAYER_DecodeFrame(&m_player, nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    if (rc < 0 && rc != -2) PLAY_TRACE("Decode Fail:%d", rc);
+}
+
+void CPlayVideoWnd::PlayAudio(const SourceFrame& frame, int volume, bool equalizerOn, const RKPLAYER_EQ_PRESET& eq)
+{
+    if (!m_player || m_audioKey < 0) return;
+    const PlaySettings& settings = m_dialog->Settings();
+    // The volume setting is 0..100, the engine's 0..128.
+    RKPLAYER_SetAudioVolume(&m_player, volume * 128 / 100);
+    RKPLAYER_EnableAudioEqualizer(&m_player, equalizerOn ? 1 : 0, eq);
+    RKPLAYER_EnableRemoveNoise(&m_player, settings.nsEnable != 0, settings.nsValue);
+    m_pcm.resize(RKPLAYER_PCM_MAX_BYTES(size_t(frame.length)));
+    int out = 0;
+    RKPLAYER_DecordOneAudioFrame(&m_player, frame.data, int(frame.length), m_pcm.data(), &out);
+}
+
+void CPlayVideoWnd::PostToolTexts()
+{
+    const int index = m_index;
+    CPlayWndDlg* dialog = m_dialog;
+    CUiHost::Post(this, [dialog, index] { dialog->UpdateToolStrip(index); });
+}
+
+void CPlayVideoWnd::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // The picture is drawn to the new size once the engine shows it again;
+    // a paused or ahead-of-clock window would otherwise keep a stale one.
+    if (m_state == kStatePaused && m_player) RKPLAYER_ShowLastFrame(&m_player);
+}
+
+void CPlayVideoWnd::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) m_dialog->Select(m_index);
+    QWidget::mousePressEvent(event);
+}
+
+void CPlayVideoWnd::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) m_dialog->ToggleEnlarge(m_index);
+}
+
+void CPlayVideoWnd::contextMenuEvent(QContextMenuEvent* event)
+{
+    m_dialog->Select(m_index);
+    QMenu menu(this);
+    menu.setObjectName("PlayWndMenu");
+    QAction* open = menu.addAction(m_dialog->Host().Text("PlayBack_ToolTip_OpenTool"));
+    open->setObjectName("PlayWnd_Label_OpenInfo");
+    QAction* close = menu.addAction(m_dialog->Host().Text("PlayBack_ToolTip_CloseTool"));
+    close->setObjectName("PlayWnd_Label_CloseInfo");
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == open || chosen == close) {
+        m_infoStrip = chosen == open;
+        m_dialog->UpdateToolStrip(m_index);
+    }
+}
+
+}  // namespace velmor

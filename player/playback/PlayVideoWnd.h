@@ -1,0 +1,123 @@
+// One of the sixteen video windows of the window set: a native child window
+// the media engine draws into, and the play thread that takes the window's
+// play requests, opens each recording through the frame source and runs the
+// frame loop on it. The thread never touches a widget: texts for the tool
+// strip go to the interface thread as queued calls.
+#pragma once
+
+#include <QWidget>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "media/include/rkmedia.h"
+#include "player/playback/PlayLoop.h"
+#include "player/playback/PlayRequest.h"
+
+class QLabel;
+
+namespace velmor {
+
+class CPlayWndDlg;
+
+// What a window shows of its stream, read by the interface thread.
+struct WindowStreamInfo {
+    std::string path;
+    int channel = 0;
+    bool h265 = false;
+    int width = 0, height = 0;
+    int frameRate = 0;
+    int audioType = -1;  // -1: no sound
+    std::string osd;
+};
+
+class CPlayVideoWnd : public QWidget, public CRKThread, private IPlayVideoSink, private IPlayAudioSink {
+public:
+    CPlayVideoWnd(int index, CPlayWndDlg* dialog, QWidget* parent);
+    ~CPlayVideoWnd() override;
+
+    int Index() const { return m_index; }
+    std::atomic<int>& State() { return m_state; }
+
+    // The request map, as the window set hands it over.
+    void SetRequests(const PlayRequestMap& requests, bool useClock);
+    void AddRequest(const PlayRequest& request);
+    // Empties the map and asks a running loop to end at its next check.
+    void ClearRequests();
+    PlayRequest CurrentRequest() { return m_requests.Current(); }
+    bool QueueEmpty() { return m_requests.Empty(); }
+
+    void SetSeekTarget(uint32_t second);
+    bool HasDecoder() const { return m_width.load() > 0 && m_height.load() > 0; }
+    // Writes the picture last shown; 0 or the media engine's failure.
+    int SavePicture(const std::string& path, int format);
+
+    WindowStreamInfo Info() const;
+    uint64_t Decoded() const { return m_decoded; }
+    uint64_t Shown() const { return m_shown; }
+    uint64_t SkippedCount() const { return m_skipped; }
+    // The last failure to open or read, for the user; empty when none.
+    std::string LastError() const;
+
+    void SetAudioOn(bool on) { m_audioOn = on; }
+    void SetInfoStrip(bool on) { m_infoStrip = on; }
+    bool InfoStrip() const { return m_infoStrip; }
+
+protected:
+    void Step(void* arg) override;
+    QPaintEngine* paintEngine() const override { return nullptr; }
+    void paintEvent(QPaintEvent*) override {}
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    // One request through the reader its kind and file choose.
+    void Play(const PlayRequest& request);
+    void Finished(bool wasCutting);
+
+    // IPlayVideoSink: the media engine's player of this window.
+    bool Open(const SourceStream& stream) override;
+    int Decode(const SourceFrame& frame) override;
+    void ShowLastFrame() override;
+    void SetOsdText(const std::string& gbkText) override;
+    void Flush() override;
+    void Skipped() override { ++m_skipped; }
+    // IPlayAudioSink
+    void PlayAudio(const SourceFrame& frame, int volume, bool equalizerOn, const RKPLAYER_EQ_PRESET& eq) override;
+
+    void InitAudio(const SourceStream& stream);
+    void PostToolTexts();
+    void SetError(std::string text);
+
+    const int m_index;
+    CPlayWndDlg* m_dialog;
+    std::atomic<int> m_state{kStateIdle};
+    CPlayRequests m_requests;
+    std::atomic<uint32_t> m_seekTarget{0};
+    CPlayLoop* m_loop = nullptr;  // the running loop, under m_loopLock
+    std::mutex m_loopLock;
+
+    // Read by the play thread; the native window id is taken once on the
+    // interface thread.
+    uintptr_t m_nativeWindow = 0;
+    RKPLAYER_HANDLE m_player = nullptr;
+    std::atomic<int> m_width{0}, m_height{0};
+    bool m_h265 = false;
+    int m_audioKey = -1;  // type * 100000 + rate of the sound prepared
+    std::vector<uint8_t> m_pcm;
+
+    mutable std::mutex m_infoLock;
+    WindowStreamInfo m_info;
+    std::string m_error;
+
+    std::atomic<bool> m_audioOn{true};
+    std::atomic<bool> m_infoStrip{true};
+    std::atomic<uint64_t> m_decoded{0}, m_shown{0}, m_skipped{0};
+};
+
+}  // namespace velmor

@@ -1,0 +1,660 @@
+#include "player/playback/PlayWndDlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QShortcut>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <ctime>
+
+#include "player/app/UiHost.h"
+#include "player/playback/EqualizerText.h"
+#include "player/playback/PlayVideoWnd.h"
+#include "player/playback/Snapshot.h"
+#include "player/playback/StreamRules.h"
+#include "player/search/SearchRecordFile.h"
+
+namespace velmor {
+namespace {
+
+constexpr int kStopPollMs = 10;
+constexpr int64_t kStopLimitMs = 5000;
+constexpr size_t kMaxScripts = 200;
+
+// Windows shown by each layout mode, as the rows hold them.
+bool ShownIn(int mode, int index)
+{
+    switch (mode) {
+        case kLayout1: return index == 1;
+        case kLayout2x2: return index == 1 || index == 2 || index == 5 || index == 6;
+        case kLayout3x3: return index <= 11 && index % 4 != 0;
+        default: return index >= 1 && index <= kMaxWindows;
+    }
+}
+
+}  // namespace
+
+CPlayWndDlg::CPlayWndDlg(CUiHost& host, PlaySettings settings, QWidget* parent)
+    : QWidget(parent), m_host(host), m_settings(std::move(settings))
+{
+    setObjectName("CPlayWndDlg");
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    m_root = host.Load("RecordPlayBack", this);
+    lay->addWidget(m_root);
+    BuildWindows();
+
+    m_shared.SetProgressNotify([this] { CUiHost::Post(this, [this] { OnProgress(); }); });
+    m_attach.SetNotify([this] { CUiHost::Post(this, [this] { OnAttachInfo(); }); });
+    SetVolume(m_settings.voice);
+    RKPLAYER_EQ_PRESET eq = FlatEqualizer();
+    const bool eqOn = ParseEqualizeText(m_settings.equalize, eq);
+    m_shared.SetEqualizer(eqOn, eq);
+
+    m_stopTimer = new QTimer(this);
+    m_stopTimer->setInterval(kStopPollMs);
+    connect(m_stopTimer, &QTimer::timeout, this, [this] { PollStop(); });
+
+    Route();
+    host.Relabel(m_root);
+    Layout(kLayout1);
+    UpdatePlayButtons();
+    if (m_timeLabel) m_timeLabel->setText(QString::fromStdString(EmptyProgressLabel(0)));
+    setAcceptDrops(true);
+}
+
+CPlayWndDlg::~CPlayWndDlg()
+{
+    // Every loop is told at once, so that sixteen windows end together
+    // rather than one after another in their destructors.
+    for (int i = 1; i <= kMaxWindows; ++i)
+        if (m_windows[i]) m_windows[i]->State() = kStateClosing;
+    m_shared.pauseGate.Set();
+    for (int i = 1; i <= kMaxWindows; ++i) delete m_windows[i];
+}
+
+void CPlayWndDlg::BuildWindows()
+{
+    for (int i = 1; i <= kMaxWindows; ++i) {
+        m_cells[i] = CUiHost::Find<QWidget>(m_root, QString("PLAYWND_Cell_%1").arg(i));
+        m_toolStripWnd[i] = CUiHost::Find<QWidget>(m_root, QString("PLAYTOOLWND_%1").arg(i));
+        m_pictures[i] = CUiHost::Find<QLabel>(m_root, QString("PLAYWND_Pic_%1").arg(i));
+        QWidget* cell = m_cells[i] ? m_cells[i] : m_root;
+        m_windows[i] = new CPlayVideoWnd(i, this, cell);
+        if (cell->layout()) cell->layout()->addWidget(m_windows[i]);
+        m_windows[i]->hide();
+    }
+    m_slider = CUiHost::Find<QSlider>(m_root, "Driving_SliderWnd");
+    m_timeLabel = CUiHost::Find<QLabel>(m_root, "Driving_Label_PlayTime");
+    if (m_slider) {
+        connect(m_slider, &QSlider::sliderPressed, this, [this] { m_sliderDragging = true; });
+        connect(m_slider, &QSlider::sliderReleased, this, [this] {
+            m_sliderDragging = false;
+            ReleasedcaptureSlider(m_slider->value());
+        });
+    }
+}
+
+void CPlayWndDlg::Route()
+{
+    m_host.Route(m_root, [this](const QString& c, const QString& n) { OnNotify(c, n); });
+}
+
+void CPlayWndDlg::OnNotify(const QString& control, const QString& notification)
+{
+    if (notification != "click") return;
+    if (control == "Driving_Btn_Play") {
+        SetPlayState(1);
+    } else if (control == "Driving_Btn_Pause") {
+        SetPlayState(2);
+    } else if (control == "Driving_Btn_Stop") {
+        Stop();
+    } else if (control == "Driving_Btn_Fast") {
+        SpeedUp();
+    } else if (control == "Driving_Btn_Slow") {
+        SlowDown();
+    } else if (control == "Driving_Btn_Snap") {
+        std::string error;
+        const std::string path = Snapshot(&error);
+        if (!m_settings.snapPath.empty())
+            m_host.Message(this, path.empty() ? "PlayBack_Msg_SnapError" : "PlayBack_Msg_SnapSuc");
+    } else if (control == "Driving_Btn_Sound" || control == "Driving_Btn_SoundClose") {
+        // Until the volume window exists a click switches the sound off and on.
+        SetVolume(Volume() > 0 ? 0 : 50);
+    } else if (control == "Driving_Btn_VisibleTool") {
+        SetToolStripsVisible(!m_stripsVisible);
+    } else if (control == "Driving_Btn_FullScreen") {
+        ToggleFullScreen();
+    } else if (control == "Driving_Btn_OpenFile") {
+        OpenFileDialog();
+    } else if (control == "PlayWnd_Btn_Layout1") {
+        Layout(kLayout1);
+    } else if (control == "PlayWnd_Btn_Layout4") {
+        Layout(kLayout2x2);
+    } else if (control == "PlayWnd_Btn_Layout9") {
+        Layout(kLayout3x3);
+    } else if (control == "PlayWnd_Btn_Layout16") {
+        Layout(kLayout4x4);
+    }
+}
+
+void CPlayWndDlg::OpenFileDialog()
+{
+    const QString file = m_host.ChooseOpenFile(
+        this, "ifv File (*.ifv)|*.ifv|rpo File(*.rpo)|*.rpo|grec File (*.grec)|*.grec|All Files (*.*) |*.*||");
+    if (file.isEmpty()) return;
+    std::string error;
+    if (!PlayOneRecordFile(file.toStdString(), &error))
+        m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
+}
+
+CPlayVideoWnd* CPlayWndDlg::Window(int index) const
+{
+    return index >= 1 && index <= kMaxWindows ? m_windows[index] : nullptr;
+}
+
+bool CPlayWndDlg::PlayOneRecordFile(const std::string& path, std::string* error)
+{
+    PLAY_TRACE("strFilePath:%s", path.c_str());
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        if (error) *error = path + " is not a file";
+        return false;
+    }
+    StopAll();
+    m_attach.Clear();
+    m_shared.ClearProgress();
+    m_lastSingle = {};
+    if (ChooseReader(path) == EFileReader::kRpo) {
+        // A container file: its channels play side by side on one clock.
+        PLAY_TRACE("SetPlayType");
+        CSearchRecordFile search;
+        if (!search.SearchSingleRecordFile(path)) {
+            if (error) *error = "no channel can be read from " + std::filesystem::path(path).filename().string();
+            return false;
+        }
+        std::map<int, PlayRequestMap> set;
+        uint32_t begin = UINT32_MAX, end = 0;
+        int highest = 0;
+        for (const SearchResult& r : search.Results()) {
+            PlayRequest request;
+            request.recordfileinfo = r.record;
+            request.recordfileinfo.kind = kSourceContainerFile;
+            request.kind = kRequestTimePlay;
+            request.filePath = path;
+            const int channel = r.record.channel;
+            if (channel < 1 || channel > kMaxWindows) continue;
+            set[channel][r.record.beginTime.get()] = request;
+            begin = std::min(begin, r.record.beginTime.get());
+            end = std::max(end, r.record.endTime.get());
+            highest = std::max(highest, channel);
+        }
+        if (set.empty()) {
+            if (error) *error = "no channel can be read from " + std::filesystem::path(path).filename().string();
+            return false;
+        }
+        SetPlayType(kPlayContainerFile);
+        Layout(highest <= 1 ? kLayout1 : LayoutForChannels(highest));
+        m_shared.SetRange(begin, end);
+        m_shared.SetCurrTime(begin);
+        AddFileInfo(set, true);
+    } else {
+        SetPlayType(kPlaySingleFile);
+        Layout(kLayout1);
+        PlayRequest request;
+        request.kind = kRequestPlayFile;
+        request.filePath = path;
+        m_lastSingle = request;
+        AddFileInfo({{1, PlayRequestMap{{0, request}}}}, false);
+    }
+    return true;
+}
+
+bool CPlayWndDlg::PlayDirectoryFiles(const std::filesystem::path& folder, std::string* error)
+{
+    std::error_code ec;
+    std::vector<std::filesystem::path> files;
+    std::filesystem::directory_iterator it(folder, ec), end;
+    if (ec) {
+        PLAY_TRACE("Find File Fail:%s", folder.string().c_str());
+        if (error) *error = "cannot list " + folder.string() + ": " + ec.message();
+        return false;
+    }
+    for (; it != end; it.increment(ec)) {
+        if (ec) break;
+        if (it->is_directory(ec)) {
+            PLAY_TRACE("Direcory");
+            continue;
+        }
+        PLAY_TRACE("fileName:%s", it->path().filename().string().c_str());
+        files.push_back(it->path());
+    }
+    // Listing order differs between file systems; names give one the user can follow.
+    std::sort(files.begin(), files.end());
+    if (files.empty()) {
+        if (error) *error = "no file in " + folder.string();
+        return false;
+    }
+    StopAll();
+    SetPlayType(kPlaySingleFile);
+    Layout(kLayout1);
+    AddFileInfo({{1, FolderRequests(files)}}, false);
+    return true;
+}
+
+void CPlayWndDlg::AddFileInfo(const std::map<int, PlayRequestMap>& channels, bool timePlay)
+{
+    PLAY_TRACE("AddFileInfo");
+    m_playSet = channels;
+    m_paused = false;
+    m_shared.pauseGate.Set();
+    for (const auto& [channel, requests] : channels) {
+        const int index = WindowForChannel(m_shared.layout, channel);
+        CPlayVideoWnd* w = Window(index);
+        if (!w) continue;
+        ShowPlaceholder(index, false);
+        w->SetRequests(requests, timePlay);
+        m_shared.SetWindowTime(index, timePlay ? m_shared.CurrTime() : m_shared.RangeStart());
+        UpdateToolStrip(index);
+    }
+    UpdatePlayButtons();
+}
+
+void CPlayWndDlg::SetPlayState(int state)
+{
+    if (state != 1 && state != 2) return;
+    const auto running = [](int s) { return s == kStatePlayFile || s == kStatePaused || s == kStateTimePlay; };
+    const int type = m_shared.playType;
+    if (type == kPlaySingleFile) {
+        CPlayVideoWnd* w = Window(1);
+        const int s = w->State();
+        if (running(s)) {
+            w->State() = state == 2 ? kStatePaused : (w->CurrentRequest().kind == kRequestPlayFile ||
+                                                               w->CurrentRequest().kind == kRequestFolderFile
+                                                           ? kStatePlayFile
+                                                           : kStateTimePlay);
+            m_paused = state == 2;
+        } else if (s == kStateIdle && state == 1 && !m_lastSingle.filePath.empty()) {
+            AddFileInfo({{1, PlayRequestMap{{0, m_lastSingle}}}}, false);
+            m_paused = false;
+        }
+    } else if (type == kPlayTime || type == kPlayContainerFile) {
+        bool any = false;
+        for (int i = 1; i <= kMaxWindows; ++i) {
+            std::atomic<int>& s = m_windows[i]->State();
+            if (!running(s)) continue;
+            any = true;
+            s = state == 2 ? kStatePaused
+                           : (m_windows[i]->CurrentRequest().kind == kRequestPlayFile ? kStatePlayFile : kStateTimePlay);
+        }
+        if (any) {
+            m_paused = state == 2;
+        } else if (state == 1 && !m_playSet.empty()) {
+            // Everything ended: play the set again from its start.
+            m_shared.SetCurrTime(m_shared.RangeStart());
+            AddFileInfo(m_playSet, true);
+        }
+    }
+    UpdatePlayButtons();
+}
+
+void CPlayWndDlg::UpdatePlayButtons()
+{
+    if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_Play")) b->setVisible(m_paused || !AnyPlaying());
+    if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_Pause")) b->setVisible(!m_paused && AnyPlaying());
+    const bool muted = m_shared.mute;
+    if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_Sound")) b->setVisible(!muted);
+    if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_SoundClose")) b->setVisible(muted);
+}
+
+bool CPlayWndDlg::AnyPlaying() const
+{
+    for (int i = 1; i <= kMaxWindows; ++i) {
+        const int s = m_windows[i]->State();
+        if (s == kStatePlayFile || s == kStatePaused || s == kStateTimePlay) return true;
+        if (s == kStateIdle && !m_windows[i]->QueueEmpty()) return true;
+    }
+    return false;
+}
+
+void CPlayWndDlg::Stop()
+{
+    m_shared.speedLevel = 0;
+    StopAllInternal(/*showBusy=*/true);
+}
+
+void CPlayWndDlg::StopAll()
+{
+    m_shared.speedLevel = 0;
+    StopAllInternal(false);
+}
+
+void CPlayWndDlg::StopAllInternal(bool showBusy)
+{
+    std::vector<std::atomic<int>*> states;
+    for (int i = 1; i <= kMaxWindows; ++i) {
+        m_windows[i]->ClearRequests();
+        ShowPlaceholder(i, true);
+        states.push_back(&m_windows[i]->State());
+    }
+    m_paused = false;
+    m_shared.pauseGate.Set();
+    m_stopWatch.Begin(states, m_shared.Ticks().NowMs(), kStopLimitMs);
+    if (m_stopWatch.Poll(m_shared.Ticks().NowMs()) == CStopWatch::EPoll::kAllIdle) {
+        m_stopWatch.End();
+        AfterStop();
+        return;
+    }
+    // The loops end on their own threads; the interface looks again from a
+    // timer and never waits for them.
+    if (showBusy) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        m_busyCursor = true;
+        if (m_timeLabel) m_timeLabel->setText(m_host.Text("PlayBack_Label_Stopping"));
+    }
+    m_stopTimer->start();
+    AfterStop();
+}
+
+void CPlayWndDlg::PollStop()
+{
+    std::vector<int> stuck;
+    const CStopWatch::EPoll poll = m_stopWatch.Poll(m_shared.Ticks().NowMs(), &stuck);
+    if (poll == CStopWatch::EPoll::kWaiting) return;
+    if (poll == CStopWatch::EPoll::kTimedOut) {
+        // A reader stuck on a slow or unplugged disk: its window gives up
+        // waiting for it; whatever the loop does later is ignored.
+        for (int index : stuck) PLAY_TRACE("window %d did not stop in time, left behind", index);
+    }
+    m_stopWatch.End();
+    m_stopTimer->stop();
+    if (m_busyCursor) {
+        QApplication::restoreOverrideCursor();
+        m_busyCursor = false;
+    }
+    AfterStop();
+}
+
+void CPlayWndDlg::AfterStop()
+{
+    m_shared.ClearWaitStamp();
+    m_shared.ResetAfterStop();
+    m_shared.mute = m_shared.volume.load() == 0;
+    m_shared.ClearProgress();
+    m_attach.Clear();
+    if (m_slider) m_slider->setValue(0);
+    if (m_timeLabel && !m_stopWatch.Active())
+        m_timeLabel->setText(QString::fromStdString(EmptyProgressLabel(m_shared.speedLevel)));
+    UpdatePlayButtons();
+}
+
+void CPlayWndDlg::SpeedUp()
+{
+    m_shared.speedLevel = velmor::SpeedUp(m_shared.speedLevel);
+    if (m_timeLabel) m_timeLabel->setText(ProgressText());
+}
+
+void CPlayWndDlg::SlowDown()
+{
+    m_shared.speedLevel = velmor::SlowDown(m_shared.speedLevel);
+    if (m_timeLabel) m_timeLabel->setText(ProgressText());
+}
+
+void CPlayWndDlg::ReleasedcaptureSlider(int percent)
+{
+    percent = std::clamp(percent, 0, 100);
+    const uint32_t target = SeekTargetSecond(m_shared.RangeStart(), m_shared.EndTime(), percent);
+    PLAY_TRACE("dbDrageValue:%f", double(target));
+    switch (SeekActionFor(m_shared.playType)) {
+        case ESeekAction::kSeekWindows:
+            m_shared.pauseGate.Reset();
+            m_shared.ClearProgress();
+            for (int i = 1; i <= kMaxWindows; ++i)
+                if (m_windows[i]->HasDecoder()) m_windows[i]->SetSeekTarget(target);
+            m_shared.SetCurrTime(target);
+            m_shared.SetLastPercent(percent);
+            m_shared.pauseGate.Set();
+            break;
+        case ESeekAction::kRestartPlaySet: {
+            const auto set = m_playSet;
+            StopAll();
+            std::map<int, PlayRequestMap> next;
+            int highest = 0;
+            for (const auto& [channel, requests] : set) {
+                PlayRequestMap from = RequestsFromSecond(requests, target);
+                if (from.empty()) continue;
+                next[channel] = std::move(from);
+                highest = std::max(highest, channel);
+            }
+            if (next.empty()) break;
+            Layout(LayoutForChannels(highest));
+            m_shared.SetCurrTime(target);
+            PLAY_TRACE("m_sCurrTime:%u", target);
+            AddFileInfo(next, true);
+            m_playSet = set;
+            break;
+        }
+        case ESeekAction::kNone: break;
+    }
+}
+
+void CPlayWndDlg::Layout(int mode, bool show)
+{
+    mode = std::clamp(mode, int(kLayout1), int(kLayout4x4));
+    m_shared.layout = mode;
+    if (m_enlarged) {
+        if (m_cells[m_enlarged]) m_cells[m_enlarged]->setProperty("userData", "0");
+        m_enlarged = 0;
+    }
+    for (int r = 1; r <= 4; ++r) {
+        QWidget* row = CUiHost::Find<QWidget>(m_root, QString("PLAYWND_Parent%1").arg(r));
+        const bool rowShown = show && (mode == kLayout4x4 || (mode == kLayout3x3 && r <= 3) ||
+                                       (mode == kLayout2x2 && r <= 2) || (mode == kLayout1 && r == 1));
+        if (row) row->setVisible(rowShown);
+    }
+    for (int i = 1; i <= kMaxWindows; ++i)
+        if (m_cells[i]) m_cells[i]->setVisible(show && ShownIn(mode, i));
+    for (int i = 1; i <= kMaxWindows; ++i) UpdateToolStrip(i);
+}
+
+void CPlayWndDlg::Select(int index)
+{
+    if (!Window(index)) return;
+    m_selected = index;
+    for (int i = 1; i <= kMaxWindows; ++i) {
+        if (!m_cells[i]) continue;
+        const QString border = i == index ? "#1e90ff" : "#303030";
+        m_cells[i]->setStyleSheet(QString("#PLAYWND_Cell_%1 { background-color: #101010; border: 1px solid %2; }")
+                                      .arg(i)
+                                      .arg(border));
+    }
+}
+
+void CPlayWndDlg::ToggleEnlarge(int index)
+{
+    if (!Window(index)) return;
+    Select(index);
+    if (m_enlarged == index) {
+        m_cells[index]->setProperty("userData", "0");
+        m_enlarged = 0;
+        const int mode = m_shared.layout;
+        for (int r = 1; r <= 4; ++r) {
+            QWidget* row = CUiHost::Find<QWidget>(m_root, QString("PLAYWND_Parent%1").arg(r));
+            if (row) row->setVisible(mode == kLayout4x4 || (mode == kLayout3x3 && r <= 3) ||
+                                     (mode == kLayout2x2 && r <= 2) || (mode == kLayout1 && r == 1));
+        }
+        for (int i = 1; i <= kMaxWindows; ++i)
+            if (m_cells[i]) m_cells[i]->setVisible(ShownIn(mode, i));
+        return;
+    }
+    if (m_enlarged && m_cells[m_enlarged]) m_cells[m_enlarged]->setProperty("userData", "0");
+    m_enlarged = index;
+    m_cells[index]->setProperty("userData", "1");
+    const int row = (index - 1) / 4 + 1;
+    for (int r = 1; r <= 4; ++r) {
+        QWidget* w = CUiHost::Find<QWidget>(m_root, QString("PLAYWND_Parent%1").arg(r));
+        if (w) w->setVisible(r == row);
+    }
+    for (int i = 1; i <= kMaxWindows; ++i)
+        if (m_cells[i]) m_cells[i]->setVisible(i == index);
+}
+
+void CPlayWndDlg::SetToolStripsVisible(bool visible)
+{
+    m_stripsVisible = visible;
+    if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_VisibleTool"))
+        b->setToolTip(m_host.Text(visible ? "PlayBack_ToolTip_CloseTool" : "PlayBack_ToolTip_OpenTool"));
+    for (int i = 1; i <= kMaxWindows; ++i) UpdateToolStrip(i);
+}
+
+void CPlayWndDlg::ShowPlaceholder(int index, bool show)
+{
+    if (m_pictures[index]) m_pictures[index]->setVisible(show);
+    m_windows[index]->setVisible(!show);
+    UpdateToolStrip(index);
+}
+
+void CPlayWndDlg::UpdateToolStrip(int index)
+{
+    CPlayVideoWnd* w = Window(index);
+    if (!w || !m_toolStripWnd[index]) return;
+    const WindowStreamInfo info = w->Info();
+    const bool playing = w->isVisible() || (w->State() != kStateIdle && w->State() != kStateStop);
+    const bool placeholder = m_pictures[index] && m_pictures[index]->isVisible();
+    m_toolStripWnd[index]->setVisible(m_stripsVisible && w->InfoStrip() && playing && !placeholder);
+    QStringList texts = ToolTexts(info);
+    static const char* const kLabels[] = {"Resolving", "Audio", "Frame", "VideoFormat"};
+    for (int k = 0; k < 4; ++k)
+        if (auto* l = CUiHost::Find<QLabel>(m_toolStripWnd[index], QString("PLAYTOOLWND_%1_%2").arg(kLabels[k]).arg(index)))
+            l->setText(texts[k]);
+}
+
+QStringList CPlayWndDlg::ToolTexts(const WindowStreamInfo& info) const
+{
+    if (info.width == 0 || info.height == 0) return {"", "", "", ""};
+    const char* audio = info.audioType >= 0 ? AudioTypeName(info.audioType) : nullptr;
+    return {m_host.Text("Record_Tool_Resolving") + QString::asprintf("%dx%d", info.width, info.height),
+            m_host.Text("Record_Tool_Audio") + (audio ? QString(audio) : m_host.Text("Record_Tool_AudioNo")),
+            m_host.Text("Record_Tool_Frame") + QString::number(info.frameRate),
+            m_host.Text("Record_Tool_VideoFormat") + (info.h265 ? "H.265" : "H.264")};
+}
+
+void CPlayWndDlg::OnWindowFinished(int index)
+{
+    CPlayVideoWnd* w = Window(index);
+    if (!w) return;
+    // A play started since this one ended owns the window now.
+    if (w->State() != kStateIdle || !w->QueueEmpty()) return;
+    ShowPlaceholder(index, true);
+    UpdatePlayButtons();
+    const std::string error = w->LastError();
+    if (!error.empty() && m_shared.playType == kPlaySingleFile)
+        m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
+}
+
+void CPlayWndDlg::OnProgress()
+{
+    ProgressRecord record;
+    while (m_shared.TakeProgress(record)) {
+        if (record.totalMs == 0) {
+            if (m_slider && !m_sliderDragging) m_slider->setValue(0);
+            if (m_timeLabel && !m_stopWatch.Active())
+                m_timeLabel->setText(QString::fromStdString(EmptyProgressLabel(m_shared.speedLevel)));
+            continue;
+        }
+        if (m_slider && !m_sliderDragging && record.percent >= 0 && record.percent != m_slider->value())
+            m_slider->setValue(record.percent);
+        if (m_timeLabel && m_shared.CurrTime() >= m_shared.RangeStart()) m_timeLabel->setText(ProgressText());
+    }
+}
+
+int CPlayWndDlg::Percent() const { return m_slider ? m_slider->value() : 0; }
+
+QString CPlayWndDlg::ProgressText() const
+{
+    if (m_shared.EndTime() == 0 && m_shared.RangeStart() == 0)
+        return QString::fromStdString(EmptyProgressLabel(m_shared.speedLevel));
+    return QString::fromStdString(
+        ProgressLabel(m_shared.CurrTime(), m_shared.RangeStart(), m_shared.EndTime(), m_shared.speedLevel));
+}
+
+void CPlayWndDlg::OnAttachInfo()
+{
+    MapSettings settings;
+    settings.convertGps = false;  // the correction grid comes with the map page
+    settings.speedMph = m_settings.speedMph;
+    settings.mapType = m_settings.mapType;
+    auto scripts = TakeMapScripts(m_attach, settings, {}, m_events);
+    if (!scripts) return;
+    for (const std::string* s : {&scripts->move, &scripts->carInfo, &scripts->history}) {
+        if (s->empty()) continue;
+        m_scripts.push_back(*s);
+        while (m_scripts.size() > kMaxScripts) m_scripts.pop_front();
+    }
+}
+
+std::string CPlayWndDlg::Snapshot(std::string* error)
+{
+    if (m_settings.snapPath.empty()) {
+        if (error) *error = "no snapshot folder is set";
+        return {};
+    }
+    CPlayVideoWnd* w = Window(m_selected);
+    if (!w || !w->HasDecoder()) {
+        if (error) *error = "the selected window shows no picture";
+        return {};
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const std::filesystem::path path = SnapshotPath(m_settings.snapPath, local, m_settings.snapPicFormat);
+    const int rc = w->SavePicture(path.string(), m_settings.snapPicFormat);
+    if (rc != 0) {
+        if (error) *error = "the picture could not be written to " + path.string();
+        return {};
+    }
+    return path.string();
+}
+
+void CPlayWndDlg::SetVolume(int volume)
+{
+    volume = std::clamp(volume, 0, 100);
+    m_shared.volume = volume;
+    m_settings.voice = volume;
+    m_shared.mute = volume == 0;
+    UpdatePlayButtons();
+}
+
+void CPlayWndDlg::SetEqualizer(bool on, const RKPLAYER_EQ_PRESET& record)
+{
+    m_shared.SetEqualizer(on, record);
+    m_settings.equalize = velmor::EqualizeText(on, record);
+}
+
+void CPlayWndDlg::ToggleFullScreen()
+{
+    if (m_fullScreen) {
+        m_fullScreen->hide();
+        layout()->addWidget(m_root);
+        m_fullScreen->deleteLater();
+        m_fullScreen = nullptr;
+        return;
+    }
+    m_fullScreen = new QWidget(nullptr, Qt::Window);
+    m_fullScreen->setObjectName("PlayWndFullScreen");
+    auto* lay = new QVBoxLayout(m_fullScreen);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->addWidget(m_root);
+    auto* back = new QShortcut(Qt::Key_Escape, m_fullScreen);
+    connect(back, &QShortcut::activated, this, [this] { ToggleFullScreen(); });
+    m_fullScreen->showFullScreen();
+}
+
+}  // namespace velmor

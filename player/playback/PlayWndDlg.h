@@ -1,0 +1,150 @@
+// The play window set: sixteen video windows with their tool strips and
+// placeholder pictures in four layouts, the play buttons, the progress
+// slider and its label, and the process-wide play values every window's
+// loop reads. Everything here runs on the interface thread; the windows'
+// loops reach it only through the progress queue and queued calls.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "player/playback/AttachPublisher.h"
+#include "player/playback/PlayClock.h"
+#include "player/playback/PlayRequest.h"
+
+class QLabel;
+class QSlider;
+class QTimer;
+
+namespace velmor {
+
+class CPlayVideoWnd;
+class CUiHost;
+struct WindowStreamInfo;
+
+// Play types set by the page.
+enum EPlayType : int { kPlaySingleFile = 0, kPlayTime = 1, kPlayContainerFile = 5 };
+
+struct PlaySettings {
+    int addOsd = 0, mediaInfo = 1, videoScale = 1;
+    int lowPass = 0, nsEnable = 0, nsValue = 1;
+    double lowPassValue = 0.8;
+    int delayTime = 0;
+    std::string snapPath;
+    int snapPicFormat = 0;
+    int voice = 0;
+    std::string equalize;
+    bool convertGps = true, speedMph = false;
+    int mapType = 0;
+};
+
+class CPlayWndDlg : public QWidget {
+public:
+    CPlayWndDlg(CUiHost& host, PlaySettings settings, QWidget* parent = nullptr);
+    ~CPlayWndDlg() override;
+
+    CPlayShared& Shared() { return m_shared; }
+    const PlaySettings& Settings() const { return m_settings; }
+    CUiHost& Host() { return m_host; }
+    CPlayVideoWnd* Window(int index) const;  // 1..16
+
+    // A file the user opened or dropped: recordings of one channel play in
+    // window 1, a container file plays its channels on one clock. False
+    // (with `error`) when nothing can be played from it.
+    bool PlayOneRecordFile(const std::string& path, std::string* error = nullptr);
+    // Every file of a folder in window 1, one after another.
+    bool PlayDirectoryFiles(const std::filesystem::path& folder, std::string* error = nullptr);
+    // Starts each channel's requests in the window the layout gives it.
+    void AddFileInfo(const std::map<int, PlayRequestMap>& channels, bool timePlay);
+
+    int PlayType() const { return m_shared.playType; }
+    void SetPlayType(int type) { m_shared.playType = type; }
+    void SetPlayState(int state);  // 1 play, 2 pause
+    bool Paused() const { return m_paused; }
+    // Every window ends its play; the interface stays responsive meanwhile.
+    void Stop();
+    void StopAll();
+    bool Stopping() const { return m_stopWatch.Active(); }
+    void SpeedUp();
+    void SlowDown();
+    // A release of the progress slider at `percent`.
+    void ReleasedcaptureSlider(int percent);
+
+    int LayoutMode() const { return m_shared.layout; }
+    void Layout(int mode, bool show = true);
+    int Selected() const { return m_selected; }
+    void Select(int index);
+    int Enlarged() const { return m_enlarged; }
+    // Enlarges the window, or returns the enlarged one to the grid.
+    void ToggleEnlarge(int index);
+    void SetToolStripsVisible(bool visible);
+
+    // Snapshot of the selected window; the path written, or empty with `error`.
+    std::string Snapshot(std::string* error);
+    void SetVolume(int volume);
+    int Volume() const { return m_shared.volume; }
+    void SetEqualizer(bool on, const RKPLAYER_EQ_PRESET& record);
+    std::string EqualizeText() const { return m_settings.equalize; }
+
+    int Percent() const;
+    QString ProgressText() const;
+    // The map scripts built for the seconds played, oldest first (at most 200).
+    const std::deque<std::string>& MapScripts() const { return m_scripts; }
+    CAttachInfoQueue& AttachQueue() { return m_attach; }
+    EventTextLookup Events() const { return m_events; }
+    void SetEvents(EventTextLookup events) { m_events = std::move(events); }
+
+    // Called by the windows' threads (queued onto the interface thread).
+    void OnWindowFinished(int index);
+    void UpdateToolStrip(int index);
+    // The four texts of a tool strip; empty while the size is unknown.
+    QStringList ToolTexts(const WindowStreamInfo& info) const;
+
+private:
+    void StopAllInternal(bool showBusy);
+    bool AnyPlaying() const;
+    void BuildWindows();
+    void Route();
+    void OnNotify(const QString& control, const QString& notification);
+    void OnProgress();
+    void OnAttachInfo();
+    void PollStop();
+    void AfterStop();
+    void ShowPlaceholder(int index, bool show);
+    void UpdatePlayButtons();
+    void ToggleFullScreen();
+    void OpenFileDialog();
+
+    CUiHost& m_host;
+    PlaySettings m_settings;
+    CPlayShared m_shared;
+    QWidget* m_root = nullptr;
+    std::array<CPlayVideoWnd*, kMaxWindows + 1> m_windows{};
+    std::array<QWidget*, kMaxWindows + 1> m_cells{};
+    std::array<QWidget*, kMaxWindows + 1> m_toolStripWnd{};
+    std::array<QLabel*, kMaxWindows + 1> m_pictures{};
+    QSlider* m_slider = nullptr;
+    QLabel* m_timeLabel = nullptr;
+    QTimer* m_stopTimer = nullptr;
+    CStopWatch m_stopWatch;
+    bool m_paused = false;
+    bool m_stripsVisible = true;
+    bool m_busyCursor = false;
+    int m_selected = 1;
+    int m_enlarged = 0;
+    bool m_sliderDragging = false;
+    std::map<int, PlayRequestMap> m_playSet;
+    PlayRequest m_lastSingle;
+    CAttachInfoQueue m_attach;
+    EventTextLookup m_events;
+    std::deque<std::string> m_scripts;
+    QWidget* m_fullScreen = nullptr;
+};
+
+}  // namespace velmor

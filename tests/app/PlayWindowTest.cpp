@@ -1,0 +1,238 @@
+// The play window set of the real program on a virtual display: recordings
+// opened, paused, sought, sped up and stopped through the control socket,
+// checked with the state it reports and with screenshots.
+#include <cstdio>
+#include <cstring>
+
+#include "player/formats/IfvFile.h"
+#include "tests/app/AppHarness.h"
+#include "tests/support/VideoCodec.h"
+
+namespace {
+
+using velmor::apptest::AppHarness;
+using velmor::apptest::json;
+namespace fs = std::filesystem;
+
+constexpr uint32_t kT0 = 1714979289;  // 2024-05-06 07:08:09 UTC
+constexpr int kSeconds = 12;
+constexpr int kFps = 25;
+
+// The 75 bytes of a recorder's record for second `s`, laid down by hand:
+// 22 deg 33.1234 min N, 113 deg 56.1234 min E, 50 km/h, heading 90.
+std::vector<uint8_t> Record(uint32_t s)
+{
+    std::vector<uint8_t> raw(75, 0);
+    auto put = [&](size_t at, uint64_t v, size_t n) {
+        for (size_t i = 0; i < n; ++i) raw[at + i] = uint8_t(v >> (8 * i));
+    };
+    put(0, kT0 + s, 4);
+    raw[4] = 1;
+    put(5, 22331234, 4);
+    put(9, 113561234, 4);
+    put(13, 50, 2);
+    put(17, 90, 2);
+    return raw;
+}
+
+class PlayWindowTest : public AppHarness {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_corpus = fs::temp_directory_path() / ("velmor-play-" + std::to_string(::getpid()));
+        fs::create_directories(s_corpus);
+        // A single-channel recording as a recorder exports it: pictures,
+        // one attached record a second.
+        velmor::fixtures::VideoSpec spec;
+        spec.width = 320;
+        spec.height = 240;
+        spec.frames = kSeconds * kFps;
+        spec.gop = kFps;
+        spec.fps = kFps;
+        spec.lossless = false;
+        spec.label = "CH1";
+        spec.clockStart = kT0;
+        const auto video = velmor::fixtures::EncodeVideo(spec);
+        const fs::path ifv = s_corpus / "CH01_20240506_070809.ifv";
+        IfvFilePtr w(RK_OpenFile2(ifv.c_str(), 0, RK_FILE_MODE_WRITE));
+        ASSERT_TRUE(w);
+        ASSERT_GE(RK_FileSetVideoParam(w.get(), 320, 240, float(kFps), 0), 0);
+        ASSERT_GE(RK_FileEnableAttach(w.get()), 0);
+        ASSERT_GE(RK_FileSetStartTime(w.get(), kT0), 0);
+        for (int i = 0; i < spec.frames; ++i) {
+            const uint32_t ms = uint32_t(i * 1000 / kFps);
+            if (i % kFps == 0) {
+                const auto r = Record(uint32_t(i / kFps));
+                ASSERT_GE(RK_FileWriteAttachFrame(w.get(), r.data(), 75, ms, nullptr), 0);
+            }
+            const auto& u = video.units[size_t(i)];
+            ASSERT_GE(RK_FileWriteVideoFrame(w.get(), u.data.data(), uint32_t(u.data.size()), ms,
+                                                     u.key ? 5 : 1, uint64_t(ms) * 1000, nullptr),
+                      0);
+        }
+        ASSERT_EQ(RK_CloseFile2(w.release()), 0);
+        s_ifv = ifv;
+    }
+    static void TearDownTestSuite() { fs::remove_all(s_corpus); }
+
+    json State() { return Call(R"({"command":["get","state"]})")["data"]; }
+
+    // Polls the state until `done` holds, at most `ms`.
+    template <class F>
+    json WaitState(F done, int ms = 15000)
+    {
+        json s;
+        for (int waited = 0; waited <= ms; waited += 50) {
+            s = State();
+            if (done(s)) return s;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ADD_FAILURE() << "state never came: " << s.dump();
+        return s;
+    }
+
+    static json Win(const json& s, int index) { return s["windows"][size_t(index - 1)]; }
+
+    static inline fs::path s_corpus, s_ifv;
+};
+
+TEST_F(PlayWindowTest, AnIfvFilePlaysPausesSeeksChangesSpeedAndStops)
+{
+    StartControlled();
+    ASSERT_EQ(Call(R"({"command":["settings",{"Language":2}]})")["error"], "success");
+    ASSERT_EQ(Call(json({{"command", {"open", s_ifv.string()}}}).dump())["error"], "success");
+    json s = WaitState([](const json& s) { return Win(s, 1)["shown"].get<int>() >= 10; });
+    EXPECT_EQ(s["play_type"], 0);
+    EXPECT_EQ(s["layout"], 0);
+    EXPECT_EQ(Win(s, 1)["state"], 1);
+    EXPECT_TRUE(Win(s, 1)["visible"]);
+    EXPECT_EQ(Win(s, 1)["codec"], "H.264");
+    EXPECT_EQ(Win(s, 1)["width"], 320);
+    EXPECT_EQ(Win(s, 1)["frame_rate"], 25);
+    EXPECT_EQ(Win(s, 1)["tool_text"], json({"Size:320x240", "Sound:none", "Rate:25", "Codec:H.264"}));
+    EXPECT_EQ(s["range_start"], kT0);
+    EXPECT_EQ(s["range_end"], kT0 + kSeconds - 1);
+    EXPECT_FALSE(Win(s, 2)["visible"]);
+
+    const char* keep = std::getenv("VELMOR_SCREENSHOTS");
+    const fs::path shot = (keep ? fs::path(keep) : m_dir) / "ifv-playing.png";
+    ASSERT_EQ(Call(json({{"command", {"screenshot", shot.string()}}}).dump())["error"], "success");
+    EXPECT_GT(fs::file_size(shot), 10000u);
+
+    Call(R"({"command":["pause"]})");
+    s = WaitState([](const json& s) { return Win(s, 1)["state"] == 2; });
+    EXPECT_TRUE(s["paused"]);
+    // The picture being decoded when the pause came is still shown.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const int shown = Win(State(), 1)["shown"];
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(Win(State(), 1)["shown"], shown) << "a paused window shows no new picture";
+
+    Call(R"({"command":["play"]})");
+    WaitState([](const json& s) { return Win(s, 1)["state"] == 1 && !s["paused"].get<bool>(); });
+
+    // 50 % of 11 s lands on 5 s: the key frame at or before it, then on
+    // (the file's 12 s of progress put that at 41 %).
+    Call(R"({"command":["seek_percent",50]})");
+    s = WaitState([](const json& s) {
+        const uint32_t t = s["windows"][0]["time"];
+        return t >= kT0 + 5 && t <= kT0 + 7;
+    });
+    EXPECT_GE(s["percent"].get<int>(), 41);
+
+    Call(R"({"command":["faster"]})");
+    EXPECT_EQ(State()["speed_label"], " X2");
+    Call(R"({"command":["slower"]})");
+    s = State();
+    EXPECT_EQ(s["speed_label"], " X1");
+    EXPECT_EQ(s["speed_level"], 0);
+
+    // The map scripts of a played second, exactly as built by hand from
+    // its record (no vehicle chosen: "unknow").
+    const json map = Call(R"({"command":["get","map"]})")["data"];
+    const std::string expected =
+        "MoveCar('unknow','22.552057','113.935390','90','2024-05-06 07:08:09','50 km/h','0','','','',' ')";
+    bool found = false;
+    for (const auto& script : map["scripts"]) found |= script == expected;
+    EXPECT_TRUE(found) << map.dump();
+
+    Call(R"({"command":["stop"]})");
+    s = WaitState([](const json& s) {
+        for (const auto& w : s["windows"])
+            if (w["state"] != 3) return false;
+        return !s["stopping"].get<bool>();
+    });
+    EXPECT_EQ(s["progress_label"], "00:00:00/00:00:00 X1");
+    EXPECT_FALSE(Win(s, 1)["visible"]);
+    EXPECT_EQ(s["clock"], 0);
+}
+
+TEST_F(PlayWindowTest, WrongArgumentsAndMissingFilesAreRefusedWithAReason)
+{
+    StartControlled();
+    ASSERT_EQ(Call(R"({"command":["settings",{"Language":2}]})")["error"], "success");
+    const struct {
+        const char* request;
+        const char* error;
+    } cases[] = {
+        {R"({"command":["seek_percent",101]})", "seek_percent takes 0..100"},
+        {R"({"command":["layout","x"]})", "layout takes a mode 0..3"},
+        {R"({"command":["select",17]})", "select takes a window 1..16"},
+        {R"({"command":["volume",-1]})", "volume takes 0..100"},
+        {R"({"command":["equalizer",true,11]})", "equalizer takes on/off and a preset 1..10"},
+        {R"({"command":["play",1]})", "the command takes no arguments"},
+        {R"({"command":["snapshot"]})", "the selected window shows no picture"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Call(c.request)["error"], c.error) << c.request;
+    const json r = Call(json({{"command", {"open", (m_dir / "none.ifv").string()}}}).dump());
+    EXPECT_EQ(r["error"], (m_dir / "none.ifv").string() + " is not a file");
+    // A file that is not a recording opens, fails in its window, and the user is told.
+    std::ofstream(m_dir / "junk.ifv") << std::string(4096, 'x');
+    ASSERT_EQ(Call(json({{"command", {"open", (m_dir / "junk.ifv").string()}}}).dump())["error"], "success");
+    std::string line;
+    bool told = false;
+    const auto isTold = [](const json& e) {
+        return e["event"] == "message" && e["text"].get<std::string>().rfind("This file cannot be played: ", 0) == 0;
+    };
+    for (const json& e : m_events) told |= isTold(e);
+    while (!told && ReadLine(line, 5000)) told = isTold(json::parse(line));
+    EXPECT_TRUE(told);
+    EXPECT_EQ(Win(State(), 1)["state"], 3);
+}
+
+TEST_F(PlayWindowTest, LayoutSelectionEnlargementVolumeAndSnapshot)
+{
+    StartControlled();
+    ASSERT_EQ(Call(json({{"command", {"open", s_ifv.string()}}}).dump())["error"], "success");
+    WaitState([](const json& s) { return Win(s, 1)["shown"].get<int>() >= 5; });
+    Call(R"({"command":["layout",2]})");
+    json s = State();
+    EXPECT_EQ(s["layout"], 2);
+    Call(R"({"command":["select",1]})");
+    Call(R"({"command":["enlarge",1]})");
+    EXPECT_EQ(State()["enlarged"], 1);
+    Call(R"({"command":["enlarge",1]})");
+    EXPECT_EQ(State()["enlarged"], 0);
+
+    Call(R"({"command":["volume",0]})");
+    EXPECT_TRUE(State()["muted"]);
+    Call(R"({"command":["volume",1]})");
+    s = State();
+    EXPECT_FALSE(s["muted"]);
+    EXPECT_EQ(s["volume"], 1);
+    Call(R"({"command":["equalizer",true,3]})");
+    EXPECT_EQ(State()["equalize"], "6,0,0,8,5.6,5.6,5.6,3.2,0,0,0");
+
+    // Two snapshots within one second never share a name.
+    const json a = Call(R"({"command":["snapshot"]})");
+    const json b = Call(R"({"command":["snapshot"]})");
+    ASSERT_EQ(a["error"], "success");
+    ASSERT_EQ(b["error"], "success");
+    const fs::path pa = a["data"]["path"].get<std::string>(), pb = b["data"]["path"].get<std::string>();
+    EXPECT_NE(pa, pb);
+    EXPECT_EQ(pa.parent_path(), m_dir / "profile" / "SnapFile");
+    EXPECT_GT(fs::file_size(pa), 1000u);
+    EXPECT_GT(fs::file_size(pb), 1000u);
+}
+
+}  // namespace
