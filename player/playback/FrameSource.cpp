@@ -575,7 +575,7 @@ public:
         // kept and handed out by the first read.
         const EFrameResult first = NextPicture();
         if (first != EFrameResult::kOk) {
-            Opened(first == EFrameResult::kEnd ? EFrameResult::kOpenFailed : first,
+            Opened(EFrameResult::kOpenFailed,
                    first == EFrameResult::kEnd ? std::string("the media file holds no picture") : ErrorText());
             return;
         }
