@@ -1,5 +1,6 @@
 #include "common/PathUtil.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "common/IniFile.h"
@@ -15,6 +16,13 @@ std::filesystem::path FindNoCase(const std::filesystem::path& dir, std::string_v
         if (EqualsNoCase(it->path().filename().native(), name)) return it->path();
     }
     return exact;
+}
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c); });
+    return s;
 }
 
 }  // namespace velmor

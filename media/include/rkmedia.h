@@ -253,6 +253,30 @@ RKMEDIA_API int VIDEOPLAY_SeekTimeTo(RKPLAYER_HANDLE* slot, int64_t timeMs);
 /* Stops, releases everything and frees the player; the slot is cleared. 0. */
 RKMEDIA_API int VIDEOPLAY_UnitMediaFile(RKPLAYER_HANDLE* slot);
 
+/* What VIDEOPLAY_ReadOneFrame returns at the end of the file (FFmpeg's
+ * end-of-file code); any other negative result is a failure. */
+#define VIDEOPLAY_READ_END (-541478725)
+
+/* Results of VIDEOPLAY_GetCurrentPacket. */
+#define VIDEOPLAY_PACKET_OK 0
+#define VIDEOPLAY_PACKET_BAD_ARGUMENT (-1) /* empty slot, null out pointer, negative capacity */
+#define VIDEOPLAY_PACKET_NONE (-2)         /* no current video packet (below) */
+#define VIDEOPLAY_PACKET_SMALL_BUFFER (-3) /* *length holds the bytes needed; nothing copied */
+
+/* Copies the current video packet (the one the last VIDEOPLAY_ReadOneFrame
+ * kept) into the caller's buffer of `capacity` bytes, for readers that
+ * decode elsewhere. H.264 and H.265 come as Annex B access units, as
+ * recorder frames do, whatever the container stores; other codecs as the
+ * container stores them. *length = the packet's bytes, *keyFlag = 1 for a
+ * key frame (else 0), *positionMs = its presentation time (its decoding time
+ * when it has none) in ms on the file's own timeline. The packet stays
+ * current, for VIDEOPLAY_DecodeOneFrame or another copy.
+ * VIDEOPLAY_PACKET_NONE when the last read gave a sound packet, a packet of
+ * another stream, the end or a failure, or when the packet was decoded.
+ * buffer may be null when capacity is 0 (to learn the size). */
+RKMEDIA_API int VIDEOPLAY_GetCurrentPacket(RKPLAYER_HANDLE* slot, uint8_t* buffer, int capacity, int* length,
+                                           int* keyFlag, int64_t* positionMs);
+
 /* The same for an AVI stream read through a caller's function. */
 typedef int (*RKPLAYER_READ_FUNC)(void* context, uint8_t* buffer, int size);
 RKMEDIA_API int RKPLAYER_MemoryInitMediaFile(RKPLAYER_HANDLE* slot, RKPLAYER_READ_FUNC read, void* context,

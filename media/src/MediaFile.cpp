@@ -19,6 +19,17 @@ bool EndsWithNoCase(const char* s, const char* suffix)
     return true;
 }
 
+// H.264 and H.265 keep their parameter sets in a configuration record, and
+// their units length-prefixed, when the record starts with version 1 (MP4,
+// MOV, Matroska); Annex B streams carry start codes there or nothing.
+bool LengthPrefixed(const AVCodecParameters* par)
+{
+    return (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC) && par->extradata &&
+           par->extradata_size >= 7 && par->extradata[0] == 1;
+}
+
+static_assert(VIDEOPLAY_READ_END == AVERROR_EOF, "the end-of-file result is FFmpeg's");
+
 }  // namespace
 
 int CRKPlay::ReadThunk(void* opaque, uint8_t* buffer, int size)
@@ -91,7 +102,10 @@ int CRKPlay::InitMediaFile(const char* path, RKPLAYER_READ_FUNC read, void* read
     // MP4 keeps H.264/H.265 in length-prefixed form; the decoder here is fed
     // Annex B.
     const AVCodecParameters* decoderParams = st->codecpar;
-    if (!read && path && EndsWithNoCase(path, ".mp4") && (id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC)) {
+    // Any container that stores them length-prefixed gets the filter too, so
+    // that a copied-out packet is Annex B whatever the file's name.
+    const bool mp4Name = !read && path && EndsWithNoCase(path, ".mp4");
+    if ((mp4Name || LengthPrefixed(st->codecpar)) && (id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC)) {
         const AVBitStreamFilter* filter = av_bsf_get_by_name(id == AV_CODEC_ID_HEVC ? "hevc_mp4toannexb" : "h264_mp4toannexb");
         if (filter && av_bsf_alloc(filter, &m_bsf) == 0) {
             avcodec_parameters_copy(m_bsf->par_in, st->codecpar);
@@ -157,6 +171,21 @@ int CRKPlay::DecodeCurrentPacket(int flush)
     av_packet_unref(m_current);
     m_haveCurrent = false;
     return m_decodeResult;
+}
+
+int CRKPlay::CopyCurrentPacket(uint8_t* buffer, int capacity, int* length, int* keyFlag, int64_t* positionMs)
+{
+    std::lock_guard video(m_videoLock);
+    if (!m_input || !m_haveCurrent || m_videoStream < 0) return VIDEOPLAY_PACKET_NONE;
+    *length = m_current->size;
+    if (m_current->size > capacity) return VIDEOPLAY_PACKET_SMALL_BUFFER;
+    if (m_current->size > 0) std::memcpy(buffer, m_current->data, size_t(m_current->size));
+    *keyFlag = (m_current->flags & AV_PKT_FLAG_KEY) ? 1 : 0;
+    const int64_t t = m_current->pts != AV_NOPTS_VALUE ? m_current->pts
+                      : m_current->dts != AV_NOPTS_VALUE ? m_current->dts
+                                                         : 0;
+    *positionMs = av_rescale_q(t, m_input->streams[m_videoStream]->time_base, AVRational{1, 1000});
+    return VIDEOPLAY_PACKET_OK;
 }
 
 int CRKPlay::SeekTimeTo(int64_t timeMs)

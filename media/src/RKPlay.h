@@ -51,6 +51,7 @@ public:
                       int64_t* duration);
     int ReadOneFrame(int* isAudio, int64_t* pts);
     int DecodeCurrentPacket(int flush);
+    int CopyCurrentPacket(uint8_t* buffer, int capacity, int* length, int* keyFlag, int64_t* positionMs);
     int SeekTimeTo(int64_t timeMs);
     void UnitMediaFile();
 

@@ -283,6 +283,17 @@ RKMEDIA_API int VIDEOPLAY_UnitMediaFile(RKPLAYER_HANDLE* slot)
     });
 }
 
+RKMEDIA_API int VIDEOPLAY_GetCurrentPacket(RKPLAYER_HANDLE* slot, uint8_t* buffer, int capacity, int* length,
+                                           int* keyFlag, int64_t* positionMs)
+{
+    return Guarded(kLibrary, VIDEOPLAY_PACKET_BAD_ARGUMENT, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        if (!p || !length || !keyFlag || !positionMs || capacity < 0 || (capacity > 0 && !buffer))
+            return VIDEOPLAY_PACKET_BAD_ARGUMENT;
+        return p->CopyCurrentPacket(buffer, capacity, length, keyFlag, positionMs);
+    });
+}
+
 RKMEDIA_API int RKPLAYER_MemoryReadOneFrame(RKPLAYER_HANDLE* slot, int* isAudio, int64_t* pts)
 {
     return VIDEOPLAY_ReadOneFrame(slot, isAudio, pts);

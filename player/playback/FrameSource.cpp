@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "container/include/rkcontainer.h"
+#include "media/include/rkmedia.h"
 #include "player/formats/IfvFile.h"
 #include "player/playback/StreamRules.h"
 #include "store/format/RkFormat.h"
@@ -547,7 +548,148 @@ private:
     std::vector<uint8_t> m_buffer;
 };
 
+// An ordinary media file through the media engine: the engine demuxes and
+// hands over one packet at a time; only the video packets become frames
+// (the engine decodes recorder voice, not the sound of these files).
+class CMediaFileSource : public CFrameSource {
+public:
+    CMediaFileSource(const std::filesystem::path& path, int channel)
+    {
+        if (channel != 0 && channel != 1) {
+            Opened(EFrameResult::kNoChannel, "a media file holds one channel: 1, not " + std::to_string(channel));
+            return;
+        }
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec)) {
+            Opened(EFrameResult::kOpenFailed, "not a readable file");
+            return;
+        }
+        RKPLAYER_VIDEO_PARAM param{};
+        int64_t durationUs = 0;
+        const int rc = VIDEOPLAY_InitMediaFile(&m_player, path.c_str(), &param, nullptr, &durationUs);
+        if (rc != 0) {
+            Opened(EFrameResult::kOpenFailed, rc < 0 ? "no video stream in the media file"
+                                                     : "not a readable media file (no stream information or decoder)");
+            return;
+        }
+        // The first picture tells where the file's timeline starts; it is
+        // kept and handed out by the first read.
+        const EFrameResult first = NextPicture();
+        if (first != EFrameResult::kOk) {
+            Opened(EFrameResult::kOpenFailed,
+                   first == EFrameResult::kEnd ? std::string("the media file holds no picture") : ErrorText());
+            return;
+        }
+        m_pending = true;
+        m_firstMs = std::max<int64_t>(m_positionMs, 0);
+        m_stream.begin = uint32_t(m_firstMs / 1000);
+        const int64_t seconds = std::max<int64_t>(durationUs, 0) / 1000000;
+        m_stream.end = uint32_t(std::min<int64_t>(int64_t(m_stream.begin) + seconds, UINT32_MAX));
+        m_stream.channel = 1;
+        m_stream.width = param.width;
+        m_stream.height = param.height;
+        m_stream.h265 = param.videoType == 1;
+        m_stream.frameRate = param.frameRate > 0 ? float(param.frameRate) : 25.0f;
+        m_stream.hasAudio = false;
+        Opened(EFrameResult::kOk);
+    }
+    ~CMediaFileSource() override
+    {
+        if (m_player) VIDEOPLAY_UnitMediaFile(&m_player);
+    }
+
+protected:
+    EFrameResult DoSeek(uint32_t second) override
+    {
+        if (second < m_stream.begin || second > m_stream.end)
+            return Fail(EFrameResult::kSeekFailed, SeekFailure(second, "file", m_stream.begin, m_stream.end));
+        const int64_t ms = std::max<int64_t>(int64_t(second) * 1000 - m_firstMs, 0);
+        if (VIDEOPLAY_SeekTimeTo(&m_player, ms) != 0)
+            return Fail(EFrameResult::kSeekFailed, SeekFailure(second, "file", m_stream.begin, m_stream.end));
+        // A demuxer may land before the key frame; what precedes it is not
+        // handed out.
+        m_pending = false;
+        m_needKey = true;
+        return EFrameResult::kOk;
+    }
+
+    EFrameResult DoRead(SourceFrame& frame) override
+    {
+        if (!m_pending) {
+            for (;;) {
+                const EFrameResult rc = NextPicture();
+                if (rc != EFrameResult::kOk) return rc;
+                if (!m_needKey || m_key) break;
+            }
+        }
+        m_pending = false;
+        m_needKey = false;
+        frame.kind = EFrameKind::kVideo;
+        frame.type = m_key ? 1 : 0;
+        frame.key = m_key;
+        frame.pts = uint64_t(std::max<int64_t>(m_positionMs, 0)) * 1000;
+        frame.wallMs = uint64_t(std::max<int64_t>(m_positionMs, 0));
+        frame.ms = int64_t(frame.wallMs) - int64_t(m_stream.begin) * 1000;
+        frame.durationMs = 0;
+        frame.data = m_buffer.data();
+        frame.length = m_length;
+        return EFrameResult::kOk;
+    }
+
+private:
+    // Larger than any picture a decoder here takes: a packet size beyond it
+    // is damage, not a frame.
+    static constexpr int kMaxPacketBytes = 64 << 20;
+
+    // Reads on to the next video packet and copies it out.
+    EFrameResult NextPicture()
+    {
+        for (;;) {
+            int isAudio = 0;
+            int64_t pts = 0;
+            const int rc = VIDEOPLAY_ReadOneFrame(&m_player, &isAudio, &pts);
+            if (rc == VIDEOPLAY_READ_END) return EFrameResult::kEnd;
+            if (rc < 0)
+                return Fail(EFrameResult::kReadFailed, "damaged media file: read error " + std::to_string(rc) +
+                                                           " after " + std::to_string(FramesRead()) + " pictures");
+            int length = 0, key = 0;
+            int64_t position = 0;
+            int got = VIDEOPLAY_GetCurrentPacket(&m_player, m_buffer.data(), int(m_buffer.size()), &length, &key,
+                                                 &position);
+            if (got == VIDEOPLAY_PACKET_NONE) continue;  // sound or another stream
+            if (got == VIDEOPLAY_PACKET_SMALL_BUFFER) {
+                if (length > kMaxPacketBytes)
+                    return Fail(EFrameResult::kReadFailed,
+                                "damaged media file: a video packet of " + std::to_string(length) + " bytes");
+                m_buffer.resize(size_t(length));
+                got = VIDEOPLAY_GetCurrentPacket(&m_player, m_buffer.data(), int(m_buffer.size()), &length, &key,
+                                                 &position);
+            }
+            if (got != VIDEOPLAY_PACKET_OK)
+                return Fail(EFrameResult::kReadFailed, "the media engine gave no packet (" + std::to_string(got) + ")");
+            m_length = uint32_t(length);
+            m_key = key != 0;
+            m_positionMs = position;
+            return EFrameResult::kOk;
+        }
+    }
+
+    RKPLAYER_HANDLE m_player = nullptr;
+    std::vector<uint8_t> m_buffer = std::vector<uint8_t>(256 * 1024);
+    uint32_t m_length = 0;
+    bool m_key = false;
+    int64_t m_positionMs = 0;
+    int64_t m_firstMs = 0;
+    bool m_pending = false;  // the packet read is still to be handed out
+    bool m_needKey = false;  // after a seek
+};
+
 }  // namespace
+
+std::unique_ptr<CFrameSource> CFrameSource::OpenMediaFile(const std::filesystem::path& path, int channel)
+{
+    return std::make_unique<CMediaFileSource>(path, channel);
+}
 
 std::unique_ptr<CFrameSource> CFrameSource::OpenContainerFile(const std::filesystem::path& path, int channel)
 {
@@ -581,6 +723,7 @@ std::unique_ptr<CFrameSource> CFrameSource::OpenFile(ESourceKind kind, const std
         case ESourceKind::kContainerFile: return OpenContainerFile(path, channel);
         case ESourceKind::kBackupRecordFile: return OpenBackupRecord(path, channel);
         case ESourceKind::kIfvFile: return OpenIfvFile(path, channel);
+        case ESourceKind::kMediaFile: return OpenMediaFile(path, channel);
         default: return nullptr;
     }
 }

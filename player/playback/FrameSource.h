@@ -84,6 +84,10 @@ public:
                                                            uint32_t from, uint32_t to);
     static std::unique_ptr<CFrameSource> OpenBackupRecord(const std::filesystem::path& path, int channel);
     static std::unique_ptr<CFrameSource> OpenIfvFile(const std::filesystem::path& path, int channel);
+    // An ordinary media file (MP4, AVI, MKV...): its video only, as Annex B
+    // access units for H.264 and H.265. Its seconds count from 0, or from
+    // the file's own start where its timeline starts later.
+    static std::unique_ptr<CFrameSource> OpenMediaFile(const std::filesystem::path& path, int channel = 0);
     // A record file of a mounted partition, as its search found it.
     static std::unique_ptr<CFrameSource> OpenMountedRecord(const StRecFileInfo_t& record);
     // The reader of a single file of `kind`; null for kinds that are not a

@@ -22,12 +22,6 @@ namespace velmor {
 
 namespace {
 
-std::string Lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
 bool EndsWithNoCase(const std::string& s, const char* suffix)
 {
     const std::string low = Lower(s);

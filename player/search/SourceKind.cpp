@@ -9,6 +9,7 @@
 
 #include "common/FileReader.h"
 #include "common/IniFile.h"
+#include "common/PathUtil.h"
 #include "player/search/LocalFileSearch.h"
 #include "player/search/SearchRecordFile.h"
 #include "store/format/RkFormat.h"
@@ -17,12 +18,6 @@ namespace fs = std::filesystem;
 
 namespace velmor {
 namespace {
-
-std::string Lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
 
 bool EndsWith(const std::string& s, const char* suffix)
 {

@@ -1,6 +1,8 @@
 // One recording written in every format the frame source reads, and every
 // source kind run through the same table of expectations: the frames in
 // order with their positions, the seek rule, the end rule and the failures.
+// A media file holds the recording's pictures only, as real access units
+// (its payloads cannot be chosen), on a timeline of its own from 0.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,6 +11,7 @@
 
 #include "player/formats/IfvFile.h"
 #include "player/playback/FrameSource.h"
+#include "tests/media/mp4/Mp4TestUtil.h"
 #include "tests/support/BackupWriter.h"
 #include "tests/support/ContainerWriter.h"
 #include "tests/support/Payload.h"
@@ -86,7 +89,10 @@ size_t PlanIndex(uint32_t ms)
     return i;
 }
 
-enum class Kind { kContainer, kSpan, kBackup, kIfv };
+enum class Kind { kContainer, kSpan, kBackup, kIfv, kMedia };
+
+// Which frames of the plan a kind holds.
+bool Holds(Kind kind, const PlanFrame& p) { return kind != Kind::kMedia || p.kind == EFrameKind::kVideo; }
 
 struct Written {
     std::filesystem::path path;                // the file (or the first of the span)
@@ -145,6 +151,16 @@ Written WriteAs(Kind kind, const std::filesystem::path& dir)
             EXPECT_EQ(RK_CloseFile2(f), 0);
             break;
         }
+        case Kind::kMedia: {
+            // The plan's pictures: 25 a second, a key frame every 2 s; sound
+            // beside them that the source passes over.
+            w.path = dir / "clip.mp4";
+            fixtures::mp4::ClipRecipe recipe;
+            recipe.video.frames = int(kSeconds) * 25;
+            recipe.video.gop = 50;
+            EXPECT_EQ(fixtures::mp4::WriteClip(w.path.string(), recipe), 0);
+            break;
+        }
     }
     return w;
 }
@@ -156,6 +172,7 @@ std::unique_ptr<CFrameSource> OpenAs(Kind kind, const Written& w, int channel)
         case Kind::kSpan: return CFrameSource::OpenPartitionSpan(w.files, channel, kT0, kT0 + kSeconds);
         case Kind::kBackup: return CFrameSource::OpenBackupRecord(w.path, channel);
         case Kind::kIfv: return CFrameSource::OpenIfvFile(w.path, channel);
+        case Kind::kMedia: return CFrameSource::OpenFile(ESourceKind::kMediaFile, w.path, channel);
     }
     return nullptr;
 }
@@ -164,6 +181,8 @@ class FrameSourceTest : public testing::TestWithParam<Kind> {
 protected:
     void SetUp() override
     {
+        m_media = GetParam() == Kind::kMedia;
+        m_t0 = m_media ? 0 : kT0;
         m_written = WriteAs(GetParam(), m_dir.Path());
         m_source = OpenAs(GetParam(), m_written, 0);
         ASSERT_EQ(m_source->OpenResult(), EFrameResult::kOk) << m_source->ErrorText();
@@ -174,6 +193,7 @@ protected:
     // of the key frame's time come relative to it differs by format.
     void ExpectPlanFrom(size_t index, bool picturesOnly = false)
     {
+        picturesOnly = picturesOnly || m_media;
         SourceFrame f;
         EFrameResult rc;
         while ((rc = m_source->Read(f)) == EFrameResult::kOk) {
@@ -184,9 +204,16 @@ protected:
             ASSERT_EQ(f.kind, p.kind) << index;
             ASSERT_EQ(f.key, p.key) << index;
             ASSERT_EQ(f.ms, int64_t(p.ms)) << index;
-            ASSERT_EQ(f.wallMs, uint64_t(kT0) * 1000 + p.ms) << index;
-            ASSERT_EQ(f.length, p.length) << index;
-            ASSERT_EQ(fixtures::Crc32(f.data, f.length), p.crc) << index;
+            ASSERT_EQ(f.wallMs, uint64_t(m_t0) * 1000 + p.ms) << index;
+            if (m_media) {
+                // Annex B: a start code, then the unit's header.
+                ASSERT_GT(f.length, 4u) << index;
+                ASSERT_EQ(f.data[0] | f.data[1], 0) << index;
+                ASSERT_TRUE(f.data[2] == 1 || (f.data[2] == 0 && f.data[3] == 1)) << index;
+            } else {
+                ASSERT_EQ(f.length, p.length) << index;
+                ASSERT_EQ(fixtures::Crc32(f.data, f.length), p.crc) << index;
+            }
             ++index;
         }
         EXPECT_EQ(rc, EFrameResult::kEnd);
@@ -196,6 +223,8 @@ protected:
     }
 
     CTempDir m_dir;
+    bool m_media = false;
+    uint32_t m_t0 = kT0;  // the recording's first second as the source counts
     Written m_written;
     std::unique_ptr<CFrameSource> m_source;
 };
@@ -203,9 +232,17 @@ protected:
 TEST_P(FrameSourceTest, DescribesTheRecording)
 {
     const SourceStream& s = m_source->Stream();
-    EXPECT_EQ(s.begin, kT0);
+    EXPECT_EQ(s.begin, m_t0);
     EXPECT_EQ(s.channel, 1);
     EXPECT_FALSE(s.h265);
+    if (m_media) {
+        // The sound runs a little past the last picture (10.0x s).
+        EXPECT_EQ(s.end, kSeconds) << "begin + the file's duration in whole seconds";
+        EXPECT_EQ(s.width, 64);
+        EXPECT_EQ(s.height, 48);
+        EXPECT_EQ(s.frameRate, 25.0f);
+        EXPECT_FALSE(s.hasAudio) << "media file sound is not handed out";
+    }
 }
 
 TEST_P(FrameSourceTest, HandsOutEveryFrameInOrder) { ExpectPlanFrom(0); }
@@ -218,8 +255,8 @@ TEST_P(FrameSourceTest, SeekLandsOnTheKeyFrameOfTheSecond)
         uint32_t second;
         uint32_t keyMs;
     };
-    for (const Row& row : {Row{kT0 + 5, 4000}, Row{kT0 + 8, 8000}, Row{kT0 + 1, 0}, Row{kT0 + 2, 2000}}) {
-        SCOPED_TRACE(row.second - kT0);
+    for (const Row& row : {Row{m_t0 + 5, 4000}, Row{m_t0 + 8, 8000}, Row{m_t0 + 1, 0}, Row{m_t0 + 2, 2000}}) {
+        SCOPED_TRACE(row.second - m_t0);
         ASSERT_EQ(m_source->Seek(row.second), EFrameResult::kOk) << m_source->ErrorText();
         SourceFrame f;
         // The IFV reader puts a segment's records before its picture.
@@ -229,7 +266,7 @@ TEST_P(FrameSourceTest, SeekLandsOnTheKeyFrameOfTheSecond)
         EXPECT_TRUE(f.key);
         EXPECT_EQ(f.ms, int64_t(row.keyMs));
     }
-    ASSERT_EQ(m_source->Seek(kT0 + 4), EFrameResult::kOk);
+    ASSERT_EQ(m_source->Seek(m_t0 + 4), EFrameResult::kOk);
     SourceFrame f;
     while (m_source->Read(f) == EFrameResult::kOk && !(f.kind == EFrameKind::kVideo && f.key)) {
     }
@@ -238,23 +275,23 @@ TEST_P(FrameSourceTest, SeekLandsOnTheKeyFrameOfTheSecond)
 
 TEST_P(FrameSourceTest, TheLastSecondEndsTheRecording)
 {
-    ASSERT_EQ(m_source->Seek(kT0 + 6), EFrameResult::kOk);
-    m_source->SetLastSecond(kT0 + 7);
+    ASSERT_EQ(m_source->Seek(m_t0 + 6), EFrameResult::kOk);
+    m_source->SetLastSecond(m_t0 + 7);
     SourceFrame f;
     uint64_t last = 0;
     EFrameResult rc;
     while ((rc = m_source->Read(f)) == EFrameResult::kOk) last = f.wallMs;
     EXPECT_EQ(rc, EFrameResult::kEnd);
-    EXPECT_EQ(last, uint64_t(kT0) * 1000 + 7960) << "the last picture of second 7";
+    EXPECT_EQ(last, uint64_t(m_t0) * 1000 + 7960) << "the last picture of second 7";
     EXPECT_EQ(m_source->Read(f), EFrameResult::kEnd);
     // A seek starts reading again.
-    ASSERT_EQ(m_source->Seek(kT0 + 6), EFrameResult::kOk);
+    ASSERT_EQ(m_source->Seek(m_t0 + 6), EFrameResult::kOk);
     EXPECT_EQ(m_source->Read(f), EFrameResult::kOk);
 }
 
 TEST_P(FrameSourceTest, FailuresCarryACodeAndAReason)
 {
-    EXPECT_EQ(m_source->Seek(kT0 + 100), EFrameResult::kSeekFailed);
+    EXPECT_EQ(m_source->Seek(m_t0 + 100), EFrameResult::kSeekFailed);
     EXPECT_NE(m_source->ErrorText(), "");
 
     auto other = OpenAs(GetParam(), m_written, 2);
@@ -271,7 +308,7 @@ TEST_P(FrameSourceTest, FailuresCarryACodeAndAReason)
     auto none = OpenAs(GetParam(), bad, 0);
     EXPECT_EQ(none->OpenResult(), EFrameResult::kOpenFailed);
     EXPECT_NE(none->ErrorText(), "");
-    EXPECT_EQ(none->Seek(kT0), EFrameResult::kOpenFailed);
+    EXPECT_EQ(none->Seek(m_t0), EFrameResult::kOpenFailed);
 }
 
 TEST_P(FrameSourceTest, FiltersHandOutOneKindOfFrame)
@@ -291,7 +328,7 @@ TEST_P(FrameSourceTest, FiltersHandOutOneKindOfFrame)
         source->SetFilter(row.filter);
         std::vector<uint32_t> got, want;
         for (const PlanFrame& p : Plan())
-            if (row.wanted(p)) want.push_back(p.ms);
+            if (row.wanted(p) && Holds(GetParam(), p)) want.push_back(p.ms);
         SourceFrame f;
         while (source->Read(f) == EFrameResult::kOk) got.push_back(uint32_t(f.ms));
         EXPECT_EQ(got, want);
@@ -313,6 +350,15 @@ TEST_P(FrameSourceTest, DamageEndsTheReadingAndStaysReported)
     m_source.reset();
     std::filesystem::resize_file(m_written.path, size * 6 / 10);
     auto cut = OpenAs(GetParam(), m_written, 0);
+    if (m_media) {
+        // The MP4 writer puts the sample index at the end: a cut file has
+        // none, and nothing is handed out as if it were the recording.
+        EXPECT_EQ(cut->OpenResult(), EFrameResult::kOpenFailed);
+        EXPECT_NE(cut->ErrorText(), "");
+        SourceFrame f;
+        EXPECT_EQ(cut->Read(f), EFrameResult::kOpenFailed);
+        return;
+    }
     ASSERT_EQ(cut->OpenResult(), EFrameResult::kOk) << cut->ErrorText();
     SourceFrame f;
     EFrameResult rc;
@@ -328,12 +374,13 @@ TEST_P(FrameSourceTest, DamageEndsTheReadingAndStaysReported)
 
 std::string KindName(const testing::TestParamInfo<Kind>& info)
 {
-    static const char* const kNames[] = {"Container", "PartitionSpan", "Backup", "Ifv"};
+    static const char* const kNames[] = {"Container", "PartitionSpan", "Backup", "Ifv", "MediaFile"};
     return kNames[int(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, FrameSourceTest,
-                         testing::Values(Kind::kContainer, Kind::kSpan, Kind::kBackup, Kind::kIfv), KindName);
+                         testing::Values(Kind::kContainer, Kind::kSpan, Kind::kBackup, Kind::kIfv, Kind::kMedia),
+                         KindName);
 
 }  // namespace
 }  // namespace velmor
