@@ -9,6 +9,7 @@ namespace velmor {
 namespace {
 
 constexpr int64_t kWaitSliceMs = 25;
+constexpr int64_t kClockStillMs = 3000;
 
 }  // namespace
 
@@ -52,7 +53,18 @@ bool CPlayLoop::WaitForClock(uint32_t second)
     const uint32_t own = m_shared.WindowTime(w);
     m_shared.SetWindowTime(w, 0);
     m_shared.Recompute();
+    // A clock that stands still for a while (the window that holds it is
+    // stuck on a slow disk) lets the picture go, as the sync wait does.
+    ITickSource& ticks = m_shared.Ticks();
+    uint32_t clock = m_shared.CurrTime();
+    int64_t moved = ticks.NowMs();
     while (second > m_shared.CurrTime() + 1 && m_shared.OthersOnClock(w)) {
+        if (m_shared.CurrTime() != clock) {
+            clock = m_shared.CurrTime();
+            moved = ticks.NowMs();
+        } else if (ticks.NowMs() - moved > kClockStillMs) {
+            break;
+        }
         m_video.ShowLastFrame();
         if (!SleepUnlessStopped(kWaitSliceMs)) {
             m_shared.SetWindowTime(w, own);
@@ -104,6 +116,7 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& source)
     m_pacer.Reset();
     m_skipper.Reset();
     bool started = false;
+    uint32_t shownSecond = 0;
     const auto stopped = [this] { return Stopped(); };
 
     while (!Stopped()) {
@@ -187,10 +200,13 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& source)
                 // (a channel that started later, the next file after a gap)
                 // waits for the clock before its first picture, taking no
                 // part in the clock meanwhile, so the windows stay in step
-                // instead of leaking ahead a frame at a time. Without
-                // another window on the clock nothing moves it: go on.
-                if (m_options.timePlay && !WaitForClock(stream.begin + uint32_t(std::max<int64_t>(frame.ms, 0) / 1000)))
-                    break;
+                // instead of leaking ahead a frame at a time. Pictures that
+                // follow on are kept in step by the sync wait.
+                if (m_options.timePlay) {
+                    const uint32_t second = stream.begin + uint32_t(std::max<int64_t>(frame.ms, 0) / 1000);
+                    if ((shownSecond == 0 || second > shownSecond + 1) && !WaitForClock(second)) break;
+                    shownSecond = second;
+                }
                 ITickSource& ticks = m_shared.Ticks();
                 const int wait = m_pacer.WaitMs(frame.pts, ticks.NowMs(), level);
                 if (!SleepUnlessStopped(wait)) break;

@@ -275,3 +275,71 @@ TEST_F(PlayLoopTest, SeekLandsOnTheKeyFrameAtOrBefore)
 
 }  // namespace
 }  // namespace velmor
+
+namespace velmor {
+namespace {
+
+// Time play of a channel whose recording begins 10 s after the common clock:
+// its first picture waits for the clock, while the window takes no part in
+// it; alone on the clock it goes on at once.
+TEST_F(PlayLoopTest, ARecordingAheadOfTheClockWaitsForIt)
+{
+    enum class Clock { kMoves, kAlone, kStuck };
+    for (const Clock c : {Clock::kMoves, Clock::kAlone, Clock::kStuck}) {
+        const bool others = c != Clock::kAlone;
+        SCOPED_TRACE(int(c));
+        auto source = Open(Rec::kContainer);
+        ASSERT_EQ(source->OpenResult(), EFrameResult::kOk);
+        // Real time: the wait is watched from this thread.
+        CPlayShared shared(SystemTicks());
+        shared.SetRange(kT0 - 10, kT0 + 3);
+        shared.SetCurrTime(kT0 - 10);
+        shared.SetWindowTime(1, kT0 - 10);
+        if (others) shared.SetWindowTime(2, kT0 - 10);
+        std::atomic<int> state{kStateTimePlay};
+        CRecordingSinks sinks(SystemTicks());
+        // X8 in 2x2 plays every picture, 5 ms apart.
+        shared.speedLevel = 3;
+        shared.layout = kLayout2x2;
+        PlayLoopOptions options;
+        options.timePlay = true;
+        options.source = EPlaySourceKind::kContainer;
+        CPlayLoop loop(shared, state, sinks, &sinks, options);
+        PlayLoopResult result;
+        std::thread player([&] { result = loop.Run(*source); });
+        const auto began = std::chrono::steady_clock::now();
+        const auto waitFor = [](const std::function<bool()>& done) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!done() && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        if (c == Clock::kMoves) {
+            waitFor([&] { return sinks.lastFrameShown >= 20; });
+            EXPECT_TRUE(sinks.shownMs.empty()) << "no picture before the clock reaches it";
+            EXPECT_EQ(shared.WindowTime(1), 0u) << "a waiting window does not hold the clock";
+            EXPECT_EQ(shared.CurrTime(), kT0 - 10);
+            // The other window plays on to one second before the recording.
+            shared.SetWindowTime(2, kT0 - 1);
+            shared.Recompute();
+        }
+        if (others) {
+            // Then the other window's recording ends and this one plays alone.
+            waitFor([&] {
+                std::lock_guard<std::mutex> lock(sinks.m_mutex);
+                return !sinks.shownMs.empty();
+            });
+            shared.SetWindowTime(2, 0);
+            shared.Recompute();
+        }
+        player.join();
+        EXPECT_EQ(result.end, EFrameResult::kEnd);
+        EXPECT_GT(sinks.shownMs.size(), 0u);
+        EXPECT_EQ(sinks.shownMs.front(), 0);
+        if (c == Clock::kAlone) EXPECT_EQ(sinks.lastFrameShown.load(), 0);
+        // A clock that never moves holds the picture about 3 s, no longer.
+        if (c == Clock::kStuck) EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(2900));
+    }
+}
+
+}  // namespace
+}  // namespace velmor
