@@ -83,6 +83,10 @@ public:
                                                            uint32_t from, uint32_t to);
     static std::unique_ptr<CFrameSource> OpenBackupRecord(const std::filesystem::path& path, int channel);
     static std::unique_ptr<CFrameSource> OpenIfvFile(const std::filesystem::path& path, int channel);
+    // A grec file, through the grec reader plugin (a missing plugin is an
+    // open failure that says so). Frame types: 0 video, 1 sound, 2 attached
+    // information; positions in ms after the file's begin second.
+    static std::unique_ptr<CFrameSource> OpenGrecFile(const std::filesystem::path& path, int channel);
     // A record file of a mounted partition, as its search found it.
     static std::unique_ptr<CFrameSource> OpenMountedRecord(const StRecFileInfo_t& record);
     // The reader of a single file of `kind`; null for kinds that are not a
