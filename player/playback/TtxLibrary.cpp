@@ -70,6 +70,7 @@ bool CTtxLibrary::Bind()
     find(FESeekIFrame, "AVFILE_FESeekIFrame");
     find(FEReadFrame, "AVFILE_FEReadFrame");
     find(GetLastErrorText, "AVFILE_GetLastErrorText");
+    find(SetLogCallback, "AVFILE_SetLogCallback");
     return ok;
 }
 

@@ -44,6 +44,7 @@ public:
     decltype(&AVFILE_FESeekIFrame) FESeekIFrame = nullptr;
     decltype(&AVFILE_FEReadFrame) FEReadFrame = nullptr;
     decltype(&AVFILE_GetLastErrorText) GetLastErrorText = nullptr;
+    decltype(&AVFILE_SetLogCallback) SetLogCallback = nullptr;
 
 private:
     bool Bind();

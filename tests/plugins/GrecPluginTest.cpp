@@ -292,6 +292,36 @@ TEST_F(GrecPlugin, ReadsFromAReadOnlyMount)
     EXPECT_EQ(run.exitCode, 0);
 }
 
+TEST_F(GrecPlugin, FailuresAndFfmpegLinesGoToTheLogCallbackNotToStandardError)
+{
+    std::vector<std::pair<int, std::string>> lines;
+    Plugin().SetLogCallback(
+        [](int level, const char* line, void* user) {
+            static_cast<std::vector<std::pair<int, std::string>>*>(user)->emplace_back(level, line);
+        },
+        &lines);
+    const fs::path junk = *s_dir / "junk.grec";
+    std::FILE* f = std::fopen(junk.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("JUNK", f);
+    std::fclose(f);
+    testing::internal::CaptureStderr();
+    AVFILE_HANDLE slot = nullptr;
+    const int rc = Plugin().FEOpenFile(&slot, junk.c_str());
+    const std::string err = testing::internal::GetCapturedStderr();
+    Plugin().SetLogCallback(nullptr, nullptr);
+    EXPECT_EQ(rc, AVFILE_ERR_FORMAT);
+    EXPECT_EQ(slot, nullptr);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(std::string(Plugin().GetLastErrorText()), junk.string() + ": not a Matroska file");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), std::make_pair(int(RK_LOG_FAILURE), junk.string() + ": not a Matroska file\n"));
+    const bool ffmpegLine = std::any_of(lines.begin(), lines.end(), [](const auto& l) {
+        return l.first == RK_LOG_DEBUG && l.second.find("EBML header") != std::string::npos;
+    });
+    EXPECT_TRUE(ffmpegLine);
+}
+
 // The plugin's name and folders as the program looks for them.
 TEST(GrecPluginLoading, AMissingPluginIsAClearError)
 {

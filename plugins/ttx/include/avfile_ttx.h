@@ -36,6 +36,11 @@
  * writing. A handle is used by one thread at a time; different handles may
  * be used on different threads at once. Damaged, cut or hostile files give
  * error codes.
+ *
+ * What libavformat logs while it works for a call of this plugin goes to the
+ * plugin's log callback (debug level) instead of standard error: the plugin
+ * installs FFmpeg's process-wide log callback once, and passes every line
+ * logged outside its own calls on to FFmpeg's default handling.
  */
 #ifndef AVFILE_TTX_H
 #define AVFILE_TTX_H

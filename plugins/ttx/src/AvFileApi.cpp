@@ -1,8 +1,12 @@
 // The plugin's exports over the grec reader: handle slots, result codes, the
 // last error text and the log callback.
-#include <atomic>
+#include <cstdarg>
 #include <cstring>
 #include <mutex>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include "common/LibraryLog.h"
 #include "plugins/ttx/include/avfile_ttx.h"
@@ -16,6 +20,42 @@ namespace {
 std::mutex g_usersLock;
 int g_users = 0;
 
+// libavformat's own lines about a file go where the plugin's lines go, not
+// to standard error: while a thread is inside a plugin call, what FFmpeg logs
+// on that thread is the plugin's (debug level); everything else keeps
+// FFmpeg's default handling.
+thread_local bool t_inCall = false;
+
+void FfmpegLine(void* avcl, int level, const char* fmt, va_list args)
+{
+    if (!t_inCall) {
+        av_log_default_callback(avcl, level, fmt, args);
+        return;
+    }
+    if (level > AV_LOG_WARNING) return;
+    char line[1024];
+    int prefix = 1;
+    av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &prefix);
+    velmor::LogText(LogLibrary::Ttx, velmor::kLogDebug, line);
+}
+
+class CCallScope {
+public:
+    CCallScope()
+    {
+        static std::once_flag installed;
+        std::call_once(installed, [] { av_log_set_callback(FfmpegLine); });
+        m_outer = t_inCall;
+        t_inCall = true;
+    }
+    ~CCallScope() { t_inCall = m_outer; }
+    CCallScope(const CCallScope&) = delete;
+    CCallScope& operator=(const CCallScope&) = delete;
+
+private:
+    bool m_outer;
+};
+
 int Failed(int code, const std::string& text)
 {
     velmor::LogFormat(LogLibrary::Ttx, velmor::kLogFailure, "%s\n", text.c_str());
@@ -27,6 +67,7 @@ CGrecReader* Reader(AVFILE_HANDLE* slot) { return slot ? static_cast<CGrecReader
 template <typename F>
 int Call(AVFILE_HANDLE* slot, F&& body)
 {
+    CCallScope scope;
     velmor::ClearLastError(LogLibrary::Ttx);
     return velmor::Guarded(LogLibrary::Ttx, AVFILE_ERR_MEMORY, [&]() -> int {
         CGrecReader* reader = Reader(slot);
@@ -52,6 +93,7 @@ extern "C" AVFILE_API int AVFILE_UnInitialize(void)
 
 extern "C" AVFILE_API int AVFILE_FEOpenFile(AVFILE_HANDLE* slot, const char* path)
 {
+    CCallScope scope;
     velmor::ClearLastError(LogLibrary::Ttx);
     return velmor::Guarded(LogLibrary::Ttx, AVFILE_ERR_MEMORY, [&]() -> int {
         if (!slot || !path || !*path) return Failed(AVFILE_ERR_ARGUMENT, "no handle slot or no path");
