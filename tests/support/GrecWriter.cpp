@@ -133,6 +133,9 @@ void WriteGrecFile(const std::filesystem::path& path, const GrecSpec& spec, cons
     AVFormatContext* raw = nullptr;
     Check(avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str()), "no Matroska muxer");
     std::unique_ptr<AVFormatContext, FormatCloser> oc(raw);
+    // No random segment id and no version strings: the same frames give the
+    // same file.
+    oc->flags |= AVFMT_FLAG_BITEXACT;
 
     AVStream* video = avformat_new_stream(oc.get(), nullptr);
     if (!video) throw std::runtime_error("grec writer: no stream");
