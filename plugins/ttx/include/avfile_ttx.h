@@ -14,7 +14,9 @@
  *   its rate code (G.726: 2 = 16 kbit/s, 4 = 24, 1 = 40, any other = 32).
  *   Without the tags, the codec decides (u-law 7, A-law 8, G.726 2 with the
  *   rate code of its bit rate); a tag that contradicts the codec makes the
- *   file unreadable;
+ *   file unreadable. Each block is one voice frame as the recorder stores it
+ *   and the media engine decodes it (the recorder's 4-byte voice frame head,
+ *   then the coded samples);
  * - at most one track of attached-information records: a subtitle track
  *   (S_TEXT/UTF8) named "attached-info" whose every block is one 75-byte
  *   record written as exactly 150 upper-case hexadecimal digits, nothing
