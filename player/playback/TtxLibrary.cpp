@@ -9,6 +9,14 @@
 
 namespace velmor {
 
+namespace {
+
+// The plugin stays mapped after its last close: it installs FFmpeg's
+// process-wide log callback, which must never point into unmapped code.
+constexpr int kOpenFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+
+}  // namespace
+
 CTtxLibrary::CTtxLibrary(const std::vector<std::filesystem::path>& folders, bool searchSystem)
 {
     std::string tried;
@@ -19,7 +27,7 @@ CTtxLibrary::CTtxLibrary(const std::vector<std::filesystem::path>& folders, bool
             tried += (tried.empty() ? "" : ", ") + folder.string();
             continue;
         }
-        m_module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        m_module = ::dlopen(candidate.c_str(), kOpenFlags);
         if (!m_module) {
             const char* why = ::dlerror();
             m_error = candidate.string() + " cannot be loaded: " + (why ? why : "unknown reason");
@@ -29,7 +37,7 @@ CTtxLibrary::CTtxLibrary(const std::vector<std::filesystem::path>& folders, bool
         break;
     }
     if (!m_module && searchSystem) {
-        m_module = ::dlopen(kFileName, RTLD_NOW | RTLD_LOCAL);
+        m_module = ::dlopen(kFileName, kOpenFlags);
         if (m_module) m_path = kFileName;
     }
     if (!m_module) {

@@ -8,6 +8,10 @@
 #include <cstring>
 #include <tuple>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "common/AppPaths.h"
 #include "player/playback/TtxLibrary.h"
 #include "tests/support/GrecWriter.h"
@@ -346,6 +350,23 @@ TEST(GrecPluginLoading, AFileOfThatNameThatIsNoPluginIsRefused)
     EXPECT_FALSE(library.Loaded());
     EXPECT_EQ(library.Error().rfind((dir / "libavfile_ttx.so").string() + " cannot be loaded: ", 0), 0u)
         << library.Error();
+}
+
+TEST(GrecPluginLoading, FfmpegLinesAfterThePluginIsClosedStillHaveSomewhereToGo)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            {
+                CTtxLibrary library({BinDir()}, false);
+                if (!library.Loaded()) std::exit(3);
+                AVFILE_HANDLE slot = nullptr;
+                library.FEOpenFile(&slot, "/nonexistent/x.grec");  // a call installs the plugin's FFmpeg hook
+            }
+            av_log(nullptr, AV_LOG_ERROR, "a line of the program's own\n");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "a line of the program's own");
 }
 
 TEST(GrecPluginLoading, TheProgramLooksBesideItselfThenInTheInstalledLibFolder)
