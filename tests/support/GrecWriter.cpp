@@ -214,7 +214,7 @@ void WriteGrecFile(const std::filesystem::path& path, const GrecSpec& spec, cons
             data = reinterpret_cast<const uint8_t*>(text.data());
             size = text.size();
         }
-        if (!st) throw std::runtime_error("grec writer: a frame for a track the spec does not have");
+        if (!st) throw std::runtime_error("grec writer: a frame for a track the file was not given");
         Check(av_new_packet(pkt, int(size)), "packet");
         std::copy(data, data + size, pkt->data);
         pkt->stream_index = st->index;
