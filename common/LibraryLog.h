@@ -13,7 +13,7 @@
 
 namespace velmor {
 
-enum class LogLibrary : int { Store, Container, Index, Media, Ifv, Count };
+enum class LogLibrary : int { Store, Container, Index, Media, Ifv, Ttx, Count };
 
 // Levels of a line, the same numbers in every library's public header.
 enum LogLevel : int {

@@ -428,6 +428,26 @@ CutResult CClipCutter::CutIfvRecordToMp4(const std::filesystem::path& source, in
     return result;
 }
 
+CutResult CClipCutter::CutGrecFileToMp4(const std::filesystem::path& source, int channel)
+{
+    if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
+    auto in = CFrameSource::OpenGrecFile(source, 0);
+    if (in->OpenResult() != EFrameResult::kOk)
+        return Failure("OpenFile:" + source.string() + " Fail: " + in->ErrorText());
+    if (in->Seek(m_request.start) != EFrameResult::kOk) return Failure("Cut_CHN_Error");
+    std::error_code ec;
+    const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
+    if (!day) return Failure("CutFile:" + source.string() + " Fail");
+    const int format = m_request.format == int(ECutFormat::kAvi) ? int(ECutFormat::kAvi) : int(ECutFormat::kMp4);
+    const auto outPath = FreePath(
+        *day / (ClipBaseName(channel, m_request.start, m_request.end, m_request.type) + CutExtension(format)));
+    CutResult result;
+    result = WriteMp4(*in, outPath, result);
+    if (result.ok) Done();
+    if (result.ok && result.stopped) result.ok = false;
+    return result;
+}
+
 CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path>& sources)
 {
     if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);

@@ -69,6 +69,10 @@ public:
     // IFV to MP4 (or ".avi" with the same writer): the span's video from its
     // first key frame, and with audio the voice as AAC.
     CutResult CutIfvRecordToMp4(const std::filesystem::path& source, int channel);
+    // A grec file to MP4 (or ".avi"), read through the grec reader plugin:
+    // the span's video from its first key frame, with audio the sound as AAC;
+    // the file is named as every source without a name form of its own.
+    CutResult CutGrecFileToMp4(const std::filesystem::path& source, int channel);
     // Container files to MP4, one file per channel of the request's mask
     // (1-based channel n is bit n-1): `sources` are the channel's container
     // files in time order (a single file, or those of a partition folder).

@@ -154,6 +154,10 @@ ExportJobResult CExportJob::Run()
             if (!video)
                 return Failed(EExportFailure::kFormatNotForSource, formatName + " cannot be cut from container files");
             break;
+        case ESourceKind::kGrecFile:
+            if (!video)
+                return Failed(EExportFailure::kFormatNotForSource, formatName + " cannot be cut from a grec file");
+            break;
         case ESourceKind::kBackupRecordFile:
             if (rq.format != EExportFormat::kRkrec)
                 return Failed(EExportFailure::kFormatNotForSource,
@@ -208,6 +212,8 @@ ExportJobResult CExportJob::Run()
                                           rq.format == EExportFormat::kGpx, rq.gpsHeader);
         else
             r = cutter.CutIfvRecordToMp4(rq.source, channel);
+    } else if (rq.kind == ESourceKind::kGrecFile) {
+        r = cutter.CutGrecFileToMp4(rq.source, channel ? channel : 1);
     } else if (container) {
         r = cutter.CutContainerToMp4(spanFiles);
     } else {

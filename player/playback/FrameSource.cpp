@@ -9,6 +9,8 @@
 #include "player/playback/StreamRules.h"
 #include "store/format/RkFormat.h"
 #include "store/include/rkstore.h"
+#include "player/playback/PlayClock.h"
+#include "player/playback/TtxLibrary.h"
 
 namespace velmor {
 
@@ -684,7 +686,33 @@ private:
     bool m_needKey = false;  // after a seek
 };
 
+class CGrecFileSource : public CFrameSource {
+public:
+    CGrecFileSource(const std::filesystem::path& path, int channel)
+        : m_file(CTtxLibrary::Shared()), m_buffer(1 << 20)
+    {
+        if (!m_file.Library().Loaded()) {
+            Opened(EFrameResult::kOpenFailed, m_file.Library().Error());
+            return;
+        }
+        if (m_file.Open(path) != AVFILE_OK) {
+            PLAY_TRACE("OpenTTXFile Fail");
+            Opened(EFrameResult::kOpenFailed, m_file.Error());
+            return;
+        }
+        if (channel != 0 && channel != 1) {
+            Opened(EFrameResult::kNoChannel, "a grec file holds one channel: 1, not " + std::to_string(channel));
+            return;
+        }
+        CTtxLibrary& lib = m_file.Library();
+        AVFILE_FILE_INFO info{};
+
 }  // namespace
+
+std::unique_ptr<CFrameSource> CFrameSource::OpenGrecFile(const std::filesystem::path& path, int channel)
+{
+    return std::make_unique<CGrecFileSource>(path, channel);
+}
 
 std::unique_ptr<CFrameSource> CFrameSource::OpenMediaFile(const std::filesystem::path& path, int channel)
 {
@@ -724,6 +752,7 @@ std::unique_ptr<CFrameSource> CFrameSource::OpenFile(ESourceKind kind, const std
         case ESourceKind::kBackupRecordFile: return OpenBackupRecord(path, channel);
         case ESourceKind::kIfvFile: return OpenIfvFile(path, channel);
         case ESourceKind::kMediaFile: return OpenMediaFile(path, channel);
+        case ESourceKind::kGrecFile: return OpenGrecFile(path, channel);
         default: return nullptr;
     }
 }

@@ -88,6 +88,10 @@ public:
     // access units for H.264 and H.265. Its seconds count from 0, or from
     // the file's own start where its timeline starts later.
     static std::unique_ptr<CFrameSource> OpenMediaFile(const std::filesystem::path& path, int channel = 0);
+    // A grec file, through the grec reader plugin (a missing plugin is an
+    // open failure that says so). Frame types: 0 video, 1 sound, 2 attached
+    // information; positions in ms after the file's begin second.
+    static std::unique_ptr<CFrameSource> OpenGrecFile(const std::filesystem::path& path, int channel);
     // A record file of a mounted partition, as its search found it.
     static std::unique_ptr<CFrameSource> OpenMountedRecord(const StRecFileInfo_t& record);
     // The reader of a single file of `kind`; null for kinds that are not a

@@ -37,6 +37,35 @@ inline int RecordAudioType(int aEnc)
     }
 }
 
+// Audio type index of a grec file's sound: its encoding and, for G.726, its
+// rate code, as the grec reader plugin reports them. An unknown encoding
+// gives index 3 and clears *known, so that the caller can log it.
+inline int GetTTXAudioType(int encoding, int rateCode, bool* known = nullptr)
+{
+    if (known) *known = true;
+    switch (encoding) {
+        case 7: return 12;
+        case 8: return 11;
+        case 2:
+            switch (rateCode) {
+                case 1: return 10;
+                case 4: return 8;
+                case 2: return 7;
+                default: return 9;
+            }
+        case 3:
+            switch (rateCode) {
+                case 1: return 6;
+                case 4: return 5;
+                case 2: return 4;
+                default: return 3;
+            }
+        default:
+            if (known) *known = false;
+            return 3;
+    }
+}
+
 // The container readers take encoding 4 as index 1 and the mapping above otherwise.
 inline int ContainerAudioType(int aEnc) { return aEnc == 4 ? 1 : RecordAudioType(aEnc); }
 

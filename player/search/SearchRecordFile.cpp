@@ -13,6 +13,7 @@
 #include "container/include/rkcontainer.h"
 #include "index/include/rkindex.h"
 #include "player/formats/IfvFile.h"
+#include "player/playback/TtxLibrary.h"
 #include "player/search/EventFile.h"
 #include "player/search/SearchTrace.h"
 
@@ -417,8 +418,25 @@ bool CSearchRecordFile::SearchSingleRecordFile(const fs::path& file)
         r.endTime.set(RK_FileGetEndTime(h.get()));
     } else if (EndsWithNoCase(name, ".grec")) {
         SEARCH_TRACE("recfile:%s", file.c_str());
-        SEARCH_TRACE("No grec reader: %s gives no record", file.c_str());
-        return false;
+        CTtxLibrary& library = CTtxLibrary::Shared();
+        if (!library.Loaded()) {
+            SEARCH_TRACE("%s", library.Error().c_str());
+            return false;
+        }
+        AVFILE_FILE_INFO info{};
+        {
+            library.Initialize();
+            CTtxFile grec(library);
+            const bool ok = grec.Open(file) == AVFILE_OK && library.FEGetFileInfo(grec.Slot(), &info) == AVFILE_OK;
+            if (!ok) SEARCH_TRACE("OpenFile %s Fail:%s", file.c_str(), grec.Error().c_str());
+            grec.Close();
+            library.UnInitialize();
+            if (!ok) return false;
+        }
+        r.kind = kSourceSingleIfv;
+        r.channel = 1;
+        r.beginTime.set(uint32_t(info.beginTime / 1000000));
+        r.endTime.set(uint32_t(info.endTime / 1000000));
     } else {
         return false;
     }

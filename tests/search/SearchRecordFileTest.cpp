@@ -12,6 +12,7 @@
 #include "player/search/SearchRecordFile.h"
 #include "tests/support/ContainerWriter.h"
 #include "tests/support/EventWriter.h"
+#include "tests/support/GrecWriter.h"
 #include "tests/support/IndexWriter.h"
 #include "tests/support/Payload.h"
 #include "tests/support/PartitionWriter.h"
@@ -202,10 +203,30 @@ TEST_F(SingleFile, AnIfvFileGivesItsSpanAndOtherNamesNothing)
     EXPECT_FALSE(m_search.SearchSingleRecordFile(m_dir / "bad.ifv"));
     EXPECT_TRUE(m_search.Results().empty()) << "a failed search leaves no old records behind";
     std::ofstream(m_dir / "trip.grec") << "x";
-    EXPECT_FALSE(m_search.SearchSingleRecordFile(m_dir / "trip.grec")) << "no grec reader here";
+    EXPECT_FALSE(m_search.SearchSingleRecordFile(m_dir / "trip.grec")) << "a grec name on other bytes";
+    EXPECT_TRUE(m_search.Results().empty());
     std::ofstream(m_dir / "movie.mp4") << "x";
     EXPECT_FALSE(m_search.SearchSingleRecordFile(m_dir / "movie.mp4"));
     EXPECT_FALSE(m_search.SearchSingleRecordFile(m_dir / "missing.rpo"));
+}
+
+TEST_F(SingleFile, AGrecFileGivesItsSpanInWholeSecondsThroughThePlugin)
+{
+    GrecSpec spec;
+    spec.originUs = uint64_t(kT0) * 1000000 + 500000;  // half a second in
+    spec.audioEncoding = 7;
+    const fs::path grec = m_dir / "trip.GREC";
+    WriteGrecFile(grec, spec, MakeGrecClipFrames(spec, 4, 25));  // to 4.5 s after kT0
+    const auto before = FileBytes(grec);
+    ASSERT_TRUE(m_search.SearchSingleRecordFile(grec));
+    const auto results = m_search.Results();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].record.kind, 3);
+    EXPECT_EQ(results[0].record.channel, 1);
+    EXPECT_EQ(results[0].record.beginTime.get(), kT0);
+    EXPECT_EQ(results[0].record.endTime.get(), kT0 + 4);
+    EXPECT_EQ(results[0].path, grec);
+    EXPECT_EQ(FileBytes(grec), before);
 }
 
 TEST_F(Search, EventsAreMatchedToTheRecordingsOfTheirChannel)

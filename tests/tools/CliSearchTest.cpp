@@ -168,7 +168,7 @@ TEST_F(CliSearch, ListRefusals)
         {{"list", dir + "/empty", "--channels", "1,,2"}, 2, "velmor-cli: --channels: '' is not a channel 1..16\n"},
         {{"list", dir + "/empty", "--types", "some"}, 2, "velmor-cli: --types: 'some' is not all or alarm\n"},
         {{"list", dir + "/missing"}, 1, "velmor-cli: " + dir + "/missing: no such file or folder\n"},
-        {{"list", dir + "/trip.grec"}, 1, "velmor-cli: " + dir + "/trip.grec: no reader for grec files is available\n"},
+        {{"list", dir + "/trip.grec"}, 1, "velmor-cli: " + dir + "/trip.grec: cannot be read as a recording\n"},
         {{"list", dir + "/movie.mp4"}, 1,
          "velmor-cli: " + dir + "/movie.mp4: the record search does not list a source of kind media_file\n"},
         {{"list", dir + "/empty"}, 1,

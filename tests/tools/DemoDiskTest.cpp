@@ -22,6 +22,7 @@
 #include "common/CodePage.h"
 #include "container/include/rkcontainer.h"
 #include "player/formats/IfvFile.h"
+#include "player/playback/TtxLibrary.h"
 #include "player/search/RecorderLog.h"
 #include "store/include/rkstore.h"
 #include "tests/support/AttachInfoWriter.h"
@@ -324,6 +325,51 @@ TEST_F(DemoDisk, IfvFilesReadBackWhole)
 {
     ASSERT_FALSE(M()["ifv_files"].empty());
     for (const json& f : M()["ifv_files"]) CheckIfv(P(f["path"]), f);
+}
+
+TEST_F(DemoDisk, TheGrecFileReadsBackWholeThroughThePlugin)
+{
+    ASSERT_EQ(M()["grec_files"].size(), 1u);
+    const json& f = M()["grec_files"][0];
+    CTtxLibrary& plugin = CTtxLibrary::Shared();
+    ASSERT_TRUE(plugin.Loaded()) << plugin.Error();
+    CTtxFile file(plugin);
+    ASSERT_EQ(file.Open(P(f["path"])), AVFILE_OK) << file.Error();
+    AVFILE_FILE_INFO info{};
+    AVFILE_WAVE_FORMAT wave{};
+    AVFILE_TERMINAL_INFO terminal{};
+    ASSERT_EQ(plugin.FEGetFileInfo(file.Slot(), &info), AVFILE_OK);
+    ASSERT_EQ(plugin.FEGetWaveFormat(file.Slot(), &wave), AVFILE_OK);
+    ASSERT_EQ(plugin.FEGetTerminalInfo(file.Slot(), &terminal), AVFILE_OK);
+    const uint32_t begin = f["begin"].get<uint32_t>();
+    EXPECT_EQ(info.beginTime, uint64_t(begin) * 1000000);
+    EXPECT_EQ(uint32_t(info.endTime / 1000000), f["end"].get<uint32_t>());
+    EXPECT_EQ(info.width, f["width"].get<int>());
+    EXPECT_EQ(info.frameRate, f["frame_rate"].get<int>());
+    EXPECT_EQ(info.videoCompress, AVFILE_VIDEO_H264);
+    EXPECT_EQ(wave.encoding, 8) << "G.711 A-law";
+    EXPECT_EQ(std::string(terminal.vehicle), f["vehicle"].get<std::string>());
+    std::vector<uint8_t> buf(AVFILE_MAX_FRAME_SIZE);
+    uint32_t counts[3] = {}, firstInfoTime = 0;
+    AVFILE_FRAME head{};
+    int n;
+    while ((n = plugin.FEReadFrame(file.Slot(), buf.data(), uint32_t(buf.size()), &head)) > 0) {
+        if (counts[0] == 0 && head.type == AVFILE_FRAME_VIDEO) {
+            EXPECT_EQ(head.key, 1) << "starts on a key frame";
+        }
+        if (head.type == AVFILE_FRAME_INFO) {
+            ASSERT_EQ(n, 75);
+            const uint32_t t = U32(buf, 0);
+            EXPECT_EQ(uint64_t(t) * 1000000, head.timeUs) << "the record's second is its time in the file";
+            if (counts[2] == 0) firstInfoTime = t;
+        }
+        ++counts[head.type];
+    }
+    EXPECT_EQ(n, 0) << file.Error();
+    EXPECT_EQ(counts[0], f["video_frames"].get<uint32_t>());
+    EXPECT_EQ(counts[1], f["audio_frames"].get<uint32_t>());
+    EXPECT_EQ(counts[2], f["attach_records"].get<uint32_t>());
+    EXPECT_EQ(firstInfoTime, begin);
 }
 
 // The folder holds exactly the files of the manifest.

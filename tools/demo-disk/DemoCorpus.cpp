@@ -13,6 +13,7 @@
 #include "player/formats/IfvFormat.h"
 #include "tests/support/BackupWriter.h"
 #include "tests/support/EventWriter.h"
+#include "tests/support/GrecWriter.h"
 #include "tests/support/IndexWriter.h"
 #include "tests/support/LogWriter.h"
 #include "tests/support/Payload.h"
@@ -451,6 +452,53 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
             list.push_back(IfvJson(root, path, m, WriteIfv(path, m, 0, m.clip.seconds, 0)));
         }
         manifest["ifv_files"] = list;
+    }
+
+    // ---- A grec file: the cabin camera with its sound and per-second records ----
+    say("writing the grec file");
+    {
+        fs::create_directories(root / "grec");
+        const ClipMedia& m = clipA(kDay1, 2);
+        GrecSpec spec;
+        spec.codec = m.clip.codec;
+        spec.width = kWidth;
+        spec.height = kHeight;
+        spec.fps = m.clip.fps;
+        spec.originUs = uint64_t(m.clip.begin) * 1000000;
+        spec.terminal = "T-0002";
+        spec.vehicle = kCarA;
+        spec.audioEncoding = 8;  // the cabin voice is G.711 A-law
+        spec.withInfoTrack = true;
+        std::vector<GrecWriteFrame> frames;
+        for (size_t i = 0; i < m.video.size(); ++i)
+            frames.push_back({GrecWriteFrame::kVideo, m.clip.VideoMs(i), m.video[i].key, m.video[i].data, {}});
+        for (size_t k = 0; k < m.voice.size(); ++k)
+            frames.push_back({GrecWriteFrame::kAudio, uint32_t(k * kVoiceFrameMs), false, m.voice[k], {}});
+        for (size_t s = 0; s < m.info.size(); ++s)
+            frames.push_back({GrecWriteFrame::kInfo, uint32_t(s * 1000), false, {m.info[s].begin(), m.info[s].end()}, {}});
+        std::stable_sort(frames.begin(), frames.end(),
+                         [](const GrecWriteFrame& a, const GrecWriteFrame& b) { return a.ms < b.ms; });
+        char name[64];
+        std::snprintf(name, sizeof name, "CH%02d_%s_%s.grec", m.clip.channel, Format(m.clip.begin, "%Y%m%d").c_str(),
+                      Format(m.clip.begin, "%H%M%S").c_str());
+        const fs::path path = root / "grec" / name;
+        WriteGrecFile(path, spec, frames);
+        json j;
+        j["path"] = Rel(root, path);
+        j["channel"] = m.clip.channel;
+        // The file's span runs to the end of its last second.
+        AddSpan(j, m.clip.begin, m.clip.begin + m.clip.seconds);
+        j["codec"] = CodecName(m.clip.codec);
+        j["frame_rate"] = m.clip.fps;
+        j["width"] = kWidth;
+        j["height"] = kHeight;
+        j["audio"] = "G711A";
+        j["terminal"] = spec.terminal;
+        j["vehicle"] = kCarA;
+        j["video_frames"] = m.video.size();
+        j["audio_frames"] = m.voice.size();
+        j["attach_records"] = m.info.size();
+        manifest["grec_files"] = json::array({j});
     }
 
     // ---- The download tree of the file transfer ----

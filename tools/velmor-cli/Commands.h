@@ -43,6 +43,8 @@ int RunFrames(const std::string& path, const FramesOptions& options);
 
 int RunIfvInfo(const std::string& path);
 
+int RunGrecInfo(const std::string& path);
+
 int RunBackupInfo(const std::string& path);
 
 int RunContainerInfo(const std::string& path);

@@ -31,6 +31,7 @@ int RunInfo(const std::string& path)
         case SourceKind::kContainerFile: return RunContainerInfo(path);
         case SourceKind::kBackupRecordFile: return RunBackupInfo(path);
         case SourceKind::kIfvFile: return RunIfvInfo(path);
+        case SourceKind::kGrecFile: return RunGrecInfo(path);
         default: break;
     }
     throw CliError(path, std::string("cannot read a file of kind ") + SourceKindName(kind) + " yet");

@@ -115,7 +115,6 @@ int RunList(const ListOptions& o)
         search.SetProgress(progress);
         switch (kind) {
             case SourceKind::kGrecFile:
-                throw CliError(o.source, "no reader for grec files is available");
             case SourceKind::kContainerFile:
             case SourceKind::kIfvFile:
                 if (!search.SearchSingleRecordFile(o.source))

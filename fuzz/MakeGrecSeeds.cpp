@@ -1,0 +1,44 @@
+// Seeds of fuzz_grec: small grec files made by the grec writer, H.264 and
+// H.265, with G.711 or G.726 sound and attached records, one streamed
+// without duration or index.
+#include <cstdio>
+#include <filesystem>
+
+#include "tests/support/GrecWriter.h"
+
+using namespace velmor::fixtures;
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_grec_seeds DIR\n");
+        return 2;
+    }
+    const std::filesystem::path dir = argv[1];
+    std::filesystem::create_directories(dir);
+    struct Seed {
+        const char* name;
+        VideoCodec codec;
+        int audio, rateCode;
+        bool info, duration;
+    } const seeds[] = {
+        {"h264-ulaw-info.grec", VideoCodec::kH264, 7, 0, true, true},
+        {"h265-g726.grec", VideoCodec::kH265, 3, 4, false, true},
+        {"h264-alaw-streamed.grec", VideoCodec::kH264, 8, 0, true, false},
+    };
+    for (const auto& s : seeds) {
+        GrecSpec spec;
+        spec.codec = s.codec;
+        spec.width = 32;
+        spec.height = 32;
+        spec.originUs = 1765188000ull * 1000000;
+        spec.audioEncoding = s.audio;
+        spec.rateCode = s.rateCode;
+        spec.withInfoTrack = s.info;
+        spec.writeDuration = s.duration;
+        spec.terminal = "T1";
+        spec.vehicle = "V1";
+        WriteGrecFile(dir / s.name, spec, MakeGrecClipFrames(spec, 2, 10));
+    }
+    return 0;
+}
