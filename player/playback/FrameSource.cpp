@@ -706,6 +706,73 @@ public:
         }
         CTtxLibrary& lib = m_file.Library();
         AVFILE_FILE_INFO info{};
+        AVFILE_WAVE_FORMAT wave{};
+        if (lib.FEGetFileInfo(m_file.Slot(), &info) != AVFILE_OK ||
+            lib.FEGetWaveFormat(m_file.Slot(), &wave) != AVFILE_OK) {
+            Opened(EFrameResult::kOpenFailed, m_file.Error());
+            return;
+        }
+        m_stream.begin = uint32_t(info.beginTime / 1000000);
+        m_stream.end = uint32_t(info.endTime / 1000000);
+        m_stream.channel = 1;
+        m_stream.width = info.width;
+        m_stream.height = info.height;
+        m_stream.h265 = info.videoCompress == AVFILE_VIDEO_H265;
+        m_stream.frameRate = info.frameRate > 0 ? float(info.frameRate) : 25.0f;
+        m_stream.hasAudio = info.hasAudio && wave.encoding != 0;
+        if (m_stream.hasAudio) {
+            bool known = true;
+            m_stream.audioType = GetTTXAudioType(wave.encoding, wave.rateCode, &known);
+            if (!known) PLAY_TRACE("Unsupply Type:audioEnc:%d,AudioRate:%d", wave.encoding, wave.rateCode);
+            m_stream.sampleRate = wave.sampleRate;
+        }
+        PLAY_TRACE("InitDec:width:%d,height:%d,vCompress:%d", info.width, info.height, info.videoCompress);
+        Opened(EFrameResult::kOk);
+    }
+
+protected:
+    EFrameResult DoSeek(uint32_t second) override
+    {
+        CTtxLibrary& lib = m_file.Library();
+        const int rc = lib.FESeekIFrame(m_file.Slot(), uint64_t(second) * 1000000);
+        if (rc == AVFILE_OK) return EFrameResult::kOk;
+        return Fail(EFrameResult::kSeekFailed, rc == AVFILE_ERR_RANGE
+                                                   ? SeekFailure(second, "file", m_stream.begin, m_stream.end)
+                                                   : m_file.Error());
+    }
+
+    EFrameResult DoRead(SourceFrame& frame) override
+    {
+        CTtxLibrary& lib = m_file.Library();
+        AVFILE_FRAME head{};
+        int n = lib.FEReadFrame(m_file.Slot(), m_buffer.data(), uint32_t(m_buffer.size()), &head);
+        if (n == AVFILE_ERR_BUFFER && head.length <= AVFILE_MAX_FRAME_SIZE) {
+            m_buffer.resize(head.length);
+            n = lib.FEReadFrame(m_file.Slot(), m_buffer.data(), uint32_t(m_buffer.size()), &head);
+        }
+        if (n == 0) return EFrameResult::kEnd;
+        if (n < 0) {
+            PLAY_TRACE("FEReadTTXFrame Fail");
+            return Fail(EFrameResult::kReadFailed, m_file.Error());
+        }
+        frame.kind = head.type == AVFILE_FRAME_VIDEO   ? EFrameKind::kVideo
+                     : head.type == AVFILE_FRAME_AUDIO ? EFrameKind::kAudio
+                                                       : EFrameKind::kInfo;
+        frame.type = head.type;
+        frame.key = head.type == AVFILE_FRAME_VIDEO && head.key;
+        frame.pts = head.timeUs;
+        frame.ms = PlayPositionMs(head.timeUs, m_stream.begin);
+        frame.wallMs = head.timeUs / 1000;
+        frame.durationMs = 0;
+        frame.data = m_buffer.data();
+        frame.length = uint32_t(n);
+        return EFrameResult::kOk;
+    }
+
+private:
+    CTtxFile m_file;
+    std::vector<uint8_t> m_buffer;
+};
 
 }  // namespace
 
