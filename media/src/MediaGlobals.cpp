@@ -19,6 +19,10 @@ namespace {
 bool InitOnce(int& state, Uint32 subsystem)
 {
     std::lock_guard guard(ProcessLock());
+    // The engine lives inside other programs: SDL must not take SIGINT and
+    // SIGTERM from them (it would turn them into events nobody reads, and
+    // the program would no longer end when asked to).
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (state == 0) state = SDL_InitSubSystem(subsystem) == 0 ? 1 : -1;
     return state == 1;
 }

@@ -194,6 +194,24 @@ bool CPlayShared::OthersOnClock(int window) const
     return false;
 }
 
+void CPlayShared::SetPendingTime(int window, uint32_t second)
+{
+    if (window < 1 || window > kMaxWindows) return;
+    std::lock_guard<std::mutex> lock(m_syncLock);
+    m_pendingTime[size_t(window)] = second;
+}
+
+uint32_t CPlayShared::EarliestPending() const
+{
+    std::lock_guard<std::mutex> lock(m_syncLock);
+    uint32_t first = 0;
+    for (int w = 1; w <= kMaxWindows; ++w) {
+        const uint32_t t = m_pendingTime[size_t(w)];
+        if (t != 0 && (first == 0 || t < first)) first = t;
+    }
+    return first;
+}
+
 bool CPlayShared::SyncWaitDone(int window)
 {
     if (MayProceed(window)) return true;

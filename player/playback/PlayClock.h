@@ -158,6 +158,11 @@ public:
     bool MayProceed(int window) const;
     // Whether any window but `window` takes part in the clock.
     bool OthersOnClock(int window) const;
+    // A window holding a picture of `second` until the clock comes to it
+    // (0: none). When no window is on the clock, the earliest such picture
+    // goes first and the others wait for it.
+    void SetPendingTime(int window, uint32_t second);
+    uint32_t EarliestPending() const;
 
     // The sync wait of a window ahead of the clock, one look at a time:
     // true when the window may go on now. A window never waits more than
@@ -186,6 +191,7 @@ private:
     mutable std::mutex m_syncLock;  // guards the clock and the window times
     uint32_t m_currTime = 0;
     std::array<uint32_t, kMaxWindows + 1> m_windowTime{};
+    std::array<uint32_t, kMaxWindows + 1> m_pendingTime{};
     std::atomic<uint32_t> m_rangeStart{0}, m_endTime{0};
     std::atomic<int64_t> m_waitStamp{0};
     std::atomic<int> m_lastPercent{-1};

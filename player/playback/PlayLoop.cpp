@@ -52,13 +52,22 @@ bool CPlayLoop::WaitForClock(uint32_t second)
     if (second <= m_shared.CurrTime() + 1) return true;
     const uint32_t own = m_shared.WindowTime(w);
     m_shared.SetWindowTime(w, 0);
+    m_shared.SetPendingTime(w, second);
     m_shared.Recompute();
     // A clock that stands still for a while (the window that holds it is
     // stuck on a slow disk) lets the picture go, as the sync wait does.
     ITickSource& ticks = m_shared.Ticks();
     uint32_t clock = m_shared.CurrTime();
     int64_t moved = ticks.NowMs();
-    while (second > m_shared.CurrTime() + 1 && m_shared.OthersOnClock(w)) {
+    bool go = true;
+    for (;;) {
+        if (m_shared.OthersOnClock(w)) {
+            if (second <= m_shared.CurrTime() + 1) break;
+        } else {
+            // Every window is between recordings: the earliest goes on.
+            const uint32_t first = m_shared.EarliestPending();
+            if (first == 0 || second <= first + 1) break;
+        }
         if (m_shared.CurrTime() != clock) {
             clock = m_shared.CurrTime();
             moved = ticks.NowMs();
@@ -68,10 +77,12 @@ bool CPlayLoop::WaitForClock(uint32_t second)
         m_video.ShowLastFrame();
         if (!SleepUnlessStopped(kWaitSliceMs)) {
             m_shared.SetWindowTime(w, own);
-            return false;
+            go = false;
+            break;
         }
     }
-    return true;
+    m_shared.SetPendingTime(w, 0);
+    return go;
 }
 
 void CPlayLoop::ReportPosition(const SourceFrame& frame, uint32_t begin, int64_t totalMs)
@@ -159,9 +170,12 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& source)
         const int level = m_shared.speedLevel.load();
         if (SkipRules()) {
             const int layout = m_shared.layout.load();
-            const bool play = m_options.timePlay && m_options.source == EPlaySourceKind::kIfv
+            bool play = m_options.timePlay && m_options.source == EPlaySourceKind::kIfv
                                   ? m_skipper.PlayIfv(level, layout, frame.kind == EFrameKind::kVideo, frame.type)
                                   : m_skipper.Play(level, layout);
+            // A decoder waiting for its first picture takes every key
+            // frame: dropping them by count could pass over all of them.
+            if (!play && !started && frame.kind == EFrameKind::kVideo && frame.key) play = true;
             if (!play) {
                 ++result.skipped;
                 m_video.Skipped();
@@ -215,6 +229,10 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& source)
                 if (rc != 0) {
                     PLAY_TRACE("Decode Error:%d", rc);
                     ++result.decodeErrors;
+                    // The recording has still come this far: a window whose
+                    // pictures fail (references dropped at high speed, a
+                    // damaged stretch) must not hold the other windows back.
+                    ReportPosition(frame, stream.begin, totalMs);
                     break;
                 }
                 ++result.shown;

@@ -9,6 +9,7 @@
 #include "player/app/UiHost.h"
 #include "player/playback/PlayWndDlg.h"
 #include "player/playback/StreamRules.h"
+#include "player/playback/TtxLibrary.h"
 
 namespace velmor {
 namespace {
@@ -42,10 +43,13 @@ CPlayVideoWnd::CPlayVideoWnd(int index, CPlayWndDlg* dialog, QWidget* parent)
     setObjectName(QString("PLAYWND_%1").arg(index));
     // The media engine draws into this window from a thread of its own: it
     // needs a native window that Qt itself never paints over.
+    // The toolkit paints it black where the engine has not drawn yet (a
+    // channel whose recording starts later); the engine draws over that.
     setAttribute(Qt::WA_NativeWindow);
-    setAttribute(Qt::WA_PaintOnScreen);
-    setAttribute(Qt::WA_NoSystemBackground);
-    setAttribute(Qt::WA_OpaquePaintEvent);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
     setAcceptDrops(false);  // drops go to the window set
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setMinimumSize(32, 24);
@@ -65,6 +69,7 @@ CPlayVideoWnd::~CPlayVideoWnd()
     RequestStop();
     Join();
     if (m_player) RKPLAYER_Uninitgpu(&m_player);
+    if (m_ttxUser) CTtxLibrary::Shared().UnInitialize();
 }
 
 void CPlayVideoWnd::SetRequests(const PlayRequestMap& requests, bool useClock)
@@ -193,6 +198,14 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
         return;
     }
     options.source = LoopKindOf(kind);
+    if (kind == ESourceKind::kGrecFile && !m_ttxUser) {
+        // The grec reader counts the windows that use it; each tells it when it goes.
+        CTtxLibrary& ttx = CTtxLibrary::Shared();
+        if (ttx.Loaded()) {
+            ttx.Initialize();
+            m_ttxUser = true;
+        }
+    }
     if (!source) {
         SetError("no reader for " + path.filename().string());
         return;
@@ -295,6 +308,8 @@ int CPlayVideoWnd::Decode(const SourceFrame& frame)
     const int rc = RKPLAYER_DecodeFrame(&m_player, frame.data, int(frame.length), frame.key ? 3 : 0, nullptr,
                                         nullptr, &width, &height);
     if (rc != 0) return rc;
+    // The engine reads a new window size when asked to show again.
+    if (m_resized.exchange(false)) RKPLAYER_ShowLastFrame(&m_player);
     ++m_shown;
     if (width > 0 && height > 0 && (width != m_width || height != m_height)) {
         // The stream's header may name another size than its pictures have.
@@ -352,9 +367,10 @@ void CPlayVideoWnd::PostToolTexts()
 void CPlayVideoWnd::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    // The picture is drawn to the new size once the engine shows it again;
-    // a paused or ahead-of-clock window would otherwise keep a stale one.
-    if (m_state == kStatePaused && m_player) RKPLAYER_ShowLastFrame(&m_player);
+    // The play thread owns the engine's player: it shows the picture again
+    // at the new size with its next one (paused and waiting windows show
+    // theirs again every 25 ms anyway).
+    m_resized = true;
 }
 
 void CPlayVideoWnd::mousePressEvent(QMouseEvent* event)

@@ -68,8 +68,6 @@ public:
 
 protected:
     void Step(void* arg) override;
-    QPaintEngine* paintEngine() const override { return nullptr; }
-    void paintEvent(QPaintEvent*) override {}
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -115,7 +113,9 @@ private:
     WindowStreamInfo m_info;
     std::string m_error;
 
+    bool m_ttxUser = false;  // told the grec reader it is used here
     std::atomic<bool> m_audioOn{true};
+    std::atomic<bool> m_resized{false};
     std::atomic<bool> m_infoStrip{true};
     std::atomic<uint64_t> m_decoded{0}, m_shown{0}, m_skipped{0};
 };

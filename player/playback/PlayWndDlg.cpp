@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QBoxLayout>
 #include <QLayout>
 #include <QShortcut>
 #include <QSlider>
@@ -82,10 +83,24 @@ CPlayWndDlg::~CPlayWndDlg()
 
 void CPlayWndDlg::BuildWindows()
 {
+    // The video area takes all the room the page has, whichever cells show.
+    if (QWidget* area = CUiHost::Find<QWidget>(m_root, "PLAYWND_Area")) {
+        area->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        if (auto* box = qobject_cast<QBoxLayout*>(m_root->layout())) box->setStretchFactor(area, 1);
+        // Every row and every cell gets the same share, playing or not.
+        if (auto* rows = qobject_cast<QBoxLayout*>(area->layout()))
+            for (int r = 0; r < rows->count(); ++r) {
+                rows->setStretch(r, 1);
+                QWidget* row = rows->itemAt(r)->widget();
+                if (auto* cells = row ? qobject_cast<QBoxLayout*>(row->layout()) : nullptr)
+                    for (int c = 0; c < cells->count(); ++c) cells->setStretch(c, 1);
+            }
+    }
     for (int i = 1; i <= kMaxWindows; ++i) {
         m_cells[i] = CUiHost::Find<QWidget>(m_root, QString("PLAYWND_Cell_%1").arg(i));
         m_toolStripWnd[i] = CUiHost::Find<QWidget>(m_root, QString("PLAYTOOLWND_%1").arg(i));
         m_pictures[i] = CUiHost::Find<QLabel>(m_root, QString("PLAYWND_Pic_%1").arg(i));
+        if (m_pictures[i]) m_pictures[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
         QWidget* cell = m_cells[i] ? m_cells[i] : m_root;
         m_windows[i] = new CPlayVideoWnd(i, this, cell);
         if (cell->layout()) cell->layout()->addWidget(m_windows[i]);
@@ -176,25 +191,24 @@ bool CPlayWndDlg::PlayOneRecordFile(const std::string& path, std::string* error)
         // A container file: its channels play side by side on one clock.
         PLAY_TRACE("SetPlayType");
         CSearchRecordFile search;
-        if (!search.SearchSingleRecordFile(path)) {
+        uint32_t mask = 0, begin = 0, end = 0;
+        if (!search.SearchOneRpoRecordFile(path, &mask, &begin, &end) || mask == 0 || end < begin) {
             if (error) *error = "no channel can be read from " + std::filesystem::path(path).filename().string();
             return false;
         }
         std::map<int, PlayRequestMap> set;
-        uint32_t begin = UINT32_MAX, end = 0;
         int highest = 0;
-        for (const SearchResult& r : search.Results()) {
+        for (int channel = 1; channel <= kMaxWindows; ++channel) {
+            if (!(mask & (1u << (channel - 1)))) continue;
             PlayRequest request;
-            request.recordfileinfo = r.record;
             request.recordfileinfo.kind = kSourceContainerFile;
+            request.recordfileinfo.channel = uint8_t(channel);
+            request.recordfileinfo.beginTime.set(begin);
+            request.recordfileinfo.endTime.set(end);
             request.kind = kRequestTimePlay;
             request.filePath = path;
-            const int channel = r.record.channel;
-            if (channel < 1 || channel > kMaxWindows) continue;
-            set[channel][r.record.beginTime.get()] = request;
-            begin = std::min(begin, r.record.beginTime.get());
-            end = std::max(end, r.record.endTime.get());
-            highest = std::max(highest, channel);
+            set[channel][begin] = request;
+            highest = channel;
         }
         if (set.empty()) {
             if (error) *error = "no channel can be read from " + std::filesystem::path(path).filename().string();
@@ -516,18 +530,20 @@ void CPlayWndDlg::SetToolStripsVisible(bool visible)
 
 void CPlayWndDlg::ShowPlaceholder(int index, bool show)
 {
+    // The strip first, so that the video window is laid out once, below
+    // it, before the engine binds to it.
     if (m_pictures[index]) m_pictures[index]->setVisible(show);
+    UpdateToolStrip(index, !show);
     m_windows[index]->setVisible(!show);
-    UpdateToolStrip(index);
 }
 
-void CPlayWndDlg::UpdateToolStrip(int index)
+void CPlayWndDlg::UpdateToolStrip(int index, bool starting)
 {
     CPlayVideoWnd* w = Window(index);
     if (!w || !m_toolStripWnd[index]) return;
     const WindowStreamInfo info = w->Info();
-    const bool playing = w->isVisible() || (w->State() != kStateIdle && w->State() != kStateStop);
-    const bool placeholder = m_pictures[index] && m_pictures[index]->isVisible();
+    const bool playing = starting || (w->State() != kStateIdle && w->State() != kStateStop);
+    const bool placeholder = m_pictures[index] && !m_pictures[index]->isHidden();
     m_toolStripWnd[index]->setVisible(m_stripsVisible && w->InfoStrip() && playing && !placeholder);
     QStringList texts = ToolTexts(info);
     static const char* const kLabels[] = {"Resolving", "Audio", "Frame", "VideoFormat"};

@@ -102,7 +102,8 @@ public:
 
     // Called by the windows' threads (queued onto the interface thread).
     void OnWindowFinished(int index);
-    void UpdateToolStrip(int index);
+    // `starting`: the window is about to take its requests.
+    void UpdateToolStrip(int index, bool starting = false);
     // The four texts of a tool strip; empty while the size is unknown.
     QStringList ToolTexts(const WindowStreamInfo& info) const;
 

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <cmath>
+#include <set>
+
 #include "player/formats/IfvFile.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/VideoCodec.h"
@@ -72,6 +75,16 @@ protected:
         }
         ASSERT_EQ(RK_CloseFile2(w.release()), 0);
         s_ifv = ifv;
+        // The demo recorder's corpus (a partition of six channels, a grec
+        // file), made once beside the build's programs.
+        const char* bin = std::getenv("VELMOR_BIN");
+        ASSERT_NE(bin, nullptr);
+        s_demo = fs::path(bin).parent_path() / "test-corpus" / "demo";
+        if (!fs::exists(s_demo / "MANIFEST.json")) {
+            s_demo = s_corpus / "demo";
+            const std::string make = std::string(bin) + "/velmor-demo-disk " + s_demo.string() + " > /dev/null 2>&1";
+            ASSERT_EQ(std::system(make.c_str()), 0) << make;
+        }
     }
     static void TearDownTestSuite() { fs::remove_all(s_corpus); }
 
@@ -93,7 +106,7 @@ protected:
 
     static json Win(const json& s, int index) { return s["windows"][size_t(index - 1)]; }
 
-    static inline fs::path s_corpus, s_ifv;
+    static inline fs::path s_corpus, s_ifv, s_demo;
 };
 
 TEST_F(PlayWindowTest, AnIfvFilePlaysPausesSeeksChangesSpeedAndStops)
@@ -233,6 +246,73 @@ TEST_F(PlayWindowTest, LayoutSelectionEnlargementVolumeAndSnapshot)
     EXPECT_EQ(pa.parent_path(), m_dir / "profile" / "SnapFile");
     EXPECT_GT(fs::file_size(pa), 1000u);
     EXPECT_GT(fs::file_size(pb), 1000u);
+}
+
+// The first container file of the demo partition holds six channels that
+// start at different seconds; at X32 they all come in and stay in step.
+TEST_F(PlayWindowTest, AContainerFileShowsItsChannelsAndPlaysThemInStep)
+{
+    StartControlled();
+    const fs::path file = s_demo / "partition" / "disk" / "fc00000.rpo";
+    ASSERT_EQ(Call(json({{"command", {"open", file.string()}}}).dump())["error"], "success");
+    json s = State();
+    EXPECT_EQ(s["play_type"], 5);
+    EXPECT_EQ(s["layout"], 2);  // channels up to 9: 3x3
+    for (int i = 0; i < 5; ++i) Call(R"({"command":["faster"]})");
+    EXPECT_EQ(State()["speed_label"], " X32");
+    // Channel n plays in the window the 3x3 layout gives it.
+    const int windowOf[7] = {0, 1, 2, 3, 5, 6, 7};
+    int worst = 0;
+    std::set<int> played;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (played.size() < 6 && std::chrono::steady_clock::now() < until) {
+        s = State();
+        const long clock = s["clock"];
+        for (int ch = 1; ch <= 6; ++ch) {
+            const json w = Win(s, windowOf[ch]);
+            if (w["shown"].get<int>() > 0 && w["channel"] == ch) played.insert(ch);
+            const long t = w["time"];
+            if (w["state"] == 5 && t != 0) worst = std::max(worst, int(std::labs(t - clock)));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(played.size(), 6u) << s.dump();
+    EXPECT_LE(worst, 3) << "a window strayed from the common clock";
+    const char* keep = std::getenv("VELMOR_SCREENSHOTS");
+    const fs::path shot = (keep ? fs::path(keep) : m_dir) / "container-six-channels.png";
+    ASSERT_EQ(Call(json({{"command", {"screenshot", shot.string()}}}).dump())["error"], "success");
+    Call(R"({"command":["stop"]})");
+    WaitState([](const json& s) {
+        for (const auto& w : s["windows"])
+            if (w["state"] != 3) return false;
+        return true;
+    });
+}
+
+TEST_F(PlayWindowTest, AGrecFilePlays)
+{
+    StartControlled();
+    const fs::path file = s_demo / "grec" / "CH02_20261201_100000.grec";
+    ASSERT_EQ(Call(json({{"command", {"open", file.string()}}}).dump())["error"], "success");
+    const json s = WaitState([](const json& s) { return Win(s, 1)["shown"].get<int>() >= 10; });
+    EXPECT_EQ(Win(s, 1)["state"], 1);
+    EXPECT_EQ(Win(s, 1)["width"], 352);
+    EXPECT_EQ(Win(s, 1)["height"], 288);
+    EXPECT_EQ(Win(s, 1)["audio"], "G711A");
+    EXPECT_EQ(Win(s, 1)["frame_rate"], 15);
+    EXPECT_EQ(Win(s, 1)["error"], "");
+}
+
+// A playing program still ends when the session asks it to: the media
+// engine's sound and video layers leave SIGTERM to the program.
+TEST_F(PlayWindowTest, TermEndsAPlayingProgram)
+{
+    StartControlled();
+    ASSERT_EQ(Call(json({{"command", {"open", s_ifv.string()}}}).dump())["error"], "success");
+    WaitState([](const json& s) { return Win(s, 1)["shown"].get<int>() >= 5; });
+    ::kill(m_pid, SIGTERM);
+    EXPECT_EQ(WaitExit(m_pid, 5000), 128 + SIGTERM);
+    m_pid = -1;
 }
 
 }  // namespace

@@ -92,6 +92,7 @@ public:
     bool Open(const SourceStream&) override { return ++opened, true; }
     int Decode(const SourceFrame& frame) override
     {
+        if (failDecode) return -1;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             shownMs.push_back(frame.ms);
@@ -113,6 +114,7 @@ public:
     }
 
     std::function<void(size_t shown)> hook;
+    std::atomic<bool> failDecode{false};
     std::mutex m_mutex;
     std::vector<int64_t> shownMs, shownAt;
     std::vector<uint32_t> crcs;
@@ -339,6 +341,33 @@ TEST_F(PlayLoopTest, ARecordingAheadOfTheClockWaitsForIt)
         // A clock that never moves holds the picture about 3 s, no longer.
         if (c == Clock::kStuck) EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(2900));
     }
+}
+
+}  // namespace
+}  // namespace velmor
+
+namespace velmor {
+namespace {
+
+// Pictures that fail to decode still move the window's clock on: a window
+// whose decoder fails must not hold the others back.
+TEST_F(PlayLoopTest, FailedPicturesStillMoveTheWindowClock)
+{
+    auto source = Open(Rec::kContainer);
+    ASSERT_EQ(source->OpenResult(), EFrameResult::kOk);
+    CPlayShared shared(m_ticks);
+    std::atomic<int> state{kStatePlayFile};
+    CRecordingSinks sinks(m_ticks);
+    sinks.failDecode = true;
+    PlayLoopOptions options;
+    options.source = EPlaySourceKind::kContainer;
+    CPlayLoop loop(shared, state, sinks, &sinks, options);
+    const PlayLoopResult result = loop.Run(*source);
+    EXPECT_EQ(result.end, EFrameResult::kEnd);
+    EXPECT_EQ(result.shown, 0u);
+    EXPECT_EQ(result.decodeErrors, kFrames);
+    EXPECT_EQ(shared.WindowTime(1), kT0 + 2);  // the last picture, at 2.96 s
+    EXPECT_EQ(shared.CurrTime(), kT0 + 2);
 }
 
 }  // namespace

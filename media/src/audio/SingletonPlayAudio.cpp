@@ -176,7 +176,10 @@ CSingletonPlayAudio::CSingletonPlayAudio() : m_nsWork(kNsWorkBytes)
     // SDL is started once per process; without a display its video part can
     // fail, and sound should not go with it.
     EnsureSdlInitialized();
-    if (!SDL_WasInit(SDL_INIT_AUDIO)) SDL_InitSubSystem(SDL_INIT_AUDIO);
+    if (!SDL_WasInit(SDL_INIT_AUDIO)) {
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        SDL_InitSubSystem(SDL_INIT_AUDIO);
+    }
     m_state.AudioPlay();
     g_pInstance.store(this);
 }

@@ -396,7 +396,13 @@ void CSdlPresenter::FollowWindowSize(bool always)
     if (!XGetGeometry(wm.info.x11.display, wm.info.x11.window, &root, &x, &y, &w, &h, &border, &depth)) return;
     int W = 0, H = 0;
     SDL_GetWindowSize(m_window, &W, &H);
-    if (int(w) != W || int(h) != H) SDL_SetWindowSize(m_window, int(w), int(h));
+    if (int(w) == W && int(h) == H) return;
+    // SDL moves a window it resizes back to where it saw it last: tell it
+    // where the owner has put it since, or the picture would jump there.
+    int X = 0, Y = 0;
+    SDL_GetWindowPosition(m_window, &X, &Y);
+    if (X != x || Y != y) SDL_SetWindowPosition(m_window, x, y);
+    SDL_SetWindowSize(m_window, int(w), int(h));
 }
 
 int CSdlPresenter::Present(const AVFrame* picture, int scaleMode, const std::string& osdUtf8, bool onRequest)
