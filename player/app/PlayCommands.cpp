@@ -6,6 +6,7 @@
 #include "player/app/ControlServer.h"
 #include "player/app/MainFrame.h"
 #include "player/app/VelmorApp.h"
+#include "player/playback/AudioDlgs.h"
 #include "player/playback/EqualizerText.h"
 #include "player/playback/PlayVideoWnd.h"
 #include "player/playback/PlayWndDlg.h"
@@ -150,14 +151,16 @@ void AddPlayCommands(CControlServer& control)
     control.AddCommand("volume", [](const QJsonArray& a) {
         int v = 0;
         if (a.size() != 1 || !IntArg(a, 0, 0, 100, &v)) return CControlResult::Fail("volume takes 0..100");
-        Dlg().SetVolume(v);
+        Dlg().CreateVoiceSettingDlg(false).SetVolume(v);
         return CControlResult{};
     });
     control.AddCommand("equalizer", [](const QJsonArray& a) {
         int preset = 0;
         if (a.size() != 2 || !a[0].isBool() || !IntArg(a, 1, 1, kEqualizerPresets, &preset))
             return CControlResult::Fail("equalizer takes on/off and a preset 1..10");
-        Dlg().SetEqualizer(a[0].toBool(), *EqualizerPreset(preset));
+        CEqualizeDlg& eq = Dlg().showEqualizeDlg(false);
+        eq.ChoosePreset(preset);
+        eq.SetEnabled(a[0].toBool());
         return CControlResult{};
     });
 }

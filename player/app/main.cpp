@@ -29,6 +29,8 @@
 #include "player/app/PlayCommands.h"
 #include "player/app/SettingsDlg.h"
 #include "player/app/VelmorApp.h"
+#include "player/playback/AudioDlgs.h"
+#include "player/playback/PlayWndDlg.h"
 
 using namespace velmor;
 
@@ -156,6 +158,13 @@ void AddShellCommands(CControlServer& ctl)
             CSettingsDlg dlg(App().m_mainFrame);
             dlg.Dialog()->adjustSize();
             pic = dlg.Dialog()->grab();
+        } else if (args[1].toString() == "VoiceSetting" || args[1].toString() == "EqualizeSetting") {
+            // The play window set's sound windows, as they would show now.
+            CPlayWndDlg* play = App().m_mainFrame->PlayWnd();
+            QDialog* dlg = args[1].toString() == "VoiceSetting" ? play->CreateVoiceSettingDlg(false).Dialog()
+                                                                : play->showEqualizeDlg(false).Dialog();
+            dlg->adjustSize();
+            pic = dlg->grab();
         } else {
             return CControlResult::Fail("no dialog " + args[1].toString());
         }

@@ -3,7 +3,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFrame>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QLabel>
 #include <QBoxLayout>
 #include <QLayout>
@@ -16,6 +20,7 @@
 #include <ctime>
 
 #include "player/app/UiHost.h"
+#include "player/playback/AudioDlgs.h"
 #include "player/playback/EqualizerText.h"
 #include "player/playback/PlayVideoWnd.h"
 #include "player/playback/Snapshot.h"
@@ -141,8 +146,7 @@ void CPlayWndDlg::OnNotify(const QString& control, const QString& notification)
         if (!m_settings.snapPath.empty())
             m_host.Message(this, path.empty() ? "PlayBack_Msg_SnapError" : "PlayBack_Msg_SnapSuc");
     } else if (control == "Driving_Btn_Sound" || control == "Driving_Btn_SoundClose") {
-        // Until the volume window exists a click switches the sound off and on.
-        SetVolume(Volume() > 0 ? 0 : 50);
+        CreateVoiceSettingDlg(true);
     } else if (control == "Driving_Btn_VisibleTool") {
         SetToolStripsVisible(!m_stripsVisible);
     } else if (control == "Driving_Btn_FullScreen") {
@@ -652,6 +656,64 @@ void CPlayWndDlg::SetEqualizer(bool on, const RKPLAYER_EQ_PRESET& record)
 {
     m_shared.SetEqualizer(on, record);
     m_settings.equalize = velmor::EqualizeText(on, record);
+}
+
+CVoiceDlg& CPlayWndDlg::CreateVoiceSettingDlg(bool show)
+{
+    if (m_voice) {
+        PLAY_TRACE("Already Create Voicedlg");
+    } else {
+        m_voice = std::make_unique<CVoiceDlg>(
+            m_host, this, [this](int v) { SetVolume(v); }, [this] { showEqualizeDlg(true); });
+    }
+    if (show) {
+        QWidget* anchor = CUiHost::Find<QWidget>(m_root, m_shared.mute ? "Driving_Btn_SoundClose" : "Driving_Btn_Sound");
+        m_voice->Show(anchor, Volume());
+    }
+    return *m_voice;
+}
+
+CEqualizeDlg& CPlayWndDlg::showEqualizeDlg(bool show)
+{
+    if (m_equalize) {
+        PLAY_TRACE("Already Create EqzalizeDlg");
+    } else {
+        RKPLAYER_EQ_PRESET record = FlatEqualizer();
+        const bool on = ParseEqualizeText(m_settings.equalize, record);
+        m_equalize = std::make_unique<CEqualizeDlg>(
+            m_host, this, on, record, [this](bool enabled, const RKPLAYER_EQ_PRESET& r) { SetEqualizer(enabled, r); });
+    }
+    if (show) m_equalize->Show();
+    return *m_equalize;
+}
+
+namespace {
+
+// The last local file of a drop: several dropped files play the last one.
+QString LastDroppedFile(const QMimeData* mime)
+{
+    QString last;
+    if (!mime || !mime->hasUrls()) return last;
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile()) last = url.toLocalFile();
+    return last;
+}
+
+}  // namespace
+
+void CPlayWndDlg::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!LastDroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CPlayWndDlg::dropEvent(QDropEvent* event)
+{
+    const QString file = LastDroppedFile(event->mimeData());
+    if (file.isEmpty()) return;
+    event->acceptProposedAction();
+    std::string error;
+    if (!PlayOneRecordFile(file.toStdString(), &error))
+        m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
 }
 
 void CPlayWndDlg::ToggleFullScreen()

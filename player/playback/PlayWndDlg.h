@@ -11,6 +11,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ namespace velmor {
 
 class CPlayVideoWnd;
 class CUiHost;
+class CVoiceDlg;
+class CEqualizeDlg;
 struct WindowStreamInfo;
 
 // Play types set by the page.
@@ -90,6 +93,10 @@ public:
     void SetVolume(int volume);
     int Volume() const { return m_shared.volume; }
     void SetEqualizer(bool on, const RKPLAYER_EQ_PRESET& record);
+    // The volume and equalizer windows, made on first use and kept; the
+    // control socket works them as the user would.
+    CVoiceDlg& CreateVoiceSettingDlg(bool show);
+    CEqualizeDlg& showEqualizeDlg(bool show);
     std::string EqualizeText() const { return m_settings.equalize; }
 
     int Percent() const;
@@ -106,6 +113,10 @@ public:
     void UpdateToolStrip(int index, bool starting = false);
     // The four texts of a tool strip; empty while the size is unknown.
     QStringList ToolTexts(const WindowStreamInfo& info) const;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void StopAllInternal(bool showBusy);
@@ -146,6 +157,8 @@ private:
     EventTextLookup m_events;
     std::deque<std::string> m_scripts;
     QWidget* m_fullScreen = nullptr;
+    std::unique_ptr<CVoiceDlg> m_voice;
+    std::unique_ptr<CEqualizeDlg> m_equalize;
 };
 
 }  // namespace velmor

@@ -235,6 +235,13 @@ TEST_F(PlayWindowTest, LayoutSelectionEnlargementVolumeAndSnapshot)
     EXPECT_EQ(s["volume"], 1);
     Call(R"({"command":["equalizer",true,3]})");
     EXPECT_EQ(State()["equalize"], "6,0,0,8,5.6,5.6,5.6,3.2,0,0,0");
+    Call(R"({"command":["equalizer",false,3]})");
+    EXPECT_EQ(State()["equalize"], "");
+    const char* keep = std::getenv("VELMOR_SCREENSHOTS");
+    for (const char* dialog : {"VoiceSetting", "EqualizeSetting"}) {
+        const fs::path shot = (keep ? fs::path(keep) : m_dir) / (std::string(dialog) + ".png");
+        EXPECT_EQ(Call(json({{"command", {"screenshot", shot.string(), dialog}}}).dump())["error"], "success");
+    }
 
     // Two snapshots within one second never share a name.
     const json a = Call(R"({"command":["snapshot"]})");
