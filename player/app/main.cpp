@@ -287,6 +287,13 @@ int main(int argc, char** argv)
     {
         CMainFrame frame;
         app.m_mainFrame = &frame;
+        if (control)
+            frame.PlayWnd()->SetFileEvents([c = control.get()](bool start, int window, const std::string& path,
+                                                                const std::string& error) {
+                QJsonObject fields{{"window", window}, {"path", QString::fromStdString(path)}};
+                if (!start && !error.empty()) fields["error"] = QString::fromStdString(error);
+                c->PushEvent(start ? "file-start" : "file-end", fields);
+            });
         if (!opt.path.empty()) {
             app.m_commandLinePath = opt.path;
             app.OpenFromOutside(std::filesystem::absolute(opt.path, ec).string());

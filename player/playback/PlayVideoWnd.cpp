@@ -229,6 +229,10 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
         m_info.path = request.filePath;
         m_info.channel = channel;
     }
+    const int index = m_index;
+    CPlayWndDlg* dialog = m_dialog;
+    const std::string file = request.filePath;
+    CUiHost::Post(this, [dialog, index, file] { dialog->OnFileEvent(true, index, file, {}); });
     CPlayLoop loop(shared, m_state, *this, this, std::move(options));
     {
         std::lock_guard<std::mutex> lock(m_loopLock);
@@ -240,6 +244,7 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
         m_loop = nullptr;
     }
     if (!result.error.empty()) SetError(result.error);
+    CUiHost::Post(this, [dialog, index, file, error = result.error] { dialog->OnFileEvent(false, index, file, error); });
     {
         std::lock_guard<std::mutex> lock(m_infoLock);
         if (m_state != kStateClosing) {

@@ -107,6 +107,15 @@ public:
     EventTextLookup Events() const { return m_events; }
     void SetEvents(EventTextLookup events) { m_events = std::move(events); }
 
+    // Told when a window starts a file and when it ends one (with the
+    // reason when it failed), on the interface thread.
+    using FileEvent = std::function<void(bool start, int window, const std::string& path, const std::string& error)>;
+    void SetFileEvents(FileEvent fn) { m_fileEvent = std::move(fn); }
+    void OnFileEvent(bool start, int window, const std::string& path, const std::string& error)
+    {
+        if (m_fileEvent) m_fileEvent(start, window, path, error);
+    }
+
     // Called by the windows' threads (queued onto the interface thread).
     void OnWindowFinished(int index);
     // `starting`: the window is about to take its requests.
@@ -157,6 +166,7 @@ private:
     EventTextLookup m_events;
     std::deque<std::string> m_scripts;
     QWidget* m_fullScreen = nullptr;
+    FileEvent m_fileEvent;
     std::unique_ptr<CVoiceDlg> m_voice;
     std::unique_ptr<CEqualizeDlg> m_equalize;
 };

@@ -178,6 +178,13 @@ TEST_F(PlayWindowTest, AnIfvFilePlaysPausesSeeksChangesSpeedAndStops)
     EXPECT_EQ(s["progress_label"], "00:00:00/00:00:00 X1");
     EXPECT_FALSE(Win(s, 1)["visible"]);
     EXPECT_EQ(s["clock"], 0);
+    // Scripts are told when a window starts and ends a file.
+    std::string line;
+    while (ReadLine(line, 300)) m_events.push_back(json::parse(line));
+    const json start = {{"event", "file-start"}, {"window", 1}, {"path", s_ifv.string()}};
+    const json end = {{"event", "file-end"}, {"window", 1}, {"path", s_ifv.string()}};
+    EXPECT_NE(std::find(m_events.begin(), m_events.end(), start), m_events.end());
+    EXPECT_NE(std::find(m_events.begin(), m_events.end(), end), m_events.end());
 }
 
 TEST_F(PlayWindowTest, WrongArgumentsAndMissingFilesAreRefusedWithAReason)
