@@ -41,7 +41,7 @@ int RunSnapshot(const SnapshotOptions& o)
     const int format = PictureFormat(o.out);
     if (o.channel < 0 || o.channel > 16) throw CliError("--channel", "must be 1 to 16");
     auto source = CFrameSource::OpenFile(Classify(o.file), o.file, o.channel);
-    if (!source) throw CliError(o.file, "snapshots are taken of container, backup record and IFV files");
+    if (!source) throw CliError(o.file, "snapshots are taken of recordings (container, backup record, IFV, grec) and media files");
     if (source->OpenResult() != EFrameResult::kOk) throw CliError(o.file, source->ErrorText());
     if (source->Seek(o.at) != EFrameResult::kOk) throw CliError(o.file, "no picture at second " + std::to_string(o.at));
     const SourceStream& stream = source->Stream();
