@@ -612,6 +612,7 @@ protected:
         // handed out.
         m_pending = false;
         m_needKey = true;
+        m_paced = 0;
         return EFrameResult::kOk;
     }
 
@@ -629,7 +630,12 @@ protected:
         frame.kind = EFrameKind::kVideo;
         frame.type = m_key ? 1 : 0;
         frame.key = m_key;
-        frame.pts = uint64_t(std::max<int64_t>(m_positionMs, 0)) * 1000;
+        // Pictures come in decoding order, whose presentation times go back
+        // and forth where a file has reordered pictures: the time stamp the
+        // play loop paces by counts pictures at the stream's rate from the
+        // first one handed out (after a seek, from the key frame).
+        if (m_paced == 0) m_paceBaseUs = uint64_t(std::max<int64_t>(m_positionMs, 0)) * 1000;
+        frame.pts = m_paceBaseUs + uint64_t(double(m_paced++) * 1e6 / double(m_stream.frameRate > 0 ? m_stream.frameRate : 25));
         frame.wallMs = uint64_t(std::max<int64_t>(m_positionMs, 0));
         frame.ms = int64_t(frame.wallMs) - int64_t(m_stream.begin) * 1000;
         frame.durationMs = 0;
@@ -684,6 +690,8 @@ private:
     int64_t m_firstMs = 0;
     bool m_pending = false;  // the packet read is still to be handed out
     bool m_needKey = false;  // after a seek
+    uint64_t m_paced = 0;       // pictures handed out since the base
+    uint64_t m_paceBaseUs = 0;
 };
 
 class CGrecFileSource : public CFrameSource {

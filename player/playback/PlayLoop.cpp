@@ -90,7 +90,9 @@ void CPlayLoop::ReportPosition(const SourceFrame& frame, uint32_t begin, int64_t
     const int64_t position = std::max<int64_t>(frame.ms, 0);
     m_shared.SetWindowTime(m_options.window, begin + uint32_t(position / 1000));
     if (m_state.load() == kStateStop) return;
-    if (!m_shared.Recompute()) return;
+    // A single file's progress is its own position, clock or not (a media
+    // file whose timeline starts at second 0 takes no part in the clock).
+    if (!m_shared.Recompute() && m_options.timePlay) return;
     m_shared.PostProgress(position, totalMs, !m_options.timePlay);
 }
 

@@ -194,6 +194,7 @@ protected:
     void ExpectPlanFrom(size_t index, bool picturesOnly = false)
     {
         picturesOnly = picturesOnly || m_media;
+        uint64_t picturesSeen = 0, firstPts = 0;
         SourceFrame f;
         EFrameResult rc;
         while ((rc = m_source->Read(f)) == EFrameResult::kOk) {
@@ -206,6 +207,11 @@ protected:
             ASSERT_EQ(f.ms, int64_t(p.ms)) << index;
             ASSERT_EQ(f.wallMs, uint64_t(m_t0) * 1000 + p.ms) << index;
             if (m_media) {
+                // Paced by picture count at the stream's rate from the first
+                // one handed out, never by reordered presentation times.
+                if (picturesSeen == 0) firstPts = f.pts;
+                ASSERT_EQ(f.pts, firstPts + uint64_t(picturesSeen) * 40000) << index;
+                ++picturesSeen;
                 // Annex B: a start code, then the unit's header.
                 ASSERT_GT(f.length, 4u) << index;
                 ASSERT_EQ(f.data[0] | f.data[1], 0) << index;
