@@ -26,8 +26,14 @@ void CRKThread::Join()
     if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
 }
 
+bool CRKThread::Ended() const { return !m_thread.joinable() || m_ended.load(); }
+
 void CRKThread::Body()
 {
+    struct Mark {
+        std::atomic<bool>& ended;
+        ~Mark() { ended = true; }
+    } mark{m_ended};
     while (!m_stop) {
         try {
             Step(m_arg);

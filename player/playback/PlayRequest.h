@@ -57,6 +57,9 @@ public:
     // Waits for the thread to end; it must have been asked to.
     void Join();
     void SetInterval(int ms) { m_intervalMs = ms; }
+    // True once the thread has left its loop (or never ran); Join then
+    // returns at once.
+    bool Ended() const;
     uint64_t ExceptionCount() const { return m_exceptions; }
 
 protected:
@@ -66,6 +69,7 @@ private:
     void Body();
 
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_ended{false};
     void* m_arg;
     std::atomic<int> m_intervalMs;
     std::atomic<uint64_t> m_exceptions{0};

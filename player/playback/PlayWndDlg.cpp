@@ -80,10 +80,29 @@ CPlayWndDlg::~CPlayWndDlg()
 {
     // Every loop is told at once, so that sixteen windows end together
     // rather than one after another in their destructors.
-    for (int i = 1; i <= kMaxWindows; ++i)
-        if (m_windows[i]) m_windows[i]->State() = kStateClosing;
+    for (int i = 1; i <= kMaxWindows; ++i) {
+        if (!m_windows[i]) continue;
+        m_windows[i]->State() = kStateClosing;
+        m_windows[i]->RequestStop();
+    }
     m_shared.pauseGate.Set();
-    for (int i = 1; i <= kMaxWindows; ++i) delete m_windows[i];
+    // A loop stuck in a read of a slow or unplugged disk never comes back:
+    // the program ends without it rather than hang on it. Its window is
+    // left to the end of the process (and taken off the widget tree, so
+    // that the toolkit does not delete it either).
+    const int64_t until = m_shared.Ticks().NowMs() + kStopLimitMs;
+    for (int i = 1; i <= kMaxWindows; ++i) {
+        CPlayVideoWnd* w = m_windows[i];
+        if (!w) continue;
+        while (!w->Ended() && m_shared.Ticks().NowMs() < until) m_shared.Ticks().SleepMs(5);
+        if (w->Ended()) {
+            delete w;
+        } else {
+            PLAY_TRACE("window %d still reading at close, left behind", i);
+            w->hide();
+            w->setParent(nullptr);
+        }
+    }
 }
 
 void CPlayWndDlg::BuildWindows()
