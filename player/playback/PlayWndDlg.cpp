@@ -416,7 +416,14 @@ void CPlayWndDlg::PollStop()
         QApplication::restoreOverrideCursor();
         m_busyCursor = false;
     }
-    AfterStop();
+    // The values were reset when the stop was asked for; a play started
+    // since (a stop before a new file) owns them now. Only an idle set
+    // shows the empty progress again.
+    if (!AnyPlaying()) {
+        if (m_slider) m_slider->setValue(0);
+        if (m_timeLabel) m_timeLabel->setText(QString::fromStdString(EmptyProgressLabel(m_shared.speedLevel)));
+    }
+    UpdatePlayButtons();
 }
 
 void CPlayWndDlg::AfterStop()
