@@ -170,10 +170,11 @@ bool CPlayShared::Recompute()
 {
     std::lock_guard<std::mutex> lock(m_syncLock);
     uint32_t smallest = 0;
-    for (int w = 1; w <= kMaxWindows; ++w) {
-        const uint32_t t = m_windowTime[size_t(w)];
-        if (t != 0 && (smallest == 0 || t < smallest)) smallest = t;
-    }
+    // A window holding back a picture until the clock comes to it counts
+    // with that picture's second: the others do not run on past it.
+    for (int w = 1; w <= kMaxWindows; ++w)
+        for (const uint32_t t : {m_windowTime[size_t(w)], m_pendingTime[size_t(w)]})
+            if (t != 0 && (smallest == 0 || t < smallest)) smallest = t;
     if (smallest == 0) return false;
     m_currTime = smallest;
     return true;
@@ -186,30 +187,11 @@ bool CPlayShared::MayProceed(int window) const
     return t == 0 || t <= m_currTime;
 }
 
-bool CPlayShared::OthersOnClock(int window) const
-{
-    std::lock_guard<std::mutex> lock(m_syncLock);
-    for (int w = 1; w <= kMaxWindows; ++w)
-        if (w != window && m_windowTime[size_t(w)] != 0) return true;
-    return false;
-}
-
 void CPlayShared::SetPendingTime(int window, uint32_t second)
 {
     if (window < 1 || window > kMaxWindows) return;
     std::lock_guard<std::mutex> lock(m_syncLock);
     m_pendingTime[size_t(window)] = second;
-}
-
-uint32_t CPlayShared::EarliestPending() const
-{
-    std::lock_guard<std::mutex> lock(m_syncLock);
-    uint32_t first = 0;
-    for (int w = 1; w <= kMaxWindows; ++w) {
-        const uint32_t t = m_pendingTime[size_t(w)];
-        if (t != 0 && (first == 0 || t < first)) first = t;
-    }
-    return first;
 }
 
 bool CPlayShared::SyncWaitDone(int window)

@@ -150,19 +150,18 @@ public:
     // Window times (index 1..16; 0 = takes no part in the clock).
     void SetWindowTime(int window, uint32_t t);
     uint32_t WindowTime(int window) const;
-    // The common clock becomes the smallest non-zero window time; false
-    // (clock unchanged) when no window takes part.
+    // The common clock becomes the smallest non-zero window time (or
+    // pending picture, below); false (clock unchanged) when no window takes
+    // part.
     bool Recompute();
     // A window may show its next frame when it takes no part in the clock or
     // is not ahead of it.
     bool MayProceed(int window) const;
-    // Whether any window but `window` takes part in the clock.
-    bool OthersOnClock(int window) const;
     // A window holding a picture of `second` until the clock comes to it
-    // (0: none). When no window is on the clock, the earliest such picture
-    // goes first and the others wait for it.
+    // (0: none). It counts for the clock like a window time, so the
+    // earliest held picture goes first when every window is between
+    // recordings.
     void SetPendingTime(int window, uint32_t second);
-    uint32_t EarliestPending() const;
 
     // The sync wait of a window ahead of the clock, one look at a time:
     // true when the window may go on now. A window never waits more than

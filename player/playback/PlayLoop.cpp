@@ -9,7 +9,6 @@ namespace velmor {
 namespace {
 
 constexpr int64_t kWaitSliceMs = 25;
-constexpr int64_t kClockStillMs = 3000;
 
 }  // namespace
 
@@ -54,24 +53,17 @@ bool CPlayLoop::WaitForClock(uint32_t second)
     m_shared.SetWindowTime(w, 0);
     m_shared.SetPendingTime(w, second);
     m_shared.Recompute();
-    // A clock that stands still for a while (the window that holds it is
-    // stuck on a slow disk) lets the picture go, as the sync wait does.
+    // A clock that stands still for long (the window that holds it is stuck
+    // on a slow disk) lets the picture go rather than freeze this window.
     ITickSource& ticks = m_shared.Ticks();
     uint32_t clock = m_shared.CurrTime();
     int64_t moved = ticks.NowMs();
     bool go = true;
-    for (;;) {
-        if (m_shared.OthersOnClock(w)) {
-            if (second <= m_shared.CurrTime() + 1) break;
-        } else {
-            // Every window is between recordings: the earliest goes on.
-            const uint32_t first = m_shared.EarliestPending();
-            if (first == 0 || second <= first + 1) break;
-        }
+    while (second > m_shared.CurrTime() + 1) {
         if (m_shared.CurrTime() != clock) {
             clock = m_shared.CurrTime();
             moved = ticks.NowMs();
-        } else if (ticks.NowMs() - moved > kClockStillMs) {
+        } else if (ticks.NowMs() - moved > m_options.clockStillMs) {
             break;
         }
         m_video.ShowLastFrame();
@@ -80,6 +72,7 @@ bool CPlayLoop::WaitForClock(uint32_t second)
             go = false;
             break;
         }
+        m_shared.Recompute();
     }
     m_shared.SetPendingTime(w, 0);
     return go;

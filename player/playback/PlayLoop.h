@@ -52,6 +52,9 @@ struct PlayLoopOptions {
     bool wantOsd = false;   // on-screen text from the event map
     EventTextLookup events;
     CAttachInfoQueue* attach = nullptr;  // the page's queue; nullptr without a page
+    // Time play: how long a clock that does not move holds back a picture
+    // of a later second before it goes anyway.
+    int64_t clockStillMs = 10000;
 };
 
 struct PlayLoopResult {

@@ -277,6 +277,7 @@ TEST_F(PlayWindowTest, AContainerFileShowsItsChannelsAndPlaysThemInStep)
     // Channel n plays in the window the 3x3 layout gives it.
     const int windowOf[7] = {0, 1, 2, 3, 5, 6, 7};
     int worst = 0;
+    std::string worstAt;
     std::set<int> played;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (played.size() < 6 && std::chrono::steady_clock::now() < until) {
@@ -286,12 +287,20 @@ TEST_F(PlayWindowTest, AContainerFileShowsItsChannelsAndPlaysThemInStep)
             const json w = Win(s, windowOf[ch]);
             if (w["shown"].get<int>() > 0 && w["channel"] == ch) played.insert(ch);
             const long t = w["time"];
-            if (w["state"] == 5 && t != 0) worst = std::max(worst, int(std::labs(t - clock)));
+            if (w["state"] == 5 && t != 0 && std::labs(t - clock) > worst) {
+                worst = int(std::labs(t - clock));
+                worstAt = "channel " + std::to_string(ch) + " at " + std::to_string(t) + ", clock " +
+                          std::to_string(clock) + "; windows (channel state time):";
+                for (int c = 1; c <= 6; ++c) {
+                    const json x = Win(s, windowOf[c]);
+                    worstAt += " " + x["channel"].dump() + " " + x["state"].dump() + " " + x["time"].dump() + ";";
+                }
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_EQ(played.size(), 6u) << s.dump();
-    EXPECT_LE(worst, 3) << "a window strayed from the common clock";
+    EXPECT_LE(worst, 3) << "a window strayed from the common clock: " << worstAt;
     const char* keep = std::getenv("VELMOR_SCREENSHOTS");
     const fs::path shot = (keep ? fs::path(keep) : m_dir) / "container-six-channels.png";
     ASSERT_EQ(Call(json({{"command", {"screenshot", shot.string()}}}).dump())["error"], "success");
