@@ -102,6 +102,8 @@ void CPlayVideoWnd::SetSeekTarget(uint32_t second)
 
 int CPlayVideoWnd::SavePicture(const std::string& path, int format)
 {
+    // The play thread may be replacing the player for a new picture size.
+    std::lock_guard<std::mutex> lock(m_playerLock);
     if (!m_player) return -1;
     return RKPLAYER_SavePictureFile(&m_player, path.c_str(), format);
 }
@@ -262,6 +264,7 @@ bool CPlayVideoWnd::Open(const SourceStream& stream)
     if (same) {
         PLAY_TRACE("video not change");
     } else {
+        std::lock_guard<std::mutex> lock(m_playerLock);
         if (m_player) RKPLAYER_Uninitgpu(&m_player);
         m_h265 = stream.h265;
         if (RKPLAYER_InitVideoDecoder(&m_player, stream.width, stream.height, stream.h265 ? 1 : 0,

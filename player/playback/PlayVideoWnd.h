@@ -103,7 +103,8 @@ private:
     // Read by the play thread; the native window id is taken once on the
     // interface thread.
     uintptr_t m_nativeWindow = 0;
-    RKPLAYER_HANDLE m_player = nullptr;
+    RKPLAYER_HANDLE m_player = nullptr;  // made and freed on the play thread, under m_playerLock
+    std::mutex m_playerLock;
     std::atomic<int> m_width{0}, m_height{0};
     bool m_h265 = false;
     int m_audioKey = -1;  // type * 100000 + rate of the sound prepared
