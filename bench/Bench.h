@@ -46,6 +46,7 @@ int RunStoreBench();
 int RunIndexBench();
 int RunMp4Bench();
 int RunEventsBench();
+int RunPlayBench();
 // The helper mode "--peak-of" (see EventsBench.cpp).
 int MeasureChild(int argc, char** argv);
 

@@ -117,7 +117,8 @@ int main(int argc, char** argv)
     // The real-time video measure first, before the others fill the page
     // cache and the disk queue with the files they write.
     const std::vector<std::pair<const char*, int (*)()>> benches = {
-        {"video", velmor::bench::RunVideoBench},         {"container", velmor::bench::RunContainerBench},
+        {"video", velmor::bench::RunVideoBench},         {"play", velmor::bench::RunPlayBench},
+        {"container", velmor::bench::RunContainerBench},
         {"backup", velmor::bench::RunBackupBench},       {"ifv", velmor::bench::RunIfvBench},
         {"voice", velmor::bench::RunVoiceBench},         {"store", velmor::bench::RunStoreBench},
         {"index", velmor::bench::RunIndexBench},

@@ -54,6 +54,7 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
     for (int i = 1; i <= kMaxWindows; ++i) {
         CPlayVideoWnd* w = dlg.Window(i);
         const WindowStreamInfo info = w->Info();
+        const RKPLAYER_SHOW_STAT show = w->ShowStat();
         const char* audio = info.audioType >= 0 ? AudioTypeName(info.audioType) : nullptr;
         QJsonArray tool;
         for (const QString& t : dlg.ToolTexts(info)) tool.append(t);
@@ -74,6 +75,10 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
             {"decoded", double(w->Decoded())},
             {"shown", double(w->Shown())},
             {"skipped", double(w->SkippedCount())},
+            {"show_stat", QJsonObject{{"handed", double(show.handed)},
+                                      {"shown", double(show.shown)},
+                                      {"passed_over", double(show.passedOver)},
+                                      {"shown_on_time", double(show.shownOnTime)}}},
             {"stream", "main"},
             {"error", QString::fromStdString(w->LastError())},
         });

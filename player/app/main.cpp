@@ -9,12 +9,14 @@
 #include <QLocalSocket>
 #include <QScreen>
 #include <QTimeZone>
+#include <QTimer>
 
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +30,7 @@
 #include "player/app/MainFrame.h"
 #include "player/app/PlayCommands.h"
 #include "player/app/SettingsDlg.h"
+#include "player/app/UiLatency.h"
 #include "player/app/VelmorApp.h"
 #include "player/playback/AudioDlgs.h"
 #include "player/playback/PlayWndDlg.h"
@@ -111,9 +114,25 @@ uint32_t ParseRecorderSeconds(const QJsonValue& v, uint32_t def, bool* ok)
     return uint32_t(v.toDouble());
 }
 
+// Scripts that measure the program ask how long the interface thread was
+// held up: a tick every 10 ms, and how late the worst one came.
+constexpr int kProbeMs = 10;
+CTickLateness g_uiLateness(kProbeMs * 1000);
+
+int64_t NowUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void AddShellCommands(CControlServer& ctl)
 {
     ctl.AddCommand("get", [](const QJsonArray& args) {
+        if (args.size() == 1 && args[0].toString() == "ui_latency") {
+            // The tick held up by this very request counts too.
+            g_uiLateness.Tick(NowUs());
+            return CControlResult{"success", QJsonObject{{"worst_ms", double(g_uiLateness.TakeWorst()) / 1000.0}}};
+        }
         if (args.size() == 1 && args[0].toString() == "settings") return CControlResult{"success", SettingsJson()};
         if (args.size() == 1 && args[0].toString() == "state")
             return CControlResult{"success", PlayStateJson(*App().m_mainFrame->PlayWnd())};
@@ -282,6 +301,12 @@ int main(int argc, char** argv)
         app.m_host->SetMessageHook([c = control.get()](const QString& caption, const QString& text) { c->OnMessage(caption, text); });
         AddShellCommands(*control);
         AddPlayCommands(*control);
+    }
+    QTimer uiProbe;
+    if (control) {
+        uiProbe.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&uiProbe, &QTimer::timeout, [] { g_uiLateness.Tick(NowUs()); });
+        uiProbe.start(kProbeMs);
     }
 
     {

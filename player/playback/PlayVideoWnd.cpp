@@ -120,6 +120,23 @@ std::string CPlayVideoWnd::LastError() const
     return m_error;
 }
 
+RKPLAYER_SHOW_STAT CPlayVideoWnd::ShowStat() const
+{
+    std::lock_guard<std::mutex> lock(m_infoLock);
+    return m_showStat;
+}
+
+void CPlayVideoWnd::TakeShowStat()
+{
+    RKPLAYER_SHOW_STAT raw{};
+    if (m_player && RKPLAYER_GetShowStat(&m_player, &raw) != 0) return;
+    std::lock_guard<std::mutex> lock(m_infoLock);
+    m_showStat.handed = m_showCarry.handed + raw.handed - m_showBase.handed;
+    m_showStat.shown = m_showCarry.shown + raw.shown - m_showBase.shown;
+    m_showStat.passedOver = m_showCarry.passedOver + raw.passedOver - m_showBase.passedOver;
+    m_showStat.shownOnTime = m_showCarry.shownOnTime + raw.shownOnTime - m_showBase.shownOnTime;
+}
+
 void CPlayVideoWnd::SetError(std::string text)
 {
     std::lock_guard<std::mutex> lock(m_infoLock);
@@ -168,6 +185,13 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
     m_shown = 0;
     m_skipped = 0;
     SetError({});
+    {
+        RKPLAYER_SHOW_STAT raw{};
+        if (m_player) RKPLAYER_GetShowStat(&m_player, &raw);
+        std::lock_guard<std::mutex> lock(m_infoLock);
+        m_showStat = m_showCarry = {};
+        m_showBase = raw;
+    }
     const std::filesystem::path path(request.filePath);
     const int channel = request.recordfileinfo.channel ? request.recordfileinfo.channel : 1;
     const uint8_t sourceKind = request.recordfileinfo.kind;
@@ -246,6 +270,7 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
         m_loop = nullptr;
     }
     if (!result.error.empty()) SetError(result.error);
+    TakeShowStat();
     CUiHost::Post(this, [dialog, index, file, error = result.error] { dialog->OnFileEvent(false, index, file, error); });
     {
         std::lock_guard<std::mutex> lock(m_infoLock);
@@ -264,6 +289,12 @@ bool CPlayVideoWnd::Open(const SourceStream& stream)
     if (same) {
         PLAY_TRACE("video not change");
     } else {
+        TakeShowStat();
+        {
+            std::lock_guard<std::mutex> lock(m_infoLock);
+            m_showCarry = m_showStat;
+            m_showBase = {};
+        }
         std::lock_guard<std::mutex> lock(m_playerLock);
         if (m_player) RKPLAYER_Uninitgpu(&m_player);
         m_h265 = stream.h265;
@@ -319,6 +350,7 @@ int CPlayVideoWnd::Decode(const SourceFrame& frame)
     // The engine reads a new window size when asked to show again.
     if (m_resized.exchange(false)) RKPLAYER_ShowLastFrame(&m_player);
     ++m_shown;
+    TakeShowStat();
     if (width > 0 && height > 0 && (width != m_width || height != m_height)) {
         // The stream's header may name another size than its pictures have.
         m_width = width;
@@ -335,7 +367,9 @@ int CPlayVideoWnd::Decode(const SourceFrame& frame)
 
 void CPlayVideoWnd::ShowLastFrame()
 {
-    if (m_player) RKPLAYER_ShowLastFrame(&m_player);
+    if (!m_player) return;
+    RKPLAYER_ShowLastFrame(&m_player);
+    TakeShowStat();
 }
 
 void CPlayVideoWnd::SetOsdText(const std::string& gbkText)

@@ -59,6 +59,9 @@ public:
     uint64_t Decoded() const { return m_decoded; }
     uint64_t Shown() const { return m_shown; }
     uint64_t SkippedCount() const { return m_skipped; }
+    // What the media engine did with the pictures of the current file
+    // (drawn, passed over, drawn on time), as last read by the play thread.
+    RKPLAYER_SHOW_STAT ShowStat() const;
     // The last failure to open or read, for the user; empty when none.
     std::string LastError() const;
 
@@ -91,6 +94,8 @@ private:
     void InitAudio(const SourceStream& stream);
     void PostToolTexts();
     void SetError(std::string text);
+    // On the play thread, which owns the engine's player.
+    void TakeShowStat();
 
     const int m_index;
     CPlayWndDlg* m_dialog;
@@ -113,6 +118,10 @@ private:
     mutable std::mutex m_infoLock;
     WindowStreamInfo m_info;
     std::string m_error;
+    // The engine counts per player and a player outlives a file of the same
+    // size: the counts of this file are the player's minus m_showBase, plus
+    // m_showCarry for a player replaced within the file.
+    RKPLAYER_SHOW_STAT m_showStat{}, m_showBase{}, m_showCarry{};
 
     bool m_ttxUser = false;  // told the grec reader it is used here
     std::atomic<bool> m_audioOn{true};

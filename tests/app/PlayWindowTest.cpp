@@ -126,6 +126,16 @@ TEST_F(PlayWindowTest, AnIfvFilePlaysPausesSeeksChangesSpeedAndStops)
     EXPECT_EQ(s["range_start"], kT0);
     EXPECT_EQ(s["range_end"], kT0 + kSeconds - 1);
     EXPECT_FALSE(Win(s, 2)["visible"]);
+    // The engine's count of the window's pictures: each handed one is drawn,
+    // passed over for a newer one, or still on its way (one being drawn,
+    // one waiting).
+    const json show = Win(s, 1)["show_stat"];
+    const int handed = show["handed"], drawn = show["shown"], passed = show["passed_over"];
+    EXPECT_GE(drawn, 1) << show.dump();
+    EXPECT_LE(drawn + passed, handed) << show.dump();
+    EXPECT_GE(drawn + passed + 2, handed) << show.dump();
+    EXPECT_LE(show["shown_on_time"].get<int>(), drawn) << show.dump();
+    EXPECT_EQ(Win(s, 2)["show_stat"], json({{"handed", 0}, {"shown", 0}, {"passed_over", 0}, {"shown_on_time", 0}}));
 
     const char* keep = std::getenv("VELMOR_SCREENSHOTS");
     const fs::path shot = (keep ? fs::path(keep) : m_dir) / "ifv-playing.png";
@@ -185,6 +195,18 @@ TEST_F(PlayWindowTest, AnIfvFilePlaysPausesSeeksChangesSpeedAndStops)
     const json end = {{"event", "file-end"}, {"window", 1}, {"path", s_ifv.string()}};
     EXPECT_NE(std::find(m_events.begin(), m_events.end(), start), m_events.end());
     EXPECT_NE(std::find(m_events.begin(), m_events.end(), end), m_events.end());
+}
+
+// The probe of the interface thread answers with the worst lateness since
+// it was last read; a reading starts it over.
+TEST_F(PlayWindowTest, TheInterfaceProbeReportsItsWorstLateness)
+{
+    StartControlled();
+    const json first = Call(R"({"command":["get","ui_latency"]})");
+    ASSERT_EQ(first["error"], "success");
+    ASSERT_TRUE(first["data"]["worst_ms"].is_number()) << first.dump();
+    EXPECT_GE(first["data"]["worst_ms"].get<double>(), 0.0);
+    EXPECT_EQ(Call(R"({"command":["get","ui_latency",1]})")["error"], "unknown get: ui_latency");
 }
 
 TEST_F(PlayWindowTest, WrongArgumentsAndMissingFilesAreRefusedWithAReason)

@@ -1,0 +1,549 @@
+// The play windows of the real program, driven through its control socket
+// as a script drives it, each figure beside the peer tool's in the same run:
+// sixteen windows in real time, one window at X32, the first picture after
+// an open and after a seek, and the interface thread while sixteen windows
+// stop. Needs a display (the benchmark script provides a virtual one).
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/Bench.h"
+#include "store/format/RkFormat.h"
+#include "tests/support/ContainerWriter.h"
+#include "tests/support/VideoCodec.h"
+
+namespace velmor::bench {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kStart = 1796119200;  // 2026-12-01 10:00:00
+constexpr int kFps = 25;
+constexpr int kWindows = 16;
+
+double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// ---- Inputs, made once and kept in the benchmark data ----------------------
+
+// About 2.5 Mbit/s at 720p: sixteen channels of it fit one container file.
+std::vector<fixtures::AccessUnit> Encode(int w, int h, int frames)
+{
+    fixtures::VideoSpec recipe;
+    recipe.width = w;
+    recipe.height = h;
+    recipe.frames = frames;
+    recipe.gop = kFps;  // a key picture a second, as recorders write
+    recipe.fps = kFps;
+    recipe.lossless = false;
+    recipe.crf = 30;
+    recipe.label = "CH1";
+    recipe.clockStart = kStart;
+    return fixtures::EncodeVideo(recipe).units;
+}
+
+// The same units as an elementary stream, `repeat` times over (each round
+// starts with a key picture, so the rounds follow on as one stream).
+void WriteElementary(const fs::path& path, const std::vector<fixtures::AccessUnit>& units, int repeat)
+{
+    const fs::path part = path.string() + ".part";
+    {
+        std::ofstream out(part, std::ios::binary);
+        for (int r = 0; r < repeat; ++r)
+            for (const auto& u : units) out.write(reinterpret_cast<const char*>(u.data.data()), long(u.data.size()));
+        if (!out) throw std::runtime_error("cannot write " + part.string());
+    }
+    fs::rename(part, path);
+}
+
+// A container file with `channels` channels of the units, `repeat` times
+// over, written frame by frame in time order as a recorder writes them.
+void WriteContainer(const fs::path& dir, const std::vector<fixtures::AccessUnit>& units, int repeat, int channels,
+                    int w, int h)
+{
+    const fs::path part = dir.string() + ".part";
+    fs::remove_all(part);
+    fs::create_directories(part);
+    uint64_t bytes = 0;
+    for (const auto& u : units) bytes += u.data.size() + 64;
+    bytes *= uint64_t(repeat) * uint64_t(channels);
+    // Room for the blocks' head areas and the last block of each channel.
+    const uint64_t size = bytes * 5 / 4 + uint64_t(channels) * (8u << 20) < rkfs::kContainerFileSize128
+                              ? rkfs::kContainerFileSize128
+                              : rkfs::kContainerFileSize256;
+    {
+        fixtures::CContainerFileImage image(part / fixtures::CContainerFileImage::FileName(1), 1, size);
+        uint32_t reso = 0, standard = 0xFFFFFFFF;
+        if (!rkfs::ResolutionCode(uint32_t(w), uint32_t(h), &reso, &standard))
+            throw std::runtime_error("no resolution code for the size");
+        std::vector<std::unique_ptr<fixtures::CRecordWriter>> writers;
+        for (int c = 0; c < channels; ++c) {
+            fixtures::RecordingParams p;
+            p.channel = uint8_t(c);
+            p.encode = {uint8_t(reso), uint8_t(standard), 1, 0, uint8_t(kFps)};
+            writers.push_back(std::make_unique<fixtures::CRecordWriter>(image, p));
+        }
+        const size_t frames = units.size() * size_t(repeat);
+        for (size_t i = 0; i < frames; ++i) {
+            const auto& u = units[i % units.size()];
+            const uint64_t pts = (uint64_t(kStart) * 1000 + i * 1000 / kFps) * 1000;
+            for (auto& w : writers)
+                if (w->WriteFrame(u.key ? rkfs::kFrameI : rkfs::kFrameP, pts, u.data.data(), uint32_t(u.data.size())) !=
+                    fixtures::WriteResult::kWritten)
+                    throw std::runtime_error("the container file refused a frame");
+        }
+        for (auto& w : writers) w->Close();
+    }
+    fs::remove_all(dir);
+    fs::rename(part, dir);
+}
+
+struct Inputs {
+    fs::path sixteen;      // container file, 16 channels of 720p
+    fs::path stream720;    // one of its channels as an elementary stream, three times over
+    int frames720 = 0;
+    int seconds720 = 0;
+    fs::path single1080;   // container file, one channel of 1080p
+    fs::path mp41080;      // the same video for the peer
+    int seconds1080 = 0;
+    // The 1080p file under names of its own for each open, so that a window
+    // tells by its path that the new open has reached it.
+    std::vector<fs::path> names1080;
+};
+
+Inputs MakeInputs()
+{
+    Inputs in;
+    // The program runs in a folder of its own.
+    const fs::path data = fs::absolute(DataDir());
+    // 720p: 8 s encoded, played three times over (24 s).
+    constexpr int k720Frames = 8 * kFps, k720Repeat = 3;
+    in.stream720 = data / "play-720p-x3.h264";
+    in.sixteen = data / "play-16x720p";
+    in.frames720 = k720Frames;
+    in.seconds720 = k720Frames * k720Repeat / kFps;
+    if (!fs::exists(in.stream720) || !fs::exists(in.sixteen)) {
+        const auto units = Encode(1280, 720, k720Frames);
+        // Three times over, so that starting the peer's process weighs little.
+        WriteElementary(in.stream720, units, 3);
+        WriteContainer(in.sixteen, units, k720Repeat, kWindows, 1280, 720);
+    }
+    // 1080p: 4 s encoded, played 40 times over (160 s: X32 runs for 5 s).
+    constexpr int k1080Frames = 4 * kFps, k1080Repeat = 40;
+    in.single1080 = data / "play-1080p";
+    in.mp41080 = data / "play-1080p.mp4";
+    in.seconds1080 = k1080Frames * k1080Repeat / kFps;
+    if (!fs::exists(in.single1080) || !fs::exists(in.mp41080)) {
+        const auto units = Encode(1920, 1080, k1080Frames);
+        WriteContainer(in.single1080, units, k1080Repeat, 1, 1920, 1080);
+        const fs::path es = data / "play-1080p.h264";
+        WriteElementary(es, units, k1080Repeat);
+        // The peer reads the same units from a file format of its own, with
+        // an index to seek by (it cannot read the container file).
+        const fs::path part = data / "play-1080p.part.mp4";
+        if (TimeProgram({"ffmpeg", "-v", "error", "-y", "-framerate", std::to_string(kFps), "-i", es.string(), "-c",
+                         "copy", part.string()}) < 0)
+            throw std::runtime_error("ffmpeg could not make " + part.string());
+        fs::rename(part, in.mp41080);
+        fs::remove(es);
+    }
+    const fs::path file = in.single1080 / fixtures::CContainerFileImage::FileName(1);
+    for (int i = 0; i < 8; ++i) {
+        const fs::path name = data / "play-1080p-names" / std::to_string(i) / file.filename();
+        if (!fs::exists(name)) {
+            fs::create_directories(name.parent_path());
+            std::error_code ec;
+            fs::create_hard_link(file, name, ec);
+            if (ec) fs::copy_file(file, name);
+        }
+        in.names1080.push_back(name);
+    }
+    return in;
+}
+
+// ---- The program -------------------------------------------------------------
+
+class CPlayer {
+public:
+    CPlayer() = default;
+    ~CPlayer() { Close(); }
+    CPlayer(const CPlayer&) = delete;
+    CPlayer& operator=(const CPlayer&) = delete;
+
+    // Starts the program with a profile of its own; false when it never
+    // opened its control socket.
+    bool Start()
+    {
+        std::error_code ec;
+        const fs::path program = fs::read_symlink("/proc/self/exe", ec).parent_path() / "velmor";
+        m_dir = fs::temp_directory_path() / ("velmor-bench-" + std::to_string(::getpid()));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir / "profile");
+        fs::create_directories(m_dir / "run");
+        fs::permissions(m_dir / "run", fs::perms::owner_all, fs::perm_options::replace);
+        const fs::path socket = m_dir / "control.sock";
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::setenv("VELMOR_PROFILE_DIR", (m_dir / "profile").c_str(), 1);
+            ::setenv("HOME", m_dir.c_str(), 1);
+            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+            ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+            ::setenv("XDG_RUNTIME_DIR", (m_dir / "run").c_str(), 1);
+            const int log = ::open((m_dir / "velmor.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (log >= 0) {
+                ::dup2(log, STDOUT_FILENO);
+                ::dup2(log, STDERR_FILENO);
+            }
+            if (::chdir(m_dir.c_str()) != 0) ::_exit(126);
+            ::execl(program.c_str(), program.c_str(), "--control", socket.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        for (int i = 0; i < 300 && m_fd < 0 && m_pid > 0; ++i) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socket.c_str());
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+                m_fd = fd;
+                break;
+            }
+            ::close(fd);
+            Sleep(50);
+        }
+        return m_fd >= 0;
+    }
+
+    void Close()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            for (int i = 0; i < 100 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; ++i) Sleep(20);
+            if (::waitpid(m_pid, nullptr, WNOHANG) == 0) {
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, nullptr, 0);
+            }
+        }
+        m_pid = -1;
+        if (!m_dir.empty()) fs::remove_all(m_dir);
+        m_dir.clear();
+    }
+
+    // The reply to one command; throws when none comes.
+    json Call(const json& command)
+    {
+        const std::string out = json({{"command", command}}).dump() + "\n";
+        if (::send(m_fd, out.data(), out.size(), MSG_NOSIGNAL) != ssize_t(out.size()))
+            throw std::runtime_error("the program's control socket is gone");
+        const auto until = Clock::now() + std::chrono::seconds(20);
+        for (;;) {
+            if (const size_t eol = m_in.find('\n'); eol != std::string::npos) {
+                json reply = json::parse(m_in.substr(0, eol));
+                m_in.erase(0, eol + 1);
+                if (reply.contains("event")) continue;
+                return reply;
+            }
+            if (Clock::now() > until) throw std::runtime_error("no reply to " + command.dump());
+            timeval tv{0, 50000};
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            char buf[65536];
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+            if (n == 0) throw std::runtime_error("the program ended");
+            if (n > 0) m_in.append(buf, size_t(n));
+        }
+    }
+
+    // A command that must succeed.
+    json Must(const json& command)
+    {
+        json reply = Call(command);
+        if (reply["error"] != "success") throw std::runtime_error(command.dump() + ": " + reply["error"].dump());
+        return reply["data"];
+    }
+
+    json State() { return Must({"get", "state"}); }
+
+    // Polls the state until `done` holds; the last state, or throws after `seconds`.
+    template <class F>
+    json WaitState(F done, double seconds, const char* what, int pollMs = 2)
+    {
+        const auto t0 = Clock::now();
+        for (;;) {
+            json s = State();
+            if (done(s)) return s;
+            if (SecondsSince(t0) > seconds) throw std::runtime_error(std::string("never came: ") + what);
+            Sleep(pollMs);
+        }
+    }
+
+    void StopAll()
+    {
+        Must({"stop"});
+        WaitState(
+            [](const json& s) {
+                for (const auto& w : s["windows"])
+                    if (w["state"] != 3) return false;
+                return !s["stopping"].get<bool>();
+            },
+            20, "all windows stopped", 20);
+    }
+
+private:
+    fs::path m_dir;
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    std::string m_in;
+};
+
+int WindowsShowing(const json& s)
+{
+    int n = 0;
+    for (const auto& w : s["windows"]) n += w["shown"].get<double>() >= 1;
+    return n;
+}
+
+// ---- The figures -----------------------------------------------------------
+
+struct ShowSums {
+    double handed = 0, shown = 0, passedOver = 0, onTime = 0;
+};
+
+ShowSums SumShowStats(const json& s)
+{
+    ShowSums sum;
+    for (const auto& w : s["windows"]) {
+        const json& st = w["show_stat"];
+        sum.handed += st["handed"].get<double>();
+        sum.shown += st["shown"].get<double>();
+        sum.passedOver += st["passed_over"].get<double>();
+        sum.onTime += st["shown_on_time"].get<double>();
+    }
+    return sum;
+}
+
+// Sixteen windows of 720p25 in real time, then all of them stopped at once.
+void SixteenWindows(CPlayer& player, const Inputs& in)
+{
+    // The machine's capacity: the peer's single-threaded decoding of one
+    // stream, on every core.
+    double peer = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        const double t = TimeProgram({"ffmpeg", "-v", "error", "-threads", "1", "-i", in.stream720.string(), "-f",
+                                      "null", "-"});
+        if (t > 0) peer = std::min(peer, t);
+    }
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const double oneStream = 3 * in.frames720 / peer;
+    const double capacity = oneStream * cores;
+    const double load = double(kWindows) * kFps;
+
+    player.Must({"layout", 3});
+    player.Must({"open", (in.sixteen / fixtures::CContainerFileImage::FileName(1)).string()});
+    json s = player.WaitState([](const json& s) { return WindowsShowing(s) == kWindows; }, 30, "16 windows showing",
+                              20);
+    const int layout = s["layout"];
+    // A second for the windows to settle into step, then ten counted.
+    Sleep(1000);
+    player.Must({"get", "ui_latency"});  // the probe starts over
+    const json a = player.State();
+    const auto t0 = Clock::now();
+    Sleep(10000);
+    const json b = player.State();
+    const double wall = SecondsSince(t0);
+    const ShowSums sa = SumShowStats(a), sb = SumShowStats(b);
+    const double due = load * wall;
+    const double onTime = sb.onTime - sa.onTime;
+    const double share = std::min(100.0, 100.0 * onTime / due);
+    const double clockRan = b["clock"].get<double>() - a["clock"].get<double>();
+    const bool applies = capacity >= 2 * load;
+    Print("%-44s %-14s %10.1f %% of %.0f pictures due shown on time (layout %d)\n", "16 windows 720p25 X1, play window set",
+          "velmor", share, due, layout);
+    Print("%-44s %-14s per window and second: %.1f handed, %.1f drawn, %.1f passed over; clock %.0f s in %.1f s\n", "",
+          "", (sb.handed - sa.handed) / wall / kWindows, (sb.shown - sa.shown) / wall / kWindows,
+          (sb.passedOver - sa.passedOver) / wall / kWindows, clockRan, wall);
+    Print("%-44s %-14s %10.1f fps x %u cores = %.0f fps capacity against a load of %.0f fps (%.2fx)\n",
+          "  capacity: one stream, -threads 1", "ffmpeg", oneStream, cores, capacity, load, capacity / load);
+    Print("%-44s %-14s goal >= 95 %% on time applies when capacity >= 2x load: %s%s\n", "", "",
+          applies ? "applies, " : "does not apply here",
+          applies ? (share >= 95 ? "ok" : "BELOW GOAL") : "");
+
+    // Every window stops at once while the interface thread's probe watches.
+    const double playing = player.Must({"get", "ui_latency"})["worst_ms"];  // since the count began
+    const auto s0 = Clock::now();
+    player.StopAll();
+    const double stopWall = SecondsSince(s0);
+    const double stopping = player.Must({"get", "ui_latency"})["worst_ms"];
+    Print("%-44s %-14s %10.1f ms worst interface delay (goal <= 100 ms) %s\n", "stop of 16 playing windows", "velmor",
+          stopping, stopping <= 100 ? "ok" : "ABOVE GOAL");
+    Print("%-44s %-14s all stopped in %.0f ms; worst delay while 16 windows played: %.1f ms\n", "", "",
+          stopWall * 1000, playing);
+}
+
+// Seconds from `open` to the first picture of the file named `round`.
+double FirstPicture(CPlayer& player, const Inputs& in, int round)
+{
+    const std::string path = in.names1080.at(size_t(round)).string();
+    const auto t0 = Clock::now();
+    player.Must({"open", path});
+    // A window's counts start over before it names its new file.
+    player.WaitState(
+        [&](const json& s) {
+            for (const auto& w : s["windows"])
+                if (w["path"] == path && w["shown"].get<double>() >= 1) return true;
+            return false;
+        },
+        20, "the first picture");
+    return SecondsSince(t0);
+}
+
+void PrintWithin(const char* name, double ours, double peer, double goal)
+{
+    const double ratio = ours / peer;
+    Print("%-44s %-14s %10.1f ms | %-8s %10.1f ms | ours/peer %.2f (goal <= %.2f) %s\n", name, "velmor", ours * 1000,
+          "ffmpeg", peer * 1000, ratio, goal, ratio <= goal ? "ok" : "ABOVE GOAL");
+}
+
+// The first picture after open and after a seek, one 1080p window.
+void OpenAndSeek(CPlayer& player, const Inputs& in)
+{
+    double ours = 1e9, peer = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        const double p = TimeProgram({"ffmpeg", "-v", "error", "-i", in.mp41080.string(), "-frames:v", "1", "-f",
+                                      "null", "-"});
+        if (p > 0) peer = std::min(peer, p);
+        ours = std::min(ours, FirstPicture(player, in, 1 + round));
+        player.StopAll();
+    }
+    PrintWithin("open -> first picture, 1080p", ours, peer, 1.5);
+    Print("%-44s %-14s best of 3; the peer's time includes starting its process\n", "", "");
+
+    FirstPicture(player, in, 4);
+    double oursSeek = 1e9, peerSeek = 1e9;
+    for (int percent : {25, 50, 75}) {
+        // Time for the window to count well past its first pictures: a
+        // seek restarts it, and its counts start over.
+        Sleep(1000);
+        const json s = player.State();
+        double before = 0;
+        for (const auto& w : s["windows"]) before = std::max(before, w["shown"].get<double>());
+        const double begin = s["range_start"], end = s["range_end"];
+        const double target = begin + std::floor((end - begin) * percent / 100);
+        const double offset = target - begin;
+        const double p = TimeProgram({"ffmpeg", "-v", "error", "-ss", std::to_string(int(offset)), "-i",
+                                      in.mp41080.string(), "-frames:v", "1", "-f", "null", "-"});
+        if (p > 0) peerSeek = std::min(peerSeek, p);
+        const auto t0 = Clock::now();
+        player.Must({"seek_percent", percent});
+        // The window starts over from the key picture at or before the
+        // point (one a second); its clock is set to the point at once, so
+        // the new picture is told by the count that started over.
+        player.WaitState(
+            [&](const json& s) {
+                for (const auto& w : s["windows"]) {
+                    const double t = w["time"], shown = w["shown"];
+                    if (shown >= 1 && shown < before && t >= target - 1 && t <= target + 1) return true;
+                }
+                return false;
+            },
+            20, "the picture after the seek");
+        oursSeek = std::min(oursSeek, SecondsSince(t0));
+    }
+    player.StopAll();
+    PrintWithin("seek_percent -> new picture, 1080p", oursSeek, peerSeek, 1.5);
+    Print("%-44s %-14s the peer reads the same H.264 units from an .mp4 (it cannot read the container file)\n", "", "");
+}
+
+// One 1080p window at X32: how far the window's clock strays from where
+// X32 puts it by the wall clock.
+void AtX32(CPlayer& player, const Inputs& in)
+{
+    FirstPicture(player, in, 0);
+    for (int i = 0; i < 5; ++i) player.Must({"faster"});
+    const auto w0 = Clock::now();
+    json s = player.State();
+    if (s["speed_label"] != " X32") throw std::runtime_error("five times faster is not X32");
+    auto windowTime = [](const json& s) {
+        double t = 0;
+        for (const auto& w : s["windows"]) t = std::max(t, w["time"].get<double>());
+        return t;
+    };
+    const double t0 = windowTime(s), end = s["range_end"];
+    const json& w1 = s["windows"][0];
+    const double decoded0 = w1["decoded"], skipped0 = w1["skipped"], drawn0 = w1["show_stat"]["shown"];
+    double worst = 0, last = t0, wall = 0;
+    json lastState = s;
+    while ((wall = SecondsSince(w0)) < 4.0) {
+        s = player.State();
+        const double t = windowTime(s);
+        if (t >= end - 1) break;  // the recording ran out
+        worst = std::max(worst, std::fabs(t - (t0 + 32 * wall)));
+        last = t;
+        lastState = s;
+        Sleep(50);
+    }
+    const json& w2 = lastState["windows"][0];
+    player.StopAll();
+    Print("%-44s %-14s %10.1f s largest gap of the window's clock (goal < 3 s) %s\n", "1 window 1080p25 X32", "velmor",
+          worst, worst < 3 ? "ok" : "ABOVE GOAL");
+    Print("%-44s %-14s %.0f s of recording in %.1f s (X%.1f); the clock counts whole seconds\n", "", "", last - t0,
+          wall, (last - t0) / std::max(wall, 1e-3));
+    const double decoded = w2["decoded"].get<double>() - decoded0, skipped = w2["skipped"].get<double>() - skipped0;
+    Print("%-44s %-14s meanwhile %.0f pictures decoded, %.0f drawn, %.0f frames skipped\n", "", "", decoded,
+          w2["show_stat"]["shown"].get<double>() - drawn0, skipped);
+    // What X32 asks of the decoder at the window's rate of skipping, beside
+    // what the peer's decoder does with the same stream.
+    constexpr int kPeerFrames = 8 * kFps;
+    double peer = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        const double t = TimeProgram({"ffmpeg", "-v", "error", "-i", in.mp41080.string(), "-frames:v",
+                                      std::to_string(kPeerFrames), "-f", "null", "-"});
+        if (t > 0) peer = std::min(peer, t);
+    }
+    const double needed = 32.0 * kFps * decoded / std::max(1.0, decoded + skipped);
+    Print("%-44s %-14s %10.1f fps decoding 1080p (default threads); X32 at this skipping needs %.0f fps\n", "", "ffmpeg",
+          kPeerFrames / peer, needed);
+}
+
+}  // namespace
+
+int RunPlayBench()
+{
+    if (!std::getenv("DISPLAY")) {
+        std::fprintf(stderr, "velmor-bench: no display, play window benchmarks skipped\n");
+        return 0;
+    }
+    try {
+        const Inputs in = MakeInputs();
+        ::sync();
+        CPlayer player;
+        if (!player.Start()) throw std::runtime_error("velmor did not open its control socket");
+        SixteenWindows(player, in);
+        AtX32(player, in);
+        OpenAndSeek(player, in);
+    } catch (const std::exception& e) {
+        Print("play windows: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace velmor::bench
