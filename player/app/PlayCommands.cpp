@@ -73,7 +73,7 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
             {"decoded", double(w->Decoded())},
             {"shown", double(w->Shown())},
             {"skipped", double(w->SkippedCount())},
-            {"stream", "main"},
+            {"stream", info.subStream ? "sub" : "main"},
             {"error", QString::fromStdString(w->LastError())},
         });
     }
