@@ -55,6 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             uint32_t b = 0, e = 0, m = 0;
             char car[16] = {};
             reader.SingleFileGetFileInfo(0xFFFF, &b, &e, &m, car);
+            uint32_t streams = 0;
+            if (reader.GetChannelStreams(in.channel, &streams) == 0 && streams > 3) std::abort();
+            if (reader.SetStream(in.stream) != (in.stream <= 2 ? 0 : -1)) std::abort();
             rkfs::StEncodeRecord_t enc{};
             if (reader.GetOneChannelFileInfo(in.channel, &b, &e, &enc) == 0) {
                 if (in.seek) reader.SingleFileSeekIFrame(in.seekTime, &enc);

@@ -9,6 +9,7 @@ ContainerInput ParseContainerInput(const uint8_t* data, size_t size)
     in.indexFile = data[0] & 1;
     in.channel = (data[0] >> 1) & 15;
     in.seek = data[0] & 0x20;
+    in.stream = data[0] >> 6;
     in.seekTime = uint32_t(data[1]) | uint32_t(data[2]) << 8 | uint32_t(data[3]) << 16 | uint32_t(data[4]) << 24;
     size_t i = 5;
     while (i + 4 <= size && in.pieces.size() < 64) {
@@ -29,7 +30,7 @@ ContainerInput ParseContainerInput(const uint8_t* data, size_t size)
 std::vector<uint8_t> SerializeContainerInput(const ContainerInput& in)
 {
     std::vector<uint8_t> out;
-    out.push_back(uint8_t((in.indexFile ? 1 : 0) | (in.channel & 15) << 1 | (in.seek ? 0x20 : 0)));
+    out.push_back(uint8_t((in.indexFile ? 1 : 0) | (in.channel & 15) << 1 | (in.seek ? 0x20 : 0) | (in.stream & 3) << 6));
     for (int s = 0; s < 4; ++s) out.push_back(uint8_t(in.seekTime >> (8 * s)));
     for (const Piece& p : in.pieces) {
         out.push_back(uint8_t(p.position));

@@ -4,6 +4,8 @@
 //
 //   byte 0      bit 0: file number 128 (position 0 is an index block) or 1
 //               bits 1-4: the channel to read; bit 5: seek first
+//               bits 6-7: the stream chosen (0 default, 1 main, 2 sub, 3 a
+//               value the reader must refuse)
 //   bytes 1-4   the seek second (little-endian)
 //   then pieces: [position][kind][length u16 LE][length bytes]
 //               kind 0: the head area; 1: the start of the data;
@@ -28,6 +30,7 @@ struct ContainerInput {
     bool indexFile = false;
     int channel = 0;
     bool seek = false;
+    int stream = 0;
     uint32_t seekTime = 0;
     std::vector<Piece> pieces;
 };

@@ -114,11 +114,37 @@ RKCONTAINER_API int RKCONTAINER_CloseFile(RKCONTAINER_HANDLE* slot);
 RKCONTAINER_API int RKCONTAINER_GetSomeChnFileInfo(RKCONTAINER_HANDLE* slot, uint32_t chnMask, uint32_t* beginTime,
                                                    uint32_t* endTime, uint32_t* foundMask, char* carNumber);
 
-/* Selects channel `channel` (0..15) for reading, positions at its first frame
- * and gives its time span and encode record. A channel recorded in both
- * streams is read in its main stream.
+/* Which stream of a channel a handle reads. A recorder may record a channel
+ * twice: a main stream of large pictures and a sub stream of small ones, in
+ * the same file, as two separate recordings. */
+#define RKCONTAINER_STREAM_DEFAULT 0 /* the main stream when present, else the sub stream */
+#define RKCONTAINER_STREAM_MAIN 1    /* the main stream only */
+#define RKCONTAINER_STREAM_SUB 2     /* the sub stream only */
+
+/* Bits of RKCONTAINER_GetChnStreams' answer. */
+#define RKCONTAINER_HAS_MAIN 0x1
+#define RKCONTAINER_HAS_SUB 0x2
+
+/* Chooses the stream that the next RKCONTAINER_GetOneChnFileInfo of this
+ * handle selects; a channel already selected is read on in its stream until
+ * then. A fresh handle reads RKCONTAINER_STREAM_DEFAULT.
+ * 0: chosen; -1: not one of the RKCONTAINER_STREAM_ values (the choice is
+ * unchanged); -2: empty slot. */
+RKCONTAINER_API int RKCONTAINER_SetStream(RKCONTAINER_HANDLE* slot, int stream);
+
+/* The streams channel `channel` (0..15) is recorded in within this file:
+ * RKCONTAINER_HAS_MAIN and / or RKCONTAINER_HAS_SUB, 0 for neither. The
+ * selected channel and its position are left as they were.
+ * 0: *streams written; -1: no open file or a channel out of range; -2: wrong
+ * file size, or an empty slot. */
+RKCONTAINER_API int RKCONTAINER_GetChnStreams(RKCONTAINER_HANDLE* slot, int channel, uint32_t* streams);
+
+/* Selects channel `channel` (0..15) for reading in the stream chosen with
+ * RKCONTAINER_SetStream (by default the main stream when present), positions
+ * at its first frame and gives its time span and encode record.
  * 0: selected; -1: no open file or no block of that channel; -2: wrong file
- * size or a seek or read error, or an empty slot. */
+ * size or a seek or read error, or an empty slot; -5: the channel is recorded,
+ * but not in the stream chosen. After -1 and -5 no channel is selected. */
 RKCONTAINER_API int RKCONTAINER_GetOneChnFileInfo(RKCONTAINER_HANDLE* slot, int channel, uint32_t* beginTime,
                                                   uint32_t* endTime, RKCONTAINER_ENCODE* encode);
 

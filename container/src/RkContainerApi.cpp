@@ -97,6 +97,24 @@ RKCONTAINER_API int RKCONTAINER_GetOneChnFileInfo(RKCONTAINER_HANDLE* slot, int 
     });
 }
 
+RKCONTAINER_API int RKCONTAINER_SetStream(RKCONTAINER_HANDLE* slot, int stream)
+{
+    return Guarded(kLibrary, -2, [&] {
+        CSingleRpoFile* reader = FromSlot(slot);
+        if (!reader) return -2;
+        return reader->SetStream(stream);
+    });
+}
+
+RKCONTAINER_API int RKCONTAINER_GetChnStreams(RKCONTAINER_HANDLE* slot, int channel, uint32_t* streams)
+{
+    return Guarded(kLibrary, -2, [&] {
+        CSingleRpoFile* reader = FromSlot(slot);
+        if (!reader) return -2;
+        return reader->GetChannelStreams(channel, streams);
+    });
+}
+
 RKCONTAINER_API int RKCONTAINER_SeekIFrame(RKCONTAINER_HANDLE* slot, uint32_t seekTime, RKCONTAINER_ENCODE* encode)
 {
     return Guarded(kLibrary, -3, [&] {

@@ -164,36 +164,25 @@ int CSingleRpoFile::GetOneChannelFileInfo(int channel, uint32_t* beginTime, uint
     remainLen = 0;
     m_currBlockId = 0;
 
-    struct Candidate {
-        uint32_t position;
-        StDataBlockHead_t head;
-        StRecDataNeck_t neck;
-    };
-    std::vector<Candidate> candidates;
-    bool anyMain = false;
-    for (uint32_t p = 0; p < kBlocksPerFile; ++p) {
-        const uint32_t blkId = BlockId(p);
-        if (IsIndexBlockId(blkId)) {
-            RPO_TRACE("blockIndex(%d), continue", int(blkId));
-            continue;
-        }
-        Candidate c{p, ZeroStruct<StDataBlockHead_t>(), ZeroStruct<StRecDataNeck_t>()};
-        if (GetBlockHeadAndRecData(p, &c.head, &c.neck) != 0) continue;
-        if (!IsRecordingType(c.head.dataType())) {
-            RPO_TRACE("dataType:%d", c.head.dataType());
-            continue;
-        }
-        if (c.head.recData.channel != channel) continue;
+    const std::vector<Candidate> candidates = ChannelBlocks(channel);
+    bool anyMain = false, anySub = false;
+    for (const Candidate& c : candidates) {
         anyMain |= !c.head.recData.subStream();
-        candidates.push_back(c);
+        anySub |= c.head.recData.subStream();
     }
-
     // Main and sub stream of one channel are two recordings with their own
     // chains and picture sizes; mixing them would feed one decoder two
-    // streams. The main stream is the channel's recording when present.
+    // streams. Unless the caller chose, the main stream is the channel's
+    // recording when present.
+    bool readSub = !anyMain;
+    if (m_stream == 1 || m_stream == 2) {
+        readSub = m_stream == 2;
+        if (readSub ? !anySub : !anyMain) return anyMain || anySub ? -5 : -1;
+    }
+
     uint32_t begin = 0, end = 0;
     for (const Candidate& c : candidates) {
-        if (anyMain && c.head.recData.subStream()) continue;
+        if (c.head.recData.subStream() != readSub) continue;
         blockPositions.push_back(c.position);
         blockHeads.push_back(c.head);
         blockRecData.push_back(c.neck);
@@ -208,11 +197,53 @@ int CSingleRpoFile::GetOneChannelFileInfo(int channel, uint32_t* beginTime, uint
         blockRecData.clear();
         return -1;
     }
-    m_maxFrameSize = MaxFrameSize(!anyMain);
+    m_maxFrameSize = MaxFrameSize(readSub);
     if (beginTime) *beginTime = begin;
     if (endTime) *endTime = end;
     PositionAt(0, kHeadAreaSize + blockHeads[0].recData.lend.get());
     if (encode) *encode = blockRecData[0].encode;
+    return 0;
+}
+
+std::vector<CSingleRpoFile::Candidate> CSingleRpoFile::ChannelBlocks(int channel)
+{
+    std::vector<Candidate> candidates;
+    for (uint32_t p = 0; p < kBlocksPerFile; ++p) {
+        const uint32_t blkId = BlockId(p);
+        if (IsIndexBlockId(blkId)) {
+            RPO_TRACE("blockIndex(%d), continue", int(blkId));
+            continue;
+        }
+        Candidate c{p, ZeroStruct<StDataBlockHead_t>(), ZeroStruct<StRecDataNeck_t>()};
+        if (GetBlockHeadAndRecData(p, &c.head, &c.neck) != 0) continue;
+        if (!IsRecordingType(c.head.dataType())) {
+            RPO_TRACE("dataType:%d", c.head.dataType());
+            continue;
+        }
+        if (c.head.recData.channel != channel) continue;
+        candidates.push_back(c);
+    }
+    return candidates;
+}
+
+int CSingleRpoFile::SetStream(int stream)
+{
+    if (stream < 0 || stream > 2) return -1;
+    m_stream = stream;
+    return 0;
+}
+
+int CSingleRpoFile::GetChannelStreams(int channel, uint32_t* streams)
+{
+    if (!m_pFD.IsOpen() || channel < 0 || channel >= 16) return -1;
+    if (int rc = GetSubBlockSize(); rc != 0) return rc;
+    // Asked in the middle of reading: the selected channel reads on from
+    // where it was.
+    const uint64_t at = m_pFD.Tell();
+    uint32_t found = 0;
+    for (const Candidate& c : ChannelBlocks(channel)) found |= c.head.recData.subStream() ? 2u : 1u;
+    m_pFD.Seek(at);
+    if (streams) *streams = found;
     return 0;
 }
 

@@ -18,6 +18,13 @@ public:
     int SingleFileGetFileInfo(uint32_t chnMask, uint32_t* beginTime, uint32_t* endTime, uint32_t* foundMask,
                               char* carNumber);
     int GetOneChannelFileInfo(int channel, uint32_t* beginTime, uint32_t* endTime, rkfs::StEncodeRecord_t* encode);
+    // Which stream the next channel selection reads: 0 main when present,
+    // else sub; 1 main only; 2 sub only. 0 set, -1 for another value.
+    int SetStream(int stream);
+    // The streams `channel` is recorded in: bit 0 main, bit 1 sub.
+    // 0 with *streams written; -1 no open file or a channel out of range;
+    // -2 wrong file size.
+    int GetChannelStreams(int channel, uint32_t* streams);
     int SingleFileSeekIFrame(uint32_t seekTime, rkfs::StEncodeRecord_t* encode);
     int SingleFileReadOneFrame(uint8_t* buffer, rkfs::StFrameHead_t* head, rkfs::StEncodeRecord_t* encode);
 
@@ -41,6 +48,13 @@ private:
     uint32_t DataBytesFrom(size_t index, uint32_t logical) const;
     void PositionAt(size_t index, uint32_t logical);
     int FindListIndexOfNextBlock() const;
+    struct Candidate {
+        uint32_t position;
+        rkfs::StDataBlockHead_t head;
+        rkfs::StRecDataNeck_t neck;
+    };
+    // The recording blocks of `channel`, both streams, in position order.
+    std::vector<Candidate> ChannelBlocks(int channel);
     // Whether an I frame whose head has only `here` (1 to 15) bytes before
     // the end of block `index` can be landed on: those bytes agree with the
     // entry and the block's stream, and the block's successor in the chain,
@@ -55,6 +69,7 @@ private:
     uint32_t remainLen = 0;
     int32_t m_currBlockId = 0;
     uint32_t m_maxFrameSize = rkfs::kMaxFrameSizeMain;
+    int m_stream = 0;
     std::vector<uint32_t> blockPositions;
     std::vector<rkfs::StDataBlockHead_t> blockHeads;
     std::vector<rkfs::StRecDataNeck_t> blockRecData;

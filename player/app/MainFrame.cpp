@@ -31,6 +31,7 @@ PlaySettings PlaySettingsOf(const CSettings& s)
     p.addOsd = s.addOsd;
     p.mediaInfo = s.mediaInfo;
     p.videoScale = s.videoScale;
+    p.alwaysMain = s.alwaysMain != 0;
     p.lowPass = s.lowPass;
     p.lowPassValue = s.lowPassValue;
     p.nsEnable = s.nsEnable;

@@ -79,7 +79,7 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
                                       {"shown", double(show.shown)},
                                       {"passed_over", double(show.passedOver)},
                                       {"shown_on_time", double(show.shownOnTime)}}},
-            {"stream", "main"},
+            {"stream", info.subStream ? "sub" : "main"},
             {"error", QString::fromStdString(w->LastError())},
         });
     }

@@ -124,6 +124,7 @@ CSettings ReadSettings(const CIniFile& ini, const std::filesystem::path& default
     s.addOsd = ini.GetInt(sec, "ADDOSD", 0);
     s.mediaInfo = ini.GetInt(sec, "MEDIAINFO", 1);
     s.videoScale = ini.GetInt(sec, "VIDEOSCALE", 1);
+    s.alwaysMain = ini.GetInt(sec, "ALWAYSMAIN", 0) != 0 ? 1 : 0;
     s.lowPass = ini.GetInt(sec, "LOWPASS", 0);
     s.lowPassValue = ParseDecimal(ini.GetString(sec, "LOWPASSVALUE", "0.8"), 0.0);
     s.nsEnable = ini.GetInt(sec, "NSENABLE", 0);
@@ -167,6 +168,7 @@ bool WriteSettings(const std::filesystem::path& file, const CSettings& s, std::s
     num("ADDOSD", s.addOsd);
     num("MEDIAINFO", s.mediaInfo);
     num("VIDEOSCALE", s.videoScale);
+    num("ALWAYSMAIN", s.alwaysMain);
     num("LOWPASS", s.lowPass);
     ed.Set(sec, "LOWPASSVALUE", FormatLowPass(s.lowPassValue));
     num("NSENABLE", s.nsEnable);

@@ -22,6 +22,7 @@ struct CSettings {
     int addOsd = 0;            // ADDOSD
     int mediaInfo = 1;         // MEDIAINFO
     int videoScale = 1;        // VIDEOSCALE
+    int alwaysMain = 0;        // ALWAYSMAIN: no sub streams in the large layouts
     int lowPass = 0;           // LOWPASS
     double lowPassValue = 0.8; // LOWPASSVALUE
     int nsEnable = 0;          // NSENABLE

@@ -13,7 +13,9 @@
 
 #include "player/app/AppTrace.h"
 #include "player/app/ControlServer.h"
+#include "player/app/MainFrame.h"
 #include "player/app/VelmorApp.h"
+#include "player/playback/PlayWndDlg.h"
 
 namespace velmor {
 
@@ -56,6 +58,7 @@ void CSettingsDlg::Fill()
     check("Project_CheckBox_GPS", s.convertGps != 0);
     check("Project_CheckBox_MediaInfo", s.mediaInfo != 0);
     check("Project_CheckBox_VideoScale", s.videoScale != 0);
+    check("Project_CheckBox_AlwaysMain", s.alwaysMain != 0);
     combo("Project_Combox_Map", s.mapType);
     edit("Project_Edit_GoogleKey", s.googleKey);
     edit("Project_Edit_MapInfoGst", s.gstFile);
@@ -131,6 +134,12 @@ void CSettingsDlg::Apply()
         s.videoScale = v;
         APP_TRACE(1, "VIDEOSCALE -> %d", v);
     }
+    if (int v = checked("Project_CheckBox_AlwaysMain"); v != s.alwaysMain) {
+        s.alwaysMain = v;
+        APP_TRACE(1, "ALWAYSMAIN -> %d", v);
+        // Windows playing now change their stream at their next key frame.
+        if (app.m_mainFrame && app.m_mainFrame->PlayWnd()) app.m_mainFrame->PlayWnd()->SetAlwaysMain(v != 0);
+    }
     // 5. Map: a new key or map file reloads the page; a new type also
     // switches the map area.
     const int mapType = index("Project_Combox_Map", s.mapType);
@@ -188,6 +197,7 @@ struct KeyRule {
 const KeyRule kEditable[] = {
     {"Language", Kind::Int, 0, 2},       {"ConvertGPS", Kind::Bool},          {"MEDIAINFO", Kind::Bool},
     {"VIDEOSCALE", Kind::Bool},          {"MapType", Kind::Int, 0, 2},        {"GOOGLEKEY", Kind::Text},
+    {"ALWAYSMAIN", Kind::Bool},
     {"GSTFILE", Kind::Text},             {"SnapPath", Kind::Text},            {"SaveFilePath", Kind::Text},
     {"SnapPicFormat", Kind::Int, 0, 2},  {"RecordChn", Kind::Int, 0, 65535},  {"ADDOSD", Kind::Bool},
     {"LOWPASS", Kind::Bool},             {"LOWPASSVALUE", Kind::Real},        {"NSENABLE", Kind::Bool},
@@ -237,6 +247,7 @@ bool CSettingsDlg::SetControls(const QJsonObject& values, QString* error)
     check("ConvertGPS", "Project_CheckBox_GPS");
     check("MEDIAINFO", "Project_CheckBox_MediaInfo");
     check("VIDEOSCALE", "Project_CheckBox_VideoScale");
+    check("ALWAYSMAIN", "Project_CheckBox_AlwaysMain");
     combo("MapType", "Project_Combox_Map");
     edit("GOOGLEKEY", "Project_Edit_GoogleKey");
     edit("GSTFILE", "Project_Edit_MapInfoGst");
@@ -268,7 +279,8 @@ QJsonObject SettingsJson()
         {"SnapPath", str(s.snapPath)},   {"SaveFilePath", str(s.saveFilePath)}, {"GSTFILE", str(s.gstFile)},
         {"MapType", s.mapType},          {"ConvertGPS", s.convertGps},         {"Language", s.language},
         {"SnapPicFormat", s.snapPicFormat}, {"RecordChn", s.recordChn},        {"ADDOSD", s.addOsd},
-        {"MEDIAINFO", s.mediaInfo},      {"VIDEOSCALE", s.videoScale},         {"LOWPASS", s.lowPass},
+        {"MEDIAINFO", s.mediaInfo},      {"VIDEOSCALE", s.videoScale},         {"ALWAYSMAIN", s.alwaysMain},
+        {"LOWPASS", s.lowPass},
         {"LOWPASSVALUE", s.lowPassValue}, {"NSENABLE", s.nsEnable},            {"NSVALUE", s.nsValue},
         {"SHOWGEO", s.showGeo},          {"DELAYTIME", s.delayTime},           {"SPEEDMPH", s.speedMph},
         {"GOOGLEKEY", str(s.googleKey)}, {"Voice", s.voice},                   {"Equalize", str(s.equalize)},

@@ -134,7 +134,8 @@ private:
 
 class CContainerFileSource : public CFrameSource {
 public:
-    CContainerFileSource(const std::filesystem::path& path, int channel) : m_buffer(RKCONTAINER_MAX_FRAME_SIZE)
+    CContainerFileSource(const std::filesystem::path& path, int channel, EStreamChoice stream)
+        : m_buffer(RKCONTAINER_MAX_FRAME_SIZE)
     {
         std::error_code ec;
         const auto size = std::filesystem::file_size(path, ec);
@@ -167,14 +168,30 @@ public:
             while (!(mask & (1u << channel))) ++channel;
             ++channel;
         }
+        uint32_t streams = 0;
+        RKCONTAINER_GetChnStreams(m_file.Slot(), channel - 1, &streams);
+        const int choice = stream == EStreamChoice::kMain  ? RKCONTAINER_STREAM_MAIN
+                           : stream == EStreamChoice::kSub ? RKCONTAINER_STREAM_SUB
+                                                           : RKCONTAINER_STREAM_DEFAULT;
+        RKCONTAINER_SetStream(m_file.Slot(), choice);
         RKCONTAINER_ENCODE enc{};
-        if (RKCONTAINER_GetOneChnFileInfo(m_file.Slot(), channel - 1, &begin, &end, &enc) != 0) {
+        const int rc = RKCONTAINER_GetOneChnFileInfo(m_file.Slot(), channel - 1, &begin, &end, &enc);
+        if (rc == -5) {
+            Opened(EFrameResult::kNoChannel, "channel " + std::to_string(channel) + " has no " +
+                                                 (choice == RKCONTAINER_STREAM_SUB ? "sub" : "main") +
+                                                 " stream in this file");
+            return;
+        }
+        if (rc != 0) {
             Opened(EFrameResult::kNoChannel, "channel " + std::to_string(channel) + " has no recording in this file");
             return;
         }
         m_stream.begin = begin;
         m_stream.end = end;
         m_stream.channel = channel;
+        m_stream.hasMainStream = streams & RKCONTAINER_HAS_MAIN;
+        m_stream.hasSubStream = streams & RKCONTAINER_HAS_SUB;
+        m_stream.subStream = choice == RKCONTAINER_STREAM_SUB || !m_stream.hasMainStream;
         DescribeContainer(m_stream, enc);
         Opened(EFrameResult::kOk);
     }
@@ -794,9 +811,10 @@ std::unique_ptr<CFrameSource> CFrameSource::OpenMediaFile(const std::filesystem:
     return std::make_unique<CMediaFileSource>(path, channel);
 }
 
-std::unique_ptr<CFrameSource> CFrameSource::OpenContainerFile(const std::filesystem::path& path, int channel)
+std::unique_ptr<CFrameSource> CFrameSource::OpenContainerFile(const std::filesystem::path& path, int channel,
+                                                              EStreamChoice stream)
 {
-    return std::make_unique<CContainerFileSource>(path, channel);
+    return std::make_unique<CContainerFileSource>(path, channel, stream);
 }
 
 std::unique_ptr<CFrameSource> CFrameSource::OpenPartitionSpan(std::vector<std::filesystem::path> files, int channel,
@@ -820,10 +838,11 @@ std::unique_ptr<CFrameSource> CFrameSource::OpenMountedRecord(const StRecFileInf
     return std::make_unique<CMountedRecordSource>(record);
 }
 
-std::unique_ptr<CFrameSource> CFrameSource::OpenFile(ESourceKind kind, const std::filesystem::path& path, int channel)
+std::unique_ptr<CFrameSource> CFrameSource::OpenFile(ESourceKind kind, const std::filesystem::path& path, int channel,
+                                                     EStreamChoice stream)
 {
     switch (kind) {
-        case ESourceKind::kContainerFile: return OpenContainerFile(path, channel);
+        case ESourceKind::kContainerFile: return OpenContainerFile(path, channel, stream);
         case ESourceKind::kBackupRecordFile: return OpenBackupRecord(path, channel);
         case ESourceKind::kIfvFile: return OpenIfvFile(path, channel);
         case ESourceKind::kMediaFile: return OpenMediaFile(path, channel);

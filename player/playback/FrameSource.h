@@ -65,6 +65,18 @@ struct SourceStream {
     int audioType = 3;  // the media engine's audio type index
     // IFV files describe their sound further; 0 elsewhere.
     int sampleWidth = 0, sampleRate = 0, audioFrameBytes = 0;
+    // Container files: the streams the channel is recorded in, and the one
+    // read. Other kinds hold one stream and leave these false.
+    bool hasMainStream = false, hasSubStream = false;
+    bool subStream = false;
+};
+
+// Which stream of a channel recorded twice (large and small pictures) a
+// container file source reads.
+enum class EStreamChoice {
+    kDefault,  // the main stream when present, else the sub stream
+    kMain,     // the main stream only; a channel without one is kNoChannel
+    kSub,      // the sub stream only; a channel without one is kNoChannel
 };
 
 class CFrameSource {
@@ -74,7 +86,8 @@ public:
     CFrameSource& operator=(const CFrameSource&) = delete;
 
     // channel counted from 1; 0 picks the lowest channel recorded.
-    static std::unique_ptr<CFrameSource> OpenContainerFile(const std::filesystem::path& path, int channel);
+    static std::unique_ptr<CFrameSource> OpenContainerFile(const std::filesystem::path& path, int channel,
+                                                           EStreamChoice stream = EStreamChoice::kDefault);
     // One channel through the container files of a partition (or a folder
     // copied off one), in time order, from the key frame at or before
     // `from` on: files outside [from, to] and unreadable ones are passed
@@ -96,7 +109,9 @@ public:
     static std::unique_ptr<CFrameSource> OpenMountedRecord(const StRecFileInfo_t& record);
     // The reader of a single file of `kind`; null for kinds that are not a
     // single recording this source reads.
-    static std::unique_ptr<CFrameSource> OpenFile(ESourceKind kind, const std::filesystem::path& path, int channel);
+    // `stream` is read by container files only.
+    static std::unique_ptr<CFrameSource> OpenFile(ESourceKind kind, const std::filesystem::path& path, int channel,
+                                                  EStreamChoice stream = EStreamChoice::kDefault);
 
     // The result of opening; kOk when the source can be read.
     EFrameResult OpenResult() const { return m_openResult; }

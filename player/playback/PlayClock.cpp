@@ -324,6 +324,11 @@ int WindowForChannel(int layout, int channel)
     }
 }
 
+bool PlaysSubStream(int layout, bool enlarged, bool alwaysMain)
+{
+    return !alwaysMain && !enlarged && (layout == kLayout3x3 || layout == kLayout4x4);
+}
+
 int LayoutForChannels(int highestChannel)
 {
     if (highestChannel <= 4) return kLayout2x2;

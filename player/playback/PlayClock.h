@@ -221,5 +221,9 @@ ESeekAction SeekActionFor(int playType);
 int WindowForChannel(int layout, int channel);
 // Layout of time play from the highest channel of the play set.
 int LayoutForChannels(int highestChannel);
+// Whether a window plays the sub stream of a channel recorded in both: the
+// small windows of the 3x3 and 4x4 layouts do, unless the window is
+// enlarged or the user wants the main stream always.
+bool PlaysSubStream(int layout, bool enlarged, bool alwaysMain);
 
 }  // namespace velmor

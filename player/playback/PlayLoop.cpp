@@ -89,15 +89,34 @@ void CPlayLoop::ReportPosition(const SourceFrame& frame, uint32_t begin, int64_t
     m_shared.PostProgress(position, totalMs, !m_options.timePlay);
 }
 
-PlayLoopResult CPlayLoop::Run(CFrameSource& source)
+std::unique_ptr<CFrameSource> CPlayLoop::OpenOtherStream(bool sub, uint32_t second)
 {
+    std::unique_ptr<CFrameSource> next = m_options.openStream(sub);
+    if (!next || next->OpenResult() != EFrameResult::kOk) {
+        PLAY_TRACE("stream switch: %s", next ? next->ErrorText().c_str() : "no reader");
+        return nullptr;
+    }
+    if (next->Seek(std::max(second, next->Stream().begin)) != EFrameResult::kOk) {
+        PLAY_TRACE("stream switch: %s", next->ErrorText().c_str());
+        return nullptr;
+    }
+    if (m_options.stopAt) next->SetLastSecond(m_options.stopAt);
+    return next;
+}
+
+PlayLoopResult CPlayLoop::Run(CFrameSource& first)
+{
+    // The source being read: the one given, or the channel's other stream
+    // after a switch.
+    CFrameSource* src = &first;
+    std::unique_ptr<CFrameSource> switched;
     PlayLoopResult result;
-    if (source.OpenResult() != EFrameResult::kOk) {
-        result.end = source.OpenResult();
-        result.error = source.ErrorText();
+    if (src->OpenResult() != EFrameResult::kOk) {
+        result.end = src->OpenResult();
+        result.error = src->ErrorText();
         return result;
     }
-    SourceStream stream = source.Stream();
+    SourceStream stream = src->Stream();
     if (stream.end < stream.begin) {
         PLAY_TRACE("Time Error:%u-%u", stream.begin, stream.end);
         result.end = EFrameResult::kOpenFailed;
@@ -117,12 +136,20 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& source)
         m_shared.SetCurrTime(stream.begin);
     }
     m_shared.SetLastPercent(0);
-    if (m_options.stopAt) source.SetLastSecond(m_options.stopAt);
+    if (m_options.stopAt) src->SetLastSecond(m_options.stopAt);
     m_seekTarget = 0;
     m_pacer.Reset();
     m_skipper.Reset();
     bool started = false;
     uint32_t shownSecond = 0;
+    // The recorder time of the last picture shown (ms since 1970), and after
+    // a stream switch the time up to which the new stream's frames are
+    // passed over: it goes on at its next key frame after that picture.
+    int64_t lastShownAt = -1, resumeAfter = -1;
+    // A stream asked for and not to be had (no key frame at that second):
+    // not tried again until the window wants the other one.
+    int refusedSub = -1;
+    uint32_t seekedTo = 0;  // a seek's second until a picture is shown after it
     const auto stopped = [this] { return Stopped(); };
 
     while (!Stopped()) {
@@ -140,26 +167,70 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& source)
         if (!m_shared.pauseGate.Wait(stopped)) break;
 
         if (const uint32_t target = m_seekTarget.exchange(0)) {
-            if (source.Seek(target) != EFrameResult::kOk) {
+            if (src->Seek(target) != EFrameResult::kOk) {
                 PLAY_TRACE("Seek I frame Error");
-            } else if (source.Stream().width != stream.width || source.Stream().height != stream.height ||
-                       source.Stream().h265 != stream.h265) {
-                stream = source.Stream();
+            } else if (src->Stream().width != stream.width || src->Stream().height != stream.height ||
+                       src->Stream().h265 != stream.h265) {
+                stream = src->Stream();
                 if (!m_video.Open(stream)) break;
             }
             started = false;
             m_pacer.Reset();
+            lastShownAt = resumeAfter = -1;
+            seekedTo = target;
+        }
+
+        if (m_options.wantSub && m_options.openStream && stream.hasMainStream && stream.hasSubStream) {
+            const bool want = m_options.wantSub->load();
+            if (want != stream.subStream && int(want) != refusedSub) {
+                uint32_t second = stream.begin;
+                if (lastShownAt >= 0)
+                    second = uint32_t(lastShownAt / 1000);
+                else if (seekedTo)
+                    second = seekedTo;
+                else if (m_options.timePlay)
+                    second = std::max(m_shared.CurrTime(), stream.begin);
+                if (auto next = OpenOtherStream(want, second)) {
+                    PLAY_TRACE("window %d: %s stream from %u", m_options.window, want ? "sub" : "main", second);
+                    switched = std::move(next);
+                    src = switched.get();
+                    stream = src->Stream();
+                    // The decoder follows the new picture size; the common
+                    // clock and the window's time are left as they are.
+                    if (!m_video.Open(stream)) {
+                        result.end = EFrameResult::kOpenFailed;
+                        result.error = "the decoder could not be prepared";
+                        break;
+                    }
+                    started = false;
+                    resumeAfter = lastShownAt;
+                    m_pacer.Reset();
+                    ++result.streamSwitches;
+                    refusedSub = -1;
+                } else {
+                    refusedSub = int(want);
+                }
+            } else if (want == stream.subStream) {
+                refusedSub = -1;
+            }
         }
 
         SourceFrame frame;
-        const EFrameResult r = source.Read(frame);
+        const EFrameResult r = src->Read(frame);
         if (r != EFrameResult::kOk) {
             result.end = r;
             if (r != EFrameResult::kEnd) {
-                result.error = source.ErrorText();
+                result.error = src->ErrorText();
                 PLAY_TRACE("read Frame Error");
             }
             break;
+        }
+
+        if (resumeAfter >= 0) {
+            // The frames the other stream already showed.
+            if (int64_t(stream.begin) * 1000 + frame.ms <= resumeAfter) continue;
+            if (frame.kind != EFrameKind::kVideo || !frame.key) continue;
+            resumeAfter = -1;
         }
 
         const int level = m_shared.speedLevel.load();
@@ -231,6 +302,8 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& source)
                     break;
                 }
                 ++result.shown;
+                lastShownAt = int64_t(stream.begin) * 1000 + frame.ms;
+                seekedTo = 0;
                 while (m_state.load() == kStatePaused) {
                     m_video.ShowLastFrame();
                     m_shared.Ticks().SleepMs(kWaitSliceMs);

@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "player/playback/AttachPublisher.h"
@@ -55,6 +57,11 @@ struct PlayLoopOptions {
     // Time play: how long a clock that does not move holds back a picture
     // of a later second before it goes anyway.
     int64_t clockStillMs = 10000;
+    // A channel recorded in both streams: the stream the window wants (true:
+    // the sub stream), looked at between frames, and the opening of the
+    // channel's stream of that choice. Without both the stream never changes.
+    const std::atomic<bool>* wantSub = nullptr;
+    std::function<std::unique_ptr<CFrameSource>(bool sub)> openStream;
 };
 
 struct PlayLoopResult {
@@ -62,6 +69,7 @@ struct PlayLoopResult {
     bool stopped = false;
     std::string error;
     uint64_t shown = 0, skipped = 0, decodeErrors = 0, audio = 0, info = 0, published = 0;
+    int streamSwitches = 0;
 };
 
 class CPlayLoop {
@@ -84,6 +92,9 @@ private:
     // Holds a picture of `second` until the common clock reaches it; false when stopped.
     bool WaitForClock(uint32_t second);
     void ReportPosition(const SourceFrame& frame, uint32_t begin, int64_t totalMs);
+    // The channel's other stream positioned on the key frame at or before
+    // `second`, or null when it cannot be opened or has none there.
+    std::unique_ptr<CFrameSource> OpenOtherStream(bool sub, uint32_t second);
 
     CPlayShared& m_shared;
     std::atomic<int>& m_state;

@@ -179,6 +179,16 @@ void CPlayVideoWnd::Finished(bool wasCutting)
     CUiHost::Post(this, [dialog, index] { dialog->OnWindowFinished(index); });
 }
 
+std::unique_ptr<CFrameSource> CPlayVideoWnd::OpenInWantedStream(ESourceKind kind, const std::filesystem::path& path,
+                                                                 int channel)
+{
+    if (kind != ESourceKind::kContainerFile || !m_wantSub) return CFrameSource::OpenFile(kind, path, channel);
+    // A channel without a sub stream plays the one it has.
+    auto source = CFrameSource::OpenFile(kind, path, channel, EStreamChoice::kSub);
+    if (source && source->OpenResult() == EFrameResult::kNoChannel) source = CFrameSource::OpenFile(kind, path, channel);
+    return source;
+}
+
 void CPlayVideoWnd::Play(const PlayRequest& request)
 {
     m_decoded = 0;
@@ -209,7 +219,7 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
     if (request.kind == kRequestPlayFile || request.kind == kRequestFolderFile) {
         PLAY_TRACE("strFilePath:%s", request.filePath.c_str());
         kind = SourceKindOfReader(ChooseReader(path));
-        source = CFrameSource::OpenFile(kind, path, channel);
+        source = OpenInWantedStream(kind, path, channel);
     } else if (request.kind == kRequestTimePlay || request.kind == kRequestTimePlayToEnd ||
                request.kind == kRequestTimePlayAlt) {
         PLAY_TRACE("FileName:%s", request.filePath.c_str());
@@ -218,12 +228,18 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
         kind = sourceKind == kSourceContainerFile || sourceKind == kSourceContainerPartition ? ESourceKind::kContainerFile
                                                                                               : ESourceKind::kIfvFile;
         if (sourceKind == kSourceSingleIfv && ChooseReader(path) == EFileReader::kTtx) kind = ESourceKind::kGrecFile;
-        source = CFrameSource::OpenFile(kind, path, channel);
+        source = OpenInWantedStream(kind, path, channel);
     } else {
         // Cuts run through the export job, not through a play window.
         return;
     }
     options.source = LoopKindOf(kind);
+    if (kind == ESourceKind::kContainerFile) {
+        options.wantSub = &m_wantSub;
+        options.openStream = [path, channel](bool sub) {
+            return CFrameSource::OpenContainerFile(path, channel, sub ? EStreamChoice::kSub : EStreamChoice::kMain);
+        };
+    }
     if (kind == ESourceKind::kGrecFile && !m_ttxUser) {
         // The grec reader counts the windows that use it; each tells it when it goes.
         CTtxLibrary& ttx = CTtxLibrary::Shared();
@@ -278,6 +294,7 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
             m_info.width = m_info.height = 0;
             m_info.frameRate = 0;
             m_info.audioType = -1;
+            m_info.subStream = false;
         }
     }
     if (m_state != kStateClosing) PostToolTexts();
@@ -321,6 +338,7 @@ bool CPlayVideoWnd::Open(const SourceStream& stream)
         m_info.frameRate = stream.frameCount ? IfvFrameRate(stream.frameCount, stream.begin, stream.end)
                                              : int(stream.frameRate);
         m_info.audioType = stream.hasAudio ? stream.audioType : -1;
+        m_info.subStream = stream.subStream;
     }
     PostToolTexts();
     return true;

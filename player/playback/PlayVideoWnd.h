@@ -32,6 +32,7 @@ struct WindowStreamInfo {
     int frameRate = 0;
     int audioType = -1;  // -1: no sound
     std::string osd;
+    bool subStream = false;  // the channel's sub stream is shown
 };
 
 class CPlayVideoWnd : public QWidget, public CRKThread, private IPlayVideoSink, private IPlayAudioSink {
@@ -51,6 +52,9 @@ public:
     bool QueueEmpty() { return m_requests.Empty(); }
 
     void SetSeekTarget(uint32_t second);
+    // The stream a channel recorded in both plays in: at the next play, and
+    // in a play going on at the other stream's next key frame.
+    void SetSubStreamWanted(bool sub) { m_wantSub = sub; }
     bool HasDecoder() const { return m_width.load() > 0 && m_height.load() > 0; }
     // Writes the picture last shown; 0 or the media engine's failure.
     int SavePicture(const std::string& path, int format);
@@ -79,6 +83,7 @@ protected:
 private:
     // One request through the reader its kind and file choose.
     void Play(const PlayRequest& request);
+    std::unique_ptr<CFrameSource> OpenInWantedStream(ESourceKind kind, const std::filesystem::path& path, int channel);
     void Finished(bool wasCutting);
 
     // IPlayVideoSink: the media engine's player of this window.
@@ -102,6 +107,7 @@ private:
     std::atomic<int> m_state{kStateIdle};
     CPlayRequests m_requests;
     std::atomic<uint32_t> m_seekTarget{0};
+    std::atomic<bool> m_wantSub{false};
     CPlayLoop* m_loop = nullptr;  // the running loop, under m_loopLock
     std::mutex m_loopLock;
 

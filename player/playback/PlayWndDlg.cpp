@@ -506,6 +506,20 @@ void CPlayWndDlg::Layout(int mode, bool show)
     for (int i = 1; i <= kMaxWindows; ++i)
         if (m_cells[i]) m_cells[i]->setVisible(show && ShownIn(mode, i));
     for (int i = 1; i <= kMaxWindows; ++i) UpdateToolStrip(i);
+    UpdateStreams();
+}
+
+void CPlayWndDlg::UpdateStreams()
+{
+    for (int i = 1; i <= kMaxWindows; ++i)
+        if (m_windows[i])
+            m_windows[i]->SetSubStreamWanted(PlaysSubStream(m_shared.layout, m_enlarged == i, m_settings.alwaysMain));
+}
+
+void CPlayWndDlg::SetAlwaysMain(bool on)
+{
+    m_settings.alwaysMain = on;
+    UpdateStreams();
 }
 
 void CPlayWndDlg::Select(int index)
@@ -536,6 +550,7 @@ void CPlayWndDlg::ToggleEnlarge(int index)
         }
         for (int i = 1; i <= kMaxWindows; ++i)
             if (m_cells[i]) m_cells[i]->setVisible(ShownIn(mode, i));
+        UpdateStreams();
         return;
     }
     if (m_enlarged && m_cells[m_enlarged]) m_cells[m_enlarged]->setProperty("userData", "0");
@@ -548,6 +563,7 @@ void CPlayWndDlg::ToggleEnlarge(int index)
     }
     for (int i = 1; i <= kMaxWindows; ++i)
         if (m_cells[i]) m_cells[i]->setVisible(i == index);
+    UpdateStreams();
 }
 
 void CPlayWndDlg::SetToolStripsVisible(bool visible)

@@ -45,6 +45,7 @@ struct PlaySettings {
     std::string equalize;
     bool convertGps = true, speedMph = false;
     int mapType = 0;
+    bool alwaysMain = false;  // no sub streams in the large layouts
 };
 
 class CPlayWndDlg : public QWidget {
@@ -87,6 +88,8 @@ public:
     // Enlarges the window, or returns the enlarged one to the grid.
     void ToggleEnlarge(int index);
     void SetToolStripsVisible(bool visible);
+    // The setting that keeps every window on the main stream, from now on.
+    void SetAlwaysMain(bool on);
 
     // Snapshot of the selected window; the path written, or empty with `error`.
     std::string Snapshot(std::string* error);
@@ -138,6 +141,8 @@ private:
     void PollStop();
     void AfterStop();
     void ShowPlaceholder(int index, bool show);
+    // Tells each window the stream that its place in the layout plays.
+    void UpdateStreams();
     void UpdatePlayButtons();
     void ToggleFullScreen();
     void OpenFileDialog();

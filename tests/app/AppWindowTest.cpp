@@ -38,7 +38,7 @@ TEST_F(AppWindowTest, DefaultsLanguageSwitchScreenshotAndOrderlyQuit)
     const json defaults = {
         {"SnapPath", profile + "/SnapFile"}, {"SaveFilePath", profile + "/BackUpFile"}, {"GSTFILE", ""},
         {"MapType", 0}, {"ConvertGPS", 1}, {"Language", 0}, {"SnapPicFormat", 0}, {"RecordChn", 65535},
-        {"ADDOSD", 0}, {"MEDIAINFO", 1}, {"VIDEOSCALE", 1}, {"LOWPASS", 0}, {"LOWPASSVALUE", 0.8},
+        {"ADDOSD", 0}, {"MEDIAINFO", 1}, {"VIDEOSCALE", 1}, {"ALWAYSMAIN", 0}, {"LOWPASS", 0}, {"LOWPASSVALUE", 0.8},
         {"NSENABLE", 0}, {"NSVALUE", 1}, {"SHOWGEO", 0}, {"DELAYTIME", 0}, {"SPEEDMPH", 0},
         {"GOOGLEKEY", ""}, {"Voice", 0}, {"Equalize", ""}};
     EXPECT_EQ(r["data"], defaults);

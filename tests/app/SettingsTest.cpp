@@ -37,6 +37,7 @@ TEST_F(SettingsTest, EmptyProfileGivesEveryDefault)
     EXPECT_EQ(s.addOsd, 0);
     EXPECT_EQ(s.mediaInfo, 1);
     EXPECT_EQ(s.videoScale, 1);
+    EXPECT_EQ(s.alwaysMain, 0);
     EXPECT_EQ(s.lowPass, 0);
     EXPECT_DOUBLE_EQ(s.lowPassValue, 0.8);
     EXPECT_EQ(s.nsEnable, 0);
@@ -89,6 +90,16 @@ TEST_F(SettingsTest, StoredValuesAreNormalised)
     EXPECT_DOUBLE_EQ(ParseDecimal("abc", 0.8), 0.8);
 }
 
+TEST_F(SettingsTest, AlwaysMainIsOnOrOff)
+{
+    const std::pair<const char*, int> table[] = {
+        {"[CONFIG]\nALWAYSMAIN=1\n", 1}, {"[CONFIG]\nALWAYSMAIN=0\n", 0}, {"[CONFIG]\nALWAYSMAIN=7\n", 1},
+        {"[CONFIG]\nALWAYSMAIN=-1\n", 1}, {"[CONFIG]\nALWAYSMAIN=x\n", 0}, {"[CONFIG]\nalwaysmain=1\n", 1},
+        {"[OTHER]\nALWAYSMAIN=1\n", 0},
+    };
+    for (const auto& [config, value] : table) EXPECT_EQ(Read(config).alwaysMain, value) << config;
+}
+
 TEST_F(SettingsTest, Base64EncodesAndDecodesEveryTailLength)
 {
     const std::pair<std::string, std::string> table[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
@@ -110,6 +121,7 @@ TEST_F(SettingsTest, WriterWritesTheDialogKeysAndLeavesTheRest)
     s.lowPassValue = 0.25;
     s.googleKey = "abc";
     s.voice = 70;  // the play controls' key is not the dialog's
+    s.alwaysMain = 1;
     ASSERT_TRUE(WriteSettings(file, s));
     std::ifstream in(file, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -118,7 +130,7 @@ TEST_F(SettingsTest, WriterWritesTheDialogKeysAndLeavesTheRest)
     EXPECT_EQ(text,
               "[CONFIG]\r\nSnapPath=/p/SnapFile\r\nSaveFilePath=/p/BackUpFile\r\nMapType=0\r\nConvertGPS=1\r\n"
               "Language=2\r\nSnapPicFormat=0\r\nRecordChn=32771\r\nADDOSD=0\r\nMEDIAINFO=1\r\nVIDEOSCALE=1\r\n"
-              "LOWPASS=0\r\nLOWPASSVALUE=0.2\r\nNSENABLE=0\r\nNSVALUE=1\r\nSHOWGEO=0\r\nSPEEDMPH=0\r\n"
+              "ALWAYSMAIN=1\r\nLOWPASS=0\r\nLOWPASSVALUE=0.2\r\nNSENABLE=0\r\nNSVALUE=1\r\nSHOWGEO=0\r\nSPEEDMPH=0\r\n"
               "GOOGLEKEY=YWJj\r\n");
     s.equalize = "1,2,3";
     ASSERT_TRUE(WritePlaySettings(file, s));
@@ -127,6 +139,7 @@ TEST_F(SettingsTest, WriterWritesTheDialogKeysAndLeavesTheRest)
     EXPECT_EQ(back.equalize, "1,2,3");
     EXPECT_EQ(back.recordChn, 32771);
     EXPECT_EQ(back.googleKey, "abc");
+    EXPECT_EQ(back.alwaysMain, 1);
     // A cleared key stays cleared.
     s.googleKey.clear();
     ASSERT_TRUE(WriteSettings(file, s));

@@ -43,11 +43,15 @@ private:
 };
 
 inline ReadResult ReadChannel(const std::filesystem::path& path, int channel, std::optional<uint32_t> seek = {},
-                              bool keepPayloads = false, size_t limit = 10000000)
+                              bool keepPayloads = false, size_t limit = 10000000,
+                              int stream = RKCONTAINER_STREAM_DEFAULT)
 {
     ReadResult r;
     CContainerReader file(path);
     EXPECT_EQ(file.OpenResult(), 0);
+    if (stream != RKCONTAINER_STREAM_DEFAULT) {
+        EXPECT_EQ(RKCONTAINER_SetStream(file.Slot(), stream), 0);
+    }
     r.lastResult = RKCONTAINER_GetOneChnFileInfo(file.Slot(), channel, &r.begin, &r.end, &r.encode);
     if (r.lastResult != 0) return r;
     if (seek) {

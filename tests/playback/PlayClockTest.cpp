@@ -220,5 +220,22 @@ TEST_F(PlayClockTest, ChannelWindowsAndLayouts)
     EXPECT_EQ(LayoutForChannels(10), kLayout4x4);
 }
 
+TEST_F(PlayClockTest, SubStreamsInTheSmallWindowsOnly)
+{
+    struct Row {
+        int layout;
+        bool enlarged, alwaysMain, sub;
+    };
+    const Row rows[] = {
+        {kLayout1, false, false, false},   {kLayout2x2, false, false, false}, {kLayout3x3, false, false, true},
+        {kLayout4x4, false, false, true},  {kLayout3x3, true, false, false},  {kLayout4x4, true, false, false},
+        {kLayout3x3, false, true, false},  {kLayout4x4, false, true, false},  {kLayout1, true, true, false},
+        {-1, false, false, false},         {4, false, false, false},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(PlaysSubStream(r.layout, r.enlarged, r.alwaysMain), r.sub)
+            << r.layout << " " << r.enlarged << " " << r.alwaysMain;
+}
+
 }  // namespace
 }  // namespace velmor

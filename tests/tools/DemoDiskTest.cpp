@@ -231,6 +231,59 @@ TEST_F(DemoDisk, ThePartitionFramesCarryTheVehicleRecord)
     EXPECT_EQ(info, (*rec)["info_frames"].get<uint32_t>());
 }
 
+TEST_F(DemoDisk, SubStreamsCoverTheSecondsOfTheirMainStreams)
+{
+    // Channels 1 and 2 of both days; the first day lies in the first container file.
+    const json& p = M()["partition"];
+    ASSERT_EQ(p["sub_streams"].size(), 4u);
+    std::set<int> flagged;
+    for (const json& r : p["recordings"])
+        if (r["sub_stream"].get<bool>()) flagged.insert(r["channel"].get<int>());
+    EXPECT_EQ(flagged, (std::set<int>{1, 2}));
+    size_t checked = 0;
+    for (const json& sub : p["sub_streams"]) {
+        SCOPED_TRACE(sub.dump());
+        EXPECT_EQ(sub["width"], 176);
+        EXPECT_EQ(sub["height"], 144);
+        const json* main = nullptr;
+        for (const json& r : p["recordings"])
+            if (r["channel"] == sub["channel"] && r["begin"] == sub["begin"]) main = &r;
+        ASSERT_NE(main, nullptr);
+        EXPECT_EQ(sub["end"], (*main)["end"]);
+        EXPECT_EQ(sub["video_frames"], (*main)["video_frames"]);
+        if (sub["begin_text"].get<std::string>().substr(0, 10) != "2026-12-01") continue;
+
+        RKCONTAINER_HANDLE h = nullptr;
+        ASSERT_EQ(RKCONTAINER_OpenFile(&h, (P(p["path"]) / "fc00000.rpo").c_str()), 0);
+        const int channel = sub["channel"].get<int>() - 1;
+        uint32_t streams = 0;
+        EXPECT_EQ(RKCONTAINER_GetChnStreams(&h, channel, &streams), 0);
+        EXPECT_EQ(streams, uint32_t(RKCONTAINER_HAS_MAIN | RKCONTAINER_HAS_SUB));
+        ASSERT_EQ(RKCONTAINER_SetStream(&h, RKCONTAINER_STREAM_SUB), 0);
+        uint32_t begin = 0, end = 0;
+        RKCONTAINER_ENCODE enc{};
+        ASSERT_EQ(RKCONTAINER_GetOneChnFileInfo(&h, channel, &begin, &end, &enc), 0);
+        EXPECT_EQ(begin, sub["begin"].get<uint32_t>());
+        EXPECT_EQ(end, sub["end"].get<uint32_t>());
+        std::vector<uint8_t> buf(RKCONTAINER_MAX_FRAME_SIZE);
+        uint32_t video = 0, others = 0;
+        for (int guard = 0; guard < 100000; ++guard) {
+            RKCONTAINER_FRAME_HEAD head{};
+            const int rc = RKCONTAINER_ReadOneFrame(&h, buf.data(), &head, &enc);
+            if (rc == -4) break;
+            ASSERT_EQ(rc, 0);
+            if (head.sign != 'F') continue;
+            if (head.subStream != 1) ++others;
+            if (head.type <= 3) ++video;
+        }
+        RKCONTAINER_CloseFile(&h);
+        EXPECT_EQ(others, 0u);
+        EXPECT_EQ(video, sub["video_frames"].get<uint32_t>());
+        ++checked;
+    }
+    EXPECT_EQ(checked, 2u);
+}
+
 // ---- Backup record files ---------------------------------------------------------
 
 TEST_F(DemoDisk, BackupRecordFilesReadBackWhole)

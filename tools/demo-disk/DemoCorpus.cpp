@@ -275,6 +275,9 @@ void WriteDay(CPartitionImage& image, std::vector<PartitionClip*>& clips, const 
         const Clip& c = pc->media.clip;
         RecordingParams p;
         p.channel = uint8_t(c.channel - 1);
+        p.subStream = c.subStream;
+        // The resolution codes know no size below 352x288: a sub stream
+        // carries the smallest code and its pictures tell their own size.
         p.encode = {0, 0, uint8_t(c.codec == VideoCodec::kH265 ? 2 : 1), uint8_t(c.audio ? kAudioEncG711A : 0),
                     uint8_t(c.fps)};
         p.carNumber = carGbk;
@@ -319,7 +322,9 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
 
     json manifest;
     manifest["generator"] = "velmor-demo-disk";
-    manifest["version"] = 1;
+    // Raised whenever the corpus changes, so that a corpus kept from an
+    // earlier build is made again.
+    manifest["version"] = 2;
     manifest["vehicles"] = json::array({kCarA, kCarB});
 
     // ---- Vehicle A: six cameras over two days ----
@@ -349,6 +354,20 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
     const auto clipA = [&](uint32_t day, int channel) -> const ClipMedia& {
         return clipsA[(day == kDay1 ? 0 : day1.size()) + size_t(channel - 1)].media;
     };
+    // Channels 1 and 2 are also recorded in a sub stream, over the same
+    // seconds: the windows of the large layouts play these.
+    std::vector<PartitionClip> subA;
+    subA.reserve(4);
+    for (const std::vector<Clip>* day : {&day1, &day2})
+        for (size_t i = 0; i < 2; ++i) {
+            Clip c = (*day)[i];
+            c.subStream = true;
+            c.width = kSubWidth;
+            c.height = kSubHeight;
+            c.seed += 1000;
+            say("encoding the sub stream of channel " + std::to_string(c.channel) + " of " + TimeText(c.begin));
+            subA.push_back({MakeClipMedia(c, day == &day1 ? track1 : track2), {}, 0});
+        }
 
     // ---- The container partition ----
     say("writing the container partition");
@@ -363,6 +382,7 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
         if (d == 1) image.SetNextBlock(29);
         std::vector<PartitionClip*> clips;
         for (size_t i = 0; i < day1.size(); ++i) clips.push_back(&clipsA[d * day1.size() + i]);
+        for (size_t i = 0; i < 2; ++i) clips.push_back(&subA[d * 2 + i]);
         WriteDay(image, clips, carA);
     }
     image.WriteIndexHead({});
@@ -390,9 +410,32 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
             r["info_frames"] = pc.media.info.size();
             r["blocks"] = pc.blocks.size();
             r["first_block"] = pc.blocks.front();
+            bool sub = false;
+            for (const PartitionClip& s : subA) sub |= s.media.clip.channel == c.channel && s.media.clip.begin == c.begin;
+            r["sub_stream"] = sub;
             recs.push_back(r);
         }
         p["recordings"] = recs;
+        // The sub streams of recordings above, in the same seconds.
+        json subs = json::array();
+        for (const PartitionClip& pc : subA) {
+            const Clip& c = pc.media.clip;
+            json r;
+            r["channel"] = c.channel;
+            AddSpan(r, c.begin, c.LastSecond());
+            r["codec"] = CodecName(c.codec);
+            r["frame_rate"] = c.fps;
+            r["width"] = c.width;
+            r["height"] = c.height;
+            r["audio"] = c.audio ? json("G711A") : json(nullptr);
+            r["video_frames"] = pc.media.video.size();
+            r["audio_frames"] = pc.audioFrames;
+            r["info_frames"] = pc.media.info.size();
+            r["blocks"] = pc.blocks.size();
+            r["first_block"] = pc.blocks.front();
+            subs.push_back(r);
+        }
+        p["sub_streams"] = subs;
         json alarms = json::array();
         for (const auto& [track, from, to] : {std::tuple{&track1, At(kDay1, 10, 0, 0), At(kDay1, 10, 5, 9)},
                                               std::tuple{&track2, At(kDay2, 8, 30, 0), At(kDay2, 8, 30, 59)}})

@@ -185,8 +185,8 @@ ClipMedia MakeClipMedia(const Clip& clip, const CRouteTrack& track)
     for (uint32_t s = 0; s < clip.seconds; s += kPieceSeconds) {
         VideoSpec videoRecipe;
         videoRecipe.codec = clip.codec;
-        videoRecipe.width = kWidth;
-        videoRecipe.height = kHeight;
+        videoRecipe.width = clip.width;
+        videoRecipe.height = clip.height;
         videoRecipe.frames = int(std::min(kPieceSeconds, clip.seconds - s)) * clip.fps;
         videoRecipe.gop = clip.fps;  // one key picture a second, as recorders do
         videoRecipe.fps = clip.fps;

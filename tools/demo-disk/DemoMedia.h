@@ -15,6 +15,9 @@ namespace velmor::demo {
 
 constexpr int kWidth = 352;  // resolution code 0 in the 576/288-line system
 constexpr int kHeight = 288;
+// Sub streams: the small pictures a recorder keeps beside the main stream.
+constexpr int kSubWidth = 176;
+constexpr int kSubHeight = 144;
 constexpr uint32_t kVoiceFrameMs = 40;
 constexpr uint32_t kVoiceSamples = 320;  // 40 ms at 8000 Hz
 
@@ -57,6 +60,8 @@ struct Clip {
     uint32_t seconds = 0;  // frames cover [begin, begin + seconds)
     bool audio = false;
     uint32_t seed = 1;
+    bool subStream = false;
+    int width = kWidth, height = kHeight;
 
     uint32_t LastSecond() const { return begin + seconds - 1; }
     uint32_t Frames() const { return seconds * uint32_t(fps); }
