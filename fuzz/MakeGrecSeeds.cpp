@@ -27,18 +27,18 @@ int main(int argc, char** argv)
         {"h264-alaw-streamed.grec", VideoCodec::kH264, 8, 0, true, false},
     };
     for (const auto& s : seeds) {
-        GrecSpec spec;
-        spec.codec = s.codec;
-        spec.width = 32;
-        spec.height = 32;
-        spec.originUs = 1765188000ull * 1000000;
-        spec.audioEncoding = s.audio;
-        spec.rateCode = s.rateCode;
-        spec.withInfoTrack = s.info;
-        spec.writeDuration = s.duration;
-        spec.terminal = "T1";
-        spec.vehicle = "V1";
-        WriteGrecFile(dir / s.name, spec, MakeGrecClipFrames(spec, 2, 10));
+        GrecSpec recipe;
+        recipe.codec = s.codec;
+        recipe.width = 32;
+        recipe.height = 32;
+        recipe.originUs = 1765188000ull * 1000000;
+        recipe.audioEncoding = s.audio;
+        recipe.rateCode = s.rateCode;
+        recipe.withInfoTrack = s.info;
+        recipe.writeDuration = s.duration;
+        recipe.terminal = "T1";
+        recipe.vehicle = "V1";
+        WriteGrecFile(dir / s.name, recipe, MakeGrecClipFrames(recipe, 2, 10));
     }
     return 0;
 }

@@ -151,7 +151,7 @@ void CEqualizeDlg::FromSliders()
     if (m_preamp) m_record.preamp = float(SliderToDb(m_preamp->value()));
     for (int i = 0; i < kEqualizerBands; ++i)
         if (m_bands[size_t(i)]) m_record.amp[i] = float(SliderToDb(m_bands[size_t(i)]->value()));
-    Relabel();
+    Relabel(m_record);
 }
 
 void CEqualizeDlg::ToSliders(const RKPLAYER_EQ_PRESET& record)
@@ -159,17 +159,14 @@ void CEqualizeDlg::ToSliders(const RKPLAYER_EQ_PRESET& record)
     if (m_preamp) m_preamp->setValue(DbToSlider(record.preamp));
     for (int i = 0; i < kEqualizerBands; ++i)
         if (m_bands[size_t(i)]) m_bands[size_t(i)]->setValue(DbToSlider(record.amp[i]));
-    const RKPLAYER_EQ_PRESET saved = m_record;
-    m_record = record;
-    Relabel();
-    m_record = saved;
+    Relabel(record);
 }
 
-void CEqualizeDlg::Relabel()
+void CEqualizeDlg::Relabel(const RKPLAYER_EQ_PRESET& record)
 {
-    if (m_preampLabel) m_preampLabel->setText(QString::fromStdString(DbLabel(m_record.preamp)));
+    if (m_preampLabel) m_preampLabel->setText(QString::fromStdString(DbLabel(record.preamp)));
     for (int i = 0; i < kEqualizerBands; ++i)
-        if (m_bandLabels[size_t(i)]) m_bandLabels[size_t(i)]->setText(QString::fromStdString(DbLabel(m_record.amp[i])));
+        if (m_bandLabels[size_t(i)]) m_bandLabels[size_t(i)]->setText(QString::fromStdString(DbLabel(record.amp[i])));
 }
 
 void CEqualizeDlg::Notify()

@@ -52,7 +52,7 @@ public:
 private:
     void FromSliders();
     void ToSliders(const RKPLAYER_EQ_PRESET& record);
-    void Relabel();
+    void Relabel(const RKPLAYER_EQ_PRESET& record);
     void Notify();
 
     QDialog* m_dialog = nullptr;

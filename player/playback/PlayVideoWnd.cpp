@@ -147,23 +147,18 @@ void CPlayVideoWnd::Step(void*)
 {
     if (m_requests.Empty()) return;
     const int delay = m_dialog->Settings().delayTime;
-    bool cutting = false;
     RunQueuedRequests(
-        m_requests, m_state,
-        [this, &cutting](const PlayRequest& request) {
-            cutting |= request.kind == kRequestCut || request.kind == kRequestCutMp4;
-            Play(request);
-        },
+        m_requests, m_state, [this](const PlayRequest& request) { Play(request); },
         delay,
         [this](int ms) {
             // Folder play's pause between files ends with a stop.
             for (int slept = 0; slept < ms && m_state != kStateStop && m_state != kStateClosing; slept += 25)
                 std::this_thread::sleep_for(std::chrono::milliseconds(25));
         });
-    Finished(cutting);
+    Finished();
 }
 
-void CPlayVideoWnd::Finished(bool wasCutting)
+void CPlayVideoWnd::Finished()
 {
     // A window with nothing left to play no longer holds the common clock
     // back for the windows still playing.
@@ -175,7 +170,6 @@ void CPlayVideoWnd::Finished(bool wasCutting)
     }
     const int index = m_index;
     CPlayWndDlg* dialog = m_dialog;
-    (void)wasCutting;  // cut progress is counted by the export job
     CUiHost::Post(this, [dialog, index] { dialog->OnWindowFinished(index); });
 }
 

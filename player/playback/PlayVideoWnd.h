@@ -84,7 +84,8 @@ private:
     // One request through the reader its kind and file choose.
     void Play(const PlayRequest& request);
     std::unique_ptr<CFrameSource> OpenInWantedStream(ESourceKind kind, const std::filesystem::path& path, int channel);
-    void Finished(bool wasCutting);
+    // Cut progress is counted by the export job, not here.
+    void Finished();
 
     // IPlayVideoSink: the media engine's player of this window.
     bool Open(const SourceStream& stream) override;

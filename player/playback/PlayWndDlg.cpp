@@ -497,14 +497,7 @@ void CPlayWndDlg::Layout(int mode, bool show)
         if (m_cells[m_enlarged]) m_cells[m_enlarged]->setProperty("userData", "0");
         m_enlarged = 0;
     }
-    for (int r = 1; r <= 4; ++r) {
-        QWidget* row = CUiHost::Find<QWidget>(m_root, QString("PLAYWND_Parent%1").arg(r));
-        const bool rowShown = show && (mode == kLayout4x4 || (mode == kLayout3x3 && r <= 3) ||
-                                       (mode == kLayout2x2 && r <= 2) || (mode == kLayout1 && r == 1));
-        if (row) row->setVisible(rowShown);
-    }
-    for (int i = 1; i <= kMaxWindows; ++i)
-        if (m_cells[i]) m_cells[i]->setVisible(show && ShownIn(mode, i));
+    ShowCells([mode, show](int i) { return show && ShownIn(mode, i); });
     for (int i = 1; i <= kMaxWindows; ++i) UpdateToolStrip(i);
     UpdateStreams();
 }
@@ -543,27 +536,27 @@ void CPlayWndDlg::ToggleEnlarge(int index)
         m_cells[index]->setProperty("userData", "0");
         m_enlarged = 0;
         const int mode = m_shared.layout;
-        for (int r = 1; r <= 4; ++r) {
-            QWidget* row = CUiHost::Find<QWidget>(m_root, QString("PLAYWND_Parent%1").arg(r));
-            if (row) row->setVisible(mode == kLayout4x4 || (mode == kLayout3x3 && r <= 3) ||
-                                     (mode == kLayout2x2 && r <= 2) || (mode == kLayout1 && r == 1));
-        }
-        for (int i = 1; i <= kMaxWindows; ++i)
-            if (m_cells[i]) m_cells[i]->setVisible(ShownIn(mode, i));
+        ShowCells([mode](int i) { return ShownIn(mode, i); });
         UpdateStreams();
         return;
     }
     if (m_enlarged && m_cells[m_enlarged]) m_cells[m_enlarged]->setProperty("userData", "0");
     m_enlarged = index;
     m_cells[index]->setProperty("userData", "1");
-    const int row = (index - 1) / 4 + 1;
+    ShowCells([index](int i) { return i == index; });
+    UpdateStreams();
+}
+
+void CPlayWndDlg::ShowCells(const std::function<bool(int index)>& shown)
+{
+    // A row shows when any of its four cells does (row r holds 4r-3 .. 4r).
     for (int r = 1; r <= 4; ++r) {
-        QWidget* w = CUiHost::Find<QWidget>(m_root, QString("PLAYWND_Parent%1").arg(r));
-        if (w) w->setVisible(r == row);
+        bool any = false;
+        for (int i = 4 * r - 3; i <= 4 * r; ++i) any |= shown(i);
+        if (QWidget* row = CUiHost::Find<QWidget>(m_root, QString("PLAYWND_Parent%1").arg(r))) row->setVisible(any);
     }
     for (int i = 1; i <= kMaxWindows; ++i)
-        if (m_cells[i]) m_cells[i]->setVisible(i == index);
-    UpdateStreams();
+        if (m_cells[i]) m_cells[i]->setVisible(shown(i));
 }
 
 void CPlayWndDlg::SetToolStripsVisible(bool visible)

@@ -10,6 +10,7 @@
 #include <array>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -132,6 +133,8 @@ protected:
 
 private:
     void StopAllInternal(bool showBusy);
+    // Rows and cells shown: the cells `shown` picks, and the rows that hold them.
+    void ShowCells(const std::function<bool(int index)>& shown);
     bool AnyPlaying() const;
     void BuildWindows();
     void Route();

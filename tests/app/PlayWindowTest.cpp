@@ -46,23 +46,23 @@ protected:
         fs::create_directories(s_corpus);
         // A single-channel recording as a recorder exports it: pictures,
         // one attached record a second.
-        velmor::fixtures::VideoSpec spec;
-        spec.width = 320;
-        spec.height = 240;
-        spec.frames = kSeconds * kFps;
-        spec.gop = kFps;
-        spec.fps = kFps;
-        spec.lossless = false;
-        spec.label = "CH1";
-        spec.clockStart = kT0;
-        const auto video = velmor::fixtures::EncodeVideo(spec);
+        velmor::fixtures::VideoSpec recipe;
+        recipe.width = 320;
+        recipe.height = 240;
+        recipe.frames = kSeconds * kFps;
+        recipe.gop = kFps;
+        recipe.fps = kFps;
+        recipe.lossless = false;
+        recipe.label = "CH1";
+        recipe.clockStart = kT0;
+        const auto video = velmor::fixtures::EncodeVideo(recipe);
         const fs::path ifv = s_corpus / "CH01_20240506_070809.ifv";
         IfvFilePtr w(RK_OpenFile2(ifv.c_str(), 0, RK_FILE_MODE_WRITE));
         ASSERT_TRUE(w);
         ASSERT_GE(RK_FileSetVideoParam(w.get(), 320, 240, float(kFps), 0), 0);
         ASSERT_GE(RK_FileEnableAttach(w.get()), 0);
         ASSERT_GE(RK_FileSetStartTime(w.get(), kT0), 0);
-        for (int i = 0; i < spec.frames; ++i) {
+        for (int i = 0; i < recipe.frames; ++i) {
             const uint32_t ms = uint32_t(i * 1000 / kFps);
             if (i % kFps == 0) {
                 const auto r = Record(uint32_t(i / kFps));
