@@ -1,6 +1,6 @@
 // The play windows of the real program, driven through its control socket
 // as a script drives it, each figure beside the peer tool's in the same run:
-// sixteen windows in real time, one window at X32, the first picture after
+// sixteen windows in real time (main and sub streams), one window at X32, the first picture after
 // an open and after a seek, and the interface thread while sixteen windows
 // stop. Needs a display (the benchmark script provides a virtual one).
 #include <signal.h>
@@ -45,7 +45,7 @@ void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 // ---- Inputs, made once and kept in the benchmark data ----------------------
 
 // About 2.5 Mbit/s at 720p: sixteen channels of it fit one container file.
-std::vector<fixtures::AccessUnit> Encode(int w, int h, int frames)
+std::vector<fixtures::AccessUnit> Encode(int w, int h, int frames, int crf = 30)
 {
     fixtures::VideoSpec recipe;
     recipe.width = w;
@@ -54,7 +54,7 @@ std::vector<fixtures::AccessUnit> Encode(int w, int h, int frames)
     recipe.gop = kFps;  // a key picture a second, as recorders write
     recipe.fps = kFps;
     recipe.lossless = false;
-    recipe.crf = 30;
+    recipe.crf = crf;
     recipe.label = "CH1";
     recipe.clockStart = kStart;
     return fixtures::EncodeVideo(recipe).units;
@@ -76,17 +76,21 @@ void WriteElementary(const fs::path& path, const std::vector<fixtures::AccessUni
 
 // A container file with `channels` channels of the units, `repeat` times
 // over, written frame by frame in time order as a recorder writes them.
+// With `sub` units, every channel is also written in a sub stream of CIF
+// pictures over the same seconds, as recorders keep a small copy.
 void WriteContainer(const fs::path& dir, const std::vector<fixtures::AccessUnit>& units, int repeat, int channels,
-                    int w, int h)
+                    int w, int h, const std::vector<fixtures::AccessUnit>& sub = {})
 {
     const fs::path part = dir.string() + ".part";
     fs::remove_all(part);
     fs::create_directories(part);
     uint64_t bytes = 0;
     for (const auto& u : units) bytes += u.data.size() + 64;
+    for (const auto& u : sub) bytes += u.data.size() + 64;
     bytes *= uint64_t(repeat) * uint64_t(channels);
     // Room for the blocks' head areas and the last block of each channel.
-    const uint64_t size = bytes * 5 / 4 + uint64_t(channels) * (8u << 20) < rkfs::kContainerFileSize128
+    const uint64_t streams = uint64_t(channels) * (sub.empty() ? 1 : 2);
+    const uint64_t size = bytes * 5 / 4 + streams * (8u << 20) < rkfs::kContainerFileSize128
                               ? rkfs::kContainerFileSize128
                               : rkfs::kContainerFileSize256;
     {
@@ -101,15 +105,31 @@ void WriteContainer(const fs::path& dir, const std::vector<fixtures::AccessUnit>
             p.encode = {uint8_t(reso), uint8_t(standard), 1, 0, uint8_t(kFps)};
             writers.push_back(std::make_unique<fixtures::CRecordWriter>(image, p));
         }
-        const size_t frames = units.size() * size_t(repeat);
-        for (size_t i = 0; i < frames; ++i) {
-            const auto& u = units[i % units.size()];
-            const uint64_t pts = (uint64_t(kStart) * 1000 + i * 1000 / kFps) * 1000;
-            for (auto& w : writers)
-                if (w->WriteFrame(u.key ? rkfs::kFrameI : rkfs::kFrameP, pts, u.data.data(), uint32_t(u.data.size())) !=
-                    fixtures::WriteResult::kWritten)
-                    throw std::runtime_error("the container file refused a frame");
+        std::vector<std::unique_ptr<fixtures::CRecordWriter>> subWriters;
+        if (!sub.empty()) {
+            uint32_t subReso = 0, subStandard = 0xFFFFFFFF;
+            if (!rkfs::ResolutionCode(352, 288, &subReso, &subStandard))
+                throw std::runtime_error("no resolution code for CIF");
+            for (int c = 0; c < channels; ++c) {
+                fixtures::RecordingParams p;
+                p.channel = uint8_t(c);
+                p.subStream = true;
+                p.encode = {uint8_t(subReso), uint8_t(subStandard), 1, 0, uint8_t(kFps)};
+                subWriters.push_back(std::make_unique<fixtures::CRecordWriter>(image, p));
+            }
         }
+        const size_t frames = units.size() * size_t(repeat);
+        auto write = [](fixtures::CRecordWriter& w, const fixtures::AccessUnit& u, uint64_t pts) {
+            if (w.WriteFrame(u.key ? rkfs::kFrameI : rkfs::kFrameP, pts, u.data.data(), uint32_t(u.data.size())) !=
+                fixtures::WriteResult::kWritten)
+                throw std::runtime_error("the container file refused a frame");
+        };
+        for (size_t i = 0; i < frames; ++i) {
+            const uint64_t pts = (uint64_t(kStart) * 1000 + i * 1000 / kFps) * 1000;
+            for (auto& w : writers) write(*w, units[i % units.size()], pts);
+            for (auto& w : subWriters) write(*w, sub[i % sub.size()], pts);
+        }
+        for (auto& w : subWriters) w->Close();
         for (auto& w : writers) w->Close();
     }
     fs::remove_all(dir);
@@ -118,6 +138,7 @@ void WriteContainer(const fs::path& dir, const std::vector<fixtures::AccessUnit>
 
 struct Inputs {
     fs::path sixteen;      // container file, 16 channels of 720p
+    fs::path sixteenSub;   // the same with a CIF sub stream on every channel
     fs::path stream720;    // one of its channels as an elementary stream, three times over
     int frames720 = 0;
     int seconds720 = 0;
@@ -140,11 +161,16 @@ Inputs MakeInputs()
     in.sixteen = data / "play-16x720p";
     in.frames720 = k720Frames;
     in.seconds720 = k720Frames * k720Repeat / kFps;
-    if (!fs::exists(in.stream720) || !fs::exists(in.sixteen)) {
+    in.sixteenSub = data / "play-16x720p-sub";
+    if (!fs::exists(in.stream720) || !fs::exists(in.sixteen) || !fs::exists(in.sixteenSub)) {
         const auto units = Encode(1280, 720, k720Frames);
         // Three times over, so that starting the peer's process weighs little.
         WriteElementary(in.stream720, units, 3);
         WriteContainer(in.sixteen, units, k720Repeat, kWindows, 1280, 720);
+        // A container file has 32 blocks: each of the 32 streams gets one,
+        // so the main streams are coarser here.
+        WriteContainer(in.sixteenSub, Encode(1280, 720, k720Frames, 40), k720Repeat, kWindows, 1280, 720,
+                       Encode(352, 288, k720Frames));
     }
     // 1080p: 4 s encoded, played 40 times over (160 s: X32 runs for 5 s).
     constexpr int k1080Frames = 4 * kFps, k1080Repeat = 40;
@@ -398,6 +424,38 @@ void SixteenWindows(CPlayer& player, const Inputs& in)
           stopWall * 1000, playing);
 }
 
+// Sixteen windows of the same recording in the 4x4 layout, where each
+// window plays its channel's sub stream: what makes sixteen channels fit a
+// small machine.
+void SixteenSubStreams(CPlayer& player, const Inputs& in)
+{
+    player.Must({"layout", 3});
+    player.Must({"open", (in.sixteenSub / fixtures::CContainerFileImage::FileName(1)).string()});
+    const json s0 = player.WaitState(
+        [](const json& s) {
+            int sub = 0;
+            for (const auto& w : s["windows"]) sub += w["shown"].get<double>() >= 1 && w["stream"] == "sub";
+            return sub == kWindows;
+        },
+        30, "16 windows showing their sub streams", 20);
+    Sleep(1000);
+    const json a = player.State();
+    const auto t0 = Clock::now();
+    Sleep(10000);
+    const json b = player.State();
+    const double wall = SecondsSince(t0);
+    const ShowSums sa = SumShowStats(a), sb = SumShowStats(b);
+    const double due = double(kWindows) * kFps * wall;
+    const double share = std::min(100.0, 100.0 * (sb.onTime - sa.onTime) / due);
+    Print("%-44s %-14s %10.1f %% of %.0f pictures due shown on time (layout %d, CIF sub streams) (goal >= 99 %%) %s\n",
+          "16 windows sub streams X1, play window set", "velmor", share, due, s0["layout"].get<int>(),
+          share >= 99 ? "ok" : "BELOW GOAL");
+    Print("%-44s %-14s per window and second: %.1f handed, %.1f drawn, %.1f passed over\n", "", "",
+          (sb.handed - sa.handed) / wall / kWindows, (sb.shown - sa.shown) / wall / kWindows,
+          (sb.passedOver - sa.passedOver) / wall / kWindows);
+    player.StopAll();
+}
+
 // Seconds from `open` to the first picture of the file named `round`.
 double FirstPicture(CPlayer& player, const Inputs& in, int round)
 {
@@ -537,6 +595,7 @@ int RunPlayBench()
         CPlayer player;
         if (!player.Start()) throw std::runtime_error("velmor did not open its control socket");
         SixteenWindows(player, in);
+        SixteenSubStreams(player, in);
         AtX32(player, in);
         OpenAndSeek(player, in);
     } catch (const std::exception& e) {
