@@ -139,6 +139,8 @@ SearchOutcome RunSearch(const SearchRequest& request, const std::function<void(i
                     break;
                 }
                 SearchSingle(request.path, out);
+                // One file: done at once, and the bar says so.
+                if (progress) progress(100);
                 break;
             }
         }
