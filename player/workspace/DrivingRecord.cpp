@@ -210,7 +210,11 @@ void CRKDrivingRecord::SetTypeFilter(ETypeFilter filter)
     // The same day again with the new set; the calendar marks follow.
     if (!m_result.empty()) {
         m_calendar->SetMarkedDays(Days());
-        if (m_day) ShowOneDayIFVInfoToTimeline(m_day);
+        // A day without records of the new types shows none.
+        if (m_day && !ShowOneDayIFVInfoToTimeline(m_day)) {
+            m_timeline->Clear();
+            if (m_info) m_info->clear();
+        }
     }
 }
 

@@ -122,10 +122,25 @@ TEST_F(WorkspaceTest, SearchDayAndTimePlayOfTheDemoPartition)
     bool cleared = false;
     for (const json& script : map["scripts"]) cleared |= script == "clearHistorylines(' ')";
     EXPECT_TRUE(cleared) << map.dump();
-    const json graph = Call(R"({"command":["get","speed_graph"]})");
-    EXPECT_EQ(graph["error"], "success");
-    EXPECT_TRUE(graph["data"]["points"].is_array());
-    EXPECT_EQ(graph["data"]["range"].size(), 2u);
+    // The played seconds reach the speed graph, counted from the start of
+    // the played range, and move the car on the map.
+    json graph;
+    for (int i = 0; i < 100; ++i) {
+        graph = Call(R"({"command":["get","speed_graph"]})")["data"];
+        if (!graph["points"].empty()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_FALSE(graph["points"].empty()) << graph.dump();
+    const double minute = graph["points"][0][0], speed = graph["points"][0][1];
+    EXPECT_GE(minute, 0.0);
+    EXPECT_LT(minute, 1.0);
+    EXPECT_GE(speed, 0.0);
+    EXPECT_LE(speed, 200.0);
+    EXPECT_EQ(graph["range"].size(), 2u);
+    bool moved = false;
+    const json scripts = Call(R"({"command":["get","map"]})")["data"]["scripts"];
+    for (const json& script : scripts) moved |= script.get<std::string>().rfind("MoveCar(", 0) == 0;
+    EXPECT_TRUE(moved) << scripts.dump();
 
     const char* keep = std::getenv("VELMOR_SCREENSHOTS");
     const fs::path shot = (keep ? fs::path(keep) : m_dir) / "driving-record-time-play.png";

@@ -61,6 +61,23 @@ TEST_F(CorpusSearchTest, ContainerPartition)
     ExpectFilesExist(*plan);
     for (const auto& [channel, requests] : plan->channels)
         EXPECT_EQ(fs::path(requests.begin()->second.filePath).parent_path(), s_demo / "partition" / "disk");
+
+    // The day's rows hold each recording of the corpus from its first
+    // second to its last.
+    const auto rows = DayRows(DayRecords(out.result, 20261201), 20261201);
+    ASSERT_EQ(rows.size(), 8u);
+    for (const json& rec : s_manifest["partition"]["recordings"]) {
+        if (DayOf(rec["begin"].get<uint32_t>()) != 20261201) continue;
+        const auto& row = rows.at(rec["channel"].get<size_t>() - 1);
+        ASSERT_FALSE(row.empty()) << rec.dump();
+        uint32_t low = UINT32_MAX, high = 0;
+        for (const DayBar& b : row) {
+            low = std::min(low, b.begin);
+            high = std::max(high, b.end);
+        }
+        EXPECT_EQ(low, rec["begin"].get<uint32_t>()) << rec.dump();
+        EXPECT_EQ(high, rec["end"].get<uint32_t>()) << rec.dump();
+    }
 }
 
 TEST_F(CorpusSearchTest, IndexDisk)
