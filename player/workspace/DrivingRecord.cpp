@@ -508,6 +508,11 @@ void CRKDrivingRecord::OnAttach(const StAttachInfo_t& info, const MapScripts* sc
     m_speed->AddPoint(double(second - m_graphBase), double(info.speed.get()));
 }
 
+void CRKDrivingRecord::SetConvertGps(bool convert)
+{
+    m_map->RunScript(convert ? "SetConvertCoorFlag(0)" : "SetConvertCoorFlag(1)");
+}
+
 std::optional<CutSource> CRKDrivingRecord::CurrentCutSource() const
 {
     const auto start = m_day ? DayStart(m_day) : std::nullopt;

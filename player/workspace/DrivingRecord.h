@@ -77,6 +77,10 @@ public:
     void SetSidePanelsVisible(bool visible);
     // What clip cutting works on: the source and the marked range.
     std::optional<CutSource> CurrentCutSource() const;
+    // The map settings changed: the page loads again; the conversion flag
+    // is told to the page as it is.
+    void LoadMap(const MapPageOptions& options) { m_map->LoadMapPage(options); }
+    void SetConvertGps(bool convert);
     void Relabel();
 
 protected:

@@ -52,6 +52,11 @@ TEST_F(WorkspaceTest, SearchDayAndTimePlayOfTheDemoPartition)
 {
     StartControlled();
     const fs::path partition = s_demo / "partition" / "disk";
+    // The map page hears of the position conversion as soon as it changes.
+    ASSERT_EQ(Call(R"({"command":["settings",{"ConvertGPS":0}]})")["error"], "success");
+    const json before = Call(R"({"command":["get","map"]})")["data"]["scripts"];
+    ASSERT_FALSE(before.empty());
+    EXPECT_EQ(before.back(), "SetConvertCoorFlag(1)") << before.dump();
 
     // Wrong arguments are refused without a search.
     EXPECT_EQ(Call(R"({"command":["search"]})")["error"], "search takes a source and optionally an object of options");
