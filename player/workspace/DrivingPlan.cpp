@@ -201,6 +201,23 @@ std::vector<std::vector<DayBar>> DayRows(const std::map<int, std::vector<StSearc
     return out;
 }
 
+namespace {
+std::string LowerExtension(const fs::path& file)
+{
+    std::string ext = file.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext;
+}
+}  // namespace
+
+int SingleFilePlayType(const fs::path& file) { return LowerExtension(file) == ".rpo" ? 5 : 0; }
+
+bool ShowsOnTimeline(const fs::path& file)
+{
+    const std::string ext = LowerExtension(file);
+    return ext == ".ifv" || ext == ".rpo" || ext == ".grec";
+}
+
 std::optional<fs::path> GetRKClientSearchPath(const fs::path& folder, const StSearchRecord_t& record,
                                               std::string* error)
 {

@@ -67,6 +67,13 @@ struct DayBar {
 };
 std::vector<std::vector<DayBar>> DayRows(const std::map<int, std::vector<StSearchRecord_t>>& day, int yyyymmdd);
 
+// A single file: play type 5 (its channels side by side on one clock) for
+// a container file, by its extension in any case, else 0 (one window).
+int SingleFilePlayType(const std::filesystem::path& file);
+// Whether a single file's records are shown on the timeline and calendar:
+// recorder files (.ifv, .rpo, .grec in either case).
+bool ShowsOnTimeline(const std::filesystem::path& file);
+
 // Where the records being shown came from.
 struct PlanSource {
     std::filesystem::path folder;      // disk folder, download folder or client folder

@@ -47,13 +47,6 @@ QString TimeText(uint32_t seconds)
     return QString::asprintf("%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
-bool ShowsSingleFile(const std::string& path)
-{
-    for (const char* ext : {".ifv", ".IFV", ".rpo", ".RPO", ".GREC", ".grec"})
-        if (path.find(ext) != std::string::npos) return true;
-    return false;
-}
-
 QString LastLocalFile(const QMimeData* mime)
 {
     if (!mime || !mime->hasUrls()) return {};
@@ -463,6 +456,7 @@ bool CRKDrivingRecord::PlayAt(uint32_t t, std::string* error)
 bool CRKDrivingRecord::PlayOneRecordFile(const std::string& path, std::string* error)
 {
     APP_TRACE(1, "strFilePath:%s", path.c_str());
+    if (SingleFilePlayType(path) == kPlayContainerFile) APP_TRACE(1, "SetPlayType");
     SetSingleFileGUIInfo(path);
     m_play->ClearMapLine();
     m_speed->Clear();
@@ -472,7 +466,7 @@ bool CRKDrivingRecord::PlayOneRecordFile(const std::string& path, std::string* e
 
 void CRKDrivingRecord::SetSingleFileGUIInfo(const std::string& path)
 {
-    if (!ShowsSingleFile(path)) return;
+    if (!ShowsOnTimeline(path)) return;
     if (path.find('/') == std::string::npos) {
         APP_TRACE(1, "g_Command:%s", path.c_str());
         return;

@@ -223,6 +223,17 @@ TEST(DrivingPlan, ClientSearchPath)
     EXPECT_EQ(notes.at(1), "fileName Error:ch01.ifv");
 }
 
+TEST(DrivingPlan, SingleFiles)
+{
+    const std::pair<const char*, int> types[] = {{"a.rpo", 5}, {"/x/A.RPO", 5}, {"a.ifv", 0}, {"/x/b.grec", 0},
+                                                 {"a.rpo.ifv", 0}, {"/x.rpo/a.ifv", 0}, {"noext", 0}};
+    for (auto [path, type] : types) EXPECT_EQ(SingleFilePlayType(path), type) << path;
+    const std::pair<const char*, bool> shown[] = {{"a.ifv", true}, {"a.IFV", true}, {"a.rpo", true},
+                                                  {"a.GREC", true}, {"a.rkrec", false}, {"a.mp4", false},
+                                                  {"/d.ifv/a.txt", false}};
+    for (auto [path, on] : shown) EXPECT_EQ(ShowsOnTimeline(path), on) << path;
+}
+
 class DayWalkTest : public ::testing::Test {
 protected:
     void SetUp() override
