@@ -368,6 +368,7 @@ void CRKDrivingRecord::OnSearchDone(SearchOutcome outcome)
     for (const std::string& note : outcome.notes) APP_TRACE(1, "%s", note.c_str());
     if (outcome.ok) {
         m_result = outcome.result;
+        m_events = outcome.events;
         m_source = outcome.source;
         m_sourceKind = outcome.kind;
         m_day = 0;
@@ -450,6 +451,7 @@ bool CRKDrivingRecord::PlayAt(uint32_t t, std::string* error)
     m_play->Shared().SetRange(plan->rangeStart, plan->rangeEnd);
     m_play->Shared().SetCurrTime(plan->rangeStart);
     m_play->AddFileInfo(plan->channels, true);
+    m_gsensor->SetEvents(m_events, plan->rangeStart, plan->rangeEnd);
     return true;
 }
 
@@ -482,6 +484,7 @@ void CRKDrivingRecord::SetSingleFileGUIInfo(const std::string& path)
         return;
     }
     m_result = std::move(outcome.result);
+    m_events.clear();
     m_source = outcome.source;
     m_sourceKind = outcome.kind;
     m_day = 0;

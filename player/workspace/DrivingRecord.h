@@ -117,6 +117,7 @@ private:
     CSearchRunner m_runner;
     std::vector<std::function<void(const SearchOutcome&)>> m_onSearchDone;
     SearchResultMap m_result;
+    std::vector<EventRecord> m_events;
     PlanSource m_source;
     ESourceKind m_sourceKind = ESourceKind::kUnknown;
     ETypeFilter m_filter = ETypeFilter::kAll;

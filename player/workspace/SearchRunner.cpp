@@ -33,6 +33,7 @@ void SearchRecorder(CSearchRecordFile& search, SearchOutcome& out)
     out.kind = index ? ESourceKind::kIndexDisk : ESourceKind::kContainerFolder;
     if (!search.Sources().empty()) out.source.folder = search.Sources().front().folder;
     out.capacity = search.Capacity();
+    out.events = search.Events();
     out.result = GroupByChannel(records);
 }
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "player/search/EventFile.h"
 #include "player/search/RecorderDisks.h"
 #include "player/search/SourceKind.h"
 #include "player/workspace/DrivingPlan.h"
@@ -42,6 +43,7 @@ struct SearchOutcome {
     ESourceKind kind = ESourceKind::kUnknown;
     std::optional<SourceCapacity> capacity;  // recorder disks and recorder folders
     std::vector<std::string> notes;          // what the page traces
+    std::vector<EventRecord> events;         // the recorder's events (recorder folders)
 };
 
 // The search itself, on the calling thread.

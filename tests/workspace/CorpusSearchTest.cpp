@@ -85,6 +85,8 @@ TEST_F(CorpusSearchTest, IndexDisk)
     const SearchOutcome out = Search(ESearchSource::kFolder, s_demo / "index-disk");
     EXPECT_EQ(out.kind, ESourceKind::kIndexDisk);
     EXPECT_EQ(RecordCount(out.result), s_manifest["index_disk"]["records"].size());
+    // The disk's event file comes with the records.
+    EXPECT_FALSE(out.events.empty());
     const auto plan = SearchRecordTodbClickTimeLine(out.result, 1796133600, out.source, 1);  // 14:00:00
     ASSERT_TRUE(plan);
     ExpectFilesExist(*plan);
