@@ -150,6 +150,9 @@ SearchOutcome RunSearch(const SearchRequest& request, const std::function<void(i
         out.error = e.what();
         out.result.clear();
     }
+    // Channels not asked for are left out whichever search found them.
+    for (auto it = out.result.begin(); it != out.result.end();)
+        it = request.channelMask & (1u << (it->first - 1)) ? std::next(it) : out.result.erase(it);
     out.cancelled = cancel && cancel->load();
     if (out.cancelled) out.result.clear();
     out.ok = !out.cancelled && out.error.empty() && !out.result.empty();

@@ -80,6 +80,22 @@ TEST_F(CorpusSearchTest, ContainerPartition)
     }
 }
 
+TEST_F(CorpusSearchTest, OnlyTheChosenChannels)
+{
+    SearchRequest r;
+    r.path = s_demo / "partition" / "disk";
+    r.channelMask = 0b100010;  // channels 2 and 6
+    const SearchOutcome out = RunSearch(r, {}, nullptr);
+    ASSERT_TRUE(out.ok) << out.error;
+    ASSERT_EQ(out.result.size(), 2u);
+    EXPECT_EQ(out.result.begin()->first, 2);
+    EXPECT_EQ(out.result.rbegin()->first, 6);
+    r.channelMask = 1u << 15;  // channel 16: none recorded
+    const SearchOutcome none = RunSearch(r, {}, nullptr);
+    EXPECT_FALSE(none.ok);
+    EXPECT_EQ(none.error, "no recording found");
+}
+
 TEST_F(CorpusSearchTest, IndexDisk)
 {
     const SearchOutcome out = Search(ESearchSource::kFolder, s_demo / "index-disk");
