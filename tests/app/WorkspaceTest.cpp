@@ -163,3 +163,38 @@ TEST_F(WorkspaceTest, SearchDayAndTimePlayOfTheDemoPartition)
 }
 
 }  // namespace
+
+namespace {
+
+// The companion client's download folder: its files play in time play too.
+TEST_F(WorkspaceTest, ClientDownloadFolderPlaysFromTheTimeline)
+{
+    StartControlled();
+    const fs::path client = s_demo / "client" / "粤B12345";
+    const json found =
+        Call(json({{"command", {"search", client.string(), {{"types", "all"}, {"client", true}}}}}).dump());
+    ASSERT_EQ(found["error"], "success") << found.dump();
+    EXPECT_EQ(found["data"]["days"], json({"2026-12-01", "2026-12-02"}));
+    EXPECT_EQ(found["data"]["records"], 3);
+    const json rows = Call(R"({"command":["day","2026-12-02"]})");
+    ASSERT_EQ(rows["error"], "success");
+    ASSERT_EQ(rows["data"].size(), 4u);
+    EXPECT_EQ(rows["data"][0], json::parse(R"([{"begin":1796200200,"end":1796200259}])"));
+    EXPECT_EQ(rows["data"][1], json::parse(R"([{"begin":1796200200,"end":1796200229}])"));
+    EXPECT_TRUE(rows["data"][2].empty());
+
+    ASSERT_EQ(Call(R"({"command":["play_at","2026-12-02 08:30:10"]})")["error"], "success");
+    const json s = WaitState([](const json& s) {
+        int showing = 0;
+        for (const json& w : s["windows"])
+            if (w["shown"].get<int>() > 0 && (w["channel"] == 1 || w["channel"] == 2)) ++showing;
+        return showing == 2;
+    });
+    EXPECT_EQ(s["range_start"], 1796200210);
+    for (const json& w : s["windows"])
+        if (w["shown"].get<int>() > 0)
+            EXPECT_EQ(fs::path(w["path"].get<std::string>()).parent_path(), client) << w.dump();
+    Call(R"({"command":["stop"]})");
+}
+
+}  // namespace
