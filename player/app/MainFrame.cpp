@@ -18,12 +18,15 @@
 #include "player/app/SettingsDlg.h"
 #include "player/app/VelmorApp.h"
 #include "player/playback/PlayWndDlg.h"
+#include "player/workspace/DrivingRecord.h"
 
 namespace velmor {
 namespace {
 
 const char* const kPageButtons[] = {"MainFrm_Btn_DrivingRecord", "MainFrm_Btn_PlayBack", "MainFrm_Btn_Log"};
-const char* const kPageLayouts[] = {"DrivingRecord", "RecordPlayBack", nullptr};
+// The play-back button shows the driving-record page too, with the video
+// area given the whole width: one play window set serves both.
+const int kPageIndex[] = {0, 0, 1};
 
 PlaySettings PlaySettingsOf(const CSettings& s)
 {
@@ -66,17 +69,17 @@ CMainFrame::CMainFrame()
         m_frame->layout() ? m_frame->layout()->addWidget(m_pages) : void();
     }
     while (m_pages->count() > 0) m_pages->removeWidget(m_pages->widget(0));
-    for (const char* layout : kPageLayouts) {
-        if (layout && std::string_view(layout) == "RecordPlayBack") {
-            m_play = new CPlayWndDlg(*app.m_host, PlaySettingsOf(app.m_settings), m_pages);
-            m_pages->addWidget(m_play);
-        } else if (layout) {
-            m_pages->addWidget(app.m_host->Load(layout, m_pages));
-        } else {
-            m_log = new CLogPage(m_pages);
-            m_pages->addWidget(m_log);
-        }
-    }
+    MapPageOptions map;
+    map.mapType = app.m_settings.mapType;
+    map.language = app.m_settings.language;
+    map.googleKey = app.m_settings.googleKey;
+    map.gstFile = app.m_settings.gstFile;
+    map.convertGps = app.m_settings.convertGps != 0;
+    m_driving = new CRKDrivingRecord(*app.m_host, PlaySettingsOf(app.m_settings), map, m_pages);
+    m_play = m_driving->PlayWnd();
+    m_pages->addWidget(m_driving);
+    m_log = new CLogPage(m_pages);
+    m_pages->addWidget(m_log);
 
     m_menu = new QMenu(this);
     m_menu->setObjectName("MainfrmMenu");
@@ -140,13 +143,15 @@ void CMainFrame::Relabel()
     m_actSet->setText(App().Text("Main_Menu_SystemSet"));
     m_actAbout->setText(App().Text("Main_Menu_About"));
     if (m_log) m_log->Relabel();
+    if (m_driving) m_driving->Relabel();
 }
 
 bool CMainFrame::ShowPage(const QString& button)
 {
     for (int i = 0; i < int(std::size(kPageButtons)); ++i) {
         if (button != kPageButtons[i]) continue;
-        m_pages->setCurrentIndex(i);
+        m_pages->setCurrentIndex(kPageIndex[i]);
+        if (kPageIndex[i] == 0) m_driving->SetSidePanelsVisible(i == 0);
         m_page = button;
         for (int j = 0; j < int(std::size(kPageButtons)); ++j) {
             if (auto* b = CUiHost::Find<QAbstractButton>(m_frame, kPageButtons[j])) {

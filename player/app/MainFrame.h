@@ -15,6 +15,7 @@ namespace velmor {
 
 class CLogPage;
 class CPlayWndDlg;
+class CRKDrivingRecord;
 
 class CMainFrame : public QWidget {
 public:
@@ -36,6 +37,7 @@ public:
     QWidget* Frame() const { return m_frame; }
     CLogPage* LogPage() const { return m_log; }
     CPlayWndDlg* PlayWnd() const { return m_play; }
+    CRKDrivingRecord* DrivingRecord() const { return m_driving; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -53,6 +55,7 @@ private:
     QStackedWidget* m_pages = nullptr;
     CLogPage* m_log = nullptr;
     CPlayWndDlg* m_play = nullptr;
+    CRKDrivingRecord* m_driving = nullptr;
     QMenu* m_menu = nullptr;
     QAction* m_actSet = nullptr;
     QAction* m_actAbout = nullptr;

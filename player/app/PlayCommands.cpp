@@ -11,6 +11,7 @@
 #include "player/playback/PlayVideoWnd.h"
 #include "player/playback/PlayWndDlg.h"
 #include "player/playback/StreamRules.h"
+#include "player/workspace/DrivingRecord.h"
 
 namespace velmor {
 namespace {
@@ -40,7 +41,8 @@ CControlResult OpenPath(const QJsonArray& args, bool folder)
     App().m_mainFrame->ShowPage("MainFrm_Btn_PlayBack");
     std::string error;
     const std::string path = args[0].toString().toStdString();
-    const bool ok = folder ? Dlg().PlayDirectoryFiles(path, &error) : Dlg().PlayOneRecordFile(path, &error);
+    const bool ok = folder ? Dlg().PlayDirectoryFiles(path, &error)
+                           : App().m_mainFrame->DrivingRecord()->PlayOneRecordFile(path, &error);
     if (!ok) return CControlResult::Fail(QString::fromStdString(error));
     return {};
 }

@@ -16,6 +16,7 @@
 #include "player/app/MainFrame.h"
 #include "player/app/VelmorApp.h"
 #include "player/playback/PlayWndDlg.h"
+#include "player/workspace/DrivingRecord.h"
 
 namespace velmor {
 
@@ -125,6 +126,7 @@ void CSettingsDlg::Apply()
     if (int v = checked("Project_CheckBox_GPS"); v != s.convertGps) {
         s.convertGps = v;
         APP_TRACE(1, "ConvertGPS -> %d", v);
+        if (app.m_mainFrame && app.m_mainFrame->DrivingRecord()) app.m_mainFrame->DrivingRecord()->SetConvertGps(v != 0);
     }
     if (int v = checked("Project_CheckBox_MediaInfo"); v != s.mediaInfo) {
         s.mediaInfo = v;
@@ -145,17 +147,29 @@ void CSettingsDlg::Apply()
     const int mapType = index("Project_Combox_Map", s.mapType);
     const std::string key = text("Project_Edit_GoogleKey", s.googleKey);
     const std::string gst = text("Project_Edit_MapInfoGst", s.gstFile);
+    bool reloadMap = false;
     if (mapType == s.mapType) {
         if (!EqualsNoCase(key, s.googleKey) || !EqualsNoCase(gst, s.gstFile)) {
             s.googleKey = key;
             s.gstFile = gst;
             APP_TRACE(1, "map reload");
+            reloadMap = true;
         }
     } else {
         s.mapType = mapType;
         s.googleKey = key;
         s.gstFile = gst;
         APP_TRACE(1, "map type -> %d", mapType);
+        reloadMap = true;
+    }
+    if (reloadMap && app.m_mainFrame && app.m_mainFrame->DrivingRecord()) {
+        MapPageOptions map;
+        map.mapType = s.mapType;
+        map.language = s.language;
+        map.googleKey = s.googleKey;
+        map.gstFile = s.gstFile;
+        map.convertGps = s.convertGps != 0;
+        app.m_mainFrame->DrivingRecord()->LoadMap(map);
     }
     // 6.
     s.snapPath = text("Project_Edit_SnapPath", s.snapPath);

@@ -11,6 +11,7 @@
 #include "player/app/MainFrame.h"
 #include "player/app/UiHost.h"
 #include "player/playback/PlayWndDlg.h"
+#include "player/workspace/DrivingRecord.h"
 
 namespace velmor {
 
@@ -32,7 +33,7 @@ void CVelmorApp::OpenFromOutside(const std::string& path)
     }
     m_mainFrame->ShowPage("MainFrm_Btn_PlayBack");
     std::string error;
-    if (!play->PlayOneRecordFile(path, &error))
+    if (!m_mainFrame->DrivingRecord()->PlayOneRecordFile(path, &error))
         m_host->MessageText(m_mainFrame, Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
 }
 

@@ -29,6 +29,7 @@
 #include "player/app/LogPage.h"
 #include "player/app/MainFrame.h"
 #include "player/app/PlayCommands.h"
+#include "player/app/WorkspaceCommands.h"
 #include "player/app/SettingsDlg.h"
 #include "player/app/UiLatency.h"
 #include "player/app/VelmorApp.h"
@@ -137,7 +138,9 @@ void AddShellCommands(CControlServer& ctl)
         if (args.size() == 1 && args[0].toString() == "state")
             return CControlResult{"success", PlayStateJson(*App().m_mainFrame->PlayWnd())};
         if (args.size() == 1 && args[0].toString() == "map")
-            return CControlResult{"success", MapJson(*App().m_mainFrame->PlayWnd())};
+            return CControlResult{"success", MapPageJson(*App().m_mainFrame->DrivingRecord())};
+        if (args.size() == 1 && args[0].toString() == "speed_graph")
+            return CControlResult{"success", SpeedGraphJson(*App().m_mainFrame->DrivingRecord())};
         // The caption a named control of the main frame shows now.
         if (args.size() == 2 && args[0].toString() == "text") {
             QWidget* w = CUiHost::Find<QWidget>(App().m_mainFrame, args[1].toString());
@@ -301,6 +304,7 @@ int main(int argc, char** argv)
         app.m_host->SetMessageHook([c = control.get()](const QString& caption, const QString& text) { c->OnMessage(caption, text); });
         AddShellCommands(*control);
         AddPlayCommands(*control);
+        AddWorkspaceCommands(*control);
     }
     QTimer uiProbe;
     if (control) {
@@ -312,6 +316,7 @@ int main(int argc, char** argv)
     {
         CMainFrame frame;
         app.m_mainFrame = &frame;
+        if (control) PushSearchEvents(*control, *frame.DrivingRecord());
         if (control)
             frame.PlayWnd()->SetFileEvents([c = control.get()](bool start, int window, const std::string& path,
                                                                 const std::string& error) {

@@ -222,7 +222,9 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
         kind = sourceKind == kSourceContainerFile || sourceKind == kSourceContainerPartition ? ESourceKind::kContainerFile
                                                                                               : ESourceKind::kIfvFile;
         if (sourceKind == kSourceSingleIfv && ChooseReader(path) == EFileReader::kTtx) kind = ESourceKind::kGrecFile;
-        source = OpenInWantedStream(kind, path, channel);
+        // A file of one recording holds its channel as its only stream: the
+        // record's channel picks the window, not the stream.
+        source = OpenInWantedStream(kind, path, kind == ESourceKind::kContainerFile ? channel : 1);
     } else {
         // Cuts run through the export job, not through a play window.
         return;

@@ -189,7 +189,7 @@ void CPlayWndDlg::OpenFileDialog()
         this, "ifv File (*.ifv)|*.ifv|rpo File(*.rpo)|*.rpo|grec File (*.grec)|*.grec|All Files (*.*) |*.*||");
     if (file.isEmpty()) return;
     std::string error;
-    if (!PlayOneRecordFile(file.toStdString(), &error))
+    if (!(m_openHandler ? m_openHandler(file.toStdString(), &error) : PlayOneRecordFile(file.toStdString(), &error)))
         m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
 }
 
@@ -469,6 +469,7 @@ void CPlayWndDlg::ReleasedcaptureSlider(int percent)
         case ESeekAction::kRestartPlaySet: {
             const auto set = m_playSet;
             StopAll();
+            ClearMapLine();
             std::map<int, PlayRequestMap> next;
             int highest = 0;
             for (const auto& [channel, requests] : set) {
@@ -646,13 +647,27 @@ void CPlayWndDlg::OnAttachInfo()
     settings.convertGps = false;  // the correction grid comes with the map page
     settings.speedMph = m_settings.speedMph;
     settings.mapType = m_settings.mapType;
-    auto scripts = TakeMapScripts(m_attach, settings, {}, m_events);
+    const auto info = m_attach.Pop();
+    if (!info || !m_attach.FirstShow(info->time.get())) return;
+    std::optional<::velmor::MapScripts> scripts;
+    try {
+        scripts = BuildMapScripts(*info, settings, {}, m_events);
+    } catch (...) {
+        PLAY_TRACE("Oprator Map Exception");
+    }
+    if (m_attachSink) m_attachSink(*info, scripts ? &*scripts : nullptr);
     if (!scripts) return;
     for (const std::string* s : {&scripts->move, &scripts->carInfo, &scripts->history}) {
         if (s->empty()) continue;
         m_scripts.push_back(*s);
         while (m_scripts.size() > kMaxScripts) m_scripts.pop_front();
     }
+}
+
+void CPlayWndDlg::ClearMapLine()
+{
+    m_attach.Clear();
+    if (m_scriptSink) m_scriptSink("clearHistorylines(' ')");
 }
 
 std::string CPlayWndDlg::Snapshot(std::string* error)
@@ -747,7 +762,7 @@ void CPlayWndDlg::dropEvent(QDropEvent* event)
     if (file.isEmpty()) return;
     event->acceptProposedAction();
     std::string error;
-    if (!PlayOneRecordFile(file.toStdString(), &error))
+    if (!(m_openHandler ? m_openHandler(file.toStdString(), &error) : PlayOneRecordFile(file.toStdString(), &error)))
         m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
 }
 

@@ -109,6 +109,18 @@ public:
     const std::deque<std::string>& MapScripts() const { return m_scripts; }
     CAttachInfoQueue& AttachQueue() { return m_attach; }
     EventTextLookup Events() const { return m_events; }
+    // The page that holds the play window set: each second of attached
+    // information shown (with its map scripts, or null when it carries no
+    // position), and the track cleared on the map page.
+    using AttachSink = std::function<void(const StAttachInfo_t& info, const ::velmor::MapScripts* scripts)>;
+    void SetAttachSink(AttachSink sink) { m_attachSink = std::move(sink); }
+    void SetScriptSink(std::function<void(const std::string&)> sink) { m_scriptSink = std::move(sink); }
+    // The map track starts again: "clearHistorylines(' ')" on the map page,
+    // and the seconds already drawn may be drawn again.
+    void ClearMapLine();
+    // Files the user opens or drops here go to the page when it takes them.
+    using OpenHandler = std::function<bool(const std::string& path, std::string* error)>;
+    void SetOpenHandler(OpenHandler handler) { m_openHandler = std::move(handler); }
     void SetEvents(EventTextLookup events) { m_events = std::move(events); }
 
     // Told when a window starts a file and when it ends one (with the
@@ -175,6 +187,9 @@ private:
     std::deque<std::string> m_scripts;
     QWidget* m_fullScreen = nullptr;
     FileEvent m_fileEvent;
+    AttachSink m_attachSink;
+    std::function<void(const std::string&)> m_scriptSink;
+    OpenHandler m_openHandler;
     std::unique_ptr<CVoiceDlg> m_voice;
     std::unique_ptr<CEqualizeDlg> m_equalize;
 };

@@ -1,0 +1,547 @@
+#include "player/workspace/DrivingRecord.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <ctime>
+
+#include "player/app/AppTrace.h"
+#include "player/app/UiHost.h"
+#include "player/workspace/Graphs.h"
+#include "player/workspace/RKCalendar.h"
+#include "player/workspace/TimelineWnd.h"
+
+namespace velmor {
+namespace fs = std::filesystem;
+
+namespace {
+
+// The two type labels: the chosen one in blue, the other white.
+const char* const kChosenStyle = "color: #1E90FF;";
+const char* const kOtherStyle = "color: #FFFFFF;";
+
+// The page's own controls: notifications of the play window set's controls
+// are its own to handle.
+const char* const kInfoTabs[] = {"Driving_Option_RecordInfo", "Driving_Option_Speed", "Driving_Option_GSensor",
+                                 "Driving_Option_IOUrgentWarn"};
+
+QString TimeText(uint32_t seconds)
+{
+    const std::time_t t = seconds;
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    return QString::asprintf("%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+}
+
+QString LastLocalFile(const QMimeData* mime)
+{
+    if (!mime || !mime->hasUrls()) return {};
+    QString last;
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile()) last = url.toLocalFile();
+    return last;
+}
+
+}  // namespace
+
+CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, PlaySettings settings, MapPageOptions map, QWidget* parent)
+    : QWidget(parent), m_host(host), m_runner([this](std::function<void()> fn) { CUiHost::Post(this, std::move(fn)); })
+{
+    setObjectName("CRKDrivingRecord");
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    m_root = host.Load("DrivingRecord", this);
+    lay->addWidget(m_root);
+    // Only the page's own controls: the children added below route their own.
+    host.Route(m_root, [this](const QString& c, const QString& n) { OnNotify(c, n); });
+
+    m_play = new CPlayWndDlg(host, std::move(settings), Area("Driving_PlayArea"));
+    Area("Driving_PlayArea")->layout()->addWidget(m_play);
+    m_timeline = new CRKTimelineWnd(Area("Driving_TimelineArea"));
+    m_timeline->setObjectName("TimelineChild");
+    Area("Driving_TimelineArea")->layout()->addWidget(m_timeline);
+    m_calendar = new CRKCalendar(host, Area("Driving_CalendarArea"));
+    m_calendar->setObjectName("calendarwnd");
+    Area("Driving_CalendarArea")->layout()->addWidget(m_calendar);
+    m_map = new CMapPageWnd(Area("Driving_MapArea"));
+    m_map->setObjectName("DrivingCEFmapInfo");
+    Area("Driving_MapArea")->layout()->addWidget(m_map);
+    m_speed = new CSpeedGraphWnd(Area("Driving_SpeedArea"));
+    m_speed->setObjectName("SpeedGraphChild");
+    Area("Driving_SpeedArea")->layout()->addWidget(m_speed);
+    m_gsensor = new CGSensorWnd(Area("Driving_GSensorArea"));
+    Area("Driving_GSensorArea")->layout()->addWidget(m_gsensor);
+    m_storage = host.Load("StorageInfo", Area("Driving_Storage"));
+    Area("Driving_Storage")->layout()->addWidget(m_storage);
+    m_storage->hide();
+
+    m_progress = CUiHost::Find<QProgressBar>(m_root, "Driving_Progress_Search");
+    m_optAll = CUiHost::Find<QCheckBox>(m_root, "Driving_Option_All");
+    m_optAlarm = CUiHost::Find<QCheckBox>(m_root, "Driving_Option_Alarm");
+    m_info = CUiHost::Find<QTreeWidget>(m_root, "Driving_List_RecordInfo");
+    if (m_progress) m_progress->hide();
+    if (m_info) {
+        m_info->setRootIsDecorated(false);
+        m_info->setColumnCount(3);
+    }
+
+    m_play->SetScriptSink([this](const std::string& s) { m_map->RunScript(s); });
+    m_play->SetAttachSink([this](const StAttachInfo_t& info, const MapScripts* s) { OnAttach(info, s); });
+    m_play->SetOpenHandler([this](const std::string& path, std::string* error) { return PlayOneRecordFile(path, error); });
+    m_timeline->SetOnDoubleClick([this](int second) { OnDbClilcKTimeLine(second); });
+    m_calendar->SetOnDayClicked([this](int y, int m, int d) { ShowOneDayIFVInfoToTimeline(y * 10000 + m * 100 + d); });
+
+    for (const char* name : {"Driving_Option_GSensor", "Driving_Option_IOUrgentWarn"})
+        if (auto* w = CUiHost::Find<QWidget>(m_root, name)) {
+            w->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(w, &QWidget::customContextMenuRequested, this, [this, name] { OnRButtonUpMsg(name); });
+        }
+    for (const char* name : {"Driving_Btn_Sound", "Driving_Btn_SoundClose"})
+        if (auto* w = CUiHost::Find<QWidget>(m_play, name)) {
+            w->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(w, &QWidget::customContextMenuRequested, this, [this, name] { OnRButtonUpMsg(name); });
+        }
+
+    FillDisks();
+    SetTypeFilter(ETypeFilter::kAll);
+    ShowInfoTab(0);
+    m_timeline->Clear();
+    m_map->LoadMapPage(map);
+    Relabel();
+    setAcceptDrops(true);
+}
+
+CRKDrivingRecord::~CRKDrivingRecord()
+{
+    m_runner.Cancel();
+    m_runner.Join();
+}
+
+QWidget* CRKDrivingRecord::Area(const char* name)
+{
+    QWidget* w = CUiHost::Find<QWidget>(m_root, name);
+    if (!w) {
+        // A layout without the area: the control still has a place.
+        w = new QWidget(m_root);
+        w->setObjectName(name);
+        if (m_root->layout()) m_root->layout()->addWidget(w);
+    }
+    if (!w->layout()) {
+        auto* l = new QVBoxLayout(w);
+        l->setContentsMargins(0, 0, 0, 0);
+    }
+    return w;
+}
+
+void CRKDrivingRecord::Relabel()
+{
+    m_host.Relabel(m_root);
+    m_calendar->Relabel();
+    if (m_info)
+        m_info->setHeaderLabels(
+            {m_host.Text("Driving_Col_Channel"), m_host.Text("Driving_Col_Begin"), m_host.Text("Driving_Col_End")});
+}
+
+void CRKDrivingRecord::FillDisks()
+{
+    auto* combo = CUiHost::Find<QComboBox>(m_root, "Driving_Combo_MoveDisk");
+    if (!combo) return;
+    const QString current = combo->currentText();
+    combo->blockSignals(true);
+    combo->clear();
+    for (const auto& [name, disk] : FindRecorderDisks()) {
+        if (!disk.removable) continue;
+        combo->addItem(QString::fromStdString(name));
+    }
+    const int at = combo->findText(current);
+    if (at >= 0) combo->setCurrentIndex(at);
+    combo->blockSignals(false);
+}
+
+void CRKDrivingRecord::UpdateStorageInfo(const std::optional<SourceCapacity>& capacity, bool removable)
+{
+    if (!capacity) {
+        m_storage->hide();
+        return;
+    }
+    if (auto* t = CUiHost::Find<QLabel>(m_storage, "Storage_Text_Type")) {
+        const char* key = DriveTypeKey(removable ? EDriveType::kRemovable : EDriveType::kFixed);
+        t->setText(*key ? m_host.Text(key) : QString());
+    }
+    if (auto* s = CUiHost::Find<QLabel>(m_storage, "Storage_Text_Size"))
+        s->setText(QString::fromStdString(CapacityText(capacity->freeMiB, capacity->totalGiB)));
+    if (auto* p = CUiHost::Find<QProgressBar>(m_storage, "Storage_Progress"))
+        p->setValue(UsedPercent(capacity->freeMiB, capacity->totalGiB));
+    m_storage->show();
+}
+
+bool CRKDrivingRecord::TypeChosen() const
+{
+    return (m_optAll && m_optAll->isChecked()) || (m_optAlarm && m_optAlarm->isChecked());
+}
+
+void CRKDrivingRecord::SetTypeFilter(ETypeFilter filter)
+{
+    m_filter = filter == ETypeFilter::kAlarm ? ETypeFilter::kAlarm : ETypeFilter::kAll;
+    if (m_optAll) m_optAll->setChecked(m_filter == ETypeFilter::kAll);
+    if (m_optAlarm) m_optAlarm->setChecked(m_filter == ETypeFilter::kAlarm);
+    UpdateTypeLabels();
+    // The same day again with the new set; the calendar marks follow.
+    if (!m_result.empty()) {
+        m_calendar->SetMarkedDays(Days());
+        // A day without records of the new types shows none.
+        if (m_day && !ShowOneDayIFVInfoToTimeline(m_day)) {
+            m_timeline->Clear();
+            if (m_info) m_info->clear();
+        }
+    }
+}
+
+void CRKDrivingRecord::UpdateTypeLabels()
+{
+    if (m_optAll) m_optAll->setStyleSheet(m_optAll->isChecked() ? kChosenStyle : kOtherStyle);
+    if (m_optAlarm) m_optAlarm->setStyleSheet(m_optAlarm->isChecked() ? kChosenStyle : kOtherStyle);
+}
+
+void CRKDrivingRecord::TogglePanel(const char* name)
+{
+    if (QWidget* w = CUiHost::Find<QWidget>(m_root, name)) w->setVisible(!w->isVisible());
+}
+
+void CRKDrivingRecord::SetSidePanelsVisible(bool visible)
+{
+    for (const char* name : {"Driving_LeftPanel", "Driving_RightPanel"})
+        if (QWidget* w = CUiHost::Find<QWidget>(m_root, name)) w->setVisible(visible);
+}
+
+void CRKDrivingRecord::ShowInfoTab(int index)
+{
+    if (auto* stack = CUiHost::Find<QStackedWidget>(m_root, "Driving_InfoStack")) stack->setCurrentIndex(index);
+    if (auto* b = CUiHost::Find<QAbstractButton>(m_root, kInfoTabs[index])) b->setChecked(true);
+}
+
+void CRKDrivingRecord::OnNotify(const QString& control, const QString& notification)
+{
+    if (notification == "selectchanged" && control == "Driving_Combo_MoveDisk") {
+        m_storage->hide();
+        return;
+    }
+    if (notification != "click") return;
+    if (control == "Driving_Btn_Search") {
+        SearchRecordFile();
+    } else if (control == "Driving_Btn_Browse") {
+        auto* edit = CUiHost::Find<QLineEdit>(m_root, "Driving_Edit_Folder");
+        const QString folder = m_host.ChooseFolder(this, edit ? edit->text() : QString());
+        if (edit && !folder.isEmpty()) edit->setText(folder);
+    } else if (control == "Driving_Option_MoveHD") {
+        FillDisks();
+    } else if (control == "Driving_Option_All") {
+        // Ticking one type box unticks the other; unticking leaves none.
+        if (m_optAll->isChecked())
+            SetTypeFilter(ETypeFilter::kAll);
+        else
+            UpdateTypeLabels();
+    } else if (control == "Driving_Option_Alarm") {
+        if (m_optAlarm->isChecked())
+            SetTypeFilter(ETypeFilter::kAlarm);
+        else
+            UpdateTypeLabels();
+    } else if (control == "Driving_BtLeft" || control == "Driving_BtRight") {
+        TogglePanel(control == "Driving_BtLeft" ? "Driving_LeftPanel" : "Driving_RightPanel");
+    } else if (control == "Driving_BtUp" || control == "Driving_BtDown") {
+        if (QWidget* w = CUiHost::Find<QWidget>(m_root, "Driving_TimelineArea")) w->setVisible(control == "Driving_BtDown");
+    } else if (control == "Driving_BtLeftSearch" || control == "Driving_BtRightSearch") {
+        if (QWidget* w = CUiHost::Find<QWidget>(m_root, "Driving_SearchPanel"))
+            w->setVisible(control == "Driving_BtRightSearch");
+    } else if (control == "MapInfo_PanTool") {
+        m_map->SetTool(1001);
+    } else if (control == "MapInfo_ZoomIn") {
+        m_map->SetTool(1003);
+    } else if (control == "MapInfo_ZoomOut") {
+        m_map->SetTool(1004);
+    } else if (control == "PlayWnd_Menu_OpenInfo" || control == "PlayWnd_Menu_CloseInfo") {
+        m_play->SetToolStripsVisible(control == "PlayWnd_Menu_OpenInfo");
+    } else {
+        for (int i = 0; i < int(std::size(kInfoTabs)); ++i)
+            if (control == kInfoTabs[i]) ShowInfoTab(i);
+    }
+}
+
+void CRKDrivingRecord::OnRButtonUpMsg(const QString& control)
+{
+    if (control.isEmpty()) {
+        APP_TRACE(1, "btnName Null");
+        return;
+    }
+    if (control == "Driving_Btn_Sound" || control == "Driving_Btn_SoundClose") {
+        m_play->CreateVoiceSettingDlg(true);
+        return;
+    }
+    QMenu* menu = nullptr;
+    if (control == "Driving_Option_GSensor") {
+        menu = new QMenu(this);
+        menu->setObjectName("GSensorMenu");
+        for (const char* key : {"GSensor_Option_Crash", "GSensor_Option_X", "GSensor_Option_Y", "GSensor_Option_Z"}) {
+            QAction* a = menu->addAction(m_host.Text(key));
+            a->setObjectName(key);
+            a->setCheckable(true);
+        }
+    } else if (control == "Driving_Option_IOUrgentWarn") {
+        menu = new QMenu(this);
+        menu->setObjectName("warningMenu");
+        for (const char* key : {"Warn_Option_IO", "Warn_Option_Urgent"}) {
+            QAction* a = menu->addAction(m_host.Text(key));
+            a->setObjectName(key);
+            a->setCheckable(true);
+        }
+    } else {
+        APP_TRACE(1, "RightBtn:%s", control.toUtf8().constData());
+        return;
+    }
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(QCursor::pos());
+}
+
+bool CRKDrivingRecord::SearchRecordFile()
+{
+    auto* disk = CUiHost::Find<QRadioButton>(m_root, "Driving_Option_MoveHD");
+    auto* client = CUiHost::Find<QRadioButton>(m_root, "Driving_Option_Client");
+    auto* edit = CUiHost::Find<QLineEdit>(m_root, "Driving_Edit_Folder");
+    auto* combo = CUiHost::Find<QComboBox>(m_root, "Driving_Combo_MoveDisk");
+    SearchRequest request;
+    if (disk && disk->isChecked()) {
+        request.source = ESearchSource::kRecorderDisk;
+        request.path = combo ? combo->currentText().toStdString() : std::string();
+    } else {
+        request.source = client && client->isChecked() ? ESearchSource::kClientFolder : ESearchSource::kFolder;
+        request.path = edit ? edit->text().toStdString() : std::string();
+    }
+    std::string error;
+    const bool ok = StartSearch(request, &error);
+    if (!ok && !error.empty() && TypeChosen()) m_host.MessageText(this, QString::fromStdString(error));
+    return ok;
+}
+
+bool CRKDrivingRecord::StartSearch(SearchRequest request, std::string* error)
+{
+    if (!TypeChosen()) {
+        m_host.Message(this, "Main_Msg_SearchError");
+        if (error) *error = "no record type is chosen";
+        return false;
+    }
+    if (m_runner.Busy()) {
+        if (error) *error = "a search is running";
+        return false;
+    }
+    request.types = m_filter;
+    m_removableSource = request.source == ESearchSource::kRecorderDisk;
+    if (m_progress) {
+        m_progress->setValue(0);
+        m_progress->show();
+    }
+    APP_TRACE(1, "SearchRecordFile");
+    return m_runner.Start(
+        std::move(request),
+        [this](int percent) {
+            if (m_progress) m_progress->setValue(percent);
+        },
+        [this](SearchOutcome outcome) { OnSearchDone(std::move(outcome)); });
+}
+
+void CRKDrivingRecord::OnSearchDone(SearchOutcome outcome)
+{
+    if (m_progress) m_progress->hide();
+    for (const std::string& note : outcome.notes) APP_TRACE(1, "%s", note.c_str());
+    if (outcome.ok) {
+        m_result = outcome.result;
+        m_events = outcome.events;
+        m_source = outcome.source;
+        m_sourceKind = outcome.kind;
+        m_day = 0;
+        UpdateStorageInfo(outcome.capacity, m_removableSource);
+        const std::set<int> days = Days();
+        m_calendar->SetMarkedDays(days);
+        m_timeline->Clear();
+        if (!days.empty()) {
+            const int first = *days.begin();
+            m_calendar->SelectDay(first / 10000, first / 100 % 100, first % 100);
+            ShowOneDayIFVInfoToTimeline(first);
+        }
+    } else if (!outcome.cancelled) {
+        APP_TRACE(1, "search: %s", outcome.error.c_str());
+        m_host.Message(this, "Main_Msg_SearchError");
+    }
+    for (const auto& fn : m_onSearchDone) fn(outcome);
+}
+
+bool CRKDrivingRecord::ShowOneDayIFVInfoToTimeline(int day)
+{
+    const auto records = DayRecords(m_result, day, m_filter);
+    if (records.empty()) {
+        APP_TRACE(1, "no record on %d", day);
+        return false;
+    }
+    m_day = day;
+    m_timeline->ShowTimelineWndByFile(records);
+    m_calendar->SelectDay(day / 10000, day / 100 % 100, day % 100);
+    FillRecordInfo(records);
+    return true;
+}
+
+std::vector<std::vector<DayBar>> CRKDrivingRecord::CurrentRows() const
+{
+    if (!m_day) return {};
+    return DayRows(DayRecords(m_result, m_day, m_filter), m_day);
+}
+
+void CRKDrivingRecord::FillRecordInfo(const std::map<int, std::vector<StSearchRecord_t>>& day)
+{
+    if (!m_info) return;
+    m_info->clear();
+    for (const auto& [channel, records] : day)
+        for (const StSearchRecord_t& r : records)
+            m_info->addTopLevelItem(new QTreeWidgetItem(
+                {QString::number(channel), TimeText(r.beginTime.get()), TimeText(r.endTime.get())}));
+}
+
+bool CRKDrivingRecord::OnDbClilcKTimeLine(int secondOfDay, std::string* error)
+{
+    const auto start = m_day ? DayStart(m_day) : std::nullopt;
+    if (!start) {
+        m_host.Message(this, "Driving_Msg_NoRecord");
+        if (error) *error = "no day is shown";
+        return false;
+    }
+    return PlayAt(*start + uint32_t(std::clamp(secondOfDay, 0, 86400)), error);
+}
+
+bool CRKDrivingRecord::PlayAt(uint32_t t, std::string* error)
+{
+    std::vector<std::string> notes;
+    const auto plan = m_result.empty() ? std::nullopt
+                                       : SearchRecordTodbClickTimeLine(m_result, t, m_source, m_play->PlayType(), &notes);
+    for (const std::string& note : notes) APP_TRACE(1, "%s", note.c_str());
+    if (!plan) {
+        // Whatever plays goes on.
+        m_host.Message(this, "Driving_Msg_NoRecord");
+        if (error) *error = "no recording at or after that time";
+        return false;
+    }
+    m_play->StopAll();
+    m_play->Shared().ClearProgress();
+    m_play->ClearMapLine();
+    m_speed->Clear();
+    m_graphBase = plan->rangeStart;
+    m_play->SetPlayType(plan->playType);
+    m_play->Layout(plan->layout);
+    m_play->Shared().SetRange(plan->rangeStart, plan->rangeEnd);
+    m_play->Shared().SetCurrTime(plan->rangeStart);
+    m_play->AddFileInfo(plan->channels, true);
+    m_gsensor->SetEvents(m_events, plan->rangeStart, plan->rangeEnd);
+    return true;
+}
+
+bool CRKDrivingRecord::PlayOneRecordFile(const std::string& path, std::string* error)
+{
+    APP_TRACE(1, "strFilePath:%s", path.c_str());
+    if (SingleFilePlayType(path) == kPlayContainerFile) APP_TRACE(1, "SetPlayType");
+    SetSingleFileGUIInfo(path);
+    m_play->ClearMapLine();
+    m_speed->Clear();
+    m_graphBase = 0;
+    return m_play->PlayOneRecordFile(path, error);
+}
+
+void CRKDrivingRecord::SetSingleFileGUIInfo(const std::string& path)
+{
+    if (!ShowsOnTimeline(path)) return;
+    if (path.find('/') == std::string::npos) {
+        APP_TRACE(1, "g_Command:%s", path.c_str());
+        return;
+    }
+    if (m_info) m_info->clear();
+    m_timeline->Clear();
+    SearchRequest request;
+    request.source = ESearchSource::kSingleFile;
+    request.path = path;
+    SearchOutcome outcome = RunSearch(request, {}, nullptr);
+    if (!outcome.ok) {
+        APP_TRACE(1, "SearchSingleRecordFile Fail");
+        return;
+    }
+    m_result = std::move(outcome.result);
+    m_events.clear();
+    m_source = outcome.source;
+    m_sourceKind = outcome.kind;
+    m_day = 0;
+    m_storage->hide();
+    const std::set<int> days = DaysWithRecords(m_result);
+    m_calendar->SetMarkedDays(days);
+    if (!days.empty()) ShowOneDayIFVInfoToTimeline(*days.begin());
+}
+
+void CRKDrivingRecord::OnAttach(const StAttachInfo_t& info, const MapScripts* scripts)
+{
+    if (scripts && !scripts->offline)
+        for (const std::string* s : {&scripts->move, &scripts->carInfo, &scripts->history})
+            if (!s->empty()) m_map->RunScript(*s);
+    const uint32_t second = info.time.get();
+    if (!m_graphBase) m_graphBase = second;
+    if (second < m_graphBase) return;
+    m_speed->AddPoint(double(second - m_graphBase), double(info.speed.get()));
+}
+
+void CRKDrivingRecord::SetConvertGps(bool convert)
+{
+    m_map->RunScript(convert ? "SetConvertCoorFlag(0)" : "SetConvertCoorFlag(1)");
+}
+
+std::optional<CutSource> CRKDrivingRecord::CurrentCutSource() const
+{
+    const auto start = m_day ? DayStart(m_day) : std::nullopt;
+    if (!start || m_result.empty()) return std::nullopt;
+    CutSource cut;
+    cut.kind = m_sourceKind;
+    cut.path = m_source.singleFile.empty() ? m_source.folder : m_source.singleFile;
+    const auto [from, to] = m_timeline->MarkedRange();
+    cut.from = *start + uint32_t(std::clamp(from, 0, 86400));
+    cut.to = *start + uint32_t(std::clamp(to, 0, 86400));
+    for (const auto& [channel, c] : m_result)
+        for (const WorkRecord& r : c.records)
+            if (r.record.beginTime.get() <= cut.to && r.record.endTime.get() >= cut.from) {
+                cut.channels.push_back(channel);
+                break;
+            }
+    return cut;
+}
+
+void CRKDrivingRecord::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!LastLocalFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CRKDrivingRecord::dropEvent(QDropEvent* event)
+{
+    const QString file = LastLocalFile(event->mimeData());
+    if (file.isEmpty()) return;
+    event->acceptProposedAction();
+    std::string error;
+    if (!PlayOneRecordFile(file.toStdString(), &error))
+        m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
+}
+
+}  // namespace velmor

@@ -1,0 +1,129 @@
+// The driving-record page: where to search, the calendar of days with
+// recordings, the play window set with the timeline under it, and the map,
+// information tabs and speed graph on the right. A double click on the
+// timeline plays every channel from that second; single files dropped,
+// opened or handed over play through the same page.
+#pragma once
+
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "player/playback/PlayWndDlg.h"
+#include "player/workspace/CutDlg.h"
+#include "player/workspace/DrivingPlan.h"
+#include "player/workspace/MapPageWnd.h"
+#include "player/workspace/SearchRunner.h"
+
+class QCheckBox;
+class QProgressBar;
+class QTreeWidget;
+
+namespace velmor {
+
+class CRKCalendar;
+class CRKTimelineWnd;
+class CSpeedGraphWnd;
+class CGSensorWnd;
+class CUiHost;
+
+class CRKDrivingRecord : public QWidget {
+public:
+    CRKDrivingRecord(CUiHost& host, PlaySettings settings, MapPageOptions map, QWidget* parent = nullptr);
+    ~CRKDrivingRecord() override;
+
+    CPlayWndDlg* PlayWnd() const { return m_play; }
+    CRKTimelineWnd* Timeline() const { return m_timeline; }
+    CRKCalendar* Calendar() const { return m_calendar; }
+    CMapPageWnd* MapPage() const { return m_map; }
+    CSpeedGraphWnd* SpeedGraph() const { return m_speed; }
+
+    // The search button: the source and types chosen on the page.
+    bool SearchRecordFile();
+    // A search of `request` with the page's type filter; false (with the
+    // reason) when one is running or no type is chosen.
+    bool StartSearch(SearchRequest request, std::string* error = nullptr);
+    bool Searching() const { return m_runner.Busy(); }
+    // Told of every search that ends, on the interface thread.
+    void AddOnSearchDone(std::function<void(const SearchOutcome&)> fn) { m_onSearchDone.push_back(std::move(fn)); }
+    const SearchResultMap& Result() const { return m_result; }
+    std::set<int> Days() const { return DaysWithRecords(m_result, m_filter); }
+
+    // The type check boxes: "Driving_Option_All" or "Driving_Option_Alarm".
+    void SetTypeFilter(ETypeFilter filter);
+    ETypeFilter TypeFilter() const { return m_filter; }
+    bool TypeChosen() const;
+
+    // A day of the calendar (YYYYMMDD): its records of the chosen types on
+    // the timeline; false for a day without any.
+    bool ShowOneDayIFVInfoToTimeline(int day);
+    int CurrentDay() const { return m_day; }
+    std::vector<std::vector<DayBar>> CurrentRows() const;
+
+    // The double click on the timeline at a second of the shown day.
+    bool OnDbClilcKTimeLine(int secondOfDay, std::string* error = nullptr);
+    // Time play of the search result from recorder second `t`.
+    bool PlayAt(uint32_t t, std::string* error = nullptr);
+    // A file dropped, opened, given on the command line or handed over.
+    bool PlayOneRecordFile(const std::string& path, std::string* error = nullptr);
+    void SetSingleFileGUIInfo(const std::string& path);
+
+    // The "MainFrm_Btn_PlayBack" view: the same page without its side panels.
+    void SetSidePanelsVisible(bool visible);
+    // What clip cutting works on: the source and the marked range.
+    std::optional<CutSource> CurrentCutSource() const;
+    // The map settings changed: the page loads again; the conversion flag
+    // is told to the page as it is.
+    void LoadMap(const MapPageOptions& options) { m_map->LoadMapPage(options); }
+    void SetConvertGps(bool convert);
+    void Relabel();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void OnNotify(const QString& control, const QString& notification);
+    void OnRButtonUpMsg(const QString& control);
+    void OnSearchDone(SearchOutcome outcome);
+    void OnAttach(const StAttachInfo_t& info, const MapScripts* scripts);
+    void FillDisks();
+    void UpdateStorageInfo(const std::optional<SourceCapacity>& capacity, bool removable);
+    void UpdateTypeLabels();
+    void FillRecordInfo(const std::map<int, std::vector<StSearchRecord_t>>& day);
+    void TogglePanel(const char* name);
+    void ShowInfoTab(int index);
+    QWidget* Area(const char* name);
+
+    CUiHost& m_host;
+    QWidget* m_root = nullptr;
+    CPlayWndDlg* m_play = nullptr;
+    CRKTimelineWnd* m_timeline = nullptr;
+    CRKCalendar* m_calendar = nullptr;
+    CMapPageWnd* m_map = nullptr;
+    CSpeedGraphWnd* m_speed = nullptr;
+    CGSensorWnd* m_gsensor = nullptr;
+    QWidget* m_storage = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QCheckBox* m_optAll = nullptr;
+    QCheckBox* m_optAlarm = nullptr;
+    QTreeWidget* m_info = nullptr;
+
+    CSearchRunner m_runner;
+    std::vector<std::function<void(const SearchOutcome&)>> m_onSearchDone;
+    SearchResultMap m_result;
+    std::vector<EventRecord> m_events;
+    PlanSource m_source;
+    ESourceKind m_sourceKind = ESourceKind::kUnknown;
+    ETypeFilter m_filter = ETypeFilter::kAll;
+    int m_day = 0;
+    uint32_t m_graphBase = 0;  // the second the speed graph counts from
+    bool m_removableSource = false;
+};
+
+}  // namespace velmor

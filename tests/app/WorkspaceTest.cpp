@@ -1,0 +1,200 @@
+// The driving-record page of the real program on a virtual display: the
+// demo recorder's partition searched, a day shown on the timeline, and a
+// double click on it that plays the channels of that second.
+#include <set>
+
+#include "tests/app/AppHarness.h"
+
+namespace {
+
+using velmor::apptest::AppHarness;
+using velmor::apptest::json;
+namespace fs = std::filesystem;
+
+class WorkspaceTest : public AppHarness {
+protected:
+    static void SetUpTestSuite()
+    {
+        const char* bin = std::getenv("VELMOR_BIN");
+        ASSERT_NE(bin, nullptr);
+        s_demo = fs::path(bin).parent_path() / "test-corpus" / "demo";
+        if (!fs::exists(s_demo / "MANIFEST.json")) {
+            s_demo = fs::temp_directory_path() / ("velmor-workspace-" + std::to_string(::getpid())) / "demo";
+            const std::string make = std::string(bin) + "/velmor-demo-disk " + s_demo.string() + " > /dev/null 2>&1";
+            ASSERT_EQ(std::system(make.c_str()), 0) << make;
+            s_made = true;
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        if (s_made) fs::remove_all(s_demo.parent_path());
+    }
+
+    json State() { return Call(R"({"command":["get","state"]})")["data"]; }
+    template <class F>
+    json WaitState(F done, int ms = 20000)
+    {
+        json s;
+        for (int waited = 0; waited <= ms; waited += 100) {
+            s = State();
+            if (done(s)) return s;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ADD_FAILURE() << "state never came: " << s.dump();
+        return s;
+    }
+
+    // Waits until the map page has run a script that `match` accepts (a
+    // page still loading runs them once it has loaded).
+    template <class F>
+    json WaitScript(F match, int ms = 10000)
+    {
+        json scripts;
+        for (int waited = 0; waited <= ms; waited += 100) {
+            scripts = Call(R"({"command":["get","map"]})")["data"]["scripts"];
+            for (const json& script : scripts)
+                if (match(script.get<std::string>())) return scripts;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ADD_FAILURE() << "the map page never ran it: " << scripts.dump();
+        return scripts;
+    }
+
+    static inline fs::path s_demo;
+    static inline bool s_made = false;
+};
+
+TEST_F(WorkspaceTest, SearchDayAndTimePlayOfTheDemoPartition)
+{
+    StartControlled();
+    const fs::path partition = s_demo / "partition" / "disk";
+    // The map page hears of the position conversion as soon as it changes.
+    ASSERT_EQ(Call(R"({"command":["settings",{"ConvertGPS":0}]})")["error"], "success");
+    WaitScript([](const std::string& s) { return s == "SetConvertCoorFlag(1)"; });
+
+    // Wrong arguments are refused without a search.
+    EXPECT_EQ(Call(R"({"command":["search"]})")["error"], "search takes a source and optionally an object of options");
+    EXPECT_EQ(Call(json({{"command", {"search", partition.string(), {{"types", "some"}}}}}).dump())["error"],
+              "types is \"all\" or \"alarm\"");
+    EXPECT_EQ(Call(json({{"command", {"search", partition.string(), {{"channels", {0}}}}}}).dump())["error"],
+              "channels is a list of 1..16");
+    EXPECT_EQ(Call(R"({"command":["day","2026-02-30"]})")["error"], "day takes \"YYYY-MM-DD\"");
+
+    const json found = Call(json({{"command", {"search", partition.string(), {{"types", "all"}}}}}).dump());
+    ASSERT_EQ(found["error"], "success") << found.dump();
+    const json days = found["data"]["days"];
+    ASSERT_FALSE(days.empty()) << found.dump();
+    EXPECT_GT(found["data"]["records"].get<int>(), 0);
+    // Every client hears of the search's end.
+    bool heard = false;
+    for (const json& e : m_events) heard |= e["event"] == "search-done" && e["days"] == days;
+    EXPECT_TRUE(heard);
+
+    const json rows = Call(json({{"command", {"day", days[0]}}}).dump());
+    ASSERT_EQ(rows["error"], "success") << rows.dump();
+    ASSERT_GE(rows["data"].size(), 4u);
+    EXPECT_TRUE(rows["data"].size() == 4 || rows["data"].size() == 8 || rows["data"].size() > 8);
+    // The earliest bar of the day, and the channels recording then.
+    long first = -1;
+    std::set<int> channels;
+    for (size_t r = 0; r < rows["data"].size(); ++r)
+        for (const json& bar : rows["data"][r]) {
+            EXPECT_LT(bar["begin"].get<long>(), bar["end"].get<long>()) << bar.dump();
+            if (first < 0 || bar["begin"].get<long>() < first) first = bar["begin"];
+        }
+    ASSERT_GT(first, 0);
+    const long at = first + 5;
+    for (size_t r = 0; r < rows["data"].size(); ++r)
+        for (const json& bar : rows["data"][r])
+            if (bar["begin"].get<long>() <= at && bar["end"].get<long>() >= at) channels.insert(int(r + 1));
+    ASSERT_FALSE(channels.empty());
+
+    // After the last recording nothing plays; the user is told.
+    const std::string last = days.back();
+    const json none = Call(json({{"command", {"play_at", last + " 23:59:59"}}}).dump());
+    EXPECT_EQ(none["error"], "no recording at or after that time") << none.dump();
+    EXPECT_EQ(none["messages"].size(), 1u) << none.dump();
+
+    const time_t t = at;
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+    ASSERT_EQ(Call(json({{"command", {"play_at", when}}}).dump())["error"], "success");
+    json s = State();
+    EXPECT_EQ(s["play_type"], 1);
+    EXPECT_EQ(s["range_start"], at);
+    // The layout goes by the highest channel found: the partition's six
+    // channels play in the 3x3 one.
+    EXPECT_EQ(s["layout"], 2);
+    s = WaitState([&](const json& s) {
+        size_t showing = 0;
+        for (const json& w : s["windows"])
+            if (w["shown"].get<int>() > 0 && channels.count(w["channel"].get<int>())) ++showing;
+        return showing >= channels.size();
+    });
+    for (const json& w : s["windows"])
+        if (w["shown"].get<int>() > 0) EXPECT_EQ(w["state"], 5) << w.dump();
+
+    // The map page took the track's clearing before the new play.
+    WaitScript([](const std::string& s) { return s == "clearHistorylines(' ')"; });
+    // The played seconds reach the speed graph, counted from the start of
+    // the played range, and move the car on the map.
+    json graph;
+    for (int i = 0; i < 100; ++i) {
+        graph = Call(R"({"command":["get","speed_graph"]})")["data"];
+        if (!graph["points"].empty()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_FALSE(graph["points"].empty()) << graph.dump();
+    const double minute = graph["points"][0][0], speed = graph["points"][0][1];
+    EXPECT_GE(minute, 0.0);
+    EXPECT_LT(minute, 1.0);
+    EXPECT_GE(speed, 0.0);
+    EXPECT_LE(speed, 200.0);
+    EXPECT_EQ(graph["range"].size(), 2u);
+    WaitScript([](const std::string& s) { return s.rfind("MoveCar(", 0) == 0; });
+
+    const char* keep = std::getenv("VELMOR_SCREENSHOTS");
+    const fs::path shot = (keep ? fs::path(keep) : m_dir) / "driving-record-time-play.png";
+    ASSERT_EQ(Call(json({{"command", {"screenshot", shot.string()}}}).dump())["error"], "success");
+    EXPECT_GT(fs::file_size(shot), 10000u);
+    Call(R"({"command":["stop"]})");
+}
+
+}  // namespace
+
+namespace {
+
+// The companion client's download folder: its files play in time play too.
+TEST_F(WorkspaceTest, ClientDownloadFolderPlaysFromTheTimeline)
+{
+    StartControlled();
+    const fs::path client = s_demo / "client" / "粤B12345";
+    const json found =
+        Call(json({{"command", {"search", client.string(), {{"types", "all"}, {"client", true}}}}}).dump());
+    ASSERT_EQ(found["error"], "success") << found.dump();
+    EXPECT_EQ(found["data"]["days"], json({"2026-12-01", "2026-12-02"}));
+    EXPECT_EQ(found["data"]["records"], 3);
+    const json rows = Call(R"({"command":["day","2026-12-02"]})");
+    ASSERT_EQ(rows["error"], "success");
+    ASSERT_EQ(rows["data"].size(), 4u);
+    EXPECT_EQ(rows["data"][0], json::parse(R"([{"begin":1796200200,"end":1796200259}])"));
+    EXPECT_EQ(rows["data"][1], json::parse(R"([{"begin":1796200200,"end":1796200229}])"));
+    EXPECT_TRUE(rows["data"][2].empty());
+
+    ASSERT_EQ(Call(R"({"command":["play_at","2026-12-02 08:30:10"]})")["error"], "success");
+    const json s = WaitState([](const json& s) {
+        int showing = 0;
+        for (const json& w : s["windows"])
+            if (w["shown"].get<int>() > 0 && (w["channel"] == 1 || w["channel"] == 2)) ++showing;
+        return showing == 2;
+    });
+    EXPECT_EQ(s["range_start"], 1796200210);
+    for (const json& w : s["windows"])
+        if (w["shown"].get<int>() > 0)
+            EXPECT_EQ(fs::path(w["path"].get<std::string>()).parent_path(), client) << w.dump();
+    Call(R"({"command":["stop"]})");
+}
+
+}  // namespace

@@ -1,0 +1,154 @@
+// The searches of the page run over the demo recorder's corpus, and time
+// play planned from what they find: every planned file exists.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "player/playback/PlayClock.h"
+#include "player/workspace/SearchRunner.h"
+
+namespace velmor {
+namespace {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+class CorpusSearchTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        const char* bin = std::getenv("VELMOR_BIN");
+        ASSERT_NE(bin, nullptr);
+        s_demo = fs::path(bin).parent_path() / "test-corpus" / "demo";
+        std::ifstream in(s_demo / "MANIFEST.json");
+        ASSERT_TRUE(in) << "the demo corpus is made by the play_corpus fixture";
+        s_manifest = json::parse(in);
+    }
+    static SearchOutcome Search(ESearchSource source, const fs::path& path)
+    {
+        SearchRequest r;
+        r.source = source;
+        r.path = path;
+        int last = -1;
+        SearchOutcome out = RunSearch(r, [&](int p) { last = p; }, nullptr);
+        EXPECT_TRUE(out.ok) << path << ": " << out.error;
+        EXPECT_EQ(last, 100) << path;
+        return out;
+    }
+    // Every request of a plan names a file that is there.
+    static void ExpectFilesExist(const TimePlan& plan)
+    {
+        for (const auto& [channel, requests] : plan.channels)
+            for (const auto& [key, request] : requests)
+                EXPECT_TRUE(fs::is_regular_file(request.filePath)) << channel << ": " << request.filePath;
+    }
+    static inline fs::path s_demo;
+    static inline json s_manifest;
+};
+
+TEST_F(CorpusSearchTest, ContainerPartition)
+{
+    const SearchOutcome out = Search(ESearchSource::kFolder, s_demo / "partition" / "disk");
+    EXPECT_EQ(out.kind, ESourceKind::kContainerFolder);
+    ASSERT_TRUE(out.capacity);
+    EXPECT_GT(out.capacity->totalGiB, 0u);
+    EXPECT_TRUE(DaysWithRecords(out.result).count(20261201));
+    const auto plan = SearchRecordTodbClickTimeLine(out.result, 1796119200, out.source, 0);  // 2026-12-01 10:00:00
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(plan->highestChannel, 6);
+    EXPECT_EQ(plan->layout, kLayout3x3);
+    EXPECT_EQ(plan->rangeStart, 1796119200u);
+    ExpectFilesExist(*plan);
+    for (const auto& [channel, requests] : plan->channels)
+        EXPECT_EQ(fs::path(requests.begin()->second.filePath).parent_path(), s_demo / "partition" / "disk");
+
+    // The day's rows hold each recording of the corpus from its first
+    // second to its last.
+    const auto rows = DayRows(DayRecords(out.result, 20261201), 20261201);
+    ASSERT_EQ(rows.size(), 8u);
+    for (const json& rec : s_manifest["partition"]["recordings"]) {
+        if (DayOf(rec["begin"].get<uint32_t>()) != 20261201) continue;
+        const auto& row = rows.at(rec["channel"].get<size_t>() - 1);
+        ASSERT_FALSE(row.empty()) << rec.dump();
+        uint32_t low = UINT32_MAX, high = 0;
+        for (const DayBar& b : row) {
+            low = std::min(low, b.begin);
+            high = std::max(high, b.end);
+        }
+        EXPECT_EQ(low, rec["begin"].get<uint32_t>()) << rec.dump();
+        EXPECT_EQ(high, rec["end"].get<uint32_t>()) << rec.dump();
+    }
+}
+
+TEST_F(CorpusSearchTest, OnlyTheChosenChannels)
+{
+    SearchRequest r;
+    r.path = s_demo / "partition" / "disk";
+    r.channelMask = 0b100010;  // channels 2 and 6
+    const SearchOutcome out = RunSearch(r, {}, nullptr);
+    ASSERT_TRUE(out.ok) << out.error;
+    ASSERT_EQ(out.result.size(), 2u);
+    EXPECT_EQ(out.result.begin()->first, 2);
+    EXPECT_EQ(out.result.rbegin()->first, 6);
+    r.channelMask = 1u << 15;  // channel 16: none recorded
+    const SearchOutcome none = RunSearch(r, {}, nullptr);
+    EXPECT_FALSE(none.ok);
+    EXPECT_EQ(none.error, "no recording found");
+}
+
+TEST_F(CorpusSearchTest, IndexDisk)
+{
+    const SearchOutcome out = Search(ESearchSource::kFolder, s_demo / "index-disk");
+    EXPECT_EQ(out.kind, ESourceKind::kIndexDisk);
+    EXPECT_EQ(RecordCount(out.result), s_manifest["index_disk"]["records"].size());
+    // The disk's event file comes with the records.
+    EXPECT_FALSE(out.events.empty());
+    const auto plan = SearchRecordTodbClickTimeLine(out.result, 1796133600, out.source, 1);  // 14:00:00
+    ASSERT_TRUE(plan);
+    ExpectFilesExist(*plan);
+    EXPECT_EQ(plan->channels.at(1).begin()->second.filePath, (s_demo / "index-disk" / "fly00000.ifv").string());
+}
+
+TEST_F(CorpusSearchTest, DownloadTreeAndClientFolder)
+{
+    const SearchOutcome tree = Search(ESearchSource::kFolder, s_demo / "download");
+    EXPECT_EQ(tree.kind, ESourceKind::kDownloadTree);
+    EXPECT_EQ(RecordCount(tree.result), s_manifest["download_tree"]["files"].size());
+    EXPECT_EQ(DaysWithRecords(tree.result), (std::set<int>{20261201, 20261202}));
+    auto plan = SearchRecordTodbClickTimeLine(tree.result, 1796119200, tree.source, 1);
+    ASSERT_TRUE(plan);
+    ExpectFilesExist(*plan);
+
+    const SearchOutcome client = Search(ESearchSource::kClientFolder, s_demo / "client" / "粤B12345");
+    EXPECT_EQ(client.kind, ESourceKind::kClientDownloadFolder);
+    EXPECT_EQ(RecordCount(client.result), s_manifest["client_download"]["files"].size());
+    plan = SearchRecordTodbClickTimeLine(client.result, 1796200200, client.source, 1);  // 2026-12-02 08:30:00
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(plan->channels.count(1), 1u);
+    EXPECT_EQ(plan->channels.count(2), 1u);
+    ExpectFilesExist(*plan);
+}
+
+TEST_F(CorpusSearchTest, SingleFiles)
+{
+    const fs::path ifv = s_demo / "ifv" / "CH02_20261201_100000.ifv";
+    const SearchOutcome one = Search(ESearchSource::kSingleFile, ifv);
+    ASSERT_EQ(RecordCount(one.result), 1u);
+    auto plan = SearchRecordTodbClickTimeLine(one.result, 1796119200, one.source, 0);
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(plan->channels.begin()->second.begin()->second.filePath, ifv.string());
+
+    // A container file shows one row per channel it holds.
+    const fs::path rpo = s_demo / "partition" / "disk" / "fc00000.rpo";
+    const SearchOutcome box = Search(ESearchSource::kSingleFile, rpo);
+    EXPECT_EQ(box.kind, ESourceKind::kContainerFile);
+    EXPECT_EQ(box.result.size(), 6u);
+    plan = SearchRecordTodbClickTimeLine(box.result, 1796119200, box.source, 5);
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(plan->playType, 5);
+    for (const auto& [channel, requests] : plan->channels)
+        EXPECT_EQ(requests.begin()->second.filePath, rpo.string()) << channel;
+}
+
+}  // namespace
+}  // namespace velmor
