@@ -7,6 +7,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -16,6 +20,8 @@
 
 #include "common/IniFile.h"
 #include "common/LanguageTable.h"
+#include "player/app/ControlServer.h"
+#include "player/app/CutCommands.h"
 #include "player/app/UiHost.h"
 #include "player/workspace/CutDlg.h"
 #include "player/workspace/RKCalendar.h"
@@ -441,6 +447,97 @@ TEST_F(CutDialogTest, AFailedExportSaysSo)
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_EQ(m_messages[0], "The export failed: " + QString::fromStdString(dlg.Result().error));
     EXPECT_FALSE(dlg.Result().error.empty());
+}
+
+
+class CutCommandTest : public CutDialogTest {
+protected:
+    void SetUp() override
+    {
+        CutDialogTest::SetUp();
+        m_socketPath = QString::fromStdString((s_dir->Path() / "control.sock").string());
+        QString error;
+        ASSERT_TRUE(m_server.Listen(m_socketPath, &error)) << error.toStdString();
+        m_host->SetMessageHook([this](const QString& c, const QString& t) { m_server.OnMessage(c, t); });
+        AddCutCommands(m_server, *m_host,
+                       [this]() -> std::optional<CutSource> {
+                           if (!m_shown) return std::nullopt;
+                           return Source();
+                       },
+                       [this] { return m_out; });
+        m_client.connectToServer(m_socketPath);
+        ASSERT_TRUE(m_client.waitForConnected(2000));
+        Settle(10);
+    }
+    QJsonObject Run(const char* line)
+    {
+        return QJsonDocument::fromJson(m_server.Execute(line)).object();
+    }
+    std::vector<QJsonObject> Events()
+    {
+        Settle(10);
+        m_client.waitForReadyRead(200);
+        std::vector<QJsonObject> events;
+        for (const QByteArray& l : m_client.readAll().split('\n'))
+            if (!l.isEmpty()) events.push_back(QJsonDocument::fromJson(l).object());
+        return events;
+    }
+    CControlServer m_server;
+    QLocalSocket m_client;
+    QString m_socketPath;
+    bool m_shown = true;
+    fs::path m_out;
+};
+
+TEST_F(CutCommandTest, CutsThroughTheDialogAndReportsFiles)
+{
+    m_out = s_dir->Path() / "command";
+    const std::string line = "{\"command\":[\"cut\",{\"from\":" + std::to_string(kT10 + 1) + ",\"to\":" +
+                             std::to_string(kT10 + 3) + ",\"channels\":[2],\"format\":\"mp4\",\"combine\":false}]}";
+    const QJsonObject reply = Run(line.c_str());
+    ASSERT_EQ(reply["error"].toString(), "success") << QJsonDocument(reply).toJson().toStdString();
+    const QJsonArray files = reply["data"].toObject()["files"].toArray();
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(fs::is_regular_file(files[0].toString().toStdString()));
+    EXPECT_TRUE(files[0].toString().startsWith(QString::fromStdString(m_out.string())));
+    const auto events = Events();
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events.back()["event"].toString(), "cut-done");
+    EXPECT_TRUE(events.back()["ok"].toBool());
+    EXPECT_EQ(events.back()["files"].toArray(), files);
+    EXPECT_EQ(events[events.size() - 2]["event"].toString(), "cut-progress");
+    EXPECT_EQ(events[events.size() - 2]["percent"].toInt(), 100);
+}
+
+TEST_F(CutCommandTest, RefusedLikeTheDialog)
+{
+    m_out = s_dir->Path() / "command-refused";
+    const std::string t1 = std::to_string(kT10 + 1), t3 = std::to_string(kT10 + 3);
+    struct Row {
+        std::string line;
+        QString error;
+    } rows[] = {
+        {"{\"command\":[\"cut\",{\"from\":" + t3 + ",\"to\":" + t1 + "}]}",
+         "The start time must be earlier than the end time."},
+        {"{\"command\":[\"cut\",{\"from\":" + t1 + ",\"to\":" + t3 + ",\"channels\":[3]}]}",
+         "The selected channels have no recordings in this span."},
+        {"{\"command\":[\"cut\",{\"from\":" + t1 + ",\"to\":" + t3 + ",\"format\":\"gpx\"}]}",
+         "format must be ifv, mp4, avi, gps or rkrec"},
+        {"{\"command\":[\"cut\",{\"from\":-1,\"to\":" + t3 + "}]}", "from and to must be whole seconds"},
+        {"{\"command\":[\"cut\",{\"from\":" + t1 + ",\"to\":" + t3 + ",\"channels\":[0]}]}",
+         "channels are numbers from 1 to 16"},
+        {"{\"command\":[\"cut\",{\"from\":" + t1 + ",\"to\":" + t3 + ",\"combine\":1}]}", "combine must be true or false"},
+        {"{\"command\":[\"cut\",{\"from\":" + t1 + ",\"to\":" + t3 + ",\"speed\":1}]}", "unknown field speed"},
+        {"{\"command\":[\"cut\"]}", "the command takes one object"},
+    };
+    for (const auto& row : rows) {
+        const QJsonObject reply = Run(row.line.c_str());
+        EXPECT_EQ(reply["error"].toString(), row.error) << row.line;
+    }
+    m_shown = false;
+    const std::string none = "{\"command\":[\"cut\",{\"from\":" + t1 + ",\"to\":" + t3 + "}]}";
+    EXPECT_EQ(Run(none.c_str())["error"].toString(), "no recording is shown");
+    EXPECT_FALSE(fs::exists(m_out));
 }
 
 }  // namespace
