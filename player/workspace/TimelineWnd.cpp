@@ -109,8 +109,11 @@ QImage CTimelineWnd::Draw() const
             if (i > 0) {
                 const int t = i == 24 ? kDaySeconds : viewStart + int(int64_t(viewEnd - viewStart) * i / 24);
                 p.setPen(kScaleText);
-                p.drawText(QRect(x - 100, 0, 200, kTimelineScale - 8), Qt::AlignCenter,
-                           i == 24 ? QStringLiteral("24:00:00") : Clock(t));
+                const QString text = i == 24 ? QStringLiteral("24:00:00") : Clock(t);
+                // Centred over its tick, but the last label stays whole at the right end.
+                const int tw = p.fontMetrics().horizontalAdvance(text);
+                const int left = std::min(x - tw / 2, w - tw - 1);
+                p.drawText(QRect(left, 0, tw + 1, kTimelineScale - 8), Qt::AlignCenter, text);
             }
         } else if (i % 2 == 1) {
             p.setPen(QPen(kTickPen, 2));

@@ -17,6 +17,7 @@
 #include <QWheelEvent>
 
 #include <memory>
+#include <thread>
 
 #include "common/IniFile.h"
 #include "common/LanguageTable.h"
@@ -245,6 +246,39 @@ TEST_F(TimelineWindowTest, LabelAndClear)
     for (const auto& row : m_tl->Model().Rows()) EXPECT_TRUE(row.empty());
     const QImage img = m_tl->grab().toImage();
     EXPECT_EQ(Pixel(img, X(37800), RowMiddle(0)), QColor(30, 30, 30));
+}
+
+TEST_F(WorkspaceWindowTest, NoonLiesAtThreeNinetyInASevenSixtyPixelWindow)
+{
+    CTimelineWnd tl;
+    tl.resize(760, 200);
+    tl.show();
+    Settle();
+    ASSERT_EQ(tl.width(), 760);
+    tl.Model().ResetView();
+    ASSERT_TRUE(tl.Model().AddBar(0, 43200, 46800, 255));
+    const int rowMiddle = 24 + (200 - 44) / 4 / 2;
+    QImage img = tl.grab().toImage();
+    EXPECT_EQ(Pixel(img, 389, rowMiddle), QColor(30, 30, 30));
+    EXPECT_EQ(Pixel(img, 390, rowMiddle), QColor(10, 99, 198));
+    EXPECT_EQ(Pixel(img, 419, rowMiddle), QColor(10, 99, 198));
+    EXPECT_EQ(Pixel(img, 421, rowMiddle), QColor(30, 30, 30));  // 13:00 ends the bar at 420
+    tl.Model().SetCursor(43200);
+    img = tl.grab().toImage();
+    EXPECT_EQ(Pixel(img, 390, rowMiddle), QColor(Qt::white));
+    EXPECT_EQ(Pixel(img, 390, 190), QColor(Qt::white));
+}
+
+TEST_F(TimelineWindowTest, FilledFromAnotherThread)
+{
+    std::map<int, std::vector<StSearchRecord_t>> day{{2, {Record(2, kMidnight + 7200, kMidnight + 9000)}}};
+    std::thread search([&] { m_wnd->ShowTimelineWndByFile(day); });
+    search.join();
+    Settle();
+    EXPECT_EQ(m_wnd->CursorTime(), 7200);
+    const QImage img = m_tl->grab().toImage();
+    EXPECT_EQ(Pixel(img, X(8100), RowMiddle(1)), QColor(10, 99, 198));
+    EXPECT_EQ(Pixel(img, X(37800), RowMiddle(0)), QColor(30, 30, 30));  // the earlier result is gone
 }
 
 TEST_F(WorkspaceWindowTest, CalendarMarksDaysGreen)
