@@ -6,6 +6,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -396,6 +398,17 @@ TEST_F(CutDialogTest, RunsTheExportToTheEnd)
     EXPECT_EQ(c.channels, (std::vector<int>{1, 2}));
     EXPECT_EQ(c.format, EExportFormat::kMp4);
     EXPECT_EQ(c.folder, out);
+    auto* formats = CUiHost::Find<QComboBox>(dlg.Root(), "Cut_Combo_Format");
+    ASSERT_NE(formats, nullptr);
+    ASSERT_EQ(formats->count(), 5);
+    EXPECT_EQ(formats->itemText(0), "Recorder format");
+    EXPECT_EQ(formats->itemText(4), "RKRec");
+    EXPECT_EQ(formats->currentIndex(), 1);
+    EXPECT_FALSE(CUiHost::Find<QCheckBox>(dlg.Root(), "Cut_Option_Chn3")->isEnabled());
+    dlg.show();
+    Settle();
+    dlg.grab().toImage().save("cutdlg.png");
+    dlg.hide();
     std::vector<int> progress;
     bool done = false;
     dlg.SetOnProgress([&](int p) { progress.push_back(p); });
