@@ -220,6 +220,22 @@ TEST_F(TimelineModelTest, EmptyResultLeavesTheCursorAtTheStart)
     EXPECT_EQ(m_model.RowCount(), 4);
 }
 
+TEST(TimelineModelWidth, BarsAddedBeforeTheWindowHasASizeFollowIt)
+{
+    CTimelineModel model;
+    model.Clear();
+    model.ResetView();
+    ASSERT_TRUE(model.AddBar(0, 43200, 64800, 255));
+    model.SetCursor(43200);
+    EXPECT_EQ(model.Rows()[0][0].x1, -20);  // no room to draw yet
+    EXPECT_EQ(model.CursorX(), 0);
+    model.SetClientWidth(760);
+    EXPECT_EQ(model.Rows()[0][0].x1, 370);
+    EXPECT_EQ(model.Rows()[0][0].x2, 555);
+    EXPECT_EQ(model.CursorX(), 370);
+    EXPECT_EQ(model.CursorTime(), 43200);
+}
+
 TEST(TimelineLogLine, AllFieldsInOrder)
 {
     StSearchRecord_t r;
