@@ -1,0 +1,26 @@
+// The control socket's "cut" command: the cut dialog filled from the
+// command's fields and confirmed, so a command meets every check the dialog
+// makes; it answers when the export has ended.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "player/workspace/CutPlan.h"
+
+namespace velmor {
+
+class CControlServer;
+class CUiHost;
+
+// ["cut", {"from":s,"to":s,"channels":[...],"format":"ifv"|"mp4"|"avi"|"gps"|"rkrec","combine":bool}]
+// -> {"files":[...]}; events "cut-progress" {"percent"} and "cut-done"
+// {"ok","files","error"}. `currentSource` tells what the page shows (none:
+// the command is refused). The folder is the SaveFilePath setting.
+void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource);
+// The same with the folder from `saveFolder` (tests, other hosts).
+void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource,
+                    std::function<std::filesystem::path()> saveFolder);
+
+}  // namespace velmor

@@ -1,0 +1,14 @@
+// The cut command of the program: the folder is the SaveFilePath setting in
+// force when the command runs.
+#include "player/app/CutCommands.h"
+#include "player/app/VelmorApp.h"
+
+namespace velmor {
+
+void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource)
+{
+    AddCutCommands(control, host, std::move(currentSource),
+                   [] { return std::filesystem::path(App().m_settings.saveFilePath); });
+}
+
+}  // namespace velmor

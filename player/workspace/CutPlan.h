@@ -1,0 +1,46 @@
+// The checks of the cut dialog, without the dialog: the marked span and the
+// chosen channels against the channels that hold recordings, turned into the
+// export request the export job runs.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "player/export/ExportJob.h"
+#include "player/search/SourceKind.h"
+
+namespace velmor {
+
+struct CutSource {
+    std::filesystem::path path;
+    ESourceKind kind = ESourceKind::kUnknown;
+    std::vector<int> channels;  // channels with recordings in the marked range
+    uint32_t from = 0, to = 0;  // the marked range, recorder seconds
+};
+
+struct CutChoice {
+    uint32_t from = 0, to = 0;
+    std::vector<int> channels;  // ticked, counted from 1
+    EExportFormat format = EExportFormat::kMp4;
+    bool withAudio = true;
+    bool combine = false;
+    std::filesystem::path folder;
+    int type = 0;
+};
+
+struct CutPlan {
+    bool ok = false;
+    std::string messageKey;  // language key of the refusal
+    ExportJobRequest request;
+};
+
+// The dialog's format list, in order: recorder format, MP4, AVI, GPS, RKRec.
+inline constexpr int kCutFormatCount = 5;
+EExportFormat CutFormatAt(int index);
+int CutFormatIndex(EExportFormat format);  // -1 when the list lacks it
+
+CutPlan PlanCut(const CutSource& source, const CutChoice& choice);
+
+}  // namespace velmor
