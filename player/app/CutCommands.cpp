@@ -29,7 +29,8 @@ QJsonArray FileList(const ExportJobResult& r)
 
 CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& host,
                    const std::function<std::optional<CutSource>()>& currentSource,
-                   const std::function<std::filesystem::path()>& saveFolder)
+                   const std::function<std::filesystem::path()>& saveFolder,
+                   const std::function<void(uint32_t, uint32_t)>& markRange)
 {
     if (args.size() != 1 || !args[0].isObject()) return CControlResult::Fail("the command takes one object");
     const QJsonObject o = args[0].toObject();
@@ -46,6 +47,7 @@ CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& hos
             return CControlResult::Fail("format must be ifv, mp4, avi, gps or rkrec");
     }
     if (o.contains("combine") && !o.value("combine").isBool()) return CControlResult::Fail("combine must be true or false");
+    if (markRange && from < to) markRange(from, to);
     std::optional<CutSource> source = currentSource ? currentSource() : std::nullopt;
     if (!source) return CControlResult::Fail("no recording is shown");
     std::vector<int> channels = source->channels;
@@ -83,11 +85,13 @@ CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& hos
 }  // namespace
 
 void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource,
-                    std::function<std::filesystem::path()> saveFolder)
+                    std::function<std::filesystem::path()> saveFolder,
+                    std::function<void(uint32_t, uint32_t)> markRange)
 {
     control.AddCommand("cut", [&control, &host, currentSource = std::move(currentSource),
-                               saveFolder = std::move(saveFolder)](const QJsonArray& args) {
-        return Cut(args, control, host, currentSource, saveFolder);
+                               saveFolder = std::move(saveFolder),
+                               markRange = std::move(markRange)](const QJsonArray& args) {
+        return Cut(args, control, host, currentSource, saveFolder, markRange);
     });
 }
 

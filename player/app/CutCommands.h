@@ -3,6 +3,7 @@
 // makes; it answers when the export has ended.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -18,9 +19,13 @@ class CUiHost;
 // -> {"files":[...]}; events "cut-progress" {"percent"} and "cut-done"
 // {"ok","files","error"}. `currentSource` tells what the page shows (none:
 // the command is refused). The folder is the SaveFilePath setting.
-void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource);
+// `markRange` (when given) first moves the page's range marks to the
+// command's span, as the user drags them before pressing the cut button.
+void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource,
+                    std::function<void(uint32_t from, uint32_t to)> markRange);
 // The same with the folder from `saveFolder` (tests, other hosts).
 void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource,
-                    std::function<std::filesystem::path()> saveFolder);
+                    std::function<std::filesystem::path()> saveFolder,
+                    std::function<void(uint32_t from, uint32_t to)> markRange = {});
 
 }  // namespace velmor

@@ -5,10 +5,11 @@
 
 namespace velmor {
 
-void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource)
+void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource,
+                    std::function<void(uint32_t from, uint32_t to)> markRange)
 {
     AddCutCommands(control, host, std::move(currentSource),
-                   [] { return std::filesystem::path(App().m_settings.saveFilePath); });
+                   [] { return std::filesystem::path(App().m_settings.saveFilePath); }, std::move(markRange));
 }
 
 }  // namespace velmor

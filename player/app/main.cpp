@@ -28,6 +28,8 @@
 #include "player/app/ControlServer.h"
 #include "player/app/LogPage.h"
 #include "player/app/MainFrame.h"
+#include "player/app/CutCommands.h"
+#include "player/workspace/DrivingRecord.h"
 #include "player/app/PlayCommands.h"
 #include "player/app/WorkspaceCommands.h"
 #include "player/app/SettingsDlg.h"
@@ -316,7 +318,12 @@ int main(int argc, char** argv)
     {
         CMainFrame frame;
         app.m_mainFrame = &frame;
+        frame.DrivingRecord()->SetCutFolder([] { return std::filesystem::path(App().m_settings.saveFilePath); });
         if (control) PushSearchEvents(*control, *frame.DrivingRecord());
+        if (control)
+            AddCutCommands(
+                *control, *app.m_host, [page = frame.DrivingRecord()] { return page->CurrentCutSource(); },
+                [page = frame.DrivingRecord()](uint32_t from, uint32_t to) { page->MarkRange(from, to); });
         if (control)
             frame.PlayWnd()->SetFileEvents([c = control.get()](bool start, int window, const std::string& path,
                                                                 const std::string& error) {

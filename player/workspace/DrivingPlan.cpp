@@ -105,14 +105,6 @@ bool PassesFilter(const StSearchRecord_t& record, ETypeFilter filter)
     return type < 0 || TypeSet(filter).count(type) > 0;
 }
 
-int DayOf(uint32_t seconds)
-{
-    const std::time_t t = seconds;
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
-}
-
 std::optional<uint32_t> DayStart(int yyyymmdd)
 {
     const int year = yyyymmdd / 10000, month = yyyymmdd / 100 % 100, day = yyyymmdd % 100;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "index/format/SearchRecord.h"
+#include "player/workspace/TimelineModel.h"
 #include "player/playback/PlayRequest.h"
 
 namespace velmor {
@@ -45,8 +46,7 @@ std::set<int> TypeSet(ETypeFilter filter);
 int RecordType(const StSearchRecord_t& record);
 bool PassesFilter(const StSearchRecord_t& record, ETypeFilter filter);
 
-// YYYYMMDD of a recorder second, and the second that day begins.
-int DayOf(uint32_t seconds);
+// The second a day (YYYYMMDD, as DayOf of the timeline tells it) begins.
 std::optional<uint32_t> DayStart(int yyyymmdd);
 // "YYYY-MM-DD" <-> YYYYMMDD; nullopt for a text that is not a real day.
 std::optional<int> ParseDay(const std::string& text);

@@ -22,6 +22,7 @@
 #include "player/app/AppTrace.h"
 #include "player/app/UiHost.h"
 #include "player/workspace/Graphs.h"
+#include "player/workspace/CutDlg.h"
 #include "player/workspace/RKCalendar.h"
 #include "player/workspace/TimelineWnd.h"
 
@@ -267,6 +268,8 @@ void CRKDrivingRecord::OnNotify(const QString& control, const QString& notificat
     } else if (control == "Driving_BtLeftSearch" || control == "Driving_BtRightSearch") {
         if (QWidget* w = CUiHost::Find<QWidget>(m_root, "Driving_SearchPanel"))
             w->setVisible(control == "Driving_BtRightSearch");
+    } else if (control == "Driving_Btn_Cut") {
+        OpenCutDialog();
     } else if (control == "MapInfo_PanTool") {
         m_map->SetTool(1001);
     } else if (control == "MapInfo_ZoomIn") {
@@ -527,6 +530,29 @@ std::optional<CutSource> CRKDrivingRecord::CurrentCutSource() const
                 break;
             }
     return cut;
+}
+
+bool CRKDrivingRecord::MarkRange(uint32_t from, uint32_t to)
+{
+    const int day = DayOf(from);
+    if (day != m_day && !ShowOneDayIFVInfoToTimeline(day)) return false;
+    const auto start = DayStart(day);
+    if (!start) return false;
+    const auto ofDay = [&](uint32_t t) { return int(std::min<uint64_t>(t - std::min(t, *start), 86400)); };
+    m_timeline->SetMarkedRange(ofDay(from), ofDay(to));
+    return true;
+}
+
+void CRKDrivingRecord::OpenCutDialog()
+{
+    const auto source = CurrentCutSource();
+    if (!source || source->channels.empty()) {
+        APP_TRACE(1, "CutFileSize=0");
+        m_host.Message(this, source ? "Cut_CHN_Error" : "Cut_Time_Error");
+        return;
+    }
+    CCutDlg dlg(m_host, *source, m_cutFolder ? m_cutFolder() : std::filesystem::path(), this);
+    dlg.exec();
 }
 
 void CRKDrivingRecord::dragEnterEvent(QDragEnterEvent* event)

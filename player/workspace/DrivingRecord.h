@@ -77,6 +77,14 @@ public:
     void SetSidePanelsVisible(bool visible);
     // What clip cutting works on: the source and the marked range.
     std::optional<CutSource> CurrentCutSource() const;
+    // The cut button: the dialog for the marked range of the shown day,
+    // exporting into the folder `cutFolder` names when it opens.
+    void OpenCutDialog();
+    // Moves the range marks to [from, to] (recorder seconds), showing the
+    // day of `from` first when another day is shown. False when no day of
+    // the search holds `from`.
+    bool MarkRange(uint32_t from, uint32_t to);
+    void SetCutFolder(std::function<std::filesystem::path()> cutFolder) { m_cutFolder = std::move(cutFolder); }
     // The map settings changed: the page loads again; the conversion flag
     // is told to the page as it is.
     void LoadMap(const MapPageOptions& options) { m_map->LoadMapPage(options); }
@@ -106,6 +114,7 @@ private:
     CRKTimelineWnd* m_timeline = nullptr;
     CRKCalendar* m_calendar = nullptr;
     CMapPageWnd* m_map = nullptr;
+    std::function<std::filesystem::path()> m_cutFolder;
     CSpeedGraphWnd* m_speed = nullptr;
     CGSensorWnd* m_gsensor = nullptr;
     QWidget* m_storage = nullptr;
