@@ -32,6 +32,7 @@
 #include "player/app/SettingsDlg.h"
 #include "player/app/UiLatency.h"
 #include "player/app/VelmorApp.h"
+#include "player/workspace/MapPageWnd.h"
 #include "player/playback/AudioDlgs.h"
 #include "player/playback/PlayWndDlg.h"
 
@@ -284,6 +285,8 @@ int main(int argc, char** argv)
     if (std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "xcb", 1);
     // The layout loader brings in designer plugins that want shared GL contexts.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The map page's offline tiles come through a scheme of its own, known before the browser starts.
+    CMapPageWnd::RegisterSchemes();
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("velmor");
     QApplication::setDesktopFileName("velmor");
