@@ -174,6 +174,34 @@ TEST_F(MapPageWndTest, CarAndTrackShowWithoutTiles)
     EXPECT_TRUE(State(w)["tracks"].toObject().isEmpty());
 }
 
+TEST_F(MapPageWndTest, KeyedServicePageIsACopyAndFallsBackOffline)
+{
+    CMapPageWnd w;
+    bool loaded = false, ok = false;
+    QObject::connect(&w, &CMapPageWnd::PageLoaded, [&](bool good) {
+        loaded = true;
+        ok = good;
+    });
+    const auto installed = m_bin / "chart" / "GoogleMapEN.html";
+    const auto before = std::filesystem::last_write_time(installed);
+    Open(w, MapPageOptions{1, 2, "TestKey42", "", true});
+    ASSERT_TRUE(WaitFor([&] { return loaded; }, 60000));
+    ASSERT_TRUE(ok) << w.LastError();
+    EXPECT_EQ(w.Page(), (m_dir / "data" / "chart" / "GoogleMapEN.html").string());
+    EXPECT_EQ(std::filesystem::last_write_time(installed), before);
+    // No network here: the service never loads and the tile map draws the track.
+    Drive(w);
+    const QJsonObject state = State(w);
+    EXPECT_EQ(state["backend"].toString(), "tiles");
+    EXPECT_EQ(state["tracks"].toObject()["Bus 7"].toInt(), 3);
+    EXPECT_EQ(state["convert"].toInt(), 0);
+    EXPECT_NE(Evaluate(w, "VelmorServiceScript").toString().indexOf("&key=TestKey42&language=en"), -1);
+    const auto scripts = w.Scripts();
+    ASSERT_GE(scripts.size(), 2u);
+    EXPECT_EQ(scripts[0], "SetConvertCoorFlag(0)");
+    EXPECT_EQ(scripts[1], "SetUserKey('TestKey42',0)");
+}
+
 TEST_F(MapPageWndTest, MissingPageShowsTheFailurePage)
 {
     CMapPageWnd w;
@@ -208,6 +236,14 @@ TEST_F(MapPageWndTest, MissingPageShowsTheFailurePage)
     EXPECT_TRUE(html.contains("Failed to load URL " + address)) << html.toStdString();
     EXPECT_TRUE(html.contains("with error ")) << html.toStdString();
     EXPECT_TRUE(html.contains(" (-6).</h2>")) << html.toStdString();
+
+    // The offline map without a map file shows no map and takes no scripts.
+    w.LoadMapPage(MapPageOptions{2, 0, "", "", false});
+    EXPECT_EQ(w.Page(), "");
+    EXPECT_EQ(w.LastError(), "no map file is set");
+    EXPECT_FALSE(w.Loaded());
+    w.RunScript("clearHistorylines(' ')");
+    EXPECT_TRUE(w.Scripts().empty());
 }
 
 TEST_F(MapPageWndTest, OfflineTileFileFeedsTheTileMap)
