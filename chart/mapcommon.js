@@ -92,7 +92,10 @@
     };
     this.follow = function (lat, lng) {
       if (!state.centred) {
-        map.setView([lat, lng], Math.min(16, Math.max(state.minZoom, 16)));
+        // Street level, or the deepest level a local tile file holds when that is not far off it.
+        var zoom = 16;
+        if (state.tileUrl && state.maxZoom >= 10) zoom = Math.min(16, state.maxZoom);
+        map.setView([lat, lng], Math.max(state.minZoom, zoom));
         state.centred = true;
       } else if (!map.getBounds().pad(-0.15).contains([lat, lng])) {
         map.panTo([lat, lng]);

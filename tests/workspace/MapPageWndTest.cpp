@@ -24,6 +24,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -301,6 +302,18 @@ TEST_F(MapPageWndTest, OfflineTileFileFeedsTheTileMap)
     t.start();
     WaitFor([&] { return t.elapsed() > 1000; }, 2000);
     EXPECT_TRUE(w.grab().toImage().save(QString::fromStdString(std::string(VELMOR_ARTIFACTS) + "/map_offline_tiles.png")));
+
+    // A map file that cannot be read: the plain background, and the reason kept.
+    std::ofstream(m_dir / "broken.mbtiles") << "no database in here, only some words to fill a page header";
+    loaded = false;
+    w.LoadMapPage(MapPageOptions{2, 0, "", (m_dir / "broken.mbtiles").string(), true});
+    ASSERT_TRUE(WaitFor([&] { return loaded; }, 60000));
+    EXPECT_TRUE(ok);
+    EXPECT_NE(w.LastError().find("broken.mbtiles"), std::string::npos) << w.LastError();
+    EXPECT_EQ(w.Scripts().back(), "SetMapTool(1004)");
+    const auto again = w.Scripts();
+    EXPECT_EQ(again[again.size() - 2], "SetTileSource('',0,18)");
+    EXPECT_EQ(Evaluate(w, "document.querySelectorAll('img.leaflet-tile').length").toInt(), 0);
 }
 
 TEST_F(MapPageWndTest, Charts)
