@@ -2,7 +2,6 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QUrlQuery>
 #include <QVBoxLayout>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
@@ -155,12 +154,11 @@ void CMapPageWnd::LoadMapPage(const MapPageOptions& options)
     } else if (keyed) {
         const std::filesystem::path copy = m_data / "chart" / page.filename();
         std::string error;
-        if (WriteKeyedPage(page, copy, options.googleKey, &error)) {
+        if (WriteKeyedPage(page, copy, options.googleKey, &error))
             page = copy;
-            first.push_back("SetUserKey(" + ScriptText(options.googleKey) + ",0)");
-        } else {
+        else
             m_lastError = error;  // the installed page, without the key, shows the tile map
-        }
+        first.push_back("SetUserKey(" + ScriptText(options.googleKey) + ",0)");
     }
     if (handler) handler->tiles = m_tiles;
     if (m_tool != 1001) first.push_back("SetMapTool(" + std::to_string(m_tool) + ")");
@@ -169,9 +167,9 @@ void CMapPageWnd::LoadMapPage(const MapPageOptions& options)
     m_page = page.string();
     QUrl url = QUrl::fromLocalFile(QString::fromStdString(m_page));
     // A page copy elsewhere still takes its scripts from the installed folder.
-    QUrlQuery query;
-    query.addQueryItem("res", QUrl::fromLocalFile(QString::fromStdString((chart / "").string())).toString(QUrl::FullyEncoded));
-    url.setQuery(query);
+    // Every byte of the folder's address is escaped, so no name can end the parameter.
+    const QString folder = QUrl::fromLocalFile(QString::fromStdString((chart / "").string())).toString(QUrl::FullyEncoded);
+    url.setQuery("res=" + QString::fromLatin1(QUrl::toPercentEncoding(folder)), QUrl::StrictMode);
     m_requested = url;
     m_view->load(url);
 }

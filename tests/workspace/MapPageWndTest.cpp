@@ -183,6 +183,11 @@ TEST_F(MapPageWndTest, KeyedServicePageIsACopyAndFallsBackOffline)
         loaded = true;
         ok = good;
     });
+    // The program's folder with a name that needs escaping in an address.
+    const auto odd = m_dir / "pro gram&100%+#";
+    std::filesystem::create_directories(odd);
+    std::filesystem::create_symlink(m_bin / "chart", odd / "chart");
+    m_bin = odd;
     const auto installed = m_bin / "chart" / "GoogleMapEN.html";
     const auto before = std::filesystem::last_write_time(installed);
     Open(w, MapPageOptions{1, 2, "TestKey42", "", true});
