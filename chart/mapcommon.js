@@ -86,6 +86,11 @@
       if (!line) line = lines[name] = L.polyline([], { color: '#d7301f', weight: 4, opacity: 0.85 }).addTo(map);
       line.setLatLngs(points);
     };
+    // One point more: appended, so a long track costs the same per point.
+    this.addTrackPoint = function (name, point, points) {
+      if (lines[name]) lines[name].addLatLng(point);
+      else this.drawTrack(name, points);
+    };
     this.clearTracks = function () {
       for (var n in lines) map.removeLayer(lines[n]);
       lines = {};
@@ -147,6 +152,10 @@
       } else {
         lines[name].setPath(path);
       }
+    };
+    this.addTrackPoint = function (name, point, points) {
+      if (lines[name]) lines[name].getPath().push(new maps.LatLng(point[0], point[1]));
+      else this.drawTrack(name, points);
     };
     this.clearTracks = function () {
       for (var n in lines) lines[n].setMap(null);
@@ -241,7 +250,7 @@
     var last = points[points.length - 1];
     if (last && last[0] === la && last[1] === ln) return;
     points.push([la, ln]);
-    backend.drawTrack(name, points);
+    backend.addTrackPoint(name, [la, ln], points);
   };
   global.clearHistorylines = function (blank) {
     state.tracks = {};

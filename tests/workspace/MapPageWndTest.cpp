@@ -171,6 +171,14 @@ TEST_F(MapPageWndTest, CarAndTrackShowWithoutTiles)
     const QImage shot = w.grab().toImage();
     EXPECT_TRUE(shot.save(QString::fromStdString(std::string(VELMOR_ARTIFACTS) + "/map_track_offline.png")));
 
+    // A long track: points are appended, repeats of the last one left out.
+    QElapsedTimer long_;
+    long_.start();
+    w.RunScript("for (var i = 0; i < 5000; ++i) { var a = (22.5 + i / 100000).toFixed(6);"
+                " HistoryPath('Bus 8', a, '113.9', 0, ' '); HistoryPath('Bus 8', a, '113.9', 0, ' '); }");
+    EXPECT_EQ(State(w)["tracks"].toObject()["Bus 8"].toInt(), 5000);
+    EXPECT_LT(long_.elapsed(), 15000);
+
     w.RunScript("clearHistorylines(' ')");
     EXPECT_TRUE(State(w)["tracks"].toObject().isEmpty());
 }
