@@ -52,6 +52,41 @@
       '<path d="M0,-11 L7,8 L0,3 L-7,8 Z" fill="#1f4e9c"/></svg>';
   }
 
+  // The map service draws mainland China on a shifted grid: positions as a
+  // receiver reports them are moved onto it unless the player corrected them
+  // already (SetConvertCoorFlag(0)). The tile map uses the receiver's grid.
+  var GRID_A = 6378245.0, GRID_EE = 0.00669342162296594323;
+  function outsideShiftedArea(lat, lng) {
+    return lng < 72.004 || lng > 137.8347 || lat < 0.8293 || lat > 55.8271;
+  }
+  function shiftLat(x, y) {
+    var r = -100.0 + 2.0 * x + 3.0 * y + 0.2 * y * y + 0.1 * x * y + 0.2 * Math.sqrt(Math.abs(x));
+    r += (20.0 * Math.sin(6.0 * x * Math.PI) + 20.0 * Math.sin(2.0 * x * Math.PI)) * 2.0 / 3.0;
+    r += (20.0 * Math.sin(y * Math.PI) + 40.0 * Math.sin(y / 3.0 * Math.PI)) * 2.0 / 3.0;
+    r += (160.0 * Math.sin(y / 12.0 * Math.PI) + 320.0 * Math.sin(y * Math.PI / 30.0)) * 2.0 / 3.0;
+    return r;
+  }
+  function shiftLng(x, y) {
+    var r = 300.0 + x + 2.0 * y + 0.1 * x * x + 0.1 * x * y + 0.1 * Math.sqrt(Math.abs(x));
+    r += (20.0 * Math.sin(6.0 * x * Math.PI) + 20.0 * Math.sin(2.0 * x * Math.PI)) * 2.0 / 3.0;
+    r += (20.0 * Math.sin(x * Math.PI) + 40.0 * Math.sin(x / 3.0 * Math.PI)) * 2.0 / 3.0;
+    r += (150.0 * Math.sin(x / 12.0 * Math.PI) + 300.0 * Math.sin(x / 30.0 * Math.PI)) * 2.0 / 3.0;
+    return r;
+  }
+  function shiftedPosition(lat, lng) {
+    if (outsideShiftedArea(lat, lng)) return [lat, lng];
+    var dLat = shiftLat(lng - 105.0, lat - 35.0), dLng = shiftLng(lng - 105.0, lat - 35.0);
+    var radLat = lat / 180.0 * Math.PI, magic = Math.sin(radLat);
+    magic = 1 - GRID_EE * magic * magic;
+    var sqrtMagic = Math.sqrt(magic);
+    dLat = (dLat * 180.0) / ((GRID_A * (1 - GRID_EE)) / (magic * sqrtMagic) * Math.PI);
+    dLng = (dLng * 180.0) / (GRID_A / sqrtMagic * Math.cos(radLat) * Math.PI);
+    return [lat + dLat, lng + dLng];
+  }
+  function servicePosition(lat, lng) {
+    return state.convert === 1 ? shiftedPosition(lat, lng) : [lat, lng];
+  }
+
   // ---- the tile map ----
   function TileBackend(element) {
     var map = L.map(element, { zoomControl: true, attributionControl: true, worldCopyJump: true });
@@ -132,7 +167,7 @@
     this.drawCar = function (name, car) {
       var icon = { path: maps.SymbolPath.FORWARD_CLOSED_ARROW, scale: 5, rotation: car.heading,
                    fillColor: '#1f4e9c', fillOpacity: 1, strokeColor: '#ffffff', strokeWeight: 2 };
-      var pos = { lat: car.lat, lng: car.lng };
+      var p = servicePosition(car.lat, car.lng), pos = { lat: p[0], lng: p[1] };
       if (!cars[name]) {
         cars[name] = new maps.Marker({ position: pos, map: map, icon: icon, zIndex: 1000 });
         labels[name] = new maps.InfoWindow({ disableAutoPan: true });
@@ -146,7 +181,7 @@
       if (labels[name]) labels[name].open({ map: map, anchor: cars[name] });
     };
     this.drawTrack = function (name, points) {
-      var path = points.map(function (p) { return { lat: p[0], lng: p[1] }; });
+      var path = points.map(function (p) { var q = servicePosition(p[0], p[1]); return { lat: q[0], lng: q[1] }; });
       if (!lines[name]) {
         lines[name] = new maps.Polyline({ path: path, map: map, strokeColor: '#d7301f', strokeWeight: 4, strokeOpacity: 0.85 });
       } else {
@@ -154,14 +189,16 @@
       }
     };
     this.addTrackPoint = function (name, point, points) {
-      if (lines[name]) lines[name].getPath().push(new maps.LatLng(point[0], point[1]));
+      var q = servicePosition(point[0], point[1]);
+      if (lines[name]) lines[name].getPath().push(new maps.LatLng(q[0], q[1]));
       else this.drawTrack(name, points);
     };
     this.clearTracks = function () {
       for (var n in lines) lines[n].setMap(null);
       lines = {};
     };
-    this.follow = function (lat, lng) {
+    this.follow = function (rawLat, rawLng) {
+      var p = servicePosition(rawLat, rawLng), lat = p[0], lng = p[1];
       if (!state.centred) {
         map.setCenter({ lat: lat, lng: lng });
         map.setZoom(16);
@@ -271,6 +308,8 @@
     state.tool = tool;
     backend.setTool(tool);
   };
+  // Where the map service would draw a position ([lat, lng]).
+  global.ServicePosition = function (lat, lng) { return servicePosition(toNumber(lat), toNumber(lng)); };
   // What the page shows, for the host's checks.
   global.MapState = function () {
     var tracks = {};

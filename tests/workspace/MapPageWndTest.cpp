@@ -22,6 +22,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -158,6 +159,20 @@ TEST_F(MapPageWndTest, CarAndTrackShowWithoutTiles)
     EXPECT_EQ(scripts[0], "SetConvertCoorFlag(1)");
     EXPECT_EQ(scripts[1].rfind("MoveCar('Bus 7','22.552057'", 0), 0u);
     EXPECT_EQ(scripts[9], "HistoryPath('Bus 7','22.554300','113.945100',30,' ')");
+
+    // Uncorrected positions in mainland China move onto the service's shifted
+    // grid, by some hundred metres; elsewhere, or once corrected, they stay.
+    const QVariantList beijing = Evaluate(w, "ServicePosition('39.908720','116.397500')").toList();
+    ASSERT_EQ(beijing.size(), 2);
+    const double dLat = (beijing[0].toDouble() - 39.90872) * 111320.0;
+    const double dLng = (beijing[1].toDouble() - 116.3975) * 111320.0 * std::cos(39.90872 * M_PI / 180.0);
+    const double metres = std::sqrt(dLat * dLat + dLng * dLng);
+    EXPECT_GT(metres, 100.0);
+    EXPECT_LT(metres, 1000.0);
+    EXPECT_EQ(Evaluate(w, "ServicePosition('48.858370','2.294481')").toList(), (QVariantList{48.85837, 2.294481}));
+    w.RunScript("SetConvertCoorFlag(0)");
+    EXPECT_EQ(Evaluate(w, "ServicePosition('39.908720','116.397500')").toList(), (QVariantList{39.90872, 116.3975}));
+    w.RunScript("SetConvertCoorFlag(1)");
 
     w.SetTool(1003);
     w.SetTool(7);  // not a tool: ignored
