@@ -128,6 +128,9 @@ CGSensorWnd::CGSensorWnd(QWidget* parent) : QWidget(parent)
     m_kinds = new QBarCategoryAxis(chart);
     m_axisY = new QValueAxis(chart);
     m_axisY->setLabelFormat("%d");
+    m_axisY->setTickType(QValueAxis::TicksDynamic);
+    m_axisY->setTickAnchor(0);
+    m_axisY->setTickInterval(1);
     m_axisY->setRange(0, 1);
     chart->addAxis(m_kinds, Qt::AlignBottom);
     chart->addAxis(m_axisY, Qt::AlignLeft);
@@ -138,6 +141,10 @@ CGSensorWnd::CGSensorWnd(QWidget* parent) : QWidget(parent)
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(m_list);
     split->addWidget(m_view);
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+    m_view->setMinimumHeight(160);
+    m_kinds->setLabelsAngle(-30);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(split);
@@ -241,6 +248,8 @@ void CGSensorWnd::Refresh()
         auto* item = new QTreeWidgetItem({TimeText(e.beginTime), what, QString::number(int(e.channel) + 1)});
         m_list->addTopLevelItem(item);
     }
+    m_list->resizeColumnToContents(0);
+    m_list->resizeColumnToContents(1);
     const std::vector<int> counts = CountByKind(m_listed);
     QStringList categories;
     m_counts->remove(0, m_counts->count());
@@ -254,6 +263,8 @@ void CGSensorWnd::Refresh()
     }
     m_kinds->clear();
     m_kinds->append(categories);
+    // Whole counts only: at most about five ticks, one apart at least.
+    m_axisY->setTickInterval(std::max(1, (most + 4) / 5));
     m_axisY->setRange(0, most);
 }
 

@@ -347,6 +347,7 @@ TEST_F(MapPageWndTest, OfflineTileFileFeedsTheTileMap)
 TEST_F(MapPageWndTest, Charts)
 {
     CSpeedGraphWnd speed;
+    speed.resize(480, 240);
     EXPECT_EQ(speed.Series()->name(), "Series");
     EXPECT_EQ(speed.Range(), (std::pair<double, double>{0, 60}));
     speed.AddPoint(600, 40);
@@ -356,11 +357,14 @@ TEST_F(MapPageWndTest, Charts)
     ASSERT_EQ(speed.Points().size(), 2u);
     EXPECT_EQ(speed.Series()->count(), 2);
     EXPECT_DOUBLE_EQ(speed.Series()->at(0).x(), 10.0);
+    for (int i = 0; i < 120; ++i) speed.AddPoint(3700 + i * 10, 40 + (i % 30) * 2);
+    EXPECT_TRUE(speed.grab().toImage().save(QString::fromStdString(std::string(VELMOR_ARTIFACTS) + "/speed_graph.png")));
     speed.Clear();
     EXPECT_EQ(speed.Series()->count(), 0);
     EXPECT_EQ(speed.Range(), (std::pair<double, double>{0, 60}));
 
     CGSensorWnd gsensor;
+    gsensor.resize(420, 360);
     EventRecord crash;
     crash.type = 5;
     crash.beginTime = 1714550401;  // 2024-05-01 08:00:01
@@ -391,6 +395,9 @@ TEST_F(MapPageWndTest, Charts)
     gsensor.Relabel(table);
     EXPECT_EQ(gsensor.List()->topLevelItem(0)->text(1), "Hard braking");
     EXPECT_EQ(gsensor.List()->headerItem()->text(0), "Time");
+    gsensor.SetShown({5, 6, 14, 15, 16});
+    EXPECT_TRUE(gsensor.grab().toImage().save(QString::fromStdString(std::string(VELMOR_ARTIFACTS) + "/gsensor.png")));
+    gsensor.SetShown({15});
     gsensor.SetMenuLoader([](QWidget* parent) -> QWidget* {
         QFile file(VELMOR_SOURCE_DIR "/skin/GSensorMenu.ui");
         if (!file.open(QIODevice::ReadOnly)) return nullptr;
