@@ -160,8 +160,11 @@ CGSensorWnd::CGSensorWnd(QWidget* parent) : QWidget(parent)
     Refresh();
 }
 
+CGSensorWnd::~CGSensorWnd() = default;
+
 void CGSensorWnd::Relabel(const CLanguageTable& language)
 {
+    if (&language != m_language.get()) m_language = std::make_unique<CLanguageTable>(language);
     auto text = [&](const char* key) {
         const std::string t = language.Text(key);
         return t.empty() ? QString::fromLatin1(key) : QString::fromStdString(t);
@@ -205,7 +208,7 @@ QWidget* CGSensorWnd::ShowMenu(const QPoint& globalPos)
                 SetShown(std::move(shown));
             });
         }
-        Relabel(ProgramLanguage());
+        Relabel(*m_language);  // the menu in the language the window shows
     }
     if (!m_menu) return nullptr;
     for (const auto& k : GSensorKinds()) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <utility>
 #include <vector>
@@ -52,6 +53,7 @@ class CGSensorWnd : public QWidget {
     Q_OBJECT
 public:
     explicit CGSensorWnd(QWidget* parent = nullptr);
+    ~CGSensorWnd() override;
     void SetEvents(const std::vector<EventRecord>& events, uint32_t from, uint32_t to);  // player/search/EventFile.h
 
     // Texts of the menu, the list headers and the chart's categories.
@@ -85,6 +87,7 @@ private:
     QBarCategoryAxis* m_kinds = nullptr;
     QValueAxis* m_axisY = nullptr;
     std::vector<QString> m_kindTexts;
+    std::unique_ptr<CLanguageTable> m_language;  // the texts last shown
 };
 
 class CTemperatureWnd : public QWidget {

@@ -410,6 +410,7 @@ TEST_F(MapPageWndTest, Charts)
     auto* brakeOption = menu->findChild<QAbstractButton*>("GSensor_Option_SpeedDown");
     ASSERT_NE(crashOption, nullptr);
     ASSERT_NE(brakeOption, nullptr);
+    EXPECT_EQ(crashOption->text(), "Collision");  // in the language the window was given
     EXPECT_FALSE(crashOption->isChecked());  // the menu shows the kinds shown
     EXPECT_TRUE(brakeOption->isChecked());
     crashOption->setChecked(true);
