@@ -11,7 +11,8 @@ bin="$build/bin"
 shots="$demo/screenshots"
 sock="$demo/velmor.sock"
 mkdir -p "$shots" "$demo/profile"
-export VELMOR_PROFILE_DIR="$demo/profile" QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1
+export VELMOR_PROFILE_DIR="$demo/profile" QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1 \
+  QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 rm -f "$sock"
 "$bin/velmor" --control "$sock" "$demo/partition/disk/fc00000.rpo" &
 pid=$!

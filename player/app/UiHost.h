@@ -75,6 +75,7 @@ public:
     static void Post(QObject* owner, std::function<void()> fn);
 
     void SetLanguage(const CLanguageTable* language) { m_language = language; }
+    const CLanguageTable* Language() const { return m_language; }
 
 private:
     QString m_skinDir;

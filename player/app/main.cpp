@@ -35,6 +35,7 @@
 #include "player/app/SettingsDlg.h"
 #include "player/app/UiLatency.h"
 #include "player/app/VelmorApp.h"
+#include "player/workspace/MapPageWnd.h"
 #include "player/playback/AudioDlgs.h"
 #include "player/playback/PlayWndDlg.h"
 
@@ -289,6 +290,17 @@ int main(int argc, char** argv)
     if (std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "xcb", 1);
     // The layout loader brings in designer plugins that want shared GL contexts.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The map page's offline tiles come through a scheme of its own, known before the browser starts.
+    // The map page's browser refuses to start its sandbox for root and ends
+    // the whole process; as root it runs without one rather than take every
+    // window down with it.
+    if (::geteuid() == 0 && !std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+    // The map page's browser draws through Qt Quick; with its hardware
+    // backend the whole main window would be composed by OpenGL, and the
+    // native windows the media engine draws into would no longer take a
+    // renderer. The map is drawn in software instead.
+    if (!std::getenv("QT_QUICK_BACKEND")) setenv("QT_QUICK_BACKEND", "software", 1);
+    CMapPageWnd::RegisterSchemes();
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("velmor");
     QApplication::setDesktopFileName("velmor");

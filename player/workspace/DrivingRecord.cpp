@@ -86,6 +86,9 @@ CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, PlaySettings settings, MapPage
     Area("Driving_SpeedArea")->layout()->addWidget(m_speed);
     m_gsensor = new CGSensorWnd(Area("Driving_GSensorArea"));
     Area("Driving_GSensorArea")->layout()->addWidget(m_gsensor);
+    // The recordings hold no temperatures; the window says so under the speeds.
+    m_temperature = new CTemperatureWnd(Area("Driving_SpeedArea"));
+    Area("Driving_SpeedArea")->layout()->addWidget(m_temperature);
     m_storage = host.Load("StorageInfo", Area("Driving_Storage"));
     Area("Driving_Storage")->layout()->addWidget(m_storage);
     m_storage->hide();
@@ -152,6 +155,10 @@ void CRKDrivingRecord::Relabel()
 {
     m_host.Relabel(m_root);
     m_calendar->Relabel();
+    if (const CLanguageTable* language = m_host.Language()) {
+        m_gsensor->Relabel(*language);
+        m_temperature->Relabel(*language);
+    }
     if (m_info)
         m_info->setHeaderLabels(
             {m_host.Text("Driving_Col_Channel"), m_host.Text("Driving_Col_Begin"), m_host.Text("Driving_Col_End")});
@@ -296,13 +303,8 @@ void CRKDrivingRecord::OnRButtonUpMsg(const QString& control)
     }
     QMenu* menu = nullptr;
     if (control == "Driving_Option_GSensor") {
-        menu = new QMenu(this);
-        menu->setObjectName("GSensorMenu");
-        for (const char* key : {"GSensor_Option_Crash", "GSensor_Option_X", "GSensor_Option_Y", "GSensor_Option_Z"}) {
-            QAction* a = menu->addAction(m_host.Text(key));
-            a->setObjectName(key);
-            a->setCheckable(true);
-        }
+        m_gsensor->ShowMenu(QCursor::pos());
+        return;
     } else if (control == "Driving_Option_IOUrgentWarn") {
         menu = new QMenu(this);
         menu->setObjectName("warningMenu");

@@ -30,6 +30,7 @@ class CRKCalendar;
 class CRKTimelineWnd;
 class CSpeedGraphWnd;
 class CGSensorWnd;
+class CTemperatureWnd;
 class CUiHost;
 
 class CRKDrivingRecord : public QWidget {
@@ -117,6 +118,7 @@ private:
     std::function<std::filesystem::path()> m_cutFolder;
     CSpeedGraphWnd* m_speed = nullptr;
     CGSensorWnd* m_gsensor = nullptr;
+    CTemperatureWnd* m_temperature = nullptr;
     QWidget* m_storage = nullptr;
     QProgressBar* m_progress = nullptr;
     QCheckBox* m_optAll = nullptr;

@@ -60,6 +60,9 @@ protected:
             ::setenv("QT_QPA_PLATFORM", "xcb", 1);
             ::setenv("SDL_AUDIODRIVER", "dummy", 1);
             ::setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+            // CI runs as root, where the map page's browser sandbox cannot start.
+            ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+            ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 1);
             ::setenv("XDG_RUNTIME_DIR", (m_dir / "run").c_str(), 1);
             // Leaks of the toolkit's font and display caches are not ours;
             // a fatal signal is the program's own crash report's to handle.

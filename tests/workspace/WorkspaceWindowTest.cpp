@@ -40,13 +40,23 @@ namespace fs = std::filesystem;
 constexpr uint32_t kMidnight = 1765152000;  // 2025-12-08 00:00:00 UTC
 constexpr uint32_t kT10 = kMidnight + 36000;
 
+std::unique_ptr<QApplication> g_app;
+
+// The application ends before the program's static objects: the browser
+// library linked in shuts its shared context down from the application's end.
+class CAppEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override { g_app.reset(); }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new CAppEnvironment);
+
 QApplication& App()
 {
     static int argc = 1;
     static char name[] = "workspace_window_tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    if (!g_app) g_app = std::make_unique<QApplication>(argc, argv);
+    return *g_app;
 }
 
 void Settle(int rounds = 5)
