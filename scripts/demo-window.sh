@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs the player on the demo corpus on a display nobody looks at (xvfb-run
-# calls this), and keeps what it showed as pictures: the main frame in each
-# language, the log page of the demo partition, the settings dialog, and the
-# play windows: the first container file's channels in step, then an IFV
-# file and the grec file alone.
+# calls this), and keeps what it showed as pictures: the driving-record page
+# in each language with the demo partition searched, its channels playing in
+# step from the timeline with the vehicle on the offline map, the speed
+# graph, a cut of two channels, the log page, the settings dialog, and the
+# play windows: an IFV file and the grec file alone.
 set -euo pipefail
 build=$1
 demo=$2
@@ -14,19 +15,28 @@ mkdir -p "$shots" "$demo/profile"
 export VELMOR_PROFILE_DIR="$demo/profile" QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1 \
   QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 rm -f "$sock"
-"$bin/velmor" --control "$sock" "$demo/partition/disk/fc00000.rpo" &
+"$bin/velmor" --control "$sock" &
 pid=$!
 for _ in $(seq 100); do [ -S "$sock" ] && break; sleep 0.1; done
 send() { "$bin/velmor" --command "$sock" "$@" > /dev/null; }
 names=(zh_CN zh_TW en)
+partition="$demo/partition/disk"
+# The page as a new user finds it: the partition searched, the first day on
+# the calendar and timeline, time play from 10:00:05 on the timeline.
+send "{\"command\":[\"settings\",{\"SaveFilePath\":\"$(cd "$demo" && pwd)/clips\"}]}" \
+     "{\"command\":[\"search\",\"$partition\",{\"types\":\"all\"}]}" \
+     "{\"command\":[\"day\",\"2026-12-01\"]}" \
+     "{\"command\":[\"play_at\",\"2026-12-01 10:00:05\"]}"
 for lang in 0 1 2; do
   send "{\"command\":[\"settings\",{\"Language\":$lang}]}" \
-       "{\"command\":[\"page\",\"MainFrm_Btn_DrivingRecord\"]}" \
-       "{\"command\":[\"screenshot\",\"$shots/main-${names[$lang]}.png\"]}"
+       "{\"command\":[\"page\",\"MainFrm_Btn_DrivingRecord\"]}"
+  sleep 2
+  send "{\"command\":[\"screenshot\",\"$shots/main-${names[$lang]}.png\"]}"
 done
-# The container file given on the command line has been playing meanwhile.
+send "{\"command\":[\"screenshot\",\"$shots/speed-graph-en.png\",\"SpeedGraphChild\"]}" \
+     "{\"command\":[\"cut\",{\"from\":1796119200,\"to\":1796119230,\"channels\":[1,2],\"format\":\"mp4\",\"combine\":true}]}"
+# The play-back view: the same windows without the side panels, at X32.
 send "{\"command\":[\"page\",\"MainFrm_Btn_PlayBack\"]}" \
-     "{\"command\":[\"open\",\"$demo/partition/disk/fc00000.rpo\"]}" \
      "{\"command\":[\"faster\"]}" "{\"command\":[\"faster\"]}" "{\"command\":[\"faster\"]}" \
      "{\"command\":[\"faster\"]}" "{\"command\":[\"faster\"]}"
 sleep 6

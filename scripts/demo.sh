@@ -22,7 +22,19 @@ car=$(ls "$demo/client")
 
 if [ -x "$bin/velmor" ]; then
   if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-    exec "$bin/velmor" "$partition/fc00000.rpo"
+    # The driving-record page with the demo partition searched and its first
+    # day playing from the timeline, as a user would start.
+    sock="$demo/velmor-demo.sock"
+    rm -f "$sock"
+    "$bin/velmor" --control "$sock" &
+    pid=$!
+    for _ in $(seq 100); do [ -S "$sock" ] && break; sleep 0.1; done
+    "$bin/velmor" --command "$sock" \
+      "{\"command\":[\"search\",\"$(cd "$partition" && pwd)\",{\"types\":\"all\"}]}" \
+      "{\"command\":[\"day\",\"2026-12-01\"]}" \
+      "{\"command\":[\"play_at\",\"2026-12-01 10:00:00\"]}" > /dev/null || true
+    wait "$pid"
+    exit $?
   fi
   # No display: the player runs on a virtual one and leaves pictures of its
   # windows, unless the command-line walk below is asked for.

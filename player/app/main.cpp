@@ -30,6 +30,7 @@
 #include "player/app/MainFrame.h"
 #include "player/app/CutCommands.h"
 #include "player/workspace/DrivingRecord.h"
+#include "player/workspace/Graphs.h"
 #include "player/app/PlayCommands.h"
 #include "player/app/WorkspaceCommands.h"
 #include "player/app/SettingsDlg.h"
@@ -190,6 +191,11 @@ void AddShellCommands(CControlServer& ctl)
                                                                 : play->showEqualizeDlg(false).Dialog();
             dlg->adjustSize();
             pic = dlg->grab();
+        } else if (args[1].toString() == "SpeedGraphChild") {
+            // The speed graph as its information tab shows it, whichever tab is open.
+            QWidget* graph = App().m_mainFrame->DrivingRecord()->SpeedGraph();
+            if (!graph->isVisible()) graph->resize(640, 320);
+            pic = graph->grab();
         } else {
             return CControlResult::Fail("no dialog " + args[1].toString());
         }

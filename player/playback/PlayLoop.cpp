@@ -141,6 +141,10 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& first)
     m_pacer.Reset();
     m_skipper.Reset();
     bool started = false;
+    // A picture passed over by the skipping rules is a reference the next
+    // ones of its group need: decoding them would show a broken picture,
+    // so they are passed over too, and the next key frame is taken.
+    bool referenceLost = false;
     uint32_t shownSecond = 0;
     // The recorder time of the last picture shown (ms since 1970), and after
     // a stream switch the time up to which the new stream's frames are
@@ -242,6 +246,16 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& first)
             // A decoder waiting for its first picture takes every key
             // frame: dropping them by count could pass over all of them.
             if (!play && !started && frame.kind == EFrameKind::kVideo && frame.key) play = true;
+            if (frame.kind == EFrameKind::kVideo) {
+                if (frame.key) {
+                    if (referenceLost) play = true;  // a key frame heals the group
+                    referenceLost = !play;
+                } else if (!play) {
+                    referenceLost = true;
+                } else if (referenceLost) {
+                    play = false;
+                }
+            }
             if (!play) {
                 ++result.skipped;
                 m_video.Skipped();

@@ -577,6 +577,12 @@ void CPlayWndDlg::ShowPlaceholder(int index, bool show)
     m_windows[index]->setVisible(!show);
 }
 
+void CPlayWndDlg::Relabel()
+{
+    m_host.Relabel(m_root);
+    for (int i = 1; i <= kMaxWindows; ++i) UpdateToolStrip(i);
+}
+
 void CPlayWndDlg::UpdateToolStrip(int index, bool starting)
 {
     CPlayVideoWnd* w = Window(index);

@@ -136,6 +136,8 @@ public:
     void OnWindowFinished(int index);
     // `starting`: the window is about to take its requests.
     void UpdateToolStrip(int index, bool starting = false);
+    // Captions and the tool strips' texts in the language now chosen.
+    void Relabel();
     // The four texts of a tool strip; empty while the size is unknown.
     QStringList ToolTexts(const WindowStreamInfo& info) const;
 

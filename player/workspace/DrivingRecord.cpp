@@ -155,6 +155,9 @@ void CRKDrivingRecord::Relabel()
 {
     m_host.Relabel(m_root);
     m_calendar->Relabel();
+    m_play->Relabel();
+    // The storage type is a text of the language too.
+    if (!m_storage->isHidden()) UpdateStorageInfo(m_capacity, m_removable);
     if (const CLanguageTable* language = m_host.Language()) {
         m_gsensor->Relabel(*language);
         m_temperature->Relabel(*language);
@@ -182,6 +185,8 @@ void CRKDrivingRecord::FillDisks()
 
 void CRKDrivingRecord::UpdateStorageInfo(const std::optional<SourceCapacity>& capacity, bool removable)
 {
+    m_capacity = capacity;
+    m_removable = removable;
     if (!capacity) {
         m_storage->hide();
         return;

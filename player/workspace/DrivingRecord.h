@@ -119,6 +119,8 @@ private:
     CSpeedGraphWnd* m_speed = nullptr;
     CGSensorWnd* m_gsensor = nullptr;
     CTemperatureWnd* m_temperature = nullptr;
+    std::optional<SourceCapacity> m_capacity;  // of the storage information shown
+    bool m_removable = false;
     QWidget* m_storage = nullptr;
     QProgressBar* m_progress = nullptr;
     QCheckBox* m_optAll = nullptr;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "player/formats/IfvFile.h"
@@ -201,6 +202,34 @@ TEST_F(PlayLoopTest, FramesInOrderPacedBySpeed)
         while (shared.TakeProgress(rec)) last = rec, ++records;
         EXPECT_EQ(records, kFrames + 1);
         EXPECT_EQ(last.totalMs, 0);
+    }
+}
+
+// At high speeds the skipping rules pass frames over by count; a picture
+// whose reference was passed over is never decoded (it would show broken),
+// and every key frame after such a loss is taken.
+TEST_F(PlayLoopTest, SkippingNeverDecodesAPictureWhoseReferenceWasPassedOver)
+{
+    for (int level : {3, 4, 5}) {
+        SCOPED_TRACE(testing::Message() << "level " << level);
+        auto source = Open(Rec::kContainer);
+        ASSERT_EQ(source->OpenResult(), EFrameResult::kOk) << source->ErrorText();
+        CPlayShared shared(m_ticks);
+        shared.speedLevel = level;
+        shared.layout = kLayout3x3;
+        std::atomic<int> state{kStatePlayFile};
+        CRecordingSinks sinks(m_ticks);
+        PlayLoopOptions options;
+        options.source = EPlaySourceKind::kContainer;
+        CPlayLoop loop(shared, state, sinks, &sinks, options);
+        const PlayLoopResult result = loop.Run(*source);
+        EXPECT_EQ(result.end, EFrameResult::kEnd);
+        ASSERT_FALSE(sinks.shownMs.empty());
+        EXPECT_GT(result.skipped, 0u);
+        std::set<int64_t> shown(sinks.shownMs.begin(), sinks.shownMs.end());
+        for (int64_t key : {0, 1000, 2000}) EXPECT_TRUE(shown.count(key)) << key;
+        for (int64_t ms : shown)
+            if (ms % 1000 != 0) EXPECT_TRUE(shown.count(ms - 40)) << "picture at " << ms << " without its reference";
     }
 }
 
