@@ -33,14 +33,14 @@ for lang in 0 1 2; do
   sleep 2
   send "{\"command\":[\"screenshot\",\"$shots/main-${names[$lang]}.png\"]}"
 done
-send "{\"command\":[\"screenshot\",\"$shots/speed-graph-en.png\",\"SpeedGraphChild\"]}" \
-     "{\"command\":[\"cut\",{\"from\":1796119200,\"to\":1796119230,\"channels\":[1,2],\"format\":\"mp4\",\"combine\":true}]}"
+send "{\"command\":[\"cut\",{\"from\":1796119200,\"to\":1796119230,\"channels\":[1,2],\"format\":\"mp4\",\"combine\":true}]}"
 # The play-back view: the same windows without the side panels, at X32.
 send "{\"command\":[\"page\",\"MainFrm_Btn_PlayBack\"]}" \
      "{\"command\":[\"faster\"]}" "{\"command\":[\"faster\"]}" "{\"command\":[\"faster\"]}" \
      "{\"command\":[\"faster\"]}" "{\"command\":[\"faster\"]}"
 sleep 6
 send "{\"command\":[\"screenshot\",\"$shots/playback-channels-en.png\"]}" \
+     "{\"command\":[\"screenshot\",\"$shots/speed-graph-en.png\",\"SpeedGraphChild\"]}" \
      "{\"command\":[\"open\",\"$(ls "$demo"/ifv/*.ifv | head -1)\"]}"
 sleep 2
 send "{\"command\":[\"screenshot\",\"$shots/playback-ifv-en.png\"]}" \
