@@ -154,6 +154,24 @@ TEST_F(WorkspaceTest, SearchDayAndTimePlayOfTheDemoPartition)
     EXPECT_LE(speed, 200.0);
     EXPECT_EQ(graph["range"].size(), 2u);
     WaitScript([](const std::string& s) { return s.rfind("MoveCar(", 0) == 0; });
+    // The demo track's record of 10:00:05, decoded by hand from its 75 bytes
+    // (latitude 22 deg 32.1786 min, longitude 113 deg 58.392 min, 47 km/h, heading 81).
+    if (at == 1796119205)
+        WaitScript([](const std::string& s) {
+            return s == "MoveCar('unknow','22.536310','113.973200','81','2026-12-01 10:00:05','47 km/h','0','','','',' ')";
+        });
+    json map = Call(R"({"command":["get","map"]})")["data"];
+    EXPECT_TRUE(map["loaded"].get<bool>()) << map.dump();
+    EXPECT_EQ(fs::path(map["page"].get<std::string>()).filename(), "amapMap.html");
+    // The settings dialog's map type loads the page of that type again.
+    ASSERT_EQ(Call(R"({"command":["settings",{"MapType":1,"Language":2}]})")["error"], "success");
+    for (int i = 0; i < 100; ++i) {
+        map = Call(R"({"command":["get","map"]})")["data"];
+        if (fs::path(map["page"].get<std::string>()).filename() == "GoogleMapEN.html" && map["loaded"].get<bool>()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(fs::path(map["page"].get<std::string>()).filename(), "GoogleMapEN.html") << map.dump();
+    EXPECT_TRUE(map["loaded"].get<bool>()) << map.dump();
 
     const char* keep = std::getenv("VELMOR_SCREENSHOTS");
     const fs::path shot = (keep ? fs::path(keep) : m_dir) / "driving-record-time-play.png";
@@ -166,7 +184,8 @@ TEST_F(WorkspaceTest, SearchDayAndTimePlayOfTheDemoPartition)
 
 namespace {
 
-// The companion client's download folder: its files play in time play too.
+// The companion client's download folder and an index disk: their files
+// play in time play too.
 TEST_F(WorkspaceTest, ClientDownloadFolderPlaysFromTheTimeline)
 {
     StartControlled();
@@ -194,6 +213,20 @@ TEST_F(WorkspaceTest, ClientDownloadFolderPlaysFromTheTimeline)
     for (const json& w : s["windows"])
         if (w["shown"].get<int>() > 0)
             EXPECT_EQ(fs::path(w["path"].get<std::string>()).parent_path(), client) << w.dump();
+    Call(R"({"command":["stop"]})");
+
+    // An index disk reaches time play the same way: its four channels of 14:00.
+    const fs::path index = s_demo / "index-disk";
+    ASSERT_EQ(Call(json({{"command", {"search", index.string(), {{"types", "all"}}}}}).dump())["error"], "success");
+    ASSERT_EQ(Call(R"({"command":["play_at","2026-12-01 14:00:05"]})")["error"], "success");
+    const json idx = WaitState([](const json& s) {
+        int showing = 0;
+        for (const json& w : s["windows"]) showing += w["shown"].get<int>() > 0 && w["state"] == 5;
+        return showing == 4;
+    });
+    for (const json& w : idx["windows"])
+        if (w["shown"].get<int>() > 0)
+            EXPECT_EQ(fs::path(w["path"].get<std::string>()).parent_path(), index) << w.dump();
     Call(R"({"command":["stop"]})");
 }
 
