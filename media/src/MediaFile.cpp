@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/ParamSetRecord.h"
 #include "media/src/RKPlay.h"
 
 namespace rkmedia {
@@ -106,6 +107,9 @@ int CRKPlay::InitMediaFile(const char* path, RKPLAYER_READ_FUNC read, void* read
     // that a copied-out packet is Annex B whatever the file's name.
     const bool mp4Name = !read && path && EndsWithNoCase(path, ".mp4");
     if ((mp4Name || LengthPrefixed(st->codecpar)) && (id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC)) {
+        if (!velmor::ParamSetRecordFits(id == AV_CODEC_ID_HEVC, st->codecpar->extradata,
+                                        size_t(std::max(0, st->codecpar->extradata_size))))
+            return -1;  // parameter sets declared past the record's end
         const AVBitStreamFilter* filter = av_bsf_get_by_name(id == AV_CODEC_ID_HEVC ? "hevc_mp4toannexb" : "h264_mp4toannexb");
         if (filter && av_bsf_alloc(filter, &m_bsf) == 0) {
             avcodec_parameters_copy(m_bsf->par_in, st->codecpar);

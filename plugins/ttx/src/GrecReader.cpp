@@ -1,3 +1,4 @@
+#include "common/ParamSetRecord.h"
 #include "plugins/ttx/src/GrecReader.h"
 
 extern "C" {
@@ -370,6 +371,9 @@ int CGrecReader::OpenDemuxer(bool first)
     }
     if (m_video < 0 || unsigned(m_video) >= m_format->nb_streams) return Fail(AVFILE_ERR_FORMAT, "no video track");
     const AVStream* video = m_format->streams[m_video];
+    if (!ParamSetRecordFits(video->codecpar->codec_id == AV_CODEC_ID_HEVC, video->codecpar->extradata,
+                            size_t(std::max(0, video->codecpar->extradata_size))))
+        return Fail(AVFILE_ERR_FORMAT, "the video track's parameter sets are damaged");
     const AVBitStreamFilter* filter =
         av_bsf_get_by_name(video->codecpar->codec_id == AV_CODEC_ID_HEVC ? "hevc_mp4toannexb" : "h264_mp4toannexb");
     if (!filter || av_bsf_alloc(filter, &m_bsf) < 0) return Fail(AVFILE_ERR_MEMORY, "no Annex B filter");
