@@ -692,6 +692,7 @@ private:
             }
             if (got != VIDEOPLAY_PACKET_OK)
                 return Fail(EFrameResult::kReadFailed, "the media engine gave no packet (" + std::to_string(got) + ")");
+            if (length <= 0) continue;  // an empty packet carries no picture
             m_length = uint32_t(length);
             m_key = key != 0;
             m_positionMs = position;

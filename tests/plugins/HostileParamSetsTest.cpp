@@ -1,7 +1,9 @@
-// Two files the fuzzers found: an H.265 track whose configuration record
-// declares tens of thousands of parameter sets it does not hold. Opening them
-// took seconds and gigabytes inside FFmpeg's Annex B filter; both readers now
-// refuse them at once with a clear reason.
+// Files the fuzzers found. Two hold an H.265 track whose configuration
+// record declares tens of thousands of parameter sets it does not hold:
+// opening them took seconds and gigabytes inside FFmpeg's Annex B filter,
+// and both readers now refuse them at once with a clear reason. One is a
+// media file with empty video packets, which are never handed out as
+// pictures.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -43,6 +45,25 @@ TEST(HostileParamSets, AMediaFileDeclaringSetsItDoesNotHoldIsRefused)
     auto source = CFrameSource::OpenMediaFile(path, 0);
     EXPECT_NE(source->OpenResult(), EFrameResult::kOk);
     EXPECT_FALSE(source->ErrorText().empty());
+}
+
+TEST(HostileParamSets, EmptyVideoPacketsOfAMediaFileAreNotPictures)
+{
+    const auto bytes = Finding("media-empty-video-packet.bin");
+    ASSERT_FALSE(bytes.empty());
+    fixtures::CTempDir dir;
+    const auto path = dir.Path() / "input.mp4";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    auto source = CFrameSource::OpenMediaFile(path, 0);
+    if (source->OpenResult() != EFrameResult::kOk) return;  // refused outright is sound too
+    SourceFrame f;
+    int frames = 0;
+    while (frames < 2000 && source->Read(f) == EFrameResult::kOk) {
+        ++frames;
+        ASSERT_EQ(f.kind, EFrameKind::kVideo);
+        ASSERT_NE(f.data, nullptr);
+        ASSERT_GT(f.length, 0u) << "frame " << frames;
+    }
 }
 
 }  // namespace
