@@ -1,5 +1,6 @@
 #include "player/playback/PlayClock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -82,15 +83,33 @@ bool CFrameSkipper::PlayIfv(int level, int layout, bool video, int frameType)
     return Play(level, layout);
 }
 
-int CFramePacer::WaitMs(uint64_t pts, int64_t nowMs, int level)
+int64_t CFramePacer::Interval(uint64_t pts)
 {
     int64_t d = 33;
     if (pts != 0 && m_lastPts != 0 && pts > m_lastPts) d = int64_t(pts / 1000) - int64_t(m_lastPts / 1000);
     m_lastPts = pts;
     if (d > 1000) d = 33;
-    const int64_t since = nowMs - m_lastRelease;
-    if (m_released && since < d) return int(double(d - since) / std::pow(2.0, level));
+    return d;
+}
+
+int CFramePacer::WaitMs(uint64_t pts, int64_t nowMs, int level)
+{
+    const int64_t d = Interval(pts) + m_owedMs;
+    m_owedMs = 0;
+    const double due = double(d) / std::pow(2.0, level);
+    const double since = double(nowMs) - m_lastRelease;
+    m_due = m_released ? m_lastRelease + due : double(nowMs + 1);
+    m_level = level;
+    if (m_released && since < due) return int(due - since);
     return 1;
+}
+
+void CFramePacer::Released(int64_t nowMs)
+{
+    const double carry = m_held ? 0.0 : double(CarryMs(m_level));
+    m_lastRelease = double(nowMs) - std::clamp(double(nowMs) - m_due, 0.0, carry);
+    m_released = true;
+    m_held = false;
 }
 
 void CPauseGate::Set()

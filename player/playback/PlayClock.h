@@ -5,6 +5,7 @@
 // ITickSource so that the rules can be run without sleeping.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -79,18 +80,60 @@ private:
 // previous release at normal speed, D/2^n at level n, D*2^n at level -n.
 // Time spent decoding is absorbed because the wait is measured from the last
 // release; a window that falls behind waits 1 ms.
+// A frame is released the recording's interval D after the previous one,
+// scaled by the speed level: D / 2^level of wall time, of which the time
+// already spent since the last release (reading, decoding, drawing) is
+// deducted. That time is wall time, so it is deducted after scaling: taken
+// off D before scaling, every millisecond of decoding counted 1/32 ms at
+// X32, and a 1080p window ran at about X23 while its clock said X32.
+// Frames passed over by the skipping rules still owe their intervals, so
+// skipping never speeds the recording up beyond its level.
 class CFramePacer {
 public:
     // The wait before the frame with time stamp `pts` (us) may be released.
     int WaitMs(uint64_t pts, int64_t nowMs, int level);
-    // Remembers the moment the frame was released.
-    void Released(int64_t nowMs) { m_lastRelease = nowMs; m_released = true; }
-    void Reset() { m_lastPts = 0; m_lastRelease = 0; m_released = false; }
+    // A video frame passed over without being released: its interval is
+    // added to the next release's.
+    void Passed(uint64_t pts) { m_owedMs += Interval(pts); }
+    // Remembers the moment the frame was released. A release comes late
+    // when a sleep overshoots its request (at X32, 32 times a second), when
+    // the frame before took longer than its interval (a key frame's decoding
+    // at high speed) or when the machine stalls; not made up, the recording
+    // fell 5 % behind at X32. Lateness up to CarryMs(level) is taken off
+    // the next wait, more is not made up: at normal speed the carry is well
+    // below a frame interval, so pictures never come in a burst.
+    void Released(int64_t nowMs);
+    // The user paused before this release: that time is not lateness to
+    // make up. (A window held for the common clock does make up the slice
+    // it noticed the clock late by: otherwise every held window fell
+    // behind a little at each second and all of them ran slow.)
+    void Held() { m_held = true; }
+    void Reset()
+    {
+        m_lastPts = 0;
+        m_lastRelease = 0;
+        m_released = false;
+        m_owedMs = 0;
+        m_due = 0;
+        m_held = false;
+    }
+
+    static constexpr int64_t kCarryMs = 20;
+    // kCarryMs at normal and slow speeds, doubled with every faster level.
+    static int64_t CarryMs(int level) { return kCarryMs << std::clamp(level, 0, 5); }
 
 private:
+    // D for the frame with time stamp `pts` (33 ms without a usable previous
+    // stamp or across a gap of more than a second); `pts` becomes the previous.
+    int64_t Interval(uint64_t pts);
+
     uint64_t m_lastPts = 0;
-    int64_t m_lastRelease = 0;
+    double m_lastRelease = 0;  // ms; lateness carried makes it fractional
     bool m_released = false;
+    int64_t m_owedMs = 0;
+    double m_due = 0;  // when the frame last waited for was due
+    int m_level = 0;
+    bool m_held = false;
 };
 
 // The pause gate: a manual-reset event every play loop passes before each

@@ -168,6 +168,7 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& first)
             }
             if (!go) break;
         }
+        if (!m_shared.pauseGate.IsSet()) m_pacer.Held();
         if (!m_shared.pauseGate.Wait(stopped)) break;
 
         if (const uint32_t target = m_seekTarget.exchange(0)) {
@@ -258,6 +259,7 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& first)
             }
             if (!play) {
                 ++result.skipped;
+                if (frame.kind == EFrameKind::kVideo) m_pacer.Passed(frame.pts);
                 m_video.Skipped();
                 m_shared.Recompute();
                 continue;
@@ -319,6 +321,7 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& first)
                 lastShownAt = int64_t(stream.begin) * 1000 + frame.ms;
                 seekedTo = 0;
                 while (m_state.load() == kStatePaused) {
+                    m_pacer.Held();
                     m_video.ShowLastFrame();
                     m_shared.Ticks().SleepMs(kWaitSliceMs);
                 }

@@ -81,6 +81,10 @@ TEST_F(PlayClockTest, PacingIntervals)
         {1000000, 1040000, 10, 0, 30},  {1000000, 1040000, 50, 0, 1},   {1000000, 3000000, 0, 0, 33},
         {1000000, 0, 0, 0, 33},         {1040000, 1000000, 0, 0, 33},   {1000000, 1040000, 0, 5, 1},
         {1000999, 1041000, 0, 0, 41},   {1000000, 1040000, 0, -5, 1280},
+        // The time spent since the release is wall time: deducted after
+        // the interval is scaled to the speed.
+        {1000000, 2000000, 10, 5, 21},  {1000000, 2000000, 32, 5, 1},   {1000000, 1040000, 10, -1, 70},
+        {1000000, 2000000, 0, 5, 31},   {1000000, 1040000, 19, 1, 1},
     };
     for (const Row& r : rows) {
         CFramePacer pacer;
@@ -91,6 +95,67 @@ TEST_F(PlayClockTest, PacingIntervals)
     }
     CFramePacer first;
     EXPECT_EQ(first.WaitMs(1000000, 5000, 0), 1);  // nothing released yet
+
+    // Frames passed over at X32 owe their intervals to the next release:
+    // 24 frames of 40 ms, then a key frame 40 ms on, 10 ms after the last
+    // release, is due 1000 / 32 - 10 ms later. A gap counts 33 ms.
+    CFramePacer skipping;
+    skipping.WaitMs(1000000, 5000, 5);
+    skipping.Released(5000);
+    for (int i = 1; i <= 24; ++i) skipping.Passed(1000000 + uint64_t(i) * 40000);
+    EXPECT_EQ(skipping.WaitMs(2000000, 5010, 5), 21);
+    skipping.Released(5031);
+    skipping.Passed(9000000);
+    EXPECT_EQ(skipping.WaitMs(9040000, 5031, 5), 2);  // (33 + 40) / 32
+    skipping.Released(5033);
+    skipping.Passed(9080000);
+    skipping.Reset();  // a seek forgets what was owed
+    EXPECT_EQ(skipping.WaitMs(9120000, 5033, 0), 1);
+
+    // A release that came late counts from when it was due; a stall is
+    // made up by at most CarryMs(level) (20 ms at X1, 640 ms at X32); time
+    // held on purpose is not made up at all.
+    struct Late {
+        int level, lateMs;
+        bool held;
+        int nextWait;
+    };
+    for (const Late& r : {Late{0, 0, false, 40}, {0, 2, false, 38}, {0, 19, false, 21}, {0, 20, false, 20},
+                          {0, 35, false, 20}, {-2, 35, false, 140}, {1, 15, false, 5}, {5, 100, false, 1},
+                          {0, 35, true, 40}, {5, 100, true, 1}}) {
+        CFramePacer late;
+        const int64_t due = 40 >> std::max(r.level, 0) << std::max(-r.level, 0);
+        late.WaitMs(1000000, 5000, r.level);
+        late.Released(5000);
+        ASSERT_EQ(late.WaitMs(1040000, 5000, r.level), due);
+        if (r.held) late.Held();
+        late.Released(5000 + due + r.lateMs);
+        EXPECT_EQ(late.WaitMs(1080000, 5000 + due + r.lateMs, r.level), r.nextWait)
+            << "level " << r.level << " late by " << r.lateMs << (r.held ? " held" : "");
+    }
+    // At X32 a stall of 100 ms (3.2 s of recording) is made up by the next
+    // releases coming at once until the window is back on its clock.
+    CFramePacer stall;
+    stall.WaitMs(1000000, 5000, 5);
+    stall.Released(5000);
+    ASSERT_EQ(stall.WaitMs(2000000, 5000, 5), 31);
+    stall.Released(5131);
+    EXPECT_EQ(stall.WaitMs(3000000, 5131, 5), 1);
+    stall.Released(5132);
+    EXPECT_EQ(stall.WaitMs(4000000, 5132, 5), 1);
+    stall.Released(5133);
+    EXPECT_EQ(stall.WaitMs(5000000, 5133, 5), 1);
+    stall.Released(5134);
+    EXPECT_EQ(stall.WaitMs(6000000, 5134, 5), 22);  // due at 5000 + 5 x 31.25
+    // At X32 the picture after a key frame is due 1.25 ms after it; the key
+    // frame's 6 ms of decoding are made up at the next key frame.
+    CFramePacer after;
+    after.WaitMs(1000000, 5000, 5);
+    after.Released(5000);
+    ASSERT_EQ(after.WaitMs(1040000, 5006, 5), 1);
+    after.Released(5007);
+    for (int i = 2; i < 25; ++i) after.Passed(1000000 + uint64_t(i) * 40000);
+    EXPECT_EQ(after.WaitMs(2000000, 5010, 5), 21);  // due at 5000 + 31.25
 }
 
 TEST_F(PlayClockTest, CommonClockAndSyncWait)
