@@ -363,6 +363,7 @@ int CPlayVideoWnd::Decode(const SourceFrame& frame)
     if (rc != 0) return rc;
     // The engine reads a new window size when asked to show again.
     if (m_resized.exchange(false)) RKPLAYER_ShowLastFrame(&m_player);
+    m_lastDrawnMs = SteadyMilliseconds();
     ++m_shown;
     TakeShowStat();
     if (width > 0 && height > 0 && (width != m_width || height != m_height)) {
@@ -382,6 +383,14 @@ int CPlayVideoWnd::Decode(const SourceFrame& frame)
 void CPlayVideoWnd::ShowLastFrame()
 {
     if (!m_player) return;
+    // Waits (paused, the sync wait, the clock wait) ask every 25 ms. The
+    // engine's thread keeps the picture on screen by itself, so drawing it
+    // again each time only took the processor from the windows still
+    // decoding: sixteen windows waiting at a second's boundary drew
+    // hundreds of pictures a second exactly when the others had to catch up.
+    const int64_t now = SteadyMilliseconds();
+    if (!m_resized.exchange(false) && now - m_lastDrawnMs.load() < 1000) return;
+    m_lastDrawnMs = now;
     RKPLAYER_ShowLastFrame(&m_player);
     TakeShowStat();
 }
@@ -424,8 +433,15 @@ void CPlayVideoWnd::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     // The play thread owns the engine's player: it shows the picture again
-    // at the new size with its next one (paused and waiting windows show
-    // theirs again every 25 ms anyway).
+    // at the new size with its next one, or within 25 ms when waiting.
+    m_resized = true;
+}
+
+void CPlayVideoWnd::paintEvent(QPaintEvent* event)
+{
+    // The toolkit fills the window black when it is exposed: the picture
+    // goes back on as after a resize.
+    QWidget::paintEvent(event);
     m_resized = true;
 }
 

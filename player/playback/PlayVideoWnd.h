@@ -76,6 +76,7 @@ public:
 protected:
     void Step(void* arg) override;
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -132,7 +133,12 @@ private:
 
     bool m_ttxUser = false;  // told the grec reader it is used here
     std::atomic<bool> m_audioOn{true};
+    // The picture must be drawn again: the window was resized, or the
+    // toolkit painted over it (an expose).
     std::atomic<bool> m_resized{false};
+    // When the play thread last drew (ms): a waiting window draws its
+    // picture again only when it must, or once a second.
+    std::atomic<int64_t> m_lastDrawnMs{0};
     std::atomic<bool> m_infoStrip{true};
     std::atomic<uint64_t> m_decoded{0}, m_shown{0}, m_skipped{0};
 };
