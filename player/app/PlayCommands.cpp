@@ -8,6 +8,7 @@
 #include "player/app/VelmorApp.h"
 #include "player/playback/AudioDlgs.h"
 #include "player/playback/EqualizerText.h"
+#include "player/playback/PlayToolWnd.h"
 #include "player/playback/PlayVideoWnd.h"
 #include "player/playback/PlayWndDlg.h"
 #include "player/playback/StreamRules.h"
@@ -59,7 +60,8 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
         const RKPLAYER_SHOW_STAT show = w->ShowStat();
         const char* audio = info.audioType >= 0 ? AudioTypeName(info.audioType) : nullptr;
         QJsonArray tool;
-        for (const QString& t : dlg.ToolTexts(info)) tool.append(t);
+        // What the strip shows, read off its labels.
+        for (const QString& t : dlg.ToolStrip(i)->Texts()) tool.append(t);
         windows.append(QJsonObject{
             {"index", i},
             {"state", w->State().load()},

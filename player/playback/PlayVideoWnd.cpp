@@ -1,13 +1,13 @@
 #include "player/playback/PlayVideoWnd.h"
 
 #include <QContextMenuEvent>
-#include <QMenu>
 #include <QMouseEvent>
 
 #include <thread>
 
 #include "player/app/UiHost.h"
 #include "player/playback/PlayWndDlg.h"
+#include "player/playback/PlayWndMenu.h"
 #include "player/playback/StreamRules.h"
 #include "player/playback/TtxLibrary.h"
 
@@ -459,15 +459,9 @@ void CPlayVideoWnd::mouseDoubleClickEvent(QMouseEvent* event)
 void CPlayVideoWnd::contextMenuEvent(QContextMenuEvent* event)
 {
     m_dialog->Select(m_index);
-    QMenu menu(this);
-    menu.setObjectName("PlayWndMenu");
-    QAction* open = menu.addAction(m_dialog->Host().Text("PlayBack_ToolTip_OpenTool"));
-    open->setObjectName("PlayWnd_Label_OpenInfo");
-    QAction* close = menu.addAction(m_dialog->Host().Text("PlayBack_ToolTip_CloseTool"));
-    close->setObjectName("PlayWnd_Label_CloseInfo");
-    QAction* chosen = menu.exec(event->globalPos());
-    if (chosen == open || chosen == close) {
-        m_infoStrip = chosen == open;
+    const CPlayWndMenu::EChoice choice = CPlayWndMenu::Exec(m_dialog->Host(), this, event->globalPos());
+    if (choice != CPlayWndMenu::EChoice::kNone) {
+        m_infoStrip = choice == CPlayWndMenu::EChoice::kOpenInfo;
         m_dialog->UpdateToolStrip(m_index);
     }
 }

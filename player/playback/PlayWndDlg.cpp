@@ -22,6 +22,7 @@
 #include "player/app/UiHost.h"
 #include "player/playback/AudioDlgs.h"
 #include "player/playback/EqualizerText.h"
+#include "player/playback/PlayToolWnd.h"
 #include "player/playback/PlayVideoWnd.h"
 #include "player/playback/Snapshot.h"
 #include "player/playback/StreamRules.h"
@@ -122,10 +123,12 @@ void CPlayWndDlg::BuildWindows()
     }
     for (int i = 1; i <= kMaxWindows; ++i) {
         m_cells[i] = CUiHost::Find<QWidget>(m_root, QString("PLAYWND_Cell_%1").arg(i));
-        m_toolStripWnd[i] = CUiHost::Find<QWidget>(m_root, QString("PLAYTOOLWND_%1").arg(i));
         m_pictures[i] = CUiHost::Find<QLabel>(m_root, QString("PLAYWND_Pic_%1").arg(i));
         if (m_pictures[i]) m_pictures[i]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
         QWidget* cell = m_cells[i] ? m_cells[i] : m_root;
+        // The strip heads the cell, above the placeholder and the picture.
+        m_toolStripWnd[i] = new CPlayToolWnd(m_host, i, cell);
+        if (auto* box = qobject_cast<QBoxLayout*>(cell->layout())) box->insertWidget(0, m_toolStripWnd[i]);
         m_windows[i] = new CPlayVideoWnd(i, this, cell);
         if (cell->layout()) cell->layout()->addWidget(m_windows[i]);
         m_windows[i]->hide();
@@ -591,21 +594,7 @@ void CPlayWndDlg::UpdateToolStrip(int index, bool starting)
     const bool playing = starting || (w->State() != kStateIdle && w->State() != kStateStop);
     const bool placeholder = m_pictures[index] && !m_pictures[index]->isHidden();
     m_toolStripWnd[index]->setVisible(m_stripsVisible && w->InfoStrip() && playing && !placeholder);
-    QStringList texts = ToolTexts(info);
-    static const char* const kLabels[] = {"Resolving", "Audio", "Frame", "VideoFormat"};
-    for (int k = 0; k < 4; ++k)
-        if (auto* l = CUiHost::Find<QLabel>(m_toolStripWnd[index], QString("PLAYTOOLWND_%1_%2").arg(kLabels[k]).arg(index)))
-            l->setText(texts[k]);
-}
-
-QStringList CPlayWndDlg::ToolTexts(const WindowStreamInfo& info) const
-{
-    if (info.width == 0 || info.height == 0) return {"", "", "", ""};
-    const char* audio = info.audioType >= 0 ? AudioTypeName(info.audioType) : nullptr;
-    return {m_host.Text("Record_Tool_Resolving") + QString::asprintf("%dx%d", info.width, info.height),
-            m_host.Text("Record_Tool_Audio") + (audio ? QString(audio) : m_host.Text("Record_Tool_AudioNo")),
-            m_host.Text("Record_Tool_Frame") + QString::number(info.frameRate),
-            m_host.Text("Record_Tool_VideoFormat") + (info.h265 ? "H.265" : "H.264")};
+    m_toolStripWnd[index]->SetTexts(CPlayToolWnd::Texts(m_host, info));
 }
 
 void CPlayWndDlg::OnWindowFinished(int index)

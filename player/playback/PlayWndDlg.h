@@ -31,6 +31,7 @@ class CUiHost;
 class CVoiceDlg;
 class CEqualizeDlg;
 struct WindowStreamInfo;
+class CPlayToolWnd;
 
 // Play types set by the page.
 enum EPlayType : int { kPlaySingleFile = 0, kPlayTime = 1, kPlayContainerFile = 5 };
@@ -139,7 +140,8 @@ public:
     // Captions and the tool strips' texts in the language now chosen.
     void Relabel();
     // The four texts of a tool strip; empty while the size is unknown.
-    QStringList ToolTexts(const WindowStreamInfo& info) const;
+    // Window `index`'s information strip (1..16).
+    CPlayToolWnd* ToolStrip(int index) const { return index >= 1 && index <= kMaxWindows ? m_toolStripWnd[size_t(index)] : nullptr; }
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -170,7 +172,7 @@ private:
     QWidget* m_root = nullptr;
     std::array<CPlayVideoWnd*, kMaxWindows + 1> m_windows{};
     std::array<QWidget*, kMaxWindows + 1> m_cells{};
-    std::array<QWidget*, kMaxWindows + 1> m_toolStripWnd{};
+    std::array<CPlayToolWnd*, kMaxWindows + 1> m_toolStripWnd{};
     std::array<QLabel*, kMaxWindows + 1> m_pictures{};
     QSlider* m_slider = nullptr;
     QLabel* m_timeLabel = nullptr;

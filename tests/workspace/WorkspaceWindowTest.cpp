@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -26,6 +27,9 @@
 #include "player/app/ControlServer.h"
 #include "player/app/CutCommands.h"
 #include "player/app/UiHost.h"
+#include "player/playback/PlayToolWnd.h"
+#include "player/playback/PlayVideoWnd.h"
+#include "player/playback/PlayWndMenu.h"
 #include "player/workspace/CutDlg.h"
 #include "player/workspace/RKCalendar.h"
 #include "player/workspace/TimelineWnd.h"
@@ -291,6 +295,63 @@ TEST_F(TimelineWindowTest, FilledFromAnotherThread)
     const QImage img = m_tl->grab().toImage();
     EXPECT_EQ(Pixel(img, X(8100), RowMiddle(1)), QColor(10, 99, 198));
     EXPECT_EQ(Pixel(img, X(37800), RowMiddle(0)), QColor(30, 30, 30));  // the earlier result is gone
+}
+
+// A play window's information strip and context menu, each from its own
+// layout; sixteen strips share one window, so their names carry its number.
+TEST_F(WorkspaceWindowTest, PlayToolStripAndContextMenu)
+{
+    CPlayToolWnd strip(*m_host, 7, nullptr);
+    EXPECT_EQ(strip.objectName(), "PLAYTOOLWND_7");
+    EXPECT_TRUE(strip.isHidden());
+    struct Row {
+        WindowStreamInfo info;
+        QStringList texts;
+    };
+    WindowStreamInfo h265;
+    h265.width = 704;
+    h265.height = 576;
+    h265.frameRate = 25;
+    h265.audioType = 11;
+    h265.h265 = true;
+    WindowStreamInfo silent = h265;
+    silent.audioType = -1;
+    silent.h265 = false;
+    silent.frameRate = 12;
+    WindowStreamInfo unknown = h265;
+    unknown.height = 0;
+    for (const Row& r : {Row{h265, {"Size:704x576", "Sound:G711A", "Rate:25", "Codec:H.265"}},
+                         Row{silent, {"Size:704x576", "Sound:none", "Rate:12", "Codec:H.264"}},
+                         Row{unknown, {"", "", "", ""}}}) {
+        strip.SetTexts(CPlayToolWnd::Texts(*m_host, r.info));
+        EXPECT_EQ(strip.Texts(), r.texts);
+        const char* names[] = {"Resolving", "Audio", "Frame", "VideoFormat"};
+        for (int k = 0; k < 4; ++k) {
+            auto* label = strip.findChild<QLabel*>(QString("PLAYTOOLWND_%1_7").arg(names[k]));
+            ASSERT_NE(label, nullptr) << names[k];
+            EXPECT_EQ(label->text(), r.texts[k]);
+        }
+    }
+
+    // The menu from its layout, and the same menu made in code when the
+    // layout is missing.
+    const fixtures::CTempDir noSkin("velmor-noskin");
+    CUiHost bare(QString::fromStdString(noSkin.Path().string()), m_language.get());
+    for (CUiHost* host : {m_host.get(), &bare}) {
+        const std::unique_ptr<QMenu> menu = CPlayWndMenu::Build(*host, nullptr);
+        EXPECT_EQ(menu->objectName(), "PlayWndMenu");
+        const QList<QAction*> items = menu->actions();
+        ASSERT_EQ(items.size(), 2);
+        EXPECT_EQ(items[0]->objectName(), "PlayWnd_Label_OpenInfo");
+        // Only the layout gives the items their language keys.
+        EXPECT_EQ(items[0]->property("langKey").toString(), host == &bare ? "" : "PlayBack_ToolTip_OpenTool");
+        EXPECT_EQ(items[0]->text(), "Show the information strip");
+        EXPECT_EQ(items[1]->objectName(), "PlayWnd_Label_CloseInfo");
+        EXPECT_EQ(items[1]->text(), "Hide the information strip");
+        EXPECT_EQ(CPlayWndMenu::ChoiceOf(items[0]), CPlayWndMenu::EChoice::kOpenInfo);
+        EXPECT_EQ(CPlayWndMenu::ChoiceOf(items[1]), CPlayWndMenu::EChoice::kCloseInfo);
+        EXPECT_EQ(CPlayWndMenu::ChoiceOf(nullptr), CPlayWndMenu::EChoice::kNone);
+    }
 }
 
 TEST_F(WorkspaceWindowTest, CalendarMarksDaysGreen)
