@@ -47,6 +47,14 @@ protected:
             ch.info = true;
             plan.channels.push_back(ch);
         }
+        // Channel 1 is also recorded as a sub stream of small pictures.
+        SyntheticChannel sub = plan.channels[0];
+        sub.params.subStream = true;
+        sub.params.encode = {0, 0, 2, 2, 15};
+        sub.iFrameBytes = 9000;
+        sub.pFrameBytes = 2000;
+        sub.audio = false;
+        plan.channels.push_back(sub);
         s_written = new SyntheticResult(WriteSynthetic(image, plan));
     }
     static void TearDownTestSuite()
@@ -80,6 +88,7 @@ TEST_F(CliContainer, InfoGivesChannelsSpanAndEncodeRecord)
     json j = json::parse(r.out);
     EXPECT_EQ(j["format"], "container_file");
     EXPECT_EQ(j["channels"], json({1, 3, 5, 7}));
+    EXPECT_EQ(j["sub_streams"], json({1}));
     EXPECT_EQ(j["begin"], kT0);
     EXPECT_EQ(j["end"], s_written->endTime);
     EXPECT_EQ(j["begin_text"], "2025-12-08 10:00:00");
@@ -117,6 +126,33 @@ TEST_F(CliContainer, FramesOfAChannelInWriteOrderWithTheirCrc)
     }
 }
 
+// A channel recorded twice: the main stream by default, either one by
+// --stream; a channel without the stream asked for says so.
+TEST_F(CliContainer, FramesOfTheStreamAskedFor)
+{
+    struct Row {
+        std::vector<std::string> extra;
+        size_t written;  // index into the plan
+    };
+    for (const Row& r : {Row{{}, 0}, Row{{"--stream", "main"}, 0}, Row{{"--stream", "sub"}, 4}}) {
+        std::vector<std::string> args{"frames", *s_path, "--channel", "1"};
+        args.insert(args.end(), r.extra.begin(), r.extra.end());
+        auto out = Cli(args);
+        ASSERT_EQ(out.exitCode, 0) << out.err;
+        const auto lines = Lines(out.out);
+        const auto& frames = s_written->frames[r.written];
+        ASSERT_EQ(lines.size(), frames.size()) << testing::PrintToString(r.extra);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            char crc[9];
+            std::snprintf(crc, sizeof crc, "%08x", frames[i].crc32);
+            ASSERT_EQ(json::parse(lines[i])["crc32"], crc) << testing::PrintToString(r.extra) << " frame " << i;
+        }
+    }
+    auto none = Cli({"frames", *s_path, "--channel", "3", "--stream", "sub"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.err, "velmor-cli: " + *s_path + ": channel 3 has no sub stream in this file\n");
+}
+
 TEST_F(CliContainer, FramesAfterASeekAndCounted)
 {
     auto r = Cli({"frames", *s_path, "--channel", "3", "--seek", std::to_string(kT0 + 5), "--count", "4"});
@@ -151,7 +187,7 @@ TEST_F(CliContainer, UsageErrors)
 {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"nonsense"}, {"frames"}, {"frames", *s_path, "--channel", "17"}, {"frames", *s_path, "--channel", "x"},
-             {"info", *s_path, "extra"}}) {
+             {"info", *s_path, "extra"}, {"frames", *s_path, "--stream", "both"}}) {
         auto r = Cli(args);
         EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(args) << r.err;
         EXPECT_EQ(r.out, "");

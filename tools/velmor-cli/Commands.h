@@ -38,6 +38,7 @@ struct FramesOptions {
     std::optional<int> channel;  // counted from 1
     std::optional<uint32_t> seek;
     std::optional<uint64_t> count;
+    std::optional<std::string> stream;  // "main" or "sub": container files only
 };
 int RunFrames(const std::string& path, const FramesOptions& options);
 

@@ -91,9 +91,14 @@ int RunContainerInfo(const std::string& path)
     if (RKCONTAINER_ConvResolution(nullptr, enc.reso, &width, &height, enc.videoStandard) != 0)
         Warn(path, "unknown resolution code " + std::to_string(enc.reso));
 
-    nlohmann::ordered_json channels = nlohmann::ordered_json::array();
-    for (int c = 0; c < 16; ++c)
-        if (s.mask & (1u << c)) channels.push_back(c + 1);
+    nlohmann::ordered_json channels = nlohmann::ordered_json::array(), subStreams = nlohmann::ordered_json::array();
+    for (int c = 0; c < 16; ++c) {
+        if (!(s.mask & (1u << c))) continue;
+        channels.push_back(c + 1);
+        uint32_t streams = 0;
+        if (RKCONTAINER_GetChnStreams(first.Slot(), c, &streams) == 0 && (streams & RKCONTAINER_HAS_SUB))
+            subStreams.push_back(c + 1);
+    }
     nlohmann::ordered_json out;
     out["format"] = "container_file";
     out["begin"] = s.begin;
@@ -101,6 +106,8 @@ int RunContainerInfo(const std::string& path)
     out["begin_text"] = TimeText(s.begin);
     out["end_text"] = TimeText(s.end);
     out["channels"] = channels;
+    // Channels also recorded as a sub stream of small pictures.
+    out["sub_streams"] = subStreams;
     out["width"] = width;
     out["height"] = height;
     out["codec"] = IsH265Encoding(enc.vEnc) ? "H.265" : "H.264";

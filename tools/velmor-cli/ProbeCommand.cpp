@@ -42,7 +42,18 @@ int RunFrames(const std::string& path, const FramesOptions& options)
     const SourceKind kind = Classify(path);
     if (options.channel && (*options.channel < 1 || *options.channel > 16))
         throw CliError("--channel", "must be 1 to 16");
-    auto source = CFrameSource::OpenFile(kind, path, options.channel.value_or(0));
+    EStreamChoice stream = EStreamChoice::kDefault;
+    if (options.stream) {
+        if (*options.stream == "main")
+            stream = EStreamChoice::kMain;
+        else if (*options.stream == "sub")
+            stream = EStreamChoice::kSub;
+        else
+            throw CliError("--stream", "must be main or sub");
+        if (kind != SourceKind::kContainerFile)
+            throw CliError("--stream", "only a container file records a channel in two streams");
+    }
+    auto source = CFrameSource::OpenFile(kind, path, options.channel.value_or(0), stream);
     if (!source)
         throw CliError(path, std::string("cannot read frames of a file of kind ") + SourceKindName(kind) + " yet");
     if (source->OpenResult() != EFrameResult::kOk) throw CliError(path, source->ErrorText());
@@ -78,6 +89,7 @@ void AddFileCommands(CLI::App& app, Runner& run)
         int channel = 0;
         uint32_t seek = 0;
         uint64_t count = 0;
+        std::string stream;
     };
     auto st = std::make_shared<State>();
 
@@ -96,8 +108,12 @@ void AddFileCommands(CLI::App& app, Runner& run)
                            ->check(CLI::Range(1, 16));
     auto* seekOpt = frames->add_option("--seek", st->seek, "seek to the I frame at or before this second first");
     auto* countOpt = frames->add_option("--count", st->count, "stop after this many frames");
-    frames->callback([st, channelOpt, seekOpt, countOpt, &run] {
+    auto* streamOpt = frames->add_option("--stream", st->stream,
+                                         "container files: the channel's main or sub stream (default: the main "
+                                         "stream when there is one, as the player)");
+    frames->callback([st, channelOpt, seekOpt, countOpt, streamOpt, &run] {
         if (*channelOpt) st->frames.channel = st->channel;
+        if (*streamOpt) st->frames.stream = st->stream;
         if (*seekOpt) st->frames.seek = st->seek;
         if (*countOpt) st->frames.count = st->count;
         run = [st] { return RunFrames(st->path, st->frames); };
