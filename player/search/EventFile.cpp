@@ -142,7 +142,8 @@ EventFileStatus ForEachFolderEvent(const std::filesystem::path& folder, uint32_t
             if (known == descriptions.end())
                 known = descriptions.emplace(key, EventDescription(unit, header, language)).first;
             if (known->second.empty()) return;
-            event.description = known->second;
+            // Most units of a file share a few descriptions: copied on change only.
+            if (event.description != known->second) event.description = known->second;
             event.type = unit.type;
             event.channel = unit.channel;
             event.beginTime = unit.beginTime;

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -171,27 +172,47 @@ int RunEvents(const std::string& folder)
         return nlohmann::ordered_json(text).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     };
     std::unordered_map<std::string, std::string> descriptions;
+    const std::string* descriptionJson = nullptr;
+    std::string lastDescription;
     std::filesystem::path lastPath;
     std::string pathJson = quoted("");
     std::string line;
     bool first = true;
+    // Numbers are written straight into the line: a listing is millions of them.
+    auto number = [&line](uint64_t value) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        line.append(digits, size_t(end - digits));
+    };
     const EventFileStatus status =
         ForEachFolderEvent(fs::path(folder), window.start, window.end, language, [&](const EventRecord& e) {
-            auto d = descriptions.find(e.description);
-            if (d == descriptions.end()) d = descriptions.emplace(e.description, quoted(e.description)).first;
+            if (!descriptionJson || e.description != lastDescription) {
+                auto d = descriptions.find(e.description);
+                if (d == descriptions.end()) d = descriptions.emplace(e.description, quoted(e.description)).first;
+                descriptionJson = &d->second;
+                lastDescription = e.description;
+            }
             if (e.path != lastPath) {
                 lastPath = e.path;
                 pathJson = quoted(e.path.string());
             }
             line.assign(first ? "[" : ",");
             first = false;
-            line += "{\"type\":" + std::to_string(e.type) + ",\"channel\":" + std::to_string(e.channel) +
-                    ",\"begin\":" + std::to_string(e.beginTime) + ",\"end\":" + std::to_string(e.endTime) +
-                    ",\"description\":";
-            line += d->second;
+            line += "{\"type\":";
+            number(e.type);
+            line += ",\"channel\":";
+            number(e.channel);
+            line += ",\"begin\":";
+            number(e.beginTime);
+            line += ",\"end\":";
+            number(e.endTime);
+            line += ",\"description\":";
+            line += *descriptionJson;
             line += ",\"path\":";
             line += pathJson;
-            line += ",\"pos\":" + std::to_string(e.beginPos) + "}";
+            line += ",\"pos\":";
+            number(e.beginPos);
+            line += '}';
             WriteJson(line);
         });
     if (status != EventFileStatus::kRead) throw CliError(file.string(), "not an event file");
