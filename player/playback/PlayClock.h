@@ -77,17 +77,14 @@ private:
 };
 
 // Spaces the pictures of one window by their time stamps: D ms after the
-// previous release at normal speed, D/2^n at level n, D*2^n at level -n.
-// Time spent decoding is absorbed because the wait is measured from the last
-// release; a window that falls behind waits 1 ms.
-// A frame is released the recording's interval D after the previous one,
-// scaled by the speed level: D / 2^level of wall time, of which the time
-// already spent since the last release (reading, decoding, drawing) is
-// deducted. That time is wall time, so it is deducted after scaling: taken
-// off D before scaling, every millisecond of decoding counted 1/32 ms at
-// X32, and a 1080p window ran at about X23 while its clock said X32.
-// Frames passed over by the skipping rules still owe their intervals, so
-// skipping never speeds the recording up beyond its level.
+// previous release at normal speed, D/2^n at level n, D*2^n at level -n; a
+// window that falls behind waits 1 ms. The time already spent since the
+// last release (reading, decoding, drawing) is wall time, so it is deducted
+// after the interval is scaled: taken off D before scaling, every
+// millisecond of decoding counted 1/32 ms at X32, and a 1080p window ran at
+// about X23 while its clock said X32. Frames passed over by the skipping
+// rules still owe their intervals, so skipping never speeds the recording
+// up beyond its level.
 class CFramePacer {
 public:
     // The wait before the frame with time stamp `pts` (us) may be released.
