@@ -229,7 +229,9 @@ TEST_F(PlayLoopTest, SkippingNeverDecodesAPictureWhoseReferenceWasPassedOver)
         std::set<int64_t> shown(sinks.shownMs.begin(), sinks.shownMs.end());
         for (int64_t key : {0, 1000, 2000}) EXPECT_TRUE(shown.count(key)) << key;
         for (int64_t ms : shown)
-            if (ms % 1000 != 0) EXPECT_TRUE(shown.count(ms - 40)) << "picture at " << ms << " without its reference";
+            if (ms % 1000 != 0) {
+                EXPECT_TRUE(shown.count(ms - 40)) << "picture at " << ms << " without its reference";
+            }
     }
 }
 
@@ -367,9 +369,13 @@ TEST_F(PlayLoopTest, ARecordingAheadOfTheClockWaitsForIt)
         EXPECT_EQ(result.end, EFrameResult::kEnd);
         EXPECT_GT(sinks.shownMs.size(), 0u);
         EXPECT_EQ(sinks.shownMs.front(), 0);
-        if (c == Clock::kAlone) EXPECT_EQ(sinks.lastFrameShown.load(), 0);
+        if (c == Clock::kAlone) {
+            EXPECT_EQ(sinks.lastFrameShown.load(), 0);
+        }
         // A clock that never moves holds the picture for the limit, no longer.
-        if (c == Clock::kStuck) EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1450));
+        if (c == Clock::kStuck) {
+            EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1450));
+        }
     }
 }
 
