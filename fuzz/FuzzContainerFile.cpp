@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "container/src/SingleRpoFile.h"
@@ -57,6 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             reader.SingleFileGetFileInfo(0xFFFF, &b, &e, &m, car);
             uint32_t streams = 0;
             if (reader.GetChannelStreams(in.channel, &streams) == 0 && streams > 3) std::abort();
+            // Runs come sorted, apart and never ending before they begin.
+            std::vector<std::pair<uint32_t, uint32_t>> runs;
+            if (reader.GetChannelSpans(in.channel, &runs) == 0) {
+                if (runs.size() > 32) std::abort();
+                for (size_t i = 0; i < runs.size(); ++i) {
+                    if (runs[i].second < runs[i].first) std::abort();
+                    if (i > 0 && uint64_t(runs[i].first) <= uint64_t(runs[i - 1].second) + 1) std::abort();
+                }
+            }
             if (reader.SetStream(in.stream) != (in.stream <= 2 ? 0 : -1)) std::abort();
             rkfs::StEncodeRecord_t enc{};
             if (reader.GetOneChannelFileInfo(in.channel, &b, &e, &enc) == 0) {

@@ -139,6 +139,23 @@ RKCONTAINER_API int RKCONTAINER_SetStream(RKCONTAINER_HANDLE* slot, int stream);
  * file size, or an empty slot. */
 RKCONTAINER_API int RKCONTAINER_GetChnStreams(RKCONTAINER_HANDLE* slot, int channel, uint32_t* streams);
 
+/* One run of recording: the seconds from beginTime to endTime, both included. */
+typedef struct RKCONTAINER_SPAN {
+    uint32_t beginTime;
+    uint32_t endTime;
+} RKCONTAINER_SPAN;
+
+/* The runs of recording of channel `channel` (0..15) within this file, in
+ * either stream, in time order: blocks that meet or overlap (the next begins
+ * at most one second after the previous ends) form one run. At most
+ * `capacity` runs are written. The selected channel and its position are
+ * left as they were.
+ * >= 0: the number of runs written (0: the channel is not recorded); -1: no
+ * open file, a channel out of range, or no room (null spans or capacity
+ * below 1); -2: wrong file size, or an empty slot. */
+RKCONTAINER_API int RKCONTAINER_GetChnSpans(RKCONTAINER_HANDLE* slot, int channel, RKCONTAINER_SPAN* spans,
+                                            int capacity);
+
 /* Selects channel `channel` (0..15) for reading in the stream chosen with
  * RKCONTAINER_SetStream (by default the main stream when present), positions
  * at its first frame and gives its time span and encode record.

@@ -1,5 +1,6 @@
 // The exported functions: argument checks, the handle slot, and a guard that
 // keeps every C++ exception inside the library.
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <new>
@@ -112,6 +113,21 @@ RKCONTAINER_API int RKCONTAINER_GetChnStreams(RKCONTAINER_HANDLE* slot, int chan
         CSingleRpoFile* reader = FromSlot(slot);
         if (!reader) return -2;
         return reader->GetChannelStreams(channel, streams);
+    });
+}
+
+RKCONTAINER_API int RKCONTAINER_GetChnSpans(RKCONTAINER_HANDLE* slot, int channel, RKCONTAINER_SPAN* spans,
+                                            int capacity)
+{
+    return Guarded(kLibrary, -2, [&] {
+        CSingleRpoFile* reader = FromSlot(slot);
+        if (!reader) return -2;
+        if (!spans || capacity < 1) return -1;
+        std::vector<std::pair<uint32_t, uint32_t>> runs;
+        if (int rc = reader->GetChannelSpans(channel, &runs); rc != 0) return rc;
+        const int n = int(std::min(runs.size(), size_t(capacity)));
+        for (int i = 0; i < n; ++i) spans[i] = RKCONTAINER_SPAN{runs[size_t(i)].first, runs[size_t(i)].second};
+        return n;
     });
 }
 

@@ -1,5 +1,6 @@
 #include "container/src/SingleRpoFile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -230,6 +231,29 @@ int CSingleRpoFile::SetStream(int stream)
 {
     if (stream < 0 || stream > 2) return -1;
     m_stream = stream;
+    return 0;
+}
+
+int CSingleRpoFile::GetChannelSpans(int channel, std::vector<std::pair<uint32_t, uint32_t>>* spans)
+{
+    if (!m_pFD.IsOpen() || channel < 0 || channel >= 16 || !spans) return -1;
+    if (int rc = GetSubBlockSize(); rc != 0) return rc;
+    const uint64_t at = m_pFD.Tell();
+    std::vector<std::pair<uint32_t, uint32_t>> blocks;
+    for (const Candidate& c : ChannelBlocks(channel)) {
+        const uint32_t b = c.head.recData.beginTime.get();
+        // A damaged head may end before it begins: it counts its first second.
+        blocks.emplace_back(b, std::max(b, BlockEndTime(c.head.recData)));
+    }
+    m_pFD.Seek(at);
+    std::sort(blocks.begin(), blocks.end());
+    spans->clear();
+    for (const auto& [b, e] : blocks) {
+        if (!spans->empty() && uint64_t(b) <= uint64_t(spans->back().second) + 1)
+            spans->back().second = std::max(spans->back().second, e);
+        else
+            spans->emplace_back(b, e);
+    }
     return 0;
 }
 

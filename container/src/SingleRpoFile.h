@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "common/FileReader.h"
@@ -25,6 +26,8 @@ public:
     // 0 with *streams written; -1 no open file or a channel out of range;
     // -2 wrong file size.
     int GetChannelStreams(int channel, uint32_t* streams);
+    // The channel's runs of recording (begin, end), merged and in time order.
+    int GetChannelSpans(int channel, std::vector<std::pair<uint32_t, uint32_t>>* spans);
     int SingleFileSeekIFrame(uint32_t seekTime, rkfs::StEncodeRecord_t* encode);
     int SingleFileReadOneFrame(uint8_t* buffer, rkfs::StFrameHead_t* head, rkfs::StEncodeRecord_t* encode);
 

@@ -212,5 +212,71 @@ TEST_F(ContainerStream, SeekInTheSubStreamLandsOnItsOwnKeyFrame)
     EXPECT_NE(FramesFrom(Written(0), (kT0 + 5) * kUs).front().length, expected.front().length);
 }
 
+// The runs of a channel: its blocks that follow on form one run, whichever
+// stream they hold; a later recording of the channel after a gap is a run
+// of its own. A recording written first but later in time still comes
+// second.
+TEST(ContainerSpans, RunsOfAChannelInTimeOrder)
+{
+    CTempDir dir;
+    CContainerFileImage image(dir / "fc00012.rpo", 12);
+    auto write = [&image](uint32_t start, uint32_t seconds, std::vector<std::pair<uint8_t, bool>> channels) {
+        SyntheticPlan plan;
+        plan.startTime = start;
+        plan.seconds = seconds;
+        for (const auto& [channel, sub] : channels) {
+            SyntheticChannel ch;
+            ch.params = Channel(channel, sub);
+            ch.iFrameBytes = sub ? 20000 : 150000;
+            ch.pFrameBytes = sub ? 4000 : 40000;
+            plan.channels.push_back(ch);
+        }
+        return WriteSynthetic(image, plan);
+    };
+    write(kT0 + 300, 5, {{2, false}});
+    const SyntheticResult first = write(kT0, 12, {{0, false}, {0, true}, {2, false}});
+    ASSERT_GT(first.blocks[0].size(), 1u) << "the main stream of channel 0 needs several blocks";
+
+    CContainerReader file(image.Path());
+    struct Row {
+        int channel;
+        int capacity;
+        int result;
+        std::vector<std::pair<uint32_t, uint32_t>> runs;
+    };
+    for (const Row& r : {Row{0, 4, 1, {{kT0, kT0 + 11}}},
+                         Row{2, 4, 2, {{kT0, kT0 + 11}, {kT0 + 300, kT0 + 304}}},
+                         Row{2, 1, 1, {{kT0, kT0 + 11}}},
+                         Row{7, 4, 0, {}},
+                         Row{16, 4, -1, {}},
+                         Row{-1, 4, -1, {}},
+                         Row{0, 0, -1, {}}}) {
+        SCOPED_TRACE(testing::Message() << "channel " << r.channel << " capacity " << r.capacity);
+        RKCONTAINER_SPAN spans[4] = {};
+        ASSERT_EQ(RKCONTAINER_GetChnSpans(file.Slot(), r.channel, spans, r.capacity), r.result);
+        for (size_t i = 0; i < r.runs.size(); ++i) {
+            EXPECT_EQ(spans[i].beginTime, r.runs[i].first) << i;
+            EXPECT_EQ(spans[i].endTime, r.runs[i].second) << i;
+        }
+    }
+    EXPECT_EQ(RKCONTAINER_GetChnSpans(file.Slot(), 0, nullptr, 4), -1);
+    RKCONTAINER_SPAN span{};
+    RKCONTAINER_HANDLE empty = nullptr;
+    EXPECT_EQ(RKCONTAINER_GetChnSpans(&empty, 0, &span, 1), -2);
+    EXPECT_EQ(RKCONTAINER_GetChnSpans(nullptr, 0, &span, 1), -2);
+
+    // Asked between frames, the selected channel reads on where it was.
+    RKCONTAINER_ENCODE enc{};
+    uint32_t begin = 0, end = 0;
+    ASSERT_EQ(RKCONTAINER_GetOneChnFileInfo(file.Slot(), 0, &begin, &end, &enc), 0);
+    std::vector<uint8_t> buffer(RKCONTAINER_MAX_FRAME_SIZE);
+    RKCONTAINER_FRAME_HEAD head{};
+    ASSERT_EQ(RKCONTAINER_ReadOneFrame(file.Slot(), buffer.data(), &head, &enc), 0);
+    ASSERT_EQ(RKCONTAINER_GetChnSpans(file.Slot(), 2, &span, 1), 1);
+    ASSERT_EQ(RKCONTAINER_ReadOneFrame(file.Slot(), buffer.data(), &head, &enc), 0);
+    EXPECT_EQ(head.pts, first.frames[0][1].pts);
+    EXPECT_EQ(head.length, first.frames[0][1].length);
+}
+
 }  // namespace
 }  // namespace velmor::fixtures
