@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/LanguageTable.h"
@@ -112,6 +113,10 @@ public:
     bool SearchSingleRecordFile(const std::filesystem::path& file);
     bool SearchOneRpoRecordFile(const std::filesystem::path& file, uint32_t* foundMask, uint32_t* beginTime,
                                 uint32_t* endTime);
+    // The runs of recording of one channel (counted from 1) in a container
+    // file, in time order; empty when the file or the channel cannot be read.
+    static std::vector<std::pair<uint32_t, uint32_t>> RpoChannelSpans(const std::filesystem::path& file,
+                                                                      int channel);
 
     // The events of every source folder. Returns the number listed.
     int SearchIfvEventFile();

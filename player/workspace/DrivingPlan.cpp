@@ -266,6 +266,7 @@ std::optional<TimePlan> SearchRecordTodbClickTimeLine(const SearchResultMap& res
         if (channel < 1 || channel > 16) continue;
         plan.highestChannel = std::max(plan.highestChannel, channel);
         bool taking = false;
+        std::string lastContainer;  // the container file of the channel's last request
         for (const WorkRecord& r : c.records) {
             const uint32_t begin = r.record.beginTime.get(), end = r.record.endTime.get();
             if (!taking) {
@@ -279,13 +280,20 @@ std::optional<TimePlan> SearchRecordTodbClickTimeLine(const SearchResultMap& res
                 note(error);
                 continue;
             }
+            high = std::max(high, end);
+            // A window reads a channel through its whole container file: a
+            // later run in the same file is already in the request before,
+            // and a second request would play the file over again.
+            const bool container =
+                r.record.kind == kSourceContainerFile || r.record.kind == kSourceContainerPartition;
+            if (container && path->string() == lastContainer) continue;
+            lastContainer = container ? path->string() : std::string();
             PlayRequest request;
             request.recordfileinfo = r.record;
             request.kind = c.toEnd ? kRequestTimePlayToEnd : kRequestTimePlay;
             request.filePath = path->string();
             plan.channels[channel][begin] = request;
             low = std::min(low, begin);
-            high = std::max(high, end);
             any = true;
         }
     }

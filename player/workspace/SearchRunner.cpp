@@ -56,13 +56,19 @@ void SearchSingle(const fs::path& file, SearchOutcome& out)
         }
         for (int channel = 1; channel <= 16; ++channel) {
             if (!(mask & (1u << (channel - 1)))) continue;
-            WorkRecord r;
-            r.record.kind = kSourceContainerFile;
-            r.record.channel = uint8_t(channel);
-            r.record.beginTime.set(begin);
-            r.record.endTime.set(end);
-            r.path = file;
-            records.push_back(r);
+            // Each run of the channel's own recording: the file's whole span
+            // drew bars over hours the channel never recorded.
+            auto runs = CSearchRecordFile::RpoChannelSpans(file, channel);
+            if (runs.empty()) runs.emplace_back(begin, end);
+            for (const auto& [runBegin, runEnd] : runs) {
+                WorkRecord r;
+                r.record.kind = kSourceContainerFile;
+                r.record.channel = uint8_t(channel);
+                r.record.beginTime.set(runBegin);
+                r.record.endTime.set(runEnd);
+                r.path = file;
+                records.push_back(r);
+            }
         }
     } else {
         if (!search.SearchSingleRecordFile(file)) {

@@ -90,6 +90,14 @@ TEST_F(CorpusSearchTest, OnlyTheChosenChannels)
     ASSERT_EQ(out.result.size(), 2u);
     EXPECT_EQ(out.result.begin()->first, 2);
     EXPECT_EQ(out.result.rbegin()->first, 6);
+    // Channel 2 has two runs in the first container file, 1 and 2 December:
+    // its window is asked to play that file once, and reads both.
+    ASSERT_EQ(out.result.at(2).records.size(), 2u);
+    const auto plan = SearchRecordTodbClickTimeLine(out.result, 1796119200, out.source, 0);  // 2026-12-01 10:00:00
+    ASSERT_TRUE(plan);
+    ASSERT_EQ(plan->channels.at(2).size(), 1u);
+    EXPECT_EQ(fs::path(plan->channels.at(2).begin()->second.filePath).filename(), "fc00000.rpo");
+    EXPECT_EQ(plan->rangeEnd, 1796200229u);
     r.channelMask = 1u << 15;  // channel 16: none recorded
     const SearchOutcome none = RunSearch(r, {}, nullptr);
     EXPECT_FALSE(none.ok);
@@ -138,16 +146,35 @@ TEST_F(CorpusSearchTest, SingleFiles)
     ASSERT_TRUE(plan);
     EXPECT_EQ(plan->channels.begin()->second.begin()->second.filePath, ifv.string());
 
-    // A container file shows one row per channel it holds.
+    // A container file shows one row per channel it holds, with a bar for
+    // each run of the channel's own recording (the demo's first container
+    // file holds 1 December and the start of 2 December).
     const fs::path rpo = s_demo / "partition" / "disk" / "fc00000.rpo";
     const SearchOutcome box = Search(ESearchSource::kSingleFile, rpo);
     EXPECT_EQ(box.kind, ESourceKind::kContainerFile);
     EXPECT_EQ(box.result.size(), 6u);
+    const std::map<int, std::vector<std::pair<uint32_t, uint32_t>>> runs = {
+        {1, {{1796119200, 1796119509}, {1796200200, 1796200249}}},
+        {2, {{1796119200, 1796119319}, {1796200200, 1796200229}}},
+        {3, {{1796119220, 1796119259}, {1796200200, 1796200219}}},
+        {4, {{1796119260, 1796119379}}},
+        {5, {{1796119380, 1796119439}}},
+        {6, {{1796119320, 1796119349}}}};
+    for (const auto& [channel, expected] : runs) {
+        std::vector<std::pair<uint32_t, uint32_t>> found;
+        for (const auto& r : box.result.at(channel).records)
+            found.emplace_back(r.record.beginTime.get(), r.record.endTime.get());
+        EXPECT_EQ(found, expected) << "channel " << channel;
+    }
     plan = SearchRecordTodbClickTimeLine(box.result, 1796119200, box.source, 5);
     ASSERT_TRUE(plan);
     EXPECT_EQ(plan->playType, 5);
-    for (const auto& [channel, requests] : plan->channels)
+    // One request per channel: its window reads both runs from the one file.
+    for (const auto& [channel, requests] : plan->channels) {
+        ASSERT_EQ(requests.size(), 1u) << channel;
         EXPECT_EQ(requests.begin()->second.filePath, rpo.string()) << channel;
+    }
+    EXPECT_EQ(plan->rangeEnd, 1796200249u);
 }
 
 }  // namespace
