@@ -227,10 +227,7 @@ bool CPlayWndDlg::PlayOneRecordFile(const std::string& path, std::string* error)
         for (int channel = 1; channel <= kMaxWindows; ++channel) {
             if (!(mask & (1u << (channel - 1)))) continue;
             PlayRequest request;
-            request.recordfileinfo.kind = kSourceContainerFile;
-            request.recordfileinfo.channel = uint8_t(channel);
-            request.recordfileinfo.beginTime.set(begin);
-            request.recordfileinfo.endTime.set(end);
+            request.recordfileinfo = ContainerFileRecord(channel, begin, end);
             request.kind = kRequestTimePlay;
             request.filePath = path;
             set[channel][begin] = request;

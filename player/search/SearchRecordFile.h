@@ -40,6 +40,17 @@ struct SearchResult {
     std::filesystem::path path;
 };
 
+// The record of a channel's span in a single container file.
+inline StSearchRecord_t ContainerFileRecord(int channel, uint32_t beginTime, uint32_t endTime)
+{
+    StSearchRecord_t r{};
+    r.kind = kSourceContainerFile;
+    r.channel = uint8_t(channel);
+    r.beginTime.set(beginTime);
+    r.endTime.set(endTime);
+    return r;
+}
+
 // The events of every second, for the play windows' on-screen text and map
 // information. Events are kept by their span rather than entered second by
 // second: a unit may claim decades, and the answer for a second is the same.

@@ -60,15 +60,8 @@ void SearchSingle(const fs::path& file, SearchOutcome& out)
             // drew bars over hours the channel never recorded.
             auto runs = CSearchRecordFile::RpoChannelSpans(file, channel);
             if (runs.empty()) runs.emplace_back(begin, end);
-            for (const auto& [runBegin, runEnd] : runs) {
-                WorkRecord r;
-                r.record.kind = kSourceContainerFile;
-                r.record.channel = uint8_t(channel);
-                r.record.beginTime.set(runBegin);
-                r.record.endTime.set(runEnd);
-                r.path = file;
-                records.push_back(r);
-            }
+            for (const auto& [runBegin, runEnd] : runs)
+                records.push_back(WorkRecord{ContainerFileRecord(channel, runBegin, runEnd), file});
         }
     } else {
         if (!search.SearchSingleRecordFile(file)) {
