@@ -27,7 +27,7 @@ int main(int argc, char** argv)
         {"h264-alaw-streamed.grec", VideoCodec::kH264, 8, 0, true, false},
     };
     for (const auto& s : seeds) {
-        GrecSpec recipe;
+        GrecLayout recipe;
         recipe.codec = s.codec;
         recipe.width = 32;
         recipe.height = 32;

@@ -139,7 +139,6 @@ public:
     void UpdateToolStrip(int index, bool starting = false);
     // Captions and the tool strips' texts in the language now chosen.
     void Relabel();
-    // The four texts of a tool strip; empty while the size is unknown.
     // Window `index`'s information strip (1..16).
     CPlayToolWnd* ToolStrip(int index) const { return index >= 1 && index <= kMaxWindows ? m_toolStripWnd[size_t(index)] : nullptr; }
 

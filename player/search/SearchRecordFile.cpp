@@ -360,15 +360,19 @@ bool CSearchRecordFile::SearchRpoRecordFile(const std::vector<std::string>& devi
     return total > 0;
 }
 
-std::vector<std::pair<uint32_t, uint32_t>> CSearchRecordFile::RpoChannelSpans(const fs::path& file, int channel)
+std::map<int, std::vector<std::pair<uint32_t, uint32_t>>> CSearchRecordFile::RpoChannelSpans(const fs::path& file,
+                                                                                             uint32_t mask)
 {
-    std::vector<std::pair<uint32_t, uint32_t>> runs;
+    std::map<int, std::vector<std::pair<uint32_t, uint32_t>>> runs;
     ContainerSlot slot;
-    if (channel < 1 || channel > 16 || RKCONTAINER_OpenFile(&slot.handle, file.c_str()) != 0) return runs;
-    // A container file holds 32 blocks: never more runs than that.
-    RKCONTAINER_SPAN spans[32];
-    const int n = RKCONTAINER_GetChnSpans(&slot.handle, channel - 1, spans, 32);
-    for (int i = 0; i < n; ++i) runs.emplace_back(spans[i].beginTime, spans[i].endTime);
+    if (RKCONTAINER_OpenFile(&slot.handle, file.c_str()) != 0) return runs;
+    for (int channel = 0; channel < 16; ++channel) {
+        if (!(mask & (1u << channel))) continue;
+        // A container file holds 32 blocks: never more runs than that.
+        RKCONTAINER_SPAN spans[32];
+        const int n = RKCONTAINER_GetChnSpans(&slot.handle, channel, spans, 32);
+        for (int i = 0; i < n; ++i) runs[channel + 1].emplace_back(spans[i].beginTime, spans[i].endTime);
+    }
     return runs;
 }
 

@@ -124,10 +124,11 @@ public:
     bool SearchSingleRecordFile(const std::filesystem::path& file);
     bool SearchOneRpoRecordFile(const std::filesystem::path& file, uint32_t* foundMask, uint32_t* beginTime,
                                 uint32_t* endTime);
-    // The runs of recording of one channel (counted from 1) in a container
-    // file, in time order; empty when the file or the channel cannot be read.
-    static std::vector<std::pair<uint32_t, uint32_t>> RpoChannelSpans(const std::filesystem::path& file,
-                                                                      int channel);
+    // The runs of recording, in time order, of each channel of `mask` (bit
+    // n: channel n + 1) in a container file, by channel counted from 1; a
+    // channel that cannot be read is left out.
+    static std::map<int, std::vector<std::pair<uint32_t, uint32_t>>> RpoChannelSpans(
+        const std::filesystem::path& file, uint32_t mask);
 
     // The events of every source folder. Returns the number listed.
     int SearchIfvEventFile();

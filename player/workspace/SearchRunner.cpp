@@ -54,11 +54,14 @@ void SearchSingle(const fs::path& file, SearchOutcome& out)
             out.error = "no recording in " + file.filename().string();
             return;
         }
+        // Each run of a channel's own recording: the file's whole span drew
+        // bars over hours the channel never recorded.
+        const auto spans = CSearchRecordFile::RpoChannelSpans(file, mask);
         for (int channel = 1; channel <= 16; ++channel) {
             if (!(mask & (1u << (channel - 1)))) continue;
-            // Each run of the channel's own recording: the file's whole span
-            // drew bars over hours the channel never recorded.
-            auto runs = CSearchRecordFile::RpoChannelSpans(file, channel);
+            const auto found = spans.find(channel);
+            std::vector<std::pair<uint32_t, uint32_t>> runs;
+            if (found != spans.end()) runs = found->second;
             if (runs.empty()) runs.emplace_back(begin, end);
             for (const auto& [runBegin, runEnd] : runs)
                 records.push_back(WorkRecord{ContainerFileRecord(channel, runBegin, runEnd), file});

@@ -31,11 +31,11 @@ class GrecExport : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        GrecSpec spec;
-        spec.originUs = uint64_t(kT10) * 1000000;
-        spec.audioEncoding = 8;
-        spec.withInfoTrack = true;
-        WriteGrecFile(m_source, spec, MakeGrecClipFrames(spec, 6, 25));  // a key frame each second
+        GrecLayout layout;
+        layout.originUs = uint64_t(kT10) * 1000000;
+        layout.audioEncoding = 8;
+        layout.withInfoTrack = true;
+        WriteGrecFile(m_source, layout, MakeGrecClipFrames(layout, 6, 25));  // a key frame each second
     }
 
     ExportJobRequest Request(EExportFormat format, const std::string& out) const

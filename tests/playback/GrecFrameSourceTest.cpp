@@ -22,18 +22,18 @@ class GrecSource : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        GrecSpec spec;
-        spec.width = 80;
-        spec.height = 48;
-        spec.originUs = uint64_t(kT0) * 1000000;
-        spec.audioEncoding = 3;
-        spec.rateCode = 4;
-        spec.withInfoTrack = true;
-        m_frames = MakeGrecClipFrames(spec, 6, 50);  // key frames at 0, 2 and 4 s
+        GrecLayout layout;
+        layout.width = 80;
+        layout.height = 48;
+        layout.originUs = uint64_t(kT0) * 1000000;
+        layout.audioEncoding = 3;
+        layout.rateCode = 4;
+        layout.withInfoTrack = true;
+        m_frames = MakeGrecClipFrames(layout, 6, 50);  // key frames at 0, 2 and 4 s
         std::stable_sort(m_frames.begin(), m_frames.end(), [](const GrecWriteFrame& a, const GrecWriteFrame& b) {
             return std::tie(a.ms, a.kind) < std::tie(b.ms, b.kind);
         });
-        WriteGrecFile(m_path, spec, m_frames);
+        WriteGrecFile(m_path, layout, m_frames);
     }
 
     CTempDir m_dir{"grec-source"};

@@ -50,24 +50,24 @@ Outcome ReadThrough(const std::vector<uint8_t>& bytes)
     return o;
 }
 
-GrecSpec BaseSpec()
+GrecLayout BaseSpec()
 {
-    GrecSpec spec;
-    spec.originUs = kOriginUs;
-    spec.audioEncoding = 8;
-    spec.withInfoTrack = true;
-    return spec;
+    GrecLayout layout;
+    layout.originUs = kOriginUs;
+    layout.audioEncoding = 8;
+    layout.withInfoTrack = true;
+    return layout;
 }
 
 class GrecDamage : public ::testing::Test {
 public:
-    std::vector<uint8_t> Write(const GrecSpec& spec, int seconds = 4,
+    std::vector<uint8_t> Write(const GrecLayout& layout, int seconds = 4,
                                const std::function<void(std::vector<GrecWriteFrame>&)>& edit = {})
     {
-        auto frames = MakeGrecClipFrames(spec, seconds, 25);
+        auto frames = MakeGrecClipFrames(layout, seconds, 25);
         if (edit) edit(frames);
         const fs::path path = m_dir / ("f" + std::to_string(m_count++) + ".grec");
-        WriteGrecFile(path, spec, frames);
+        WriteGrecFile(path, layout, frames);
         return Bytes(path);
     }
 
@@ -87,21 +87,21 @@ TEST_F(GrecDamage, FilesThatAreNoGrecFileAreRefusedWhenOpened)
         {"random bytes", [](GrecDamage&) { return MakePayload(5, 4096); }, AVFILE_ERR_FORMAT},
         {"no ORIGIN_US",
          [](GrecDamage& t) {
-             GrecSpec s = BaseSpec();
+             GrecLayout s = BaseSpec();
              s.writeOrigin = false;
              return t.Write(s);
          },
          AVFILE_ERR_FORMAT},
         {"a sound tag that contradicts the track",
          [](GrecDamage& t) {
-             GrecSpec s = BaseSpec();
+             GrecLayout s = BaseSpec();
              s.audioEncodingTag = "7";  // the track is A-law
              return t.Write(s);
          },
          AVFILE_ERR_FORMAT},
         {"a sound tag that is no number",
          [](GrecDamage& t) {
-             GrecSpec s = BaseSpec();
+             GrecLayout s = BaseSpec();
              s.audioEncodingTag = "8a";
              return t.Write(s);
          },
@@ -183,9 +183,9 @@ TEST_F(GrecDamage, FlippedBytesNeverCrashOrHang)
 
 TEST_F(GrecDamage, AStreamedFileWithoutDurationOrIndexIsScanned)
 {
-    GrecSpec spec = BaseSpec();
-    spec.writeDuration = false;
-    const auto bytes = Write(spec, 4);
+    GrecLayout layout = BaseSpec();
+    layout.writeDuration = false;
+    const auto bytes = Write(layout, 4);
     int code = -99;
     std::string error;
     auto reader = CGrecReader::Open(ttx::MemorySource(bytes.data(), bytes.size()), code, error);
@@ -212,11 +212,11 @@ TEST_F(GrecDamage, SoundEncodingsAndRateCodesComeFromTagsOrTheTrack)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.encoding) + "/" + std::to_string(c.rateCode) + (c.tags ? " tagged" : ""));
-        GrecSpec spec = BaseSpec();
-        spec.audioEncoding = c.encoding;
-        spec.rateCode = c.rateCode;
-        spec.writeAudioTags = c.tags;
-        const auto bytes = Write(spec, 1);
+        GrecLayout layout = BaseSpec();
+        layout.audioEncoding = c.encoding;
+        layout.rateCode = c.rateCode;
+        layout.writeAudioTags = c.tags;
+        const auto bytes = Write(layout, 1);
         int code = -99;
         std::string error;
         auto reader = CGrecReader::Open(ttx::MemorySource(bytes.data(), bytes.size()), code, error);
@@ -229,12 +229,12 @@ TEST_F(GrecDamage, SoundEncodingsAndRateCodesComeFromTagsOrTheTrack)
 
 TEST_F(GrecDamage, AnH265FileComesBackWithItsParameterSetsOnce)
 {
-    GrecSpec spec;
-    spec.codec = VideoCodec::kH265;
-    spec.originUs = kOriginUs;
-    const auto frames = MakeGrecClipFrames(spec, 2, 25);
+    GrecLayout layout;
+    layout.codec = VideoCodec::kH265;
+    layout.originUs = kOriginUs;
+    const auto frames = MakeGrecClipFrames(layout, 2, 25);
     const fs::path path = m_dir / "h265.grec";
-    WriteGrecFile(path, spec, frames);
+    WriteGrecFile(path, layout, frames);
     const auto bytes = Bytes(path);
     int code = -99;
     std::string error;

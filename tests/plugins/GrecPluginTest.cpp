@@ -98,17 +98,17 @@ protected:
     {
         ASSERT_TRUE(Plugin().Loaded()) << Plugin().Error();
         s_dir = new CTempDir("grec-plugin");
-        GrecSpec spec;
-        spec.width = 96;
-        spec.height = 64;
-        spec.originUs = kOriginUs;
-        spec.terminal = "T-0042";
-        spec.vehicle = "LU-B 1234";
-        spec.audioEncoding = 7;
-        spec.withInfoTrack = true;
-        s_frames = MakeGrecClipFrames(spec, 10, 50);  // a key frame every 2 s
+        GrecLayout layout;
+        layout.width = 96;
+        layout.height = 64;
+        layout.originUs = kOriginUs;
+        layout.terminal = "T-0042";
+        layout.vehicle = "LU-B 1234";
+        layout.audioEncoding = 7;
+        layout.withInfoTrack = true;
+        s_frames = MakeGrecClipFrames(layout, 10, 50);  // a key frame every 2 s
         s_path = *s_dir / "clip.grec";
-        WriteGrecFile(s_path, spec, s_frames);
+        WriteGrecFile(s_path, layout, s_frames);
     }
     static void TearDownTestSuite()
     {

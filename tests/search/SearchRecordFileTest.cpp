@@ -212,11 +212,11 @@ TEST_F(SingleFile, AnIfvFileGivesItsSpanAndOtherNamesNothing)
 
 TEST_F(SingleFile, AGrecFileGivesItsSpanInWholeSecondsThroughThePlugin)
 {
-    GrecSpec spec;
-    spec.originUs = uint64_t(kT0) * 1000000 + 500000;  // half a second in
-    spec.audioEncoding = 7;
+    GrecLayout layout;
+    layout.originUs = uint64_t(kT0) * 1000000 + 500000;  // half a second in
+    layout.audioEncoding = 7;
     const fs::path grec = m_dir / "trip.GREC";
-    WriteGrecFile(grec, spec, MakeGrecClipFrames(spec, 4, 25));  // to 4.5 s after kT0
+    WriteGrecFile(grec, layout, MakeGrecClipFrames(layout, 4, 25));  // to 4.5 s after kT0
     const auto before = FileBytes(grec);
     ASSERT_TRUE(m_search.SearchSingleRecordFile(grec));
     const auto results = m_search.Results();

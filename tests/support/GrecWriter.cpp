@@ -93,13 +93,13 @@ std::vector<std::vector<uint8_t>> SplitAnnexB(const std::vector<uint8_t>& unit)
     return SplitAnnexB(unit.data(), unit.size());
 }
 
-std::vector<GrecWriteFrame> MakeGrecClipFrames(const GrecSpec& spec, int seconds, int gop, uint32_t seed)
+std::vector<GrecWriteFrame> MakeGrecClipFrames(const GrecLayout& layout, int seconds, int gop, uint32_t seed)
 {
     VideoSpec recipe;
-    recipe.codec = spec.codec;
-    recipe.width = spec.width;
-    recipe.height = spec.height;
-    recipe.fps = spec.fps > 0 ? spec.fps : 25;
+    recipe.codec = layout.codec;
+    recipe.width = layout.width;
+    recipe.height = layout.height;
+    recipe.fps = layout.fps > 0 ? layout.fps : 25;
     recipe.frames = seconds * recipe.fps;
     recipe.gop = gop;
     recipe.seed = seed;
@@ -111,12 +111,12 @@ std::vector<GrecWriteFrame> MakeGrecClipFrames(const GrecSpec& spec, int seconds
     for (size_t i = 0; i < video.units.size(); ++i) {
         const uint32_t ms = uint32_t(i) * frameMs;
         frames.push_back({GrecWriteFrame::kVideo, ms, video.units[i].key, video.units[i].data, {}});
-        for (; spec.audioEncoding && nextAudio < ms + frameMs; nextAudio += 20)
+        for (; layout.audioEncoding && nextAudio < ms + frameMs; nextAudio += 20)
             frames.push_back({GrecWriteFrame::kAudio, nextAudio, false, MakePayload(seed * 7919 + nextAudio, 160), {}});
-        for (; spec.withInfoTrack && nextInfo < ms + frameMs; nextInfo += 1000) {
+        for (; layout.withInfoTrack && nextInfo < ms + frameMs; nextInfo += 1000) {
             AttachInfo a;
             const uint32_t s = nextInfo / 1000;
-            a.time = uint32_t(spec.originUs / 1000000) + s;
+            a.time = uint32_t(layout.originUs / 1000000) + s;
             a.latitude = 31.2 + s * 0.0001;
             a.longitude = 121.4 + s * 0.0001;
             a.speed = int16_t(40 + s);
@@ -128,7 +128,7 @@ std::vector<GrecWriteFrame> MakeGrecClipFrames(const GrecSpec& spec, int seconds
     return frames;
 }
 
-void WriteGrecFile(const std::filesystem::path& path, const GrecSpec& spec, const std::vector<GrecWriteFrame>& frames)
+void WriteGrecFile(const std::filesystem::path& path, const GrecLayout& layout, const std::vector<GrecWriteFrame>& frames)
 {
     AVFormatContext* raw = nullptr;
     Check(avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str()), "no Matroska muxer");
@@ -140,12 +140,12 @@ void WriteGrecFile(const std::filesystem::path& path, const GrecSpec& spec, cons
     AVStream* video = avformat_new_stream(oc.get(), nullptr);
     if (!video) throw std::runtime_error("grec writer: no stream");
     video->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
-    video->codecpar->codec_id = spec.codec == VideoCodec::kH264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_HEVC;
-    video->codecpar->width = spec.width;
-    video->codecpar->height = spec.height;
+    video->codecpar->codec_id = layout.codec == VideoCodec::kH264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_HEVC;
+    video->codecpar->width = layout.width;
+    video->codecpar->height = layout.height;
     video->time_base = {1, 1000};
-    if (spec.fps > 0) video->avg_frame_rate = {spec.fps, 1};
-    const auto sets = ParameterSets(spec.codec, frames);
+    if (layout.fps > 0) video->avg_frame_rate = {layout.fps, 1};
+    const auto sets = ParameterSets(layout.codec, frames);
     if (!sets.empty()) {
         video->codecpar->extradata = static_cast<uint8_t*>(av_mallocz(sets.size() + AV_INPUT_BUFFER_PADDING_SIZE));
         std::copy(sets.begin(), sets.end(), video->codecpar->extradata);
@@ -153,49 +153,49 @@ void WriteGrecFile(const std::filesystem::path& path, const GrecSpec& spec, cons
     }
 
     AVStream* audio = nullptr;
-    if (spec.audioEncoding) {
+    if (layout.audioEncoding) {
         audio = avformat_new_stream(oc.get(), nullptr);
         if (!audio) throw std::runtime_error("grec writer: no stream");
         AVCodecParameters* p = audio->codecpar;
         p->codec_type = AVMEDIA_TYPE_AUDIO;
         p->sample_rate = 8000;
         av_channel_layout_default(&p->ch_layout, 1);
-        if (spec.audioEncoding == 7 || spec.audioEncoding == 8) {
-            p->codec_id = spec.audioEncoding == 7 ? AV_CODEC_ID_PCM_MULAW : AV_CODEC_ID_PCM_ALAW;
+        if (layout.audioEncoding == 7 || layout.audioEncoding == 8) {
+            p->codec_id = layout.audioEncoding == 7 ? AV_CODEC_ID_PCM_MULAW : AV_CODEC_ID_PCM_ALAW;
             p->bits_per_coded_sample = 8;
             p->block_align = 1;
             p->bit_rate = 64000;
         } else {
-            const int bits = spec.rateCode == 2 ? 2 : spec.rateCode == 4 ? 3 : spec.rateCode == 1 ? 5 : 4;
+            const int bits = layout.rateCode == 2 ? 2 : layout.rateCode == 4 ? 3 : layout.rateCode == 1 ? 5 : 4;
             p->codec_id = AV_CODEC_ID_ADPCM_G726;
             p->bits_per_coded_sample = bits;
             p->bit_rate = bits * 8000;
         }
         audio->time_base = {1, 1000};
-        if (spec.writeAudioTags) {
-            const std::string enc = spec.audioEncodingTag.empty() ? std::to_string(spec.audioEncoding) : spec.audioEncodingTag;
+        if (layout.writeAudioTags) {
+            const std::string enc = layout.audioEncodingTag.empty() ? std::to_string(layout.audioEncoding) : layout.audioEncodingTag;
             av_dict_set(&audio->metadata, "AUDIO_ENCODING", enc.c_str(), 0);
-            av_dict_set(&audio->metadata, "AUDIO_RATE_CODE", std::to_string(spec.rateCode).c_str(), 0);
+            av_dict_set(&audio->metadata, "AUDIO_RATE_CODE", std::to_string(layout.rateCode).c_str(), 0);
         }
     }
 
     AVStream* info = nullptr;
-    if (spec.withInfoTrack) {
+    if (layout.withInfoTrack) {
         info = avformat_new_stream(oc.get(), nullptr);
         if (!info) throw std::runtime_error("grec writer: no stream");
         info->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
         info->codecpar->codec_id = AV_CODEC_ID_SUBRIP;
         info->time_base = {1, 1000};
-        av_dict_set(&info->metadata, "title", spec.infoTrackName.c_str(), 0);
+        av_dict_set(&info->metadata, "title", layout.infoTrackName.c_str(), 0);
     }
 
-    if (spec.writeOrigin) av_dict_set(&oc->metadata, "ORIGIN_US", std::to_string(spec.originUs).c_str(), 0);
-    if (!spec.terminal.empty()) av_dict_set(&oc->metadata, "TERMINAL", spec.terminal.c_str(), 0);
-    if (!spec.vehicle.empty()) av_dict_set(&oc->metadata, "VEHICLE", spec.vehicle.c_str(), 0);
+    if (layout.writeOrigin) av_dict_set(&oc->metadata, "ORIGIN_US", std::to_string(layout.originUs).c_str(), 0);
+    if (!layout.terminal.empty()) av_dict_set(&oc->metadata, "TERMINAL", layout.terminal.c_str(), 0);
+    if (!layout.vehicle.empty()) av_dict_set(&oc->metadata, "VEHICLE", layout.vehicle.c_str(), 0);
 
     Check(avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE), "cannot create the file");
     // A streamed file: the muxer cannot go back for the duration and cues.
-    if (!spec.writeDuration) oc->pb->seekable = 0;
+    if (!layout.writeDuration) oc->pb->seekable = 0;
     Check(avformat_write_header(oc.get(), nullptr), "header");
 
     AVPacket* pkt = av_packet_alloc();
@@ -222,8 +222,8 @@ void WriteGrecFile(const std::filesystem::path& path, const GrecSpec& spec, cons
         if (f.kind == GrecWriteFrame::kVideo && f.key) pkt->flags |= AV_PKT_FLAG_KEY;
         if (f.kind != GrecWriteFrame::kVideo) pkt->flags |= AV_PKT_FLAG_KEY;
         if (f.kind == GrecWriteFrame::kInfo) pkt->duration = av_rescale_q(1000, AVRational{1, 1000}, st->time_base);
-        if (f.kind == GrecWriteFrame::kVideo && spec.fps > 0)
-            pkt->duration = av_rescale_q(1000 / spec.fps, AVRational{1, 1000}, st->time_base);
+        if (f.kind == GrecWriteFrame::kVideo && layout.fps > 0)
+            pkt->duration = av_rescale_q(1000 / layout.fps, AVRational{1, 1000}, st->time_base);
         Check(av_interleaved_write_frame(oc.get(), pkt), "frame");
     }
     Check(av_write_trailer(oc.get()), "trailer");

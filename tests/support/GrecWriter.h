@@ -13,7 +13,7 @@
 
 namespace velmor::fixtures {
 
-struct GrecSpec {
+struct GrecLayout {
     VideoCodec codec = VideoCodec::kH264;
     int width = 64;
     int height = 48;
@@ -41,15 +41,15 @@ struct GrecWriteFrame {
     std::string rawText;        // info only: written as the block instead of the record's digits
 };
 
-// A recorder's clip: `seconds` of video at spec.fps with a key picture every
-// `gop` frames, 20 ms sound frames (160 bytes) when spec.audioEncoding is
-// set, and with spec.withInfoTrack one attached-information record per
+// A recorder's clip: `seconds` of video at layout.fps with a key picture every
+// `gop` frames, 20 ms sound frames (160 bytes) when layout.audioEncoding is
+// set, and with layout.withInfoTrack one attached-information record per
 // second (time = the second, a position moving north-east, speed 40 + s),
 // in the order a recorder writes them (by time; video, sound, record).
-std::vector<GrecWriteFrame> MakeGrecClipFrames(const GrecSpec& spec, int seconds, int gop, uint32_t seed = 1);
+std::vector<GrecWriteFrame> MakeGrecClipFrames(const GrecLayout& layout, int seconds, int gop, uint32_t seed = 1);
 
 // Throws std::runtime_error when libavformat refuses.
-void WriteGrecFile(const std::filesystem::path& path, const GrecSpec& spec, const std::vector<GrecWriteFrame>& frames);
+void WriteGrecFile(const std::filesystem::path& path, const GrecLayout& layout, const std::vector<GrecWriteFrame>& frames);
 
 // The NAL units of an Annex B access unit, without their start codes.
 std::vector<std::vector<uint8_t>> SplitAnnexB(const std::vector<uint8_t>& unit);

@@ -28,19 +28,19 @@ class CliGrec : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        GrecSpec spec;
-        spec.width = 96;
-        spec.height = 64;
-        spec.originUs = uint64_t(kT0) * 1000000;
-        spec.audioEncoding = 8;
-        spec.withInfoTrack = true;
-        spec.terminal = "T-7";
-        spec.vehicle = "KA-123";
-        m_frames = MakeGrecClipFrames(spec, 8, 75);  // key frames at 0, 3 and 6 s
+        GrecLayout layout;
+        layout.width = 96;
+        layout.height = 64;
+        layout.originUs = uint64_t(kT0) * 1000000;
+        layout.audioEncoding = 8;
+        layout.withInfoTrack = true;
+        layout.terminal = "T-7";
+        layout.vehicle = "KA-123";
+        m_frames = MakeGrecClipFrames(layout, 8, 75);  // key frames at 0, 3 and 6 s
         std::stable_sort(m_frames.begin(), m_frames.end(), [](const GrecWriteFrame& a, const GrecWriteFrame& b) {
             return std::tie(a.ms, a.kind) < std::tie(b.ms, b.kind);
         });
-        WriteGrecFile(m_path, spec, m_frames);
+        WriteGrecFile(m_path, layout, m_frames);
     }
 
     CTempDir m_dir;

@@ -21,6 +21,7 @@
 
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "common/IniFile.h"
 #include "common/LanguageTable.h"
@@ -308,21 +309,15 @@ TEST_F(WorkspaceWindowTest, PlayToolStripAndContextMenu)
         WindowStreamInfo info;
         QStringList texts;
     };
-    WindowStreamInfo h265;
-    h265.width = 704;
-    h265.height = 576;
-    h265.frameRate = 25;
-    h265.audioType = 11;
-    h265.h265 = true;
-    WindowStreamInfo silent = h265;
-    silent.audioType = -1;
-    silent.h265 = false;
-    silent.frameRate = 12;
-    WindowStreamInfo unknown = h265;
-    unknown.height = 0;
-    for (const Row& r : {Row{h265, {"Size:704x576", "Sound:G711A", "Rate:25", "Codec:H.265"}},
-                         Row{silent, {"Size:704x576", "Sound:none", "Rate:12", "Codec:H.264"}},
-                         Row{unknown, {"", "", "", ""}}}) {
+    auto stream = [](bool h265, int height, int frameRate, int audioType) {
+        WindowStreamInfo info;
+        std::tie(info.h265, info.width, info.height, info.frameRate, info.audioType) =
+            std::tuple(h265, 704, height, frameRate, audioType);
+        return info;
+    };
+    for (const Row& r : {Row{stream(true, 576, 25, 11), {"Size:704x576", "Sound:G711A", "Rate:25", "Codec:H.265"}},
+                         Row{stream(false, 576, 12, -1), {"Size:704x576", "Sound:none", "Rate:12", "Codec:H.264"}},
+                         Row{stream(true, 0, 25, 11), {"", "", "", ""}}}) {
         strip.SetTexts(CPlayToolWnd::Texts(*m_host, r.info));
         EXPECT_EQ(strip.Texts(), r.texts);
         const char* names[] = {"Resolving", "Audio", "Frame", "VideoFormat"};

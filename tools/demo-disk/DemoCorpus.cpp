@@ -502,16 +502,16 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
     {
         fs::create_directories(root / "grec");
         const ClipMedia& m = clipA(kDay1, 2);
-        GrecSpec spec;
-        spec.codec = m.clip.codec;
-        spec.width = kWidth;
-        spec.height = kHeight;
-        spec.fps = m.clip.fps;
-        spec.originUs = uint64_t(m.clip.begin) * 1000000;
-        spec.terminal = "T-0002";
-        spec.vehicle = kCarA;
-        spec.audioEncoding = 8;  // the cabin voice is G.711 A-law
-        spec.withInfoTrack = true;
+        GrecLayout layout;
+        layout.codec = m.clip.codec;
+        layout.width = kWidth;
+        layout.height = kHeight;
+        layout.fps = m.clip.fps;
+        layout.originUs = uint64_t(m.clip.begin) * 1000000;
+        layout.terminal = "T-0002";
+        layout.vehicle = kCarA;
+        layout.audioEncoding = 8;  // the cabin voice is G.711 A-law
+        layout.withInfoTrack = true;
         std::vector<GrecWriteFrame> frames;
         for (size_t i = 0; i < m.video.size(); ++i)
             frames.push_back({GrecWriteFrame::kVideo, m.clip.VideoMs(i), m.video[i].key, m.video[i].data, {}});
@@ -525,7 +525,7 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
         std::snprintf(name, sizeof name, "CH%02d_%s_%s.grec", m.clip.channel, Format(m.clip.begin, "%Y%m%d").c_str(),
                       Format(m.clip.begin, "%H%M%S").c_str());
         const fs::path path = root / "grec" / name;
-        WriteGrecFile(path, spec, frames);
+        WriteGrecFile(path, layout, frames);
         json j;
         j["path"] = Rel(root, path);
         j["channel"] = m.clip.channel;
@@ -536,7 +536,7 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
         j["width"] = kWidth;
         j["height"] = kHeight;
         j["audio"] = "G711A";
-        j["terminal"] = spec.terminal;
+        j["terminal"] = layout.terminal;
         j["vehicle"] = kCarA;
         j["video_frames"] = m.video.size();
         j["audio_frames"] = m.voice.size();

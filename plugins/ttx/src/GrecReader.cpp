@@ -1,4 +1,3 @@
-#include "common/ParamSetRecord.h"
 #include "plugins/ttx/src/GrecReader.h"
 
 extern "C" {
@@ -13,6 +12,7 @@ extern "C" {
 #include <cstring>
 
 #include "common/FileReader.h"
+#include "common/ParamSetRecord.h"
 
 namespace velmor::ttx {
 namespace {
