@@ -5,7 +5,7 @@
 #include <QJsonObject>
 
 #include "player/app/ControlServer.h"
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 #include "player/workspace/CutDlg.h"
 
 namespace velmor {

@@ -9,7 +9,7 @@ void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::o
                     std::function<void(uint32_t from, uint32_t to)> markRange)
 {
     AddCutCommands(control, host, std::move(currentSource),
-                   [] { return std::filesystem::path(App().m_settings.saveFilePath); }, std::move(markRange));
+                   [] { return std::filesystem::path(App().m_settings.Get().saveFilePath); }, std::move(markRange));
 }
 
 }  // namespace velmor

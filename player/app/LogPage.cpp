@@ -74,6 +74,38 @@ int CLogPage::SetSources(const std::vector<std::filesystem::path>& folders)
     return n;
 }
 
+int CLogPage::LoadFolder(const std::filesystem::path& folder)
+{
+    if (SetSources({folder}) == 0) {
+        m_lastFolderLoad = -1;
+        App().m_host->Message(this, "Log_Msg_NoLog");
+        return -1;
+    }
+    return m_lastFolderLoad = QueryControls();
+}
+
+bool CLogPage::SetFilterControls(const QString& typeEntry, uint32_t from, uint32_t to)
+{
+    int index = -1;
+    for (int i = 0; i < int(std::size(kTypes)); ++i)
+        if (typeEntry == kTypes[i].name) index = i;
+    if (index < 0) return false;
+    if (auto* c = CUiHost::Find<QComboBox>(m_ui, "Log_ComBox_Type")) c->setCurrentIndex(index);
+    if (auto* d = CUiHost::Find<QDateTimeEdit>(m_ui, "Log_Label_StartTime")) d->setDateTime(FromRecorder(from));
+    if (auto* d = CUiHost::Find<QDateTimeEdit>(m_ui, "Log_Label_EndTime")) d->setDateTime(FromRecorder(to));
+    return true;
+}
+
+int CLogPage::QueryControls()
+{
+    auto* c = CUiHost::Find<QComboBox>(m_ui, "Log_ComBox_Type");
+    const int i = c ? std::clamp(c->currentIndex(), 0, int(std::size(kTypes)) - 1) : 0;
+    auto* from = CUiHost::Find<QDateTimeEdit>(m_ui, "Log_Label_StartTime");
+    auto* to = CUiHost::Find<QDateTimeEdit>(m_ui, "Log_Label_EndTime");
+    return Query(kTypes[i].name, from ? ToRecorder(from->dateTime()) : kLogQueryStart,
+                 to ? ToRecorder(to->dateTime()) : DefaultLogQuery().end);
+}
+
 int CLogPage::Query(const QString& typeEntry, uint32_t from, uint32_t to)
 {
     int mainType = -2;
@@ -159,12 +191,10 @@ void CLogPage::OnNotify(const QString& control, const QString& notification)
 {
     if (notification != "click") return;
     if (control == "Log_Btn_Query" || control == "Log_Btn_Search") {
-        auto* c = CUiHost::Find<QComboBox>(m_ui, "Log_ComBox_Type");
-        const int i = c ? std::clamp(c->currentIndex(), 0, int(std::size(kTypes)) - 1) : 0;
-        auto* from = CUiHost::Find<QDateTimeEdit>(m_ui, "Log_Label_StartTime");
-        auto* to = CUiHost::Find<QDateTimeEdit>(m_ui, "Log_Label_EndTime");
-        Query(kTypes[i].name, from ? ToRecorder(from->dateTime()) : kLogQueryStart,
-              to ? ToRecorder(to->dateTime()) : DefaultLogQuery().end);
+        QueryControls();
+    } else if (control == "Log_Btn_SelDir") {
+        const QString dir = App().m_host->ChooseFolder(this, QString());
+        if (!dir.isEmpty()) LoadFolder(dir.toStdString());
     } else if (control == "Log_Btn_Export" || control == "Log_Btn_Out") {
         QString filter;
         const QString f = App().m_host->ChooseSaveFile(

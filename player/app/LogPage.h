@@ -23,6 +23,18 @@ public:
     // sets them after a search). Returns the number of logs read.
     int SetSources(const std::vector<std::filesystem::path>& folders);
 
+    // The folder button: the log of a folder the user chooses, listed with
+    // the filter of the page. Returns the rows listed, or -1 (and tells the
+    // user) when the folder holds no readable log.
+    int LoadFolder(const std::filesystem::path& folder);
+    // The filter controls' query, as the query button runs it.
+    int QueryControls();
+    // Sets the type choice and the time range as the user would; false for
+    // an unknown type entry.
+    bool SetFilterControls(const QString& typeEntry, uint32_t from, uint32_t to);
+    // What the last folder load gave: rows listed, or -1.
+    int LastFolderLoad() const { return m_lastFolderLoad; }
+
     // Type entry ("Log_ComBox_All", ...) and an inclusive time range in
     // recorder seconds; fills the list. Returns the number of rows, or -1
     // for an unknown type entry.
@@ -45,6 +57,7 @@ private:
     std::vector<std::filesystem::path> m_sources;
     std::vector<LogEntry> m_all;
     std::vector<LogEntry> m_shown;
+    int m_lastFolderLoad = 0;
 };
 
 }  // namespace velmor

@@ -13,7 +13,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "player/app/AppTrace.h"
+#include <algorithm>
+#include <iterator>
+
+#include "player/ui/AppTrace.h"
 #include "player/app/LogPage.h"
 #include "player/app/SettingsDlg.h"
 #include "player/app/VelmorApp.h"
@@ -28,27 +31,6 @@ const char* const kPageButtons[] = {"MainFrm_Btn_DrivingRecord", "MainFrm_Btn_Pl
 // area given the whole width: one play window set serves both.
 const int kPageIndex[] = {0, 0, 1};
 
-PlaySettings PlaySettingsOf(const CSettings& s)
-{
-    PlaySettings p;
-    p.addOsd = s.addOsd;
-    p.mediaInfo = s.mediaInfo;
-    p.videoScale = s.videoScale;
-    p.alwaysMain = s.alwaysMain != 0;
-    p.lowPass = s.lowPass;
-    p.lowPassValue = s.lowPassValue;
-    p.nsEnable = s.nsEnable;
-    p.nsValue = s.nsValue;
-    p.delayTime = s.delayTime;
-    p.snapPath = s.snapPath;
-    p.snapPicFormat = s.snapPicFormat;
-    p.voice = s.voice;
-    p.equalize = s.equalize;
-    p.convertGps = s.convertGps != 0;
-    p.speedMph = s.speedMph != 0;
-    p.mapType = s.mapType;
-    return p;
-}
 constexpr int kHandOverTimer = 500;
 
 }  // namespace
@@ -69,17 +51,15 @@ CMainFrame::CMainFrame()
         m_frame->layout() ? m_frame->layout()->addWidget(m_pages) : void();
     }
     while (m_pages->count() > 0) m_pages->removeWidget(m_pages->widget(0));
-    MapPageOptions map;
-    map.mapType = app.m_settings.mapType;
-    map.language = app.m_settings.language;
-    map.googleKey = app.m_settings.googleKey;
-    map.gstFile = app.m_settings.gstFile;
-    map.convertGps = app.m_settings.convertGps != 0;
-    m_driving = new CRKDrivingRecord(*app.m_host, PlaySettingsOf(app.m_settings), map, m_pages);
+    m_driving = new CRKDrivingRecord(*app.m_host, app.m_settings, m_pages);
     m_play = m_driving->PlayWnd();
     m_pages->addWidget(m_driving);
     m_log = new CLogPage(m_pages);
     m_pages->addWidget(m_log);
+    // The log page lists the recorder log of whatever was searched last.
+    m_driving->AddOnSearchDone([this](const SearchOutcome& outcome) {
+        if (outcome.ok) m_log->SetSources(LogFolders(outcome));
+    });
 
     m_menu = new QMenu(this);
     m_menu->setObjectName("MainfrmMenu");
@@ -129,6 +109,7 @@ void CMainFrame::AddShortcuts()
     add(Qt::Key_Escape, [this] {
         if (isFullScreen()) showNormal();
     });
+    add(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [this] { ClickFirst({"Driving_Btn_OpenFolder"}); });
     add(QKeySequence::Open, [this] {
         if (ClickFirst({"Driving_Btn_OpenFile"})) return;
         const QString f = App().m_host->ChooseOpenFile(
@@ -144,6 +125,11 @@ void CMainFrame::Relabel()
     m_actAbout->setText(App().Text("Main_Menu_About"));
     if (m_log) m_log->Relabel();
     if (m_driving) m_driving->Relabel();
+}
+
+bool CMainFrame::IsPageButton(const QString& name)
+{
+    return std::find(std::begin(kPageButtons), std::end(kPageButtons), name) != std::end(kPageButtons);
 }
 
 bool CMainFrame::ShowPage(const QString& button)
@@ -271,13 +257,9 @@ bool CMainFrame::RequestClose()
         return false;
     m_closing = true;
     // Playback stops with the play windows' own teardown; the play
-    // controls' keys are kept for the next run.
-    if (m_play) {
-        app.m_settings.voice = m_play->Volume();
-        app.m_settings.equalize = m_play->EqualizeText();
-    }
+    // controls' keys (kept in the settings as they change) last to the next run.
     std::string error;
-    if (!WritePlaySettings(app.m_folders.ConfigFile(), app.m_settings, &error))
+    if (!WritePlaySettings(app.m_folders.ConfigFile(), app.m_settings.Get(), &error))
         APP_TRACE(1, "write settings: %s", error.c_str());
     app.m_host->KillTimer(this, kHandOverTimer);
     // Our own process ends in order: the loop returns, main() releases.

@@ -23,6 +23,7 @@ public:
 
     // "MainFrm_Btn_DrivingRecord", "MainFrm_Btn_PlayBack", "MainFrm_Btn_Log".
     bool ShowPage(const QString& button);
+    static bool IsPageButton(const QString& name);
     QString CurrentPage() const { return m_page; }
 
     // The close question and, when confirmed, the orderly end. False when

@@ -1,6 +1,10 @@
 #include "player/app/PlayCommands.h"
 
+#include <QAbstractButton>
 #include <QJsonArray>
+#include <QSlider>
+
+#include <filesystem>
 
 #include "common/CodePage.h"
 #include "player/app/ControlServer.h"
@@ -19,14 +23,6 @@ namespace {
 
 CPlayWndDlg& Dlg() { return *App().m_mainFrame->PlayWnd(); }
 
-// A command whose only effect is a click of the play window set.
-CControlResult Simple(const QJsonArray& args, void (*act)(CPlayWndDlg&))
-{
-    if (!args.isEmpty()) return CControlResult::Fail("the command takes no arguments");
-    act(Dlg());
-    return {};
-}
-
 bool IntArg(const QJsonArray& args, int index, int low, int high, int* out)
 {
     if (index >= args.size() || !args[index].isDouble()) return false;
@@ -36,15 +32,31 @@ bool IntArg(const QJsonArray& args, int index, int low, int high, int* out)
     return true;
 }
 
+// A click of a button of the play window set, as the user gives it.
+CControlResult Click(const QJsonArray& args, const char* button)
+{
+    if (!args.isEmpty()) return CControlResult::Fail("the command takes no arguments");
+    auto* b = CUiHost::Find<QAbstractButton>(&Dlg(), button);
+    if (!b) return CControlResult::Fail(QString("no button ") + button);
+    b->click();
+    return {};
+}
+
 CControlResult OpenPath(const QJsonArray& args, bool folder)
 {
     if (args.size() != 1 || !args[0].isString()) return CControlResult::Fail("the command takes one path");
     App().m_mainFrame->ShowPage("MainFrm_Btn_PlayBack");
+    const QString path = args[0].toString();
+    if (folder) {
+        // The folder button, with the folder chosen for the user.
+        std::error_code ec;
+        if (!std::filesystem::is_directory(path.toStdString(), ec)) return CControlResult::Fail(path + " is not a folder");
+        App().m_host->AnswerNextChooser(path);
+        return Click({}, "Driving_Btn_OpenFolder");
+    }
+    // A drop of the path on the player.
     std::string error;
-    const std::string path = args[0].toString().toStdString();
-    const bool ok = folder ? Dlg().PlayDirectoryFiles(path, &error)
-                           : App().m_mainFrame->DrivingRecord()->PlayOneRecordFile(path, &error);
-    if (!ok) return CControlResult::Fail(QString::fromStdString(error));
+    if (!App().m_mainFrame->DrivingRecord()->PlayOneRecordFile(path.toStdString(), &error)) return CControlResult::Fail(QString::fromStdString(error));
     return {};
 }
 
@@ -121,15 +133,19 @@ void AddPlayCommands(CControlServer& control)
 {
     control.AddCommand("open", [](const QJsonArray& a) { return OpenPath(a, false); });
     control.AddCommand("open_folder", [](const QJsonArray& a) { return OpenPath(a, true); });
-    control.AddCommand("play", [](const QJsonArray& a) { return Simple(a, [](CPlayWndDlg& d) { d.SetPlayState(1); }); });
-    control.AddCommand("pause", [](const QJsonArray& a) { return Simple(a, [](CPlayWndDlg& d) { d.SetPlayState(2); }); });
-    control.AddCommand("stop", [](const QJsonArray& a) { return Simple(a, [](CPlayWndDlg& d) { d.Stop(); }); });
-    control.AddCommand("faster", [](const QJsonArray& a) { return Simple(a, [](CPlayWndDlg& d) { d.SpeedUp(); }); });
-    control.AddCommand("slower", [](const QJsonArray& a) { return Simple(a, [](CPlayWndDlg& d) { d.SlowDown(); }); });
+    control.AddCommand("play", [](const QJsonArray& a) { return Click(a, "Driving_Btn_Play"); });
+    control.AddCommand("pause", [](const QJsonArray& a) { return Click(a, "Driving_Btn_Pause"); });
+    control.AddCommand("stop", [](const QJsonArray& a) { return Click(a, "Driving_Btn_Stop"); });
+    control.AddCommand("faster", [](const QJsonArray& a) { return Click(a, "Driving_Btn_Fast"); });
+    control.AddCommand("slower", [](const QJsonArray& a) { return Click(a, "Driving_Btn_Slow"); });
     control.AddCommand("seek_percent", [](const QJsonArray& a) {
         int p = 0;
         if (a.size() != 1 || !IntArg(a, 0, 0, 100, &p)) return CControlResult::Fail("seek_percent takes 0..100");
-        Dlg().ReleasedcaptureSlider(p);
+        // The handle let go at p.
+        auto* slider = CUiHost::Find<QSlider>(&Dlg(), "Driving_SliderWnd");
+        if (!slider) return CControlResult::Fail("no progress slider");
+        slider->setValue(p);
+        Q_EMIT slider->sliderReleased();
         return CControlResult{};
     });
     control.AddCommand("layout", [](const QJsonArray& a) {
@@ -152,9 +168,9 @@ void AddPlayCommands(CControlServer& control)
     });
     control.AddCommand("snapshot", [](const QJsonArray& a) {
         if (!a.isEmpty()) return CControlResult::Fail("snapshot takes no arguments");
-        std::string error;
-        const std::string path = Dlg().Snapshot(&error);
-        if (path.empty()) return CControlResult::Fail(QString::fromStdString(error));
+        if (CControlResult r = Click(a, "Driving_Btn_Snap"); r.error != "success") return r;
+        const std::string& path = Dlg().LastSnapshot();
+        if (path.empty()) return CControlResult::Fail(QString::fromStdString(Dlg().LastSnapshotError()));
         return CControlResult{"success", QJsonObject{{"path", QString::fromStdString(path)}}};
     });
     control.AddCommand("volume", [](const QJsonArray& a) {

@@ -1,10 +1,12 @@
-// The settings dialog: its controls show the settings in force; OK applies
-// them in a fixed order and writes them.
+// The settings dialog: its controls show the settings in force; OK puts
+// them in force through the settings store and writes them.
 #pragma once
 
 #include <QJsonObject>
 #include <QString>
 #include <QWidget>
+
+#include "player/settings/Settings.h"
 
 class QDialog;
 
@@ -28,6 +30,9 @@ public:
 
 private:
     void Fill();
+    // One key's value into its control, and its control's value into `s`.
+    void PutControl(const SettingKey& k, const SettingValue& v);
+    bool TakeControl(const SettingKey& k, SettingsRecord& s) const;
     void OnNotify(const QString& control, const QString& notification);
     template <class T>
     T* Ctl(const char* name) const;

@@ -6,10 +6,10 @@
 
 #include <cstdio>
 
-#include "player/app/AppTrace.h"
+#include "player/ui/AppTrace.h"
 #include "player/app/ControlServer.h"
 #include "player/app/MainFrame.h"
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 #include "player/playback/PlayWndDlg.h"
 #include "player/workspace/DrivingRecord.h"
 
@@ -53,7 +53,7 @@ void CVelmorApp::RelabelAll()
 
 bool CVelmorApp::SaveSettings(std::string* error)
 {
-    return WriteSettings(m_folders.ConfigFile(), m_settings, error);
+    return WriteSettings(m_folders.ConfigFile(), m_settings.Get(), error);
 }
 
 }  // namespace velmor

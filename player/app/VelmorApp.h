@@ -10,10 +10,10 @@
 #include <string>
 
 #include "common/LanguageTable.h"
-#include "player/app/AppFolders.h"
-#include "player/app/Settings.h"
+#include "player/ui/AppFolders.h"
+#include "player/settings/Settings.h"
 #include "player/app/SingleInstance.h"
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 
 namespace velmor {
 
@@ -25,6 +25,7 @@ public:
     static CVelmorApp& Get();
 
     CAppFolders m_folders;
+    // The one store of the settings in force (read where used, never copied).
     CSettings m_settings;
     CLanguageTable m_language;
     CSingleInstance m_instance;

@@ -1,5 +1,6 @@
 // velmor: start-up in a fixed order, one instance per profile, then the
 // main frame's loop; released in reverse order on the way out.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -23,8 +24,8 @@
 #include <string>
 
 #include "common/CrashReport.h"
-#include "player/app/AppTrace.h"
-#include "player/app/ConfigFile.h"
+#include "player/ui/AppTrace.h"
+#include "player/settings/ConfigFile.h"
 #include "player/app/ControlServer.h"
 #include "player/app/LogPage.h"
 #include "player/app/MainFrame.h"
@@ -163,8 +164,13 @@ void AddShellCommands(CControlServer& ctl)
         return CControlResult{};
     });
     ctl.AddCommand("page", [](const QJsonArray& args) {
-        if (args.size() != 1 || !App().m_mainFrame->ShowPage(args[0].toString()))
-            return CControlResult::Fail("unknown page button");
+        const QString name = args.size() == 1 ? args[0].toString() : QString();
+        if (!CMainFrame::IsPageButton(name)) return CControlResult::Fail("unknown page button");
+        // The page button itself, as the user clicks it.
+        if (auto* b = CUiHost::Find<QAbstractButton>(App().m_mainFrame, name))
+            b->click();
+        else
+            App().m_mainFrame->ShowPage(name);
         return CControlResult{};
     });
     ctl.AddCommand("screenshot", [](const QJsonArray& args) {
@@ -208,7 +214,23 @@ void AddShellCommands(CControlServer& ctl)
         App().m_mainFrame->hide();
         return CControlResult{};
     });
-    ctl.AddCommand("log_query", [](const QJsonArray& args) {
+    // The log page's controls, as the user sets them and presses the button.
+    auto clickLogButton = [](const char* name) {
+        CLogPage* page = App().m_mainFrame->LogPage();
+        if (auto* b = CUiHost::Find<QAbstractButton>(page, name)) b->click();
+    };
+    auto loadLog = [clickLogButton](const QString& dir) -> CControlResult {
+        CLogPage* page = App().m_mainFrame->LogPage();
+        App().m_host->AnswerNextChooser(dir);
+        clickLogButton("Log_Btn_SelDir");
+        if (page->LastFolderLoad() < 0) return CControlResult::Fail("no recorder log in " + dir);
+        return CControlResult{"success", QJsonObject{{"rows", page->RowCount()}}};
+    };
+    ctl.AddCommand("load_log", [loadLog](const QJsonArray& args) {
+        if (args.size() != 1 || !args[0].isString()) return CControlResult::Fail("load_log takes a folder");
+        return loadLog(args[0].toString());
+    });
+    ctl.AddCommand("log_query", [loadLog, clickLogButton](const QJsonArray& args) {
         if (args.size() != 1 || !args[0].isObject()) return CControlResult::Fail("log_query takes one object");
         const QJsonObject q = args[0].toObject();
         bool ok = true;
@@ -216,15 +238,16 @@ void AddShellCommands(CControlServer& ctl)
         const uint32_t to = ParseRecorderSeconds(q["to"], DefaultLogQuery().end, &ok);
         if (!ok) return CControlResult::Fail("from and to are recorder seconds");
         CLogPage* page = App().m_mainFrame->LogPage();
-        // Until the driving-record page searches, a script names the folder.
+        // A folder named here is loaded as its folder button does.
         if (q.contains("source")) {
             if (!q["source"].isString()) return CControlResult::Fail("source is a folder");
-            if (page->SetSources({q["source"].toString().toStdString()}) == 0)
-                return CControlResult::Fail("no recorder log in " + q["source"].toString());
+            const CControlResult loaded = loadLog(q["source"].toString());
+            if (loaded.error != "success") return loaded;
         }
-        const int rows = page->Query(q["type"].toString("Log_ComBox_All"), from, to);
-        if (rows < 0) return CControlResult::Fail("unknown type entry: " + q["type"].toString());
-        return CControlResult{"success", QJsonObject{{"rows", rows}}};
+        if (!page->SetFilterControls(q["type"].toString("Log_ComBox_All"), from, to))
+            return CControlResult::Fail("unknown type entry: " + q["type"].toString());
+        clickLogButton("Log_Btn_Query");
+        return CControlResult{"success", QJsonObject{{"rows", page->RowCount()}}};
     });
     ctl.AddCommand("log_export", [](const QJsonArray& args) {
         if (args.size() != 1 || !args[0].isString()) return CControlResult::Fail("log_export takes a path");
@@ -260,6 +283,7 @@ int main(int argc, char** argv)
     // installed program keeps it in the share folder.
     if (app.m_folders.resources != app.m_folders.exeDir) setenv("VELMOR_APPDIR", app.m_folders.resources.c_str(), 1);
     SetAppTraceTable(app.m_folders.LanguageTable());
+    RouteLibraryLogsToTrace();
     std::error_code ec;
     std::filesystem::create_directories(app.m_folders.data, ec);
     InstallCrashReport(app.m_folders.data, "RKPLAYER");
@@ -284,12 +308,17 @@ int main(int argc, char** argv)
     const auto configFile = app.m_folders.ConfigFile();
     if (MakeConfigUnicode(configFile, &error) == ConfigConversion::Failed) APP_TRACE(1, "%s", error.c_str());
     bool filled = false;
-    app.m_settings = ReadSettings(CIniFile::Load(configFile), app.m_folders.DefaultSnapPath(),
-                                  app.m_folders.DefaultSaveFilePath(), &filled);
+    app.m_settings.Apply(ReadSettings(CIniFile::Load(configFile), app.m_folders.DefaultSnapPath(),
+                                      app.m_folders.DefaultSaveFilePath(), &filled));
     if (filled && !app.SaveSettings(&error)) APP_TRACE(1, "%s", error.c_str());
     std::filesystem::create_directories(app.m_folders.InfoDir(), ec);
     app.m_language = CLanguageTable::Load(app.m_folders.LanguageTable());
-    app.m_language.SelectIndex(app.m_settings.language);
+    app.m_language.SelectIndex(app.m_settings.Get().language);
+    // The language goes first: every caption follows it before the pages
+    // told after this react to the same change.
+    app.m_settings.Subscribe([](const SettingsRecord& before, const SettingsRecord& now) {
+        if (before.language != now.language) App().SelectLanguage(now.language);
+    });
 
     // The media engine draws into native X11 windows: on a Wayland desktop
     // the program runs through XWayland unless the user chose a platform.
@@ -336,7 +365,7 @@ int main(int argc, char** argv)
     {
         CMainFrame frame;
         app.m_mainFrame = &frame;
-        frame.DrivingRecord()->SetCutFolder([] { return std::filesystem::path(App().m_settings.saveFilePath); });
+        frame.DrivingRecord()->SetCutFolder([] { return std::filesystem::path(App().m_settings.Get().saveFilePath); });
         if (control) PushSearchEvents(*control, *frame.DrivingRecord());
         if (control)
             AddCutCommands(

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <memory>
 
 #include "common/FileReader.h"
@@ -88,6 +89,50 @@ void CClipCutter::Done()
     if (m_progress) m_progress(100);
 }
 
+namespace {
+
+// Frames held with their bytes (a frame's data belongs to the reader only
+// until its next read). As the lead of a cut: the pictures from the last key
+// frame read so far.
+class CFrameHold {
+public:
+    void AddPicture(const SourceFrame& f)
+    {
+        if (f.key) Clear();
+        // Without a key frame to start from, pictures are of no use.
+        if (m_frames.empty() && !f.key) return;
+        Add(f);
+    }
+    void Add(const SourceFrame& f)
+    {
+        // A group larger than any recorder writes is dropped rather than held.
+        if (m_bytes + f.length > kMaxBytes) {
+            Clear();
+            return;
+        }
+        m_data.emplace_back(f.data, f.data + f.length);
+        SourceFrame copy = f;
+        copy.data = m_data.back().data();
+        m_frames.push_back(copy);
+        m_bytes += f.length;
+    }
+    void Clear()
+    {
+        m_frames.clear();
+        m_data.clear();
+        m_bytes = 0;
+    }
+    const std::vector<SourceFrame>& Frames() const { return m_frames; }
+
+private:
+    static constexpr size_t kMaxBytes = 256u << 20;
+    std::vector<SourceFrame> m_frames;
+    std::deque<std::vector<uint8_t>> m_data;
+    size_t m_bytes = 0;
+};
+
+}  // namespace
+
 CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
 {
     if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
@@ -132,21 +177,20 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
     bool first = true;
     uint64_t frames = 0;
     EFrameResult rc = EFrameResult::kOk;
-    while (ok) {
-        if (StopRequested()) {
-            result.stopped = true;
-            break;
-        }
-        rc = in->Read(f);
-        if (rc != EFrameResult::kOk) break;
+    // The seek lands on a segment's start, which may lie well before the
+    // span. Nothing from before the span is copied but the pictures that the
+    // span's first picture is decoded from: the last key frame at or before
+    // the start and the pictures after it, held until the span begins.
+    CFrameHold lead, opening;
+    bool inSpan = false;
+    auto write = [&](const SourceFrame& f) {
         const uint32_t ts = uint32_t(f.ms);
         if (first) {
             // The cut starts at the second of its first frame; times inside
             // it are re-based so that every frame keeps its wall-clock time.
             first = false;
             baseMs = uint64_t(ts / 1000) * 1000;
-            ok = RK_FileSetStartTime(out, uint32_t(f.wallMs / 1000)) == 0;
-            if (!ok) break;
+            if (RK_FileSetStartTime(out, uint32_t(f.wallMs / 1000)) != 0) return false;
         }
         const uint32_t rel = uint32_t(ts >= baseMs ? ts - baseMs : 0);
         int wrote = 0;
@@ -154,17 +198,45 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
             wrote = RK_FileWriteVideoFrame(out, f.data, f.length, rel, uint8_t(f.type), f.pts, nullptr);
             ++result.frames.video;
         } else if (f.kind == EFrameKind::kAudio) {
-            if (!withAudio) continue;
             wrote = RK_FileWriteAudioFrame(out, f.data, f.length, rel, nullptr);
             ++result.frames.audio;
         } else {
             wrote = RK_FileWriteAttachFrame(out, f.data, f.length, rel, nullptr);
             ++result.frames.info;
         }
-        if (wrote != int(f.length)) {
-            ok = false;
+        return wrote == int(f.length);
+    };
+    while (ok) {
+        if (StopRequested()) {
+            result.stopped = true;
             break;
         }
+        rc = in->Read(f);
+        if (rc != EFrameResult::kOk) break;
+        if (f.kind == EFrameKind::kAudio && !withAudio) continue;
+        if (!inSpan && f.wallMs / 1000 < m_request.start) {
+            if (f.kind == EFrameKind::kVideo) lead.AddPicture(f);
+            continue;
+        }
+        if (!inSpan) {
+            // Sound and records of the span wait for its first picture: a
+            // span whose first picture is a key frame needs nothing from
+            // before it, any other first picture needs the lead.
+            if (f.kind != EFrameKind::kVideo) {
+                opening.Add(f);
+                continue;
+            }
+            inSpan = true;
+            if (!f.key)
+                for (const SourceFrame& held : lead.Frames())
+                    if (!(ok = write(held))) break;
+            for (const SourceFrame& held : opening.Frames())
+                if (ok && !(ok = write(held))) break;
+            lead.Clear();
+            opening.Clear();
+            if (!ok) break;
+        }
+        if (!(ok = write(f))) break;
         if (++frames % 5 == 0) Report(uint32_t(f.wallMs / 1000));
     }
     const bool closed = RK_CloseFile2(dst.release()) == 0;

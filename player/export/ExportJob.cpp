@@ -9,6 +9,7 @@
 #include "player/export/ClipCutter.h"
 #include "player/export/ExportNames.h"
 #include "player/formats/IfvFile.h"
+#include "store/include/rkstore.h"
 
 namespace velmor {
 namespace {
@@ -67,6 +68,16 @@ std::vector<fs::path> ContainerFilesOfSpan(const ExportJobRequest& request, uint
         if (std::find(files.begin(), files.end(), path) == files.end()) files.push_back(path);
     }
     return files;
+}
+
+// The channel a backup record file was recorded on, as its first block says.
+int BackupRecordChannel(const fs::path& path)
+{
+    StRecBakFileOp_t op{};
+    if (RKSFS_OpenBakRecFile(&op, path.c_str()) != 0) return 1;
+    const int channel = op.recFI.channel + 1;
+    RKSFS_CloseBakRecFile(&op);
+    return channel >= 1 && channel <= 16 ? channel : 1;
 }
 
 // The channel an IFV file was recorded on, from its event channel.
@@ -217,7 +228,8 @@ ExportJobResult CExportJob::Run()
     } else if (container) {
         r = cutter.CutContainerToMp4(spanFiles);
     } else {
-        r = cutter.CutRKRecRecordFile(rq.source, channel ? channel : 1);
+        if (!channel) channel = BackupRecordChannel(rq.source);
+        r = cutter.CutRKRecRecordFile(rq.source, channel);
     }
 
     ExportJobResult result;

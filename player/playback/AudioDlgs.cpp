@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QSlider>
 
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 #include "player/playback/EqualizerText.h"
 #include "player/playback/PlayClock.h"
 

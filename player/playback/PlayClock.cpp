@@ -265,13 +265,15 @@ void CPlayShared::ClearProgress()
     m_progress.clear();
 }
 
-void CPlayShared::ResetAfterStop()
+void CPlayShared::ResetAfterStop(EStopKind kind)
 {
     speedLevel = 0;
     m_waitStamp = 0;
-    m_rangeStart = 0;
-    m_endTime = 0;
-    SetCurrTime(0);
+    if (kind == EStopKind::kStopButton) {
+        m_rangeStart = 0;
+        m_endTime = 0;
+        SetCurrTime(0);
+    }
     m_lastPercent = 0;
     lastAttachKey = 0;
     mute = volume.load() == 0;
@@ -311,6 +313,14 @@ std::string ProgressLabel(uint32_t currTime, uint32_t rangeStart, uint32_t endTi
 }
 
 std::string EmptyProgressLabel(int level) { return std::string("00:00:00/00:00:00") + SpeedLabel(level); }
+
+int SliderValueAt(int x, int width, int min, int max)
+{
+    if (width <= 1 || max <= min) return min;
+    const int64_t span = int64_t(max) - min;
+    const int64_t pos = std::clamp<int64_t>(x, 0, width - 1);
+    return int(min + (pos * span * 2 + (width - 1)) / (2 * int64_t(width - 1)));
+}
 
 uint32_t SeekTargetSecond(uint32_t rangeStart, uint32_t endTime, int slider)
 {

@@ -219,8 +219,11 @@ public:
     int LastPercent() const { return m_lastPercent; }
     void SetLastPercent(int p) { m_lastPercent = p; }
 
-    // Back to the state of a stopped window set.
-    void ResetAfterStop();
+    // Back to the state of a stopped window set: the stop button ends the
+    // play range too; a stop before a restart (a seek in time play, a new
+    // plan) keeps the range and the clock that the restart is computed from.
+    enum class EStopKind { kStopButton, kBeforeRestart };
+    void ResetAfterStop(EStopKind kind = EStopKind::kStopButton);
 
 private:
     ITickSource& m_ticks;
@@ -251,6 +254,9 @@ std::string EmptyProgressLabel(int level);
 
 // Where a release of the progress slider at `slider` percent lands, in seconds.
 uint32_t SeekTargetSecond(uint32_t rangeStart, uint32_t endTime, int slider);
+// The slider value under a click at x (0..width-1) of a groove `width`
+// pixels wide running from `min` to `max`, to the nearest step.
+int SliderValueAt(int x, int width, int min, int max);
 
 // What a slider release does for a play type: 0 and 5 seek the playing
 // windows in place, 1 restarts the play set at the target, others nothing.

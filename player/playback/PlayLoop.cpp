@@ -285,7 +285,7 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& first)
                                       m_shared.lastAttachKey, *m_options.attach))
                     ++result.published;
                 std::string text;
-                if (m_options.wantOsd && m_options.attach) text = OsdText(info->time.get(), m_options.events);
+                if (m_options.wantOsd && m_options.wantOsd() && m_options.attach) text = OsdText(info->time.get(), m_options.events);
                 m_video.SetOsdText(text);
                 break;
             }

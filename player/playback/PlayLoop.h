@@ -51,7 +51,7 @@ struct PlayLoopOptions {
     bool timePlay = false;  // a time-play request (kinds 1, 3, 5)
     uint32_t stopAt = 0;    // kind 3: the end of the time range; 0 none
     bool audioOn = true;    // the window's sound
-    bool wantOsd = false;   // on-screen text from the event map
+    std::function<bool()> wantOsd;  // on-screen text from the event map, asked per record
     EventTextLookup events;
     CAttachInfoQueue* attach = nullptr;  // the page's queue; nullptr without a page
     // Time play: how long a clock that does not move holds back a picture

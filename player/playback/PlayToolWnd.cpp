@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 #include "player/playback/PlayVideoWnd.h"
 #include "player/playback/StreamRules.h"
 

@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 #include "player/playback/PlayWndDlg.h"
 #include "player/playback/PlayWndMenu.h"
 #include "player/playback/StreamRules.h"
@@ -54,7 +54,7 @@ CPlayVideoWnd::CPlayVideoWnd(int index, CPlayWndDlg* dialog, QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setMinimumSize(32, 24);
     m_nativeWindow = uintptr_t(winId());
-    m_infoStrip = dialog->Settings().mediaInfo != 0;
+    m_infoStrip = dialog->Settings()->mediaInfo != 0;
     Start();
 }
 
@@ -87,7 +87,7 @@ void CPlayVideoWnd::ClearRequests()
 {
     m_requests.Clear();
     m_dialog->Shared().SetWindowTime(m_index, 0);
-    m_infoStrip = m_dialog->Settings().mediaInfo != 0;
+    m_infoStrip = m_dialog->Settings()->mediaInfo != 0;
     int s = m_state.load();
     while (s != kStateIdle && s != kStateClosing && !m_state.compare_exchange_weak(s, kStateStop)) {
     }
@@ -146,7 +146,7 @@ void CPlayVideoWnd::SetError(std::string text)
 void CPlayVideoWnd::Step(void*)
 {
     if (m_requests.Empty()) return;
-    const int delay = m_dialog->Settings().delayTime;
+    const int delay = m_dialog->Settings()->delayTime;
     RunQueuedRequests(
         m_requests, m_state, [this](const PlayRequest& request) { Play(request); },
         delay,
@@ -204,7 +204,8 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
     PlayLoopOptions options;
     options.window = m_index;
     options.audioOn = m_audioOn;
-    options.wantOsd = m_dialog->Settings().addOsd != 0;
+    // Asked at every information frame: the setting may change while playing.
+    options.wantOsd = [dialog = m_dialog] { return dialog->Settings()->addOsd != 0; };
     options.events = m_dialog->Events();
     options.attach = &m_dialog->AttachQueue();
 
@@ -319,7 +320,8 @@ bool CPlayVideoWnd::Open(const SourceStream& stream)
             RKPLAYER_Uninitgpu(&m_player);
             return false;
         }
-        RKPLAYER_SetVideoDisplayScale(&m_player, m_dialog->Settings().videoScale);
+        m_settingsSeen = 0;  // the new decoder takes the settings in force
+        ApplySettings();
         m_width = stream.width;
         m_height = stream.height;
         m_audioKey = -1;
@@ -346,16 +348,28 @@ void CPlayVideoWnd::InitAudio(const SourceStream& stream)
     const int rate = stream.sampleRate > 0 ? stream.sampleRate : 8000;
     const int key = stream.audioType * 100000 + rate;
     if (key == m_audioKey) return;
-    const PlaySettings& settings = m_dialog->Settings();
-    if (settings.lowPass) RKPLAYER_EnableLowPassFilter(&m_player, 1, float(settings.lowPassValue));
-    if (settings.nsEnable) RKPLAYER_EnableRemoveNoise(&m_player, 1, settings.nsValue);
+    m_settingsSeen = 0;
+    ApplySettings();
     RKPLAYER_AUDIO_PARAM param{1, rate, stream.sampleWidth > 0 ? stream.sampleWidth : 16, stream.audioType};
     RKPLAYER_InitAudioDecoder(&m_player, param);
     m_audioKey = key;
 }
 
+void CPlayVideoWnd::ApplySettings()
+{
+    // Play thread only: the engine's player is its own.
+    const uint64_t generation = m_dialog->SettingsGeneration();
+    if (!m_player || generation == m_settingsSeen) return;
+    m_settingsSeen = generation;
+    const auto s = m_dialog->Settings();
+    RKPLAYER_SetVideoDisplayScale(&m_player, s->videoScale);
+    RKPLAYER_EnableLowPassFilter(&m_player, s->lowPass != 0, float(s->lowPassValue));
+    RKPLAYER_EnableRemoveNoise(&m_player, s->nsEnable != 0, s->nsValue);
+}
+
 int CPlayVideoWnd::Decode(const SourceFrame& frame)
 {
+    ApplySettings();
     ++m_decoded;
     int width = 0, height = 0;
     const int rc = RKPLAYER_DecodeFrame(&m_player, frame.data, int(frame.length), frame.key ? 3 : 0, nullptr,
@@ -383,6 +397,7 @@ int CPlayVideoWnd::Decode(const SourceFrame& frame)
 void CPlayVideoWnd::ShowLastFrame()
 {
     if (!m_player) return;
+    ApplySettings();  // a paused window shows a new picture scale too
     // Waits (paused, the sync wait, the clock wait) ask every 25 ms. The
     // engine's thread keeps the picture on screen by itself, so drawing it
     // again each time only took the processor from the windows still
@@ -412,11 +427,13 @@ void CPlayVideoWnd::Flush()
 void CPlayVideoWnd::PlayAudio(const SourceFrame& frame, int volume, bool equalizerOn, const RKPLAYER_EQ_PRESET& eq)
 {
     if (!m_player || m_audioKey < 0) return;
-    const PlaySettings& settings = m_dialog->Settings();
+    ApplySettings();
     // The volume setting is 0..100, the engine's 0..128.
     RKPLAYER_SetAudioVolume(&m_player, volume * 128 / 100);
     RKPLAYER_EnableAudioEqualizer(&m_player, equalizerOn ? 1 : 0, eq);
-    RKPLAYER_EnableRemoveNoise(&m_player, settings.nsEnable != 0, settings.nsValue);
+    // The sound output's filters are shared by every window: each frame says them.
+    const auto s = m_dialog->Settings();
+    RKPLAYER_EnableRemoveNoise(&m_player, s->nsEnable != 0, s->nsValue);
     m_pcm.resize(RKPLAYER_PCM_MAX_BYTES(size_t(frame.length)));
     int out = 0;
     RKPLAYER_DecordOneAudioFrame(&m_player, frame.data, int(frame.length), m_pcm.data(), &out);

@@ -99,6 +99,9 @@ private:
     void PlayAudio(const SourceFrame& frame, int volume, bool equalizerOn, const RKPLAYER_EQ_PRESET& eq) override;
 
     void InitAudio(const SourceStream& stream);
+    // Hands the engine the settings in force when they changed since the
+    // last frame (picture scale, low-pass, noise suppression).
+    void ApplySettings();
     void PostToolTexts();
     void SetError(std::string text);
     // On the play thread, which owns the engine's player.
@@ -121,6 +124,7 @@ private:
     std::atomic<int> m_width{0}, m_height{0};
     bool m_h265 = false;
     int m_audioKey = -1;  // type * 100000 + rate of the sound prepared
+    uint64_t m_settingsSeen = 0;  // the settings generation last handed to the engine
     std::vector<uint8_t> m_pcm;
 
     mutable std::mutex m_infoLock;

@@ -7,6 +7,9 @@
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QUrl>
 #include <QLabel>
 #include <QBoxLayout>
@@ -19,7 +22,7 @@
 #include <algorithm>
 #include <ctime>
 
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 #include "player/playback/AudioDlgs.h"
 #include "player/playback/EqualizerText.h"
 #include "player/playback/PlayToolWnd.h"
@@ -48,8 +51,8 @@ bool ShownIn(int mode, int index)
 
 }  // namespace
 
-CPlayWndDlg::CPlayWndDlg(CUiHost& host, PlaySettings settings, QWidget* parent)
-    : QWidget(parent), m_host(host), m_settings(std::move(settings))
+CPlayWndDlg::CPlayWndDlg(CUiHost& host, CSettings& settings, QWidget* parent)
+    : QWidget(parent), m_host(host), m_settings(settings)
 {
     setObjectName("CPlayWndDlg");
     auto* lay = new QVBoxLayout(this);
@@ -60,10 +63,14 @@ CPlayWndDlg::CPlayWndDlg(CUiHost& host, PlaySettings settings, QWidget* parent)
 
     m_shared.SetProgressNotify([this] { CUiHost::Post(this, [this] { OnProgress(); }); });
     m_attach.SetNotify([this] { CUiHost::Post(this, [this] { OnAttachInfo(); }); });
-    SetVolume(m_settings.voice);
-    RKPLAYER_EQ_PRESET eq = FlatEqualizer();
-    const bool eqOn = ParseEqualizeText(m_settings.equalize, eq);
-    m_shared.SetEqualizer(eqOn, eq);
+    // The volume and the equalizer are kept in the settings; the play
+    // threads' values follow them.
+    SettingsRecord unset;
+    unset.voice = -1;
+    unset.equalize = "?";
+    OnSettingsChanged(unset, *Settings());
+    m_settingsListener = m_settings.Subscribe(
+        [this](const SettingsRecord& before, const SettingsRecord& now) { OnSettingsChanged(before, now); });
 
     m_stopTimer = new QTimer(this);
     m_stopTimer->setInterval(kStopPollMs);
@@ -79,6 +86,7 @@ CPlayWndDlg::CPlayWndDlg(CUiHost& host, PlaySettings settings, QWidget* parent)
 
 CPlayWndDlg::~CPlayWndDlg()
 {
+    m_settings.Unsubscribe(m_settingsListener);
     // Every loop is told at once, so that sixteen windows end together
     // rather than one after another in their destructors.
     for (int i = 1; i <= kMaxWindows; ++i) {
@@ -141,7 +149,35 @@ void CPlayWndDlg::BuildWindows()
             m_sliderDragging = false;
             ReleasedcaptureSlider(m_slider->value());
         });
+        // A click on the groove seeks there, as a release of the handle does.
+        m_slider->installEventFilter(this);
     }
+}
+
+bool CPlayWndDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_slider && event->type() == QEvent::MouseButtonPress) {
+        auto* press = static_cast<QMouseEvent*>(event);
+        // The handle's rectangle as the style draws it.
+        QStyleOptionSlider opt;
+        opt.initFrom(m_slider);
+        opt.orientation = m_slider->orientation();
+        opt.minimum = m_slider->minimum();
+        opt.maximum = m_slider->maximum();
+        opt.sliderPosition = m_slider->sliderPosition();
+        opt.sliderValue = m_slider->value();
+        opt.subControls = QStyle::SC_All;
+        const QPoint at = press->position().toPoint();
+        const bool onHandle =
+            m_slider->style()->hitTestComplexControl(QStyle::CC_Slider, &opt, at, m_slider) == QStyle::SC_SliderHandle;
+        if (press->button() == Qt::LeftButton && !onHandle && m_slider->isEnabled()) {
+            const int value = SliderValueAt(at.x(), m_slider->width(), m_slider->minimum(), m_slider->maximum());
+            m_slider->setValue(value);
+            ReleasedcaptureSlider(value);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void CPlayWndDlg::Route()
@@ -163,10 +199,10 @@ void CPlayWndDlg::OnNotify(const QString& control, const QString& notification)
     } else if (control == "Driving_Btn_Slow") {
         SlowDown();
     } else if (control == "Driving_Btn_Snap") {
-        std::string error;
-        const std::string path = Snapshot(&error);
-        if (!m_settings.snapPath.empty())
-            m_host.Message(this, path.empty() ? "PlayBack_Msg_SnapError" : "PlayBack_Msg_SnapSuc");
+        m_lastSnapshotError.clear();
+        m_lastSnapshot = Snapshot(&m_lastSnapshotError);
+        if (!Settings()->snapPath.empty())
+            m_host.Message(this, m_lastSnapshot.empty() ? "PlayBack_Msg_SnapError" : "PlayBack_Msg_SnapSuc");
     } else if (control == "Driving_Btn_Sound" || control == "Driving_Btn_SoundClose") {
         CreateVoiceSettingDlg(true);
     } else if (control == "Driving_Btn_VisibleTool") {
@@ -175,6 +211,9 @@ void CPlayWndDlg::OnNotify(const QString& control, const QString& notification)
         ToggleFullScreen();
     } else if (control == "Driving_Btn_OpenFile") {
         OpenFileDialog();
+    } else if (control == "Driving_Btn_OpenFolder") {
+        const QString dir = m_host.ChooseFolder(this, QString());
+        if (!dir.isEmpty()) OpenPath(dir.toStdString());
     } else if (control == "PlayWnd_Btn_Layout1") {
         Layout(kLayout1);
     } else if (control == "PlayWnd_Btn_Layout4") {
@@ -190,10 +229,17 @@ void CPlayWndDlg::OpenFileDialog()
 {
     const QString file = m_host.ChooseOpenFile(
         this, "ifv File (*.ifv)|*.ifv|rpo File(*.rpo)|*.rpo|grec File (*.grec)|*.grec|All Files (*.*) |*.*||");
-    if (file.isEmpty()) return;
+    if (!file.isEmpty()) OpenPath(file.toStdString());
+}
+
+bool CPlayWndDlg::OpenPath(const std::string& path)
+{
+    // One way in for the open button, the folder button and drops: the
+    // page's open path when there is a page.
     std::string error;
-    if (!(m_openHandler ? m_openHandler(file.toStdString(), &error) : PlayOneRecordFile(file.toStdString(), &error)))
-        m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
+    const bool ok = m_openHandler ? m_openHandler(path, &error) : PlayOneRecordFile(path, &error);
+    if (!ok) m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
+    return ok;
 }
 
 CPlayVideoWnd* CPlayWndDlg::Window(int index) const
@@ -205,6 +251,7 @@ bool CPlayWndDlg::PlayOneRecordFile(const std::string& path, std::string* error)
 {
     PLAY_TRACE("strFilePath:%s", path.c_str());
     std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return PlayDirectoryFiles(path, error);
     if (!std::filesystem::is_regular_file(path, ec)) {
         if (error) *error = path + " is not a file";
         return false;
@@ -364,16 +411,17 @@ bool CPlayWndDlg::AnyPlaying() const
 void CPlayWndDlg::Stop()
 {
     m_shared.speedLevel = 0;
-    StopAllInternal(/*showBusy=*/true);
+    StopAllInternal(/*showBusy=*/true, CPlayShared::EStopKind::kStopButton);
+    if (m_stopHandler) m_stopHandler();
 }
 
 void CPlayWndDlg::StopAll()
 {
     m_shared.speedLevel = 0;
-    StopAllInternal(false);
+    StopAllInternal(false, CPlayShared::EStopKind::kBeforeRestart);
 }
 
-void CPlayWndDlg::StopAllInternal(bool showBusy)
+void CPlayWndDlg::StopAllInternal(bool showBusy, CPlayShared::EStopKind kind)
 {
     std::vector<std::atomic<int>*> states;
     for (int i = 1; i <= kMaxWindows; ++i) {
@@ -386,7 +434,7 @@ void CPlayWndDlg::StopAllInternal(bool showBusy)
     m_stopWatch.Begin(states, m_shared.Ticks().NowMs(), kStopLimitMs);
     if (m_stopWatch.Poll(m_shared.Ticks().NowMs()) == CStopWatch::EPoll::kAllIdle) {
         m_stopWatch.End();
-        AfterStop();
+        AfterStop(kind);
         return;
     }
     // The loops end on their own threads; the interface looks again from a
@@ -397,7 +445,7 @@ void CPlayWndDlg::StopAllInternal(bool showBusy)
         if (m_timeLabel) m_timeLabel->setText(m_host.Text("PlayBack_Label_Stopping"));
     }
     m_stopTimer->start();
-    AfterStop();
+    AfterStop(kind);
 }
 
 void CPlayWndDlg::PollStop()
@@ -426,10 +474,10 @@ void CPlayWndDlg::PollStop()
     UpdatePlayButtons();
 }
 
-void CPlayWndDlg::AfterStop()
+void CPlayWndDlg::AfterStop(CPlayShared::EStopKind kind)
 {
     m_shared.ClearWaitStamp();
-    m_shared.ResetAfterStop();
+    m_shared.ResetAfterStop(kind);
     m_shared.mute = m_shared.volume.load() == 0;
     m_shared.ClearProgress();
     m_attach.Clear();
@@ -507,13 +555,30 @@ void CPlayWndDlg::UpdateStreams()
 {
     for (int i = 1; i <= kMaxWindows; ++i)
         if (m_windows[i])
-            m_windows[i]->SetSubStreamWanted(PlaysSubStream(m_shared.layout, m_enlarged == i, m_settings.alwaysMain));
+            m_windows[i]->SetSubStreamWanted(PlaysSubStream(m_shared.layout, m_enlarged == i, Settings()->alwaysMain != 0));
 }
 
-void CPlayWndDlg::SetAlwaysMain(bool on)
+void CPlayWndDlg::OnSettingsChanged(const SettingsRecord& before, const SettingsRecord& now)
 {
-    m_settings.alwaysMain = on;
-    UpdateStreams();
+    if (before.voice != now.voice) {
+        m_shared.volume = std::clamp(now.voice, 0, 100);
+        m_shared.mute = now.voice < 1;
+        UpdatePlayButtons();
+    }
+    if (before.equalize != now.equalize) {
+        RKPLAYER_EQ_PRESET eq = FlatEqualizer();
+        const bool on = ParseEqualizeText(now.equalize, eq);
+        m_shared.SetEqualizer(on, eq);
+    }
+    if (before.alwaysMain != now.alwaysMain) UpdateStreams();  // at the next key frame
+    if (before.mediaInfo != now.mediaInfo && m_windows[1]) {
+        for (int i = 1; i <= kMaxWindows; ++i) {
+            m_windows[i]->SetInfoStrip(now.mediaInfo != 0);
+            UpdateToolStrip(i);
+        }
+    }
+    // The play threads take the other values (picture scale, on-screen text,
+    // sound filters) from the record in force at their next frame.
 }
 
 void CPlayWndDlg::Select(int index)
@@ -635,10 +700,11 @@ QString CPlayWndDlg::ProgressText() const
 
 void CPlayWndDlg::OnAttachInfo()
 {
+    const auto in = Settings();
     MapSettings settings;
     settings.convertGps = false;  // the correction grid comes with the map page
-    settings.speedMph = m_settings.speedMph;
-    settings.mapType = m_settings.mapType;
+    settings.speedMph = in->speedMph != 0;
+    settings.mapType = in->mapType;
     const auto info = m_attach.Pop();
     if (!info || !m_attach.FirstShow(info->time.get())) return;
     std::optional<::velmor::MapScripts> scripts;
@@ -664,7 +730,8 @@ void CPlayWndDlg::ClearMapLine()
 
 std::string CPlayWndDlg::Snapshot(std::string* error)
 {
-    if (m_settings.snapPath.empty()) {
+    const auto settings = Settings();
+    if (settings->snapPath.empty()) {
         if (error) *error = "no snapshot folder is set";
         return {};
     }
@@ -676,8 +743,8 @@ std::string CPlayWndDlg::Snapshot(std::string* error)
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    const std::filesystem::path path = SnapshotPath(m_settings.snapPath, local, m_settings.snapPicFormat);
-    const int rc = w->SavePicture(path.string(), m_settings.snapPicFormat);
+    const std::filesystem::path path = SnapshotPath(settings->snapPath, local, settings->snapPicFormat);
+    const int rc = w->SavePicture(path.string(), settings->snapPicFormat);
     if (rc != 0) {
         if (error) *error = "the picture could not be written to " + path.string();
         return {};
@@ -688,16 +755,13 @@ std::string CPlayWndDlg::Snapshot(std::string* error)
 void CPlayWndDlg::SetVolume(int volume)
 {
     volume = std::clamp(volume, 0, 100);
-    m_shared.volume = volume;
-    m_settings.voice = volume;
-    m_shared.mute = volume == 0;
-    UpdatePlayButtons();
+    m_settings.Change([volume](SettingsRecord& r) { r.voice = volume; });
 }
 
 void CPlayWndDlg::SetEqualizer(bool on, const RKPLAYER_EQ_PRESET& record)
 {
-    m_shared.SetEqualizer(on, record);
-    m_settings.equalize = velmor::EqualizeText(on, record);
+    // The play threads' record follows the settings (OnSettingsChanged).
+    m_settings.Change([&](SettingsRecord& r) { r.equalize = velmor::EqualizeText(on, record); });
 }
 
 CVoiceDlg& CPlayWndDlg::CreateVoiceSettingDlg(bool show)
@@ -721,7 +785,7 @@ CEqualizeDlg& CPlayWndDlg::showEqualizeDlg(bool show)
         PLAY_TRACE("Already Create EqzalizeDlg");
     } else {
         RKPLAYER_EQ_PRESET record = FlatEqualizer();
-        const bool on = ParseEqualizeText(m_settings.equalize, record);
+        const bool on = ParseEqualizeText(Settings()->equalize, record);
         m_equalize = std::make_unique<CEqualizeDlg>(
             m_host, this, on, record, [this](bool enabled, const RKPLAYER_EQ_PRESET& r) { SetEqualizer(enabled, r); });
     }
@@ -753,9 +817,7 @@ void CPlayWndDlg::dropEvent(QDropEvent* event)
     const QString file = LastDroppedFile(event->mimeData());
     if (file.isEmpty()) return;
     event->acceptProposedAction();
-    std::string error;
-    if (!(m_openHandler ? m_openHandler(file.toStdString(), &error) : PlayOneRecordFile(file.toStdString(), &error)))
-        m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
+    OpenPath(file.toStdString());
 }
 
 void CPlayWndDlg::ToggleFullScreen()

@@ -19,6 +19,7 @@
 #include "player/playback/AttachPublisher.h"
 #include "player/playback/PlayClock.h"
 #include "player/playback/PlayRequest.h"
+#include "player/settings/Settings.h"
 
 class QLabel;
 class QSlider;
@@ -36,27 +37,19 @@ class CPlayToolWnd;
 // Play types set by the page.
 enum EPlayType : int { kPlaySingleFile = 0, kPlayTime = 1, kPlayContainerFile = 5 };
 
-struct PlaySettings {
-    int addOsd = 0, mediaInfo = 1, videoScale = 1;
-    int lowPass = 0, nsEnable = 0, nsValue = 1;
-    double lowPassValue = 0.8;
-    int delayTime = 0;
-    std::string snapPath;
-    int snapPicFormat = 0;
-    int voice = 0;
-    std::string equalize;
-    bool convertGps = true, speedMph = false;
-    int mapType = 0;
-    bool alwaysMain = false;  // no sub streams in the large layouts
-};
 
 class CPlayWndDlg : public QWidget {
 public:
-    CPlayWndDlg(CUiHost& host, PlaySettings settings, QWidget* parent = nullptr);
+    // The set reads `settings` where it uses them and follows every change,
+    // in windows already playing too.
+    CPlayWndDlg(CUiHost& host, CSettings& settings, QWidget* parent = nullptr);
     ~CPlayWndDlg() override;
 
     CPlayShared& Shared() { return m_shared; }
-    const PlaySettings& Settings() const { return m_settings; }
+    // The settings in force, as one record that never changes under its
+    // reader (play threads hold it for a frame or a file).
+    std::shared_ptr<const SettingsRecord> Settings() const { return m_settings.Snapshot(); }
+    uint64_t SettingsGeneration() const { return m_settings.Generation(); }
     CUiHost& Host() { return m_host; }
     CPlayVideoWnd* Window(int index) const;  // 1..16
 
@@ -90,8 +83,6 @@ public:
     // Enlarges the window, or returns the enlarged one to the grid.
     void ToggleEnlarge(int index);
     void SetToolStripsVisible(bool visible);
-    // The setting that keeps every window on the main stream, from now on.
-    void SetAlwaysMain(bool on);
 
     // Snapshot of the selected window; the path written, or empty with `error`.
     std::string Snapshot(std::string* error);
@@ -102,7 +93,7 @@ public:
     // control socket works them as the user would.
     CVoiceDlg& CreateVoiceSettingDlg(bool show);
     CEqualizeDlg& showEqualizeDlg(bool show);
-    std::string EqualizeText() const { return m_settings.equalize; }
+    std::string EqualizeText() const { return m_settings.Get().equalize; }
 
     int Percent() const;
     QString ProgressText() const;
@@ -122,6 +113,9 @@ public:
     // Files the user opens or drops here go to the page when it takes them.
     using OpenHandler = std::function<bool(const std::string& path, std::string* error)>;
     void SetOpenHandler(OpenHandler handler) { m_openHandler = std::move(handler); }
+    // Called after the stop button has stopped every window (the page resets
+    // its timeline cursor).
+    void SetStopHandler(std::function<void()> handler) { m_stopHandler = std::move(handler); }
     void SetEvents(EventTextLookup events) { m_events = std::move(events); }
 
     // Told when a window starts a file and when it ends one (with the
@@ -142,12 +136,17 @@ public:
     // Window `index`'s information strip (1..16).
     CPlayToolWnd* ToolStrip(int index) const { return index >= 1 && index <= kMaxWindows ? m_toolStripWnd[size_t(index)] : nullptr; }
 
+    // What the snapshot button wrote last, or why it wrote nothing.
+    const std::string& LastSnapshot() const { return m_lastSnapshot; }
+    const std::string& LastSnapshotError() const { return m_lastSnapshotError; }
+
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void StopAllInternal(bool showBusy);
+    void StopAllInternal(bool showBusy, CPlayShared::EStopKind kind);
     // Rows and cells shown: the cells `shown` picks, and the rows that hold them.
     void ShowCells(const std::function<bool(int index)>& shown);
     bool AnyPlaying() const;
@@ -157,16 +156,20 @@ private:
     void OnProgress();
     void OnAttachInfo();
     void PollStop();
-    void AfterStop();
+    void AfterStop(CPlayShared::EStopKind kind);
     void ShowPlaceholder(int index, bool show);
     // Tells each window the stream that its place in the layout plays.
     void UpdateStreams();
+    void OnSettingsChanged(const SettingsRecord& before, const SettingsRecord& now);
     void UpdatePlayButtons();
     void ToggleFullScreen();
     void OpenFileDialog();
+    // Plays a file or a folder; tells the user why not.
+    bool OpenPath(const std::string& path);
 
     CUiHost& m_host;
-    PlaySettings m_settings;
+    CSettings& m_settings;
+    int m_settingsListener = 0;
     CPlayShared m_shared;
     QWidget* m_root = nullptr;
     std::array<CPlayVideoWnd*, kMaxWindows + 1> m_windows{};
@@ -183,6 +186,7 @@ private:
     int m_selected = 1;
     int m_enlarged = 0;
     bool m_sliderDragging = false;
+    std::string m_lastSnapshot, m_lastSnapshotError;
     std::map<int, PlayRequestMap> m_playSet;
     PlayRequest m_lastSingle;
     CAttachInfoQueue m_attach;
@@ -193,6 +197,7 @@ private:
     AttachSink m_attachSink;
     std::function<void(const std::string&)> m_scriptSink;
     OpenHandler m_openHandler;
+    std::function<void()> m_stopHandler;
     std::unique_ptr<CVoiceDlg> m_voice;
     std::unique_ptr<CEqualizeDlg> m_equalize;
 };

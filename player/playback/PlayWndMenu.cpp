@@ -2,7 +2,7 @@
 
 #include <QAction>
 
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 
 namespace velmor {
 

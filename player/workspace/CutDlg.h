@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 #include "player/export/ExportJob.h"
 #include "player/workspace/CutPlan.h"
 

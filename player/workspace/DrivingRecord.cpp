@@ -19,8 +19,8 @@
 
 #include <ctime>
 
-#include "player/app/AppTrace.h"
-#include "player/app/UiHost.h"
+#include "player/ui/AppTrace.h"
+#include "player/ui/UiHost.h"
 #include "player/workspace/Graphs.h"
 #include "player/workspace/CutDlg.h"
 #include "player/workspace/RKCalendar.h"
@@ -59,8 +59,8 @@ QString LastLocalFile(const QMimeData* mime)
 
 }  // namespace
 
-CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, PlaySettings settings, MapPageOptions map, QWidget* parent)
-    : QWidget(parent), m_host(host), m_runner([this](std::function<void()> fn) { CUiHost::Post(this, std::move(fn)); })
+CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, CSettings& settings, QWidget* parent)
+    : QWidget(parent), m_host(host), m_settings(settings), m_runner([this](std::function<void()> fn) { CUiHost::Post(this, std::move(fn)); })
 {
     setObjectName("CRKDrivingRecord");
     auto* lay = new QVBoxLayout(this);
@@ -70,7 +70,7 @@ CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, PlaySettings settings, MapPage
     // Only the page's own controls: the children added below route their own.
     host.Route(m_root, [this](const QString& c, const QString& n) { OnNotify(c, n); });
 
-    m_play = new CPlayWndDlg(host, std::move(settings), Area("Driving_PlayArea"));
+    m_play = new CPlayWndDlg(host, settings, Area("Driving_PlayArea"));
     Area("Driving_PlayArea")->layout()->addWidget(m_play);
     m_timeline = new CRKTimelineWnd(Area("Driving_TimelineArea"));
     m_timeline->setObjectName("TimelineChild");
@@ -106,6 +106,8 @@ CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, PlaySettings settings, MapPage
     m_play->SetScriptSink([this](const std::string& s) { m_map->RunScript(s); });
     m_play->SetAttachSink([this](const StAttachInfo_t& info, const MapScripts* s) { OnAttach(info, s); });
     m_play->SetOpenHandler([this](const std::string& path, std::string* error) { return PlayOneRecordFile(path, error); });
+    // The stop button ends the play: the cursor goes back to the day's start.
+    m_play->SetStopHandler([this] { m_timeline->SetCursorTime(0); });
     m_timeline->SetOnDoubleClick([this](int second) { OnDbClilcKTimeLine(second); });
     m_calendar->SetOnDayClicked([this](int y, int m, int d) { ShowOneDayIFVInfoToTimeline(y * 10000 + m * 100 + d); });
 
@@ -124,13 +126,16 @@ CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, PlaySettings settings, MapPage
     SetTypeFilter(ETypeFilter::kAll);
     ShowInfoTab(0);
     m_timeline->Clear();
-    m_map->LoadMapPage(map);
+    m_map->LoadMapPage(MapOptionsOf(*m_settings.Snapshot()));
+    m_settingsListener = m_settings.Subscribe(
+        [this](const SettingsRecord& before, const SettingsRecord& now) { OnSettingsChanged(before, now); });
     Relabel();
     setAcceptDrops(true);
 }
 
 CRKDrivingRecord::~CRKDrivingRecord()
 {
+    m_settings.Unsubscribe(m_settingsListener);
     m_runner.Cancel();
     m_runner.Join();
 }
@@ -468,6 +473,14 @@ bool CRKDrivingRecord::PlayAt(uint32_t t, std::string* error)
 bool CRKDrivingRecord::PlayOneRecordFile(const std::string& path, std::string* error)
 {
     APP_TRACE(1, "strFilePath:%s", path.c_str());
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        // Folder play: every file of the folder in turn, in one window.
+        m_play->ClearMapLine();
+        m_speed->Clear();
+        m_graphBase = 0;
+        return m_play->PlayDirectoryFiles(path, error);
+    }
     if (SingleFilePlayType(path) == kPlayContainerFile) APP_TRACE(1, "SetPlayType");
     SetSingleFileGUIInfo(path);
     m_play->ClearMapLine();
@@ -513,6 +526,27 @@ void CRKDrivingRecord::OnAttach(const StAttachInfo_t& info, const MapScripts* sc
     if (!m_graphBase) m_graphBase = second;
     if (second < m_graphBase) return;
     m_speed->AddPoint(double(second - m_graphBase), double(info.speed.get()));
+}
+
+MapPageOptions CRKDrivingRecord::MapOptionsOf(const SettingsRecord& s)
+{
+    MapPageOptions map;
+    map.mapType = s.mapType;
+    map.language = s.language;
+    map.googleKey = s.googleKey;
+    map.gstFile = s.gstFile;
+    map.convertGps = s.convertGps != 0;
+    return map;
+}
+
+void CRKDrivingRecord::OnSettingsChanged(const SettingsRecord& before, const SettingsRecord& now)
+{
+    if (before.convertGps != now.convertGps) SetConvertGps(now.convertGps != 0);
+    // A new map, key or tile file loads the page again; the language picks
+    // among the pages of one map.
+    if (before.mapType != now.mapType || before.googleKey != now.googleKey || before.gstFile != now.gstFile ||
+        (now.mapType == 1 && before.language != now.language))
+        m_map->LoadMapPage(MapOptionsOf(now));
 }
 
 void CRKDrivingRecord::SetConvertGps(bool convert)

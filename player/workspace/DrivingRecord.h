@@ -35,7 +35,8 @@ class CUiHost;
 
 class CRKDrivingRecord : public QWidget {
 public:
-    CRKDrivingRecord(CUiHost& host, PlaySettings settings, MapPageOptions map, QWidget* parent = nullptr);
+    // The page reads `settings` where it uses them and follows every change.
+    CRKDrivingRecord(CUiHost& host, CSettings& settings, QWidget* parent = nullptr);
     ~CRKDrivingRecord() override;
 
     CPlayWndDlg* PlayWnd() const { return m_play; }
@@ -86,10 +87,8 @@ public:
     // the search holds `from`.
     bool MarkRange(uint32_t from, uint32_t to);
     void SetCutFolder(std::function<std::filesystem::path()> cutFolder) { m_cutFolder = std::move(cutFolder); }
-    // The map settings changed: the page loads again; the conversion flag
-    // is told to the page as it is.
-    void LoadMap(const MapPageOptions& options) { m_map->LoadMapPage(options); }
-    void SetConvertGps(bool convert);
+    // The map page as the settings `s` choose it.
+    static MapPageOptions MapOptionsOf(const SettingsRecord& s);
     void Relabel();
 
 protected:
@@ -99,6 +98,8 @@ protected:
 private:
     void OnNotify(const QString& control, const QString& notification);
     void OnRButtonUpMsg(const QString& control);
+    void OnSettingsChanged(const SettingsRecord& before, const SettingsRecord& now);
+    void SetConvertGps(bool convert);
     void OnSearchDone(SearchOutcome outcome);
     void OnAttach(const StAttachInfo_t& info, const MapScripts* scripts);
     void FillDisks();
@@ -110,6 +111,8 @@ private:
     QWidget* Area(const char* name);
 
     CUiHost& m_host;
+    CSettings& m_settings;
+    int m_settingsListener = 0;
     QWidget* m_root = nullptr;
     CPlayWndDlg* m_play = nullptr;
     CRKTimelineWnd* m_timeline = nullptr;

@@ -21,7 +21,7 @@
 #include <ctime>
 
 #include "common/LanguageTable.h"
-#include "player/app/AppFolders.h"
+#include "player/ui/AppFolders.h"
 #include "player/workspace/GSensorEvents.h"
 
 namespace velmor {

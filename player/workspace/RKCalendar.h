@@ -8,7 +8,7 @@
 #include <functional>
 #include <set>
 
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 #include "player/workspace/CalendarModel.h"
 
 namespace velmor {

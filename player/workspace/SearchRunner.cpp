@@ -1,5 +1,7 @@
 #include "player/workspace/SearchRunner.h"
 
+#include <algorithm>
+
 #include "player/search/LocalFileSearch.h"
 #include "player/search/SearchRecordFile.h"
 
@@ -78,6 +80,24 @@ void SearchSingle(const fs::path& file, SearchOutcome& out)
 }
 
 }  // namespace
+
+std::vector<fs::path> LogFolders(const SearchOutcome& outcome)
+{
+    std::vector<fs::path> out;
+    const fs::path root = !outcome.source.folder.empty() ? outcome.source.folder
+                                                          : outcome.source.singleFile.parent_path();
+    if (root.empty()) return out;
+    out.push_back(root);
+    if (outcome.kind == ESourceKind::kDownloadTree || outcome.kind == ESourceKind::kClientDownloadFolder) {
+        std::error_code ec;
+        std::vector<fs::path> below;
+        for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+            if (it->is_directory(ec)) below.push_back(it->path());
+        std::sort(below.begin(), below.end());
+        out.insert(out.end(), below.begin(), below.end());
+    }
+    return out;
+}
 
 SearchOutcome RunSearch(const SearchRequest& request, const std::function<void(int)>& progress,
                         const std::atomic<bool>* cancel)

@@ -46,6 +46,12 @@ struct SearchOutcome {
     std::vector<EventRecord> events;         // the recorder's events (recorder folders)
 };
 
+// The folders whose recorder log ("log.bin") belongs to what a search found:
+// the searched folder (a recorder's folder, an index disk, the folder of a
+// single file) and, in download trees and client folders, each vehicle's
+// folder below it. Folders without a log are passed over by the loader.
+std::vector<std::filesystem::path> LogFolders(const SearchOutcome& outcome);
+
 // The search itself, on the calling thread.
 SearchOutcome RunSearch(const SearchRequest& request, const std::function<void(int)>& progress,
                         const std::atomic<bool>* cancel);

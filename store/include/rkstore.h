@@ -331,6 +331,9 @@ typedef struct StCmFileInfo_t {
 #define RKSFS_O_WRONLY 1
 #define RKSFS_O_RDWR 2
 #define RKSFS_O_TRUNC 0x200
+/* RKSFS_Open's answer to RKSFS_O_WRONLY or RKSFS_O_RDWR (with or without
+ * RKSFS_O_TRUNC): the library reads recorder media and never writes them. */
+#define RKSFS_ERR_READONLY (-30)
 
 /* Lists the common files whose names match pHint ("*", "abc*", "*xyz" or a
  * whole name). Returns the number found (more than `count` when the array
@@ -349,6 +352,8 @@ RKSTORE_API int RKSFS_Feof(int fd);
 RKSTORE_API int RKSFS_RemoveFile(const StCmFileInfo_t* pCmFI);
 RKSTORE_API int RKSFS_RemoveAllFile(const char* pMntDir, const char* pHint);
 RKSTORE_API int RKSFS_Create(const char* pMntDir, const char* pFileName, uint8_t cover, uint8_t readwrite);
+/* Always refused: -10003 for an open descriptor (each is open for reading
+ * only), the descriptor codes otherwise. Nothing is ever taken. */
 RKSTORE_API int64_t RKSFS_Write(int fd, const void* buffer, size_t nbyte);
 RKSTORE_API int RKSFS_Fsync(int fd);
 /* Bytes the blocks of a file of `size` content bytes occupy (whole blocks,

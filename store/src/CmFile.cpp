@@ -203,7 +203,13 @@ int OpenCm(const StCmFileInfo_t* fi, int flags)
         SFS_LOG(fn, "O_WRONLY = %#x, O_RDWR = %#x, O_TRUNC = %#x\n", 1u, 2u, 512u);
         return -1;
     }
-    const int mode = access == 0 ? 1 : access == RKSFS_O_WRONLY ? 2 : 3;
+    if (access != 0) {
+        // Recorder media are never written: a descriptor that promised to
+        // take bytes would lose them, so write and truncate are refused.
+        SFS_LOG(fn, "flags = %#x: opening for writing is not offered, this library never writes\n", unsigned(flags));
+        return RKSFS_ERR_READONLY;
+    }
+    const int mode = 1;
     Library& lib = Lib();
     std::unique_lock<std::mutex> table(lib.fileTableLock);
     FileSlot* slot = TakeFreeSlot(fn);
@@ -534,6 +540,8 @@ RKSTORE_API int RKSFS_Create(const char* pMntDir, const char* pFileName, uint8_t
 RKSTORE_API int64_t RKSFS_Write(int fd, const void* buffer, size_t nbyte)
 {
     const char* fn = "RKSFS_Write";
+    (void)buffer;
+    (void)nbyte;
     if (NegativeFd(fd, fn)) return -9;
     return Guarded(
         [&]() -> int64_t {
@@ -541,22 +549,10 @@ RKSTORE_API int64_t RKSFS_Write(int fd, const void* buffer, size_t nbyte)
             int code = -1;
             FileSlot* slot = LockSlot(fd, lock, fn, &code, SlotCodes{-10001, -10002, -77});
             if (!slot) return code;
-            if (slot->kind != 2 || !slot->cm || (slot->openMod != 2 && slot->openMod != 3)) {
-                SFS_LOG(fn, "pFileOp->fd = %d, openMod = %d, pDataBuf = %p\n", fd, slot->openMod,
-                        static_cast<void*>(slot->cm.get()));
-                return -10003;
-            }
-            CCommonFile& f = *slot->cm;
-            if (!buffer && nbyte > 0) return -1;
-            if (f.bufSize + nbyte > kCmDataArea) {
-                // The bytes would have to go to a block: this library writes none.
-                LogLine("%s:%s:%d pFileOp->bufSize = %lu, nbyte = %lu\n", "rkstore", fn, __LINE__,
-                        (unsigned long)f.bufSize, (unsigned long)nbyte);
-                return -1;
-            }
-            std::memcpy(f.buffer.data() + f.bufSize, buffer, nbyte);
-            f.bufSize += nbyte;
-            return int64_t(nbyte);
+            // Every descriptor is open for reading only (see RKSFS_Open).
+            SFS_LOG(fn, "pFileOp->fd = %d, openMod = %d, pDataBuf = %p\n", fd, slot->openMod,
+                    static_cast<void*>(slot->cm.get()));
+            return -10003;
         },
         int64_t(-1));
 }

@@ -1,6 +1,6 @@
 // The data block head set of a mounted partition and the decisions taken on
-// it (Parts 5.4 and 5.7): which heads are in use, which block is the oldest
-// and which was allocated last, how chains of blocks are walked and cut, and
+// it at mount and in searches: which heads are in use, which block is the
+// oldest and which was allocated last, how chains of blocks are walked and cut, and
 // which blocks begin files. Pure functions on memory: no file is read here,
 // so the mount and the fuzz targets share them.
 #pragma once

@@ -333,19 +333,17 @@ RKSTORE_API int RKSFS_SetRecBlockRO(uint8_t channel, uint8_t subStream, uint32_t
     std::lock_guard<std::mutex> ro(lib.roLock);
     uint32_t& b = lib.roBegin[subStream][channel];
     uint32_t& e = lib.roEnd[subStream][channel];
-    bool beganEarlier;
     if (e == 0 || b > e) {
         b = beginTime;
         e = endTime;
-        beganEarlier = true;
     } else {
-        beganEarlier = beginTime < b;
         b = std::min(b, beginTime);
         e = std::max(e, endTime);
     }
     SFS_LOG(fn, "tiRecROBgTm = %lu, tiRecROEndTm = %lu\n", (unsigned long)b, (unsigned long)e);
     // No file is ever open for writing here, so no current block to mark.
-    return beganEarlier ? -1 : 0;
+    // The window is set whether it was new, widened or unchanged: success.
+    return 0;
 }
 
 RKSTORE_API int RKSFS_CancelRecBlockRO(uint8_t channel, uint8_t subStream)

@@ -3,10 +3,12 @@
 // the request and source failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <tuple>
 
 #include "player/export/ClipCutter.h"
 #include "player/export/ExportNames.h"
@@ -36,8 +38,9 @@ constexpr uint32_t kSourceBegin = kT10 - 60;
 using Ifv = IfvFilePtr;
 
 // Three minutes from 09:59:00: 25 frames a second with a key frame each
-// second, a G.711 frame every 40 ms and a position record each second.
-std::filesystem::path WriteIfvSource(const std::filesystem::path& dir, const std::string& name = "ch01_20251208_095900_N_1")
+// `keyEvery` seconds, a G.711 frame every 40 ms and a position record each second.
+std::filesystem::path WriteIfvSource(const std::filesystem::path& dir, const std::string& name = "ch01_20251208_095900_N_1",
+                                     uint32_t keyEvery = 1)
 {
     const auto path = dir / (name + ".ifv");
     Ifv w(RK_OpenFile2(path.c_str(), 0, RK_FILE_MODE_WRITE));
@@ -58,7 +61,7 @@ std::filesystem::path WriteIfvSource(const std::filesystem::path& dir, const std
         for (uint32_t f = 0; f < 25; ++f) {
             const uint32_t ts = s * 1000 + f * 40;
             fixtures::FillPayload(ts, payload.data(), 200 + f);
-            EXPECT_GT(RK_FileWriteVideoFrame(w.get(), payload.data(), 200 + f, ts, f == 0 ? 5 : 1, uint64_t(ts) * 1000, nullptr), 0);
+            EXPECT_GT(RK_FileWriteVideoFrame(w.get(), payload.data(), 200 + f, ts, f == 0 && s % keyEvery == 0 ? 5 : 1, uint64_t(ts) * 1000, nullptr), 0);
             fixtures::FillPayload(ts + 7, payload.data(), 320);
             EXPECT_EQ(RK_FileWriteAudioFrame(w.get(), payload.data(), 320, ts, nullptr), 320);
         }
@@ -116,11 +119,22 @@ TEST(CutIfv, TheSpanReadsBackFrameForFrameUnderTheRecorderName)
     ASSERT_EQ(result.files.size(), 1u);
     EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "ch01_100000_100059_N_1.ifv");
 
-    const auto expected = Frames(source, kT10, kT10 + 59);
+    // The source's frames of the span, whatever order each file's segments
+    // hand them out in: the seek lands on the segment's first records,
+    // which lie before the span and stay out of the clip.
+    auto byTime = [](std::vector<Frame> v) {
+        std::sort(v.begin(), v.end(), [](const Frame& a, const Frame& b) {
+            return std::tie(a.wall_ms, a.kind, a.crc) < std::tie(b.wall_ms, b.kind, b.crc);
+        });
+        return v;
+    };
+    std::vector<Frame> expected;
+    for (const Frame& f : Frames(source, kT10, kT10 + 59))
+        if (f.wall_ms >= uint64_t(kT10) * 1000) expected.push_back(f);
     const auto got = Frames(result.files[0]);
     ASSERT_FALSE(expected.empty());
-    EXPECT_EQ(got, expected);
-    EXPECT_EQ(got.front().kind, RK_FILE_MEDIA_ATTACH) << "the segment's records come first";
+    EXPECT_EQ(byTime(got), byTime(expected));
+    EXPECT_EQ(got.front().wall_ms, uint64_t(kT10) * 1000);
     EXPECT_EQ(result.frames.video, size_t(std::count_if(got.begin(), got.end(), [](auto& f) { return f.kind == 0; })));
     EXPECT_GE(result.frames.video, 60u * 25);
     ASSERT_FALSE(progress.empty());
@@ -135,6 +149,55 @@ TEST(CutIfv, TheSpanReadsBackFrameForFrameUnderTheRecorderName)
     const auto again = CClipCutter(request).CutIfvRecordFile(source);
     ASSERT_TRUE(again.ok);
     EXPECT_EQ(again.files[0].filename(), "ch01_100000_100059_N_1_2.ifv");
+}
+
+TEST(CutIfv, NothingFromBeforeTheSpanButThePicturesItsFirstPictureNeeds)
+{
+    struct Case {
+        uint32_t keyEvery;
+        uint32_t start;
+        uint32_t keySecond;  // the clip's first picture, a key frame
+        uint32_t clipStart;  // the second the clip begins at
+    };
+    // The reader lands on the first key frame at most 1.6 s before the
+    // start: at 10:00:10 (second 70 of the source) itself; with a key frame
+    // every fourth second the one of 10:00:12 (10:00:08 is too early), but
+    // for a start at 10:00:09 the one of 10:00:08, whose pictures up to
+    // the start come along so that the span's first picture decodes.
+    for (const Case c : {Case{1, kT10 + 10, kT10 + 10, kT10 + 10}, Case{4, kT10 + 10, kT10 + 12, kT10 + 10},
+                         Case{4, kT10 + 9, kT10 + 8, kT10 + 8}}) {
+        SCOPED_TRACE(c.start - kT10 + c.keyEvery * 100);
+        CTempDir dir;
+        const auto source = WriteIfvSource(dir.Path(), "ch01_20251208_095900_N_1", c.keyEvery);
+        CutRequest request;
+        request.start = c.start;
+        request.end = kT10 + 20;
+        request.folder = dir / "out";
+        const auto result = CClipCutter(request).CutIfvRecordFile(source);
+        ASSERT_TRUE(result.ok) << result.error;
+        const auto got = Frames(result.files[0]);
+        ASSERT_FALSE(got.empty());
+        Ifv cut(RK_OpenFile2(result.files[0].c_str(), 0, RK_FILE_MODE_READ));
+        EXPECT_EQ(RK_FileGetStartTime(cut.get()), c.clipStart);
+        size_t leadPictures = 0, records = 0;
+        for (const Frame& f : got) {
+            if (f.kind == RK_FILE_MEDIA_VIDEO && f.wall_ms < uint64_t(request.start) * 1000) ++leadPictures;
+            if (f.kind != RK_FILE_MEDIA_VIDEO) {
+                EXPECT_GE(f.wall_ms, uint64_t(request.start) * 1000) << int(f.kind);
+            }
+            if (f.kind == RK_FILE_MEDIA_ATTACH) ++records;
+        }
+        const Frame* firstPicture = nullptr;
+        for (const Frame& f : got) {
+            if (!firstPicture && f.kind == RK_FILE_MEDIA_VIDEO) firstPicture = &f;
+        }
+        ASSERT_NE(firstPicture, nullptr);
+        EXPECT_EQ(firstPicture->wall_ms, uint64_t(c.keySecond) * 1000);
+        EXPECT_NE(firstPicture->key, 0);
+        EXPECT_EQ(leadPictures, c.keySecond < c.start ? size_t(c.start - c.keySecond) * 25 : 0u);
+        EXPECT_EQ(records, kT10 + 21 - c.start) << "one a second, from the start to 10:00:20";
+        EXPECT_EQ(result.frames.info, records);
+    }
 }
 
 TEST(CutIfv, RequestSourceAndNameFailuresWriteNothing)
@@ -171,7 +234,15 @@ TEST(CutIfv, AStopEndsTheCutAtTheNextFrameAndKeepsWhatWasWritten)
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.stopped);
     ASSERT_EQ(result.files.size(), 1u);
-    EXPECT_EQ(Frames(result.files[0]).size(), 300u) << "one stop check before every frame";
+    // One stop check before every frame read: the 301st stopped the cut,
+    // which kept what it had written of the first 300 (the segment's records
+    // from before the span are read, not written).
+    EXPECT_EQ(asked.load(), 301);
+    auto read = Frames(source, kT10);
+    read.resize(300);
+    const auto inSpan = std::count_if(read.begin(), read.end(), [](const Frame& f) { return f.wall_ms >= uint64_t(kT10) * 1000; });
+    EXPECT_LT(inSpan, 300);
+    EXPECT_EQ(Frames(result.files[0]).size(), size_t(inSpan));
 }
 
 TEST(CutGps, LinesAndTrackOfTheSpan)

@@ -7,6 +7,7 @@
 
 #include "player/export/ExportJob.h"
 #include "player/formats/IfvFile.h"
+#include "tests/support/BackupWriter.h"
 #include "tests/support/ContainerWriter.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VideoCodec.h"
@@ -173,6 +174,36 @@ TEST_F(ExportJobTest, ACancelAtAnyStepLeavesNoOutput)
         EXPECT_LT(last, 100);
         EXPECT_EQ(FilesUnder(out), std::vector<fs::path>{}) << "nothing that could pass for an export";
     }
+}
+
+TEST_F(ExportJobTest, ABackupRecordCutWithoutChannelsIsNamedAfterItsOwnChannel)
+{
+    // Six seconds of channel 3 as a backup record file.
+    fixtures::CBackupFileImage image(0x400000);
+    fixtures::RecordingParams params;
+    params.channel = 2;
+    fixtures::CRecordWriter writer(image, params);
+    std::vector<uint8_t> payload(2000, 0x5A);
+    for (uint32_t i = 0; i < 150; ++i)
+        ASSERT_EQ(writer.WriteFrame(i % 25 == 0 ? rkfs::kFrameI : rkfs::kFrameP,
+                                    (uint64_t(kT10) * 1000 + i * 40) * 1000, payload.data(), 2000),
+                  fixtures::WriteResult::kWritten);
+    writer.Close();
+    const auto source = s_dir->Path() / "backup.rkrec";
+    image.Save(source);
+
+    ExportJobRequest r;
+    r.source = source;
+    r.kind = ESourceKind::kBackupRecordFile;
+    r.start = kT10 + 1;
+    r.end = kT10 + 4;
+    r.format = EExportFormat::kRkrec;
+    r.folder = s_dir->Path() / "backup-cut";
+    const auto result = CExportJob(r).Run();
+    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(result.files.size(), 1u);
+    EXPECT_EQ(result.files[0].filename(), "AV3_100001_100004_T0C0_100001.rkrec");
+    EXPECT_EQ(result.channels, std::vector<int>{3});
 }
 
 TEST_F(ExportJobTest, RefusalsWriteNothing)

@@ -268,6 +268,15 @@ TEST_F(PlayClockTest, SeekTargetsByPlayType)
     EXPECT_EQ(SeekActionFor(5), ESeekAction::kSeekWindows);
     EXPECT_EQ(SeekActionFor(1), ESeekAction::kRestartPlaySet);
     EXPECT_EQ(SeekActionFor(2), ESeekAction::kNone);
+    // A click on the slider's groove: the value under the pointer.
+    struct Click {
+        int x, width, min, max, value;
+    };
+    for (const Click& c : {Click{0, 101, 0, 100, 0}, Click{100, 101, 0, 100, 100}, Click{50, 101, 0, 100, 50},
+                           Click{30, 61, 0, 100, 50}, Click{1, 400, 0, 100, 0}, Click{2, 400, 0, 100, 1},
+                           Click{-5, 400, 0, 100, 0}, Click{900, 400, 0, 100, 100}, Click{10, 1, 0, 100, 0},
+                           Click{10, 21, 5, 5, 5}})
+        EXPECT_EQ(SliderValueAt(c.x, c.width, c.min, c.max), c.value) << c.x << "/" << c.width;
 }
 
 TEST_F(PlayClockTest, ChannelWindowsAndLayouts)

@@ -155,17 +155,18 @@ TEST_F(CmFiles, OpenFlagsAndWriting)
     const std::string log = StoreLog().Take();
     EXPECT_TRUE(Has(log, "O_WRONLY = 0x1, O_RDWR = 0x2, O_TRUNC = 0x200"));
     EXPECT_TRUE(Has(log, "contain star *"));
-    // Writing fills the slot's buffer and refuses once a block would be written.
-    const int fd = RKSFS_Open(&f, 2);
-    ASSERT_GE(fd, 0);
-    std::vector<uint8_t> data(5000, 7);
-    EXPECT_EQ(RKSFS_Write(fd, data.data(), data.size()), 5000);
-    EXPECT_EQ(RKSFS_Write(fd, data.data(), data.size()), -1);
-    EXPECT_EQ(RKSFS_Fsync(fd), -1);
+    // Nothing is written: write access is refused at the open, with or
+    // without truncation, and the file reads as before.
     StoreLog().Start();
-    EXPECT_EQ(RKSFS_Umount2(s_part->Dir().c_str(), 0), -1) << "a file open for writing";
-    EXPECT_TRUE(Has(StoreLog().Take(), "have fd = " + std::to_string(fd) + ", outside writting."));
+    for (int flags : {1, 2, 0x201, 0x202}) EXPECT_EQ(RKSFS_Open(&f, flags), -30) << flags;
+    EXPECT_TRUE(Has(StoreLog().Take(), "flags = 0x201: opening for writing is not offered"));
     EXPECT_EQ(RKSFS_IsMounted2(s_part->Dir().c_str()), 1);
+    const int fd = RKSFS_Open(&f, 0);
+    ASSERT_GE(fd, 0);
+    std::vector<uint8_t> data(10, 7);
+    EXPECT_EQ(RKSFS_Write(fd, data.data(), data.size()), -10003);
+    EXPECT_EQ(RKSFS_Write(fd, data.data(), 0), -10003) << "not even nothing is taken";
+    EXPECT_EQ(RKSFS_Fsync(fd), -1);
     EXPECT_EQ(RKSFS_CloseFile(fd), 0);
     EXPECT_TRUE(ReadAll(f) == Written("abc.txt").bytes) << "nothing written";
     EXPECT_EQ(RKSFS_Create(s_part->Dir().c_str(), "new.txt", 0, 0), -1);

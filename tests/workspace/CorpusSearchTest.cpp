@@ -177,5 +177,33 @@ TEST_F(CorpusSearchTest, SingleFiles)
     EXPECT_EQ(plan->rangeEnd, 1796200249u);
 }
 
+TEST_F(CorpusSearchTest, TheLogOfWhatWasSearched)
+{
+    struct Case {
+        ESearchSource source;
+        fs::path path;
+        fs::path log;  // the folder whose log.bin the log page lists; empty: none
+    };
+    const Case cases[] = {
+        {ESearchSource::kFolder, s_demo / "partition" / "disk", s_demo / "partition" / "disk"},
+        {ESearchSource::kFolder, s_demo / "index-disk", s_demo / "index-disk"},
+        {ESearchSource::kSingleFile, s_demo / "partition" / "disk" / "fc00000.rpo", s_demo / "partition" / "disk"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto folders = LogFolders(Search(c.source, c.path));
+        std::vector<fs::path> withLog;
+        for (const auto& f : folders)
+            if (fs::exists(f / "log.bin")) withLog.push_back(f);
+        EXPECT_EQ(withLog, std::vector<fs::path>{c.log});
+    }
+    // A download tree: the tree and each vehicle's folder, in name order.
+    const auto tree = LogFolders(Search(ESearchSource::kFolder, s_demo / "download"));
+    ASSERT_GE(tree.size(), 2u);
+    EXPECT_EQ(tree.front(), s_demo / "download");
+    EXPECT_TRUE(std::is_sorted(tree.begin() + 1, tree.end()));
+    for (size_t i = 1; i < tree.size(); ++i) EXPECT_EQ(tree[i].parent_path(), s_demo / "download");
+}
+
 }  // namespace
 }  // namespace velmor

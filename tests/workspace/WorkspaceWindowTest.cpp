@@ -27,7 +27,7 @@
 #include "common/LanguageTable.h"
 #include "player/app/ControlServer.h"
 #include "player/app/CutCommands.h"
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 #include "player/playback/PlayToolWnd.h"
 #include "player/playback/PlayVideoWnd.h"
 #include "player/playback/PlayWndMenu.h"

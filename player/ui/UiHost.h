@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 class QTimer;
@@ -66,6 +67,10 @@ public:
     QString ChooseSaveFile(QWidget* parent, const QString& filter, const QString& defaultExt, QString* chosenFilter = nullptr);
     QString ChooseOpenFile(QWidget* parent, const QString& filter);
     QString ChooseFolder(QWidget* parent, const QString& start);
+    // The next file or folder chooser is answered with `path` without being
+    // shown: the control socket clicks the same button the user does and
+    // makes the choice for it.
+    void AnswerNextChooser(QString path) { m_chooserAnswer = std::move(path); }
 
     // A timer of `owner` with an id, as the pages' timers are addressed.
     QTimer* SetTimer(QWidget* owner, int id, int periodMs, std::function<void()> fn);
@@ -78,9 +83,12 @@ public:
     const CLanguageTable* Language() const { return m_language; }
 
 private:
+    std::optional<QString> TakeChooserAnswer();
+
     QString m_skinDir;
     const CLanguageTable* m_language;
     MessageHook m_messageHook;
+    std::optional<QString> m_chooserAnswer;
     std::map<std::pair<QWidget*, int>, QTimer*> m_timers;
 };
 

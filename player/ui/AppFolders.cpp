@@ -1,4 +1,4 @@
-#include "player/app/AppFolders.h"
+#include "player/ui/AppFolders.h"
 
 #include <cstdlib>
 #include <system_error>

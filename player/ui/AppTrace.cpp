@@ -1,4 +1,4 @@
-#include "player/app/AppTrace.h"
+#include "player/ui/AppTrace.h"
 
 #include <memory>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "player/app/ConfigFile.h"
+#include "player/settings/ConfigFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>

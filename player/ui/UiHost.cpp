@@ -1,4 +1,4 @@
-#include "player/app/UiHost.h"
+#include "player/ui/UiHost.h"
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
@@ -18,7 +18,7 @@
 #include <QUiLoader>
 
 #include "common/LanguageTable.h"
-#include "player/app/AppTrace.h"
+#include "player/ui/AppTrace.h"
 
 namespace velmor {
 
@@ -167,6 +167,7 @@ QString CUiHost::QtFilter(const QString& filter)
 
 QString CUiHost::ChooseSaveFile(QWidget* parent, const QString& filter, const QString& defaultExt, QString* chosenFilter)
 {
+    if (auto answer = TakeChooserAnswer()) return *answer;
     QFileDialog dlg(parent);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setNameFilter(QtFilter(filter));
@@ -176,14 +177,23 @@ QString CUiHost::ChooseSaveFile(QWidget* parent, const QString& filter, const QS
     return dlg.selectedFiles().first();
 }
 
+std::optional<QString> CUiHost::TakeChooserAnswer()
+{
+    std::optional<QString> answer;
+    answer.swap(m_chooserAnswer);
+    return answer;
+}
+
 QString CUiHost::ChooseOpenFile(QWidget* parent, const QString& filter)
 {
+    if (auto answer = TakeChooserAnswer()) return *answer;
     return QFileDialog::getOpenFileName(parent, QString(), QString(), QtFilter(filter));
 }
 
 QString CUiHost::ChooseFolder(QWidget* parent, const QString& start)
 {
-    return QFileDialog::getExistingDirectory(parent, QString(), start);
+    if (auto answer = TakeChooserAnswer()) return *answer;
+    return QFileDialog::getExistingDirectory(parent, Text("Record_Label_SelDir"), start);
 }
 
 QTimer* CUiHost::SetTimer(QWidget* owner, int id, int periodMs, std::function<void()> fn)

@@ -7,7 +7,7 @@
 
 #include "common/CodePage.h"
 #include "common/IniFile.h"
-#include "player/app/Settings.h"
+#include "player/settings/Settings.h"
 
 using namespace velmor;
 
@@ -15,7 +15,7 @@ namespace {
 
 class SettingsTest : public ::testing::Test {
 protected:
-    static CSettings Read(const std::string& config, bool* filled = nullptr)
+    static SettingsRecord Read(const std::string& config, bool* filled = nullptr)
     {
         return ReadSettings(CIniFile::Parse(config), "/p/SnapFile", "/p/BackUpFile", filled);
     }
@@ -24,7 +24,7 @@ protected:
 TEST_F(SettingsTest, EmptyProfileGivesEveryDefault)
 {
     bool filled = false;
-    const CSettings s = Read("", &filled);
+    const SettingsRecord s = Read("", &filled);
     EXPECT_TRUE(filled);
     EXPECT_EQ(s.snapPath, "/p/SnapFile");
     EXPECT_EQ(s.saveFilePath, "/p/BackUpFile");
@@ -65,7 +65,7 @@ TEST_F(SettingsTest, LanguageCodesChooseIndexMapAndConversion)
         {"[CONFIG]\nLanguage=11\nMapType=1\nConvertGPS=0\n", 11, 0, 1},
     };
     for (const auto& c : cases) {
-        const CSettings s = Read(c.config);
+        const SettingsRecord s = Read(c.config);
         EXPECT_EQ(s.language, c.language) << c.config;
         EXPECT_EQ(s.mapType, c.mapType) << c.config;
         EXPECT_EQ(s.convertGps, c.convertGps) << c.config;
@@ -75,7 +75,7 @@ TEST_F(SettingsTest, LanguageCodesChooseIndexMapAndConversion)
 TEST_F(SettingsTest, StoredValuesAreNormalised)
 {
     bool filled = true;
-    const CSettings s = Read("[CONFIG]\nSnapPath=/a\nSaveFilePath=/b\nRecordChn=0\nGOOGLEKEY=a2V5LTEyMw==\n"
+    const SettingsRecord s = Read("[CONFIG]\nSnapPath=/a\nSaveFilePath=/b\nRecordChn=0\nGOOGLEKEY=a2V5LTEyMw==\n"
                              "LOWPASSVALUE=0.35\nDELAYTIME=250\n",
                              &filled);
     EXPECT_FALSE(filled);
@@ -115,7 +115,7 @@ TEST_F(SettingsTest, WriterWritesTheDialogKeysAndLeavesTheRest)
     const auto dir = std::filesystem::temp_directory_path() / ("velmor-settings-" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     const auto file = dir / "Congfig" / "SysTemConfig.ini";
-    CSettings s = Read("");
+    SettingsRecord s = Read("");
     s.language = 2;
     s.recordChn = 32771;
     s.lowPassValue = 0.25;
@@ -128,13 +128,13 @@ TEST_F(SettingsTest, WriterWritesTheDialogKeysAndLeavesTheRest)
     ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
     const std::string text = Utf16ToUtf8(std::string_view(bytes).substr(2), false);
     EXPECT_EQ(text,
-              "[CONFIG]\r\nSnapPath=/p/SnapFile\r\nSaveFilePath=/p/BackUpFile\r\nMapType=0\r\nConvertGPS=1\r\n"
+              "[CONFIG]\r\nSnapPath=/p/SnapFile\r\nSaveFilePath=/p/BackUpFile\r\nMapType=0\r\nGSTFILE=\r\nConvertGPS=1\r\n"
               "Language=2\r\nSnapPicFormat=0\r\nRecordChn=32771\r\nADDOSD=0\r\nMEDIAINFO=1\r\nVIDEOSCALE=1\r\n"
               "ALWAYSMAIN=1\r\nLOWPASS=0\r\nLOWPASSVALUE=0.2\r\nNSENABLE=0\r\nNSVALUE=1\r\nSHOWGEO=0\r\nSPEEDMPH=0\r\n"
               "GOOGLEKEY=YWJj\r\n");
     s.equalize = "1,2,3";
     ASSERT_TRUE(WritePlaySettings(file, s));
-    const CSettings back = ReadSettings(CIniFile::Load(file), "/x", "/y");
+    const SettingsRecord back = ReadSettings(CIniFile::Load(file), "/x", "/y");
     EXPECT_EQ(back.voice, 70);
     EXPECT_EQ(back.equalize, "1,2,3");
     EXPECT_EQ(back.recordChn, 32771);

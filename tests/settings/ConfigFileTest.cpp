@@ -6,8 +6,8 @@
 #include <string>
 
 #include "common/IniFile.h"
-#include "player/app/ConfigFile.h"
-#include "player/app/Settings.h"
+#include "player/settings/ConfigFile.h"
+#include "player/settings/Settings.h"
 
 using namespace velmor;
 
@@ -59,7 +59,7 @@ TEST_F(ConfigFileTest, CodePageFileWithoutSectionIsConvertedAndKeepsEveryValue)
     EXPECT_FALSE(std::filesystem::exists(m_dir / "SysTemConfig.initmp"));
 
     bool filled = true;
-    const CSettings s = ReadSettings(CIniFile::Load(m_file), "/snap", "/save", &filled);
+    const SettingsRecord s = ReadSettings(CIniFile::Load(m_file), "/snap", "/save", &filled);
     EXPECT_EQ(s.snapPath, "/d/\xE6\x8A\x93\xE5\x9B\xBE");
     EXPECT_EQ(s.recordChn, 65535);
     EXPECT_EQ(s.googleKey, "abc");

@@ -14,6 +14,10 @@ namespace velmor {
 void SetAppTraceTable(const std::filesystem::path& table);
 bool AppTraceOn(int level);
 
+// The four libraries' and the IFV library's diagnostics go into this trace:
+// failures always, information and step-by-step lines as the switch says.
+void RouteLibraryLogsToTrace();
+
 }  // namespace velmor
 
 #define APP_TRACE(level, fmt, ...)                                                                                  \
