@@ -99,13 +99,21 @@ RKMEDIA_API void RKPLAYER_Uninitgpu(RKPLAYER_HANDLE* slot);
 
 RKMEDIA_API int RKPLAYER_InitAudioDecoder(RKPLAYER_HANDLE* slot, RKPLAYER_AUDIO_PARAM param);
 /* Decodes one recorder voice frame into 16-bit PCM (pcmOut, *pcmBytes) and
- * plays it. Always 0. */
+ * plays it; with the player's low-pass filter on, pcmOut holds the filtered
+ * samples. Always 0. */
 RKMEDIA_API int RKPLAYER_DecordOneAudioFrame(RKPLAYER_HANDLE* slot, const uint8_t* frame, int length, uint8_t* pcmOut,
                                              int* pcmBytes);
 RKMEDIA_API int RKPLAYER_SetAudioVolume(RKPLAYER_HANDLE* slot, int volume);  /* 0..128 */
 RKMEDIA_API int RKPLAYER_SetAudioDecordQuit(RKPLAYER_HANDLE* slot, int quit);
 RKMEDIA_API int RKPLAYER_UnInitAudioDecoder(RKPLAYER_HANDLE* slot);
 RKMEDIA_API int RKPLAYER_EnableAudioEqualizer(RKPLAYER_HANDLE* slot, int enable, RKPLAYER_EQ_PRESET preset);
+/* Switches the player's low-pass filter on its decoded voice (second-order
+ * Butterworth) before the shared noise suppression and equalizer; each
+ * player filters on its own. cutoff is a fraction of half the sample rate:
+ * at 8000 samples per second 0.8 cuts off at 3200 Hz and 0.5 at 2000 Hz; 1
+ * passes everything; a value outside (0, 1] means 0.8. Switching the filter
+ * on or changing the cut-off starts it from silence. Without a player,
+ * nothing happens. Always 0. */
 RKMEDIA_API int RKPLAYER_EnableLowPassFilter(RKPLAYER_HANDLE* slot, int enable, float cutoff);
 RKMEDIA_API int RKPLAYER_EnableRemoveNoise(RKPLAYER_HANDLE* slot, int enable, int type);
 

@@ -47,6 +47,7 @@ int CRKPlayAudio::RKPLAY_InitAudioParam(const RKPLAYER_AUDIO_PARAM& param)
     m_param = param;
     m_bDecoderSet = false;
     std::memset(m_voiceState, 0, sizeof m_voiceState);
+    m_lowPass.Reset();  // a new stream: the last one's tail must not ring into it
     m_pSound.store(&CSingletonPlayAudio::GetInstance());
     InitAudioDecoderByVoice();
     return 0;
@@ -98,6 +99,9 @@ void CRKPlayAudio::DecodeOneAudioFrameByVoice(const uint8_t* frame, int length, 
         uint16_t count = 0;
         const int32_t rc = voice::DecodeFrame(m_voiceState, frame, size_t(length), pcm, &count);
         if (rc != VOICE_OK) AudioDiag("VOICE_DecodeFrame Fail(%d)", rc);
+        // Before the shared noise suppression and equalizer: the filter's
+        // history belongs to this player's stream alone.
+        m_lowPass.Process(pcm, count);
         bytes = 2 * int(count);
         std::memcpy(pcmOut, pcm, size_t(bytes));
     }
@@ -118,8 +122,10 @@ int CRKPlayAudio::EnableAudioEqualizer(uint8_t enable, const RKPLAYER_EQ_PRESET&
 
 int CRKPlayAudio::EnableLowPassFilter(int enable, float cutoff)
 {
-    m_bEnableLowPass.store(enable != 0);
-    m_fLowPassCutoff.store(cutoff >= 0.0f && cutoff <= 1.0f ? cutoff : 0.8f);  // also for NaN
+    std::lock_guard lock(m_audioLock);
+    m_lowPass.Set(enable != 0, cutoff);
+    m_bEnableLowPass.store(m_lowPass.Enabled());
+    m_fLowPassCutoff.store(m_lowPass.Cutoff());
     return 0;
 }
 

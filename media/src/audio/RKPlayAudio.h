@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "media/include/rkmedia.h"
+#include "media/src/audio/LowPassFilter.h"
 
 namespace rkmedia {
 
@@ -25,13 +26,16 @@ public:
     // same sample rate, bits and type again change nothing. Always 0.
     int InitAudioDecoder(const RKPLAYER_AUDIO_PARAM& param);
     // Decodes one voice frame of `length` bytes into pcmOut (room for
-    // VOICE_MAX_FRAME_SAMPLES samples) and plays it. A frame whose header
-    // claims more than `length` bytes is refused. Always 0.
+    // VOICE_MAX_FRAME_SAMPLES samples), through the player's low-pass filter
+    // when it is on, and plays it. A frame whose header claims more than
+    // `length` bytes is refused. Always 0.
     int DecodeOneAudioFrame(const uint8_t* frame, int length, uint8_t* pcmOut, int* pcmBytes);
     int UnInitAudioDecoder();
     // 0, or -1 while the player has no sound output (no decoder set up yet).
     int EnableAudioEqualizer(uint8_t enable, const RKPLAYER_EQ_PRESET& preset);
-    // Kept for the resampling path; the voice path does not filter. Always 0.
+    // Switches the player's low-pass filter; the cut-off is a fraction of
+    // half the sample rate, anything outside (0, 1] meaning 0.8. The filter
+    // starts from silence when it goes on or its cut-off changes. Always 0.
     int EnableLowPassFilter(int enable, float cutoff);
     int EnableRemoveNoise(int enable, int type);
 
@@ -54,15 +58,18 @@ private:
     void InitAudioDecoderByVoice();
     void DecodeOneAudioFrameByVoice(const uint8_t* frame, int length, uint8_t* pcmOut, int* pcmBytes);
 
-    std::mutex m_audioLock;  // one frame's decode
+    std::mutex m_audioLock;  // one frame's decode; the low-pass filter
     RKPLAYER_AUDIO_PARAM m_param{};
     bool m_bDecoderSet = false;
     uint16_t m_voiceMode = 0;
     alignas(8) uint8_t m_voiceState[1024] = {};
     std::atomic<CSingletonPlayAudio*> m_pSound{nullptr};
     std::atomic<uint8_t> m_bEnableEqualizer{0};
+    // The settings as last given (read without the lock); the filter that
+    // applies them is per player, so two windows never share its history.
     std::atomic<bool> m_bEnableLowPass{false};
-    std::atomic<float> m_fLowPassCutoff{0.8f};
+    std::atomic<float> m_fLowPassCutoff{CLowPassFilter::kDefaultCutoff};
+    CLowPassFilter m_lowPass;
     std::atomic<bool> m_bEnableRemoveNoise{false};
     std::atomic<int> m_nNoiseType{0};
 };

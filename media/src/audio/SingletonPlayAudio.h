@@ -90,9 +90,10 @@ public:
     // The instance when it exists, else null; never creates it.
     static CSingletonPlayAudio* Existing();
 
-    // Noise suppression, equalizer, then the queue. The frame is PCM the
-    // caller owns; noise suppression writes its result back over it. Frames
-    // longer than a record are queued as several records.
+    // Noise suppression, equalizer, then the queue; a player's own low-pass
+    // filter has run before, on its side. The frame is PCM the caller owns;
+    // noise suppression writes its result back over it. Frames longer than a
+    // record are queued as several records.
     void SaveDecodeAudioFrame(uint8_t* pcm, int bytes);
 
     // Loads a preset (the state is created on the first enable).

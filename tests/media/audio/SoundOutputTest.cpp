@@ -1,7 +1,8 @@
 // The shared sound output on SDL's dummy driver: decoded frames go through
 // the filters and the queue and come out of the callback in order, the 16
 // newest kept, at the set volume; stop and resume; the equalizer and noise
-// suppression; frames longer than the buffers; a player's audio half.
+// suppression; frames longer than the buffers; a player's audio half and its
+// low-pass filter.
 #include <gtest/gtest.h>
 #include <speex/speex_preprocess.h>
 
@@ -16,6 +17,7 @@
 
 #include "media/include/rkmedia.h"
 #include "media/src/audio/Equalizer.h"
+#include "media/src/audio/LowPassFilter.h"
 #include "media/src/audio/RKPlayAudio.h"
 #include "media/src/audio/SingletonPlayAudio.h"
 #include "media/src/audio/VoiceCodec.h"
@@ -24,6 +26,7 @@
 namespace velmor::fixtures::voice {
 namespace {
 
+using rkmedia::CLowPassFilter;
 using rkmedia::CRKPlayAudio;
 using rkmedia::CSingletonPlayAudio;
 using rkmedia::equalizer;
@@ -562,6 +565,11 @@ TEST_F(SoundOutput, SettingsBeforeAndWithoutASoundOutput)
     EXPECT_FLOAT_EQ(player.LowPassCutoff(), 0.8f);
     player.EnableLowPassFilter(1, NAN);
     EXPECT_FLOAT_EQ(player.LowPassCutoff(), 0.8f);
+    player.EnableLowPassFilter(1, 0.0f);  // no band at all is no cut-off either
+    EXPECT_FLOAT_EQ(player.LowPassCutoff(), 0.8f);
+    player.EnableLowPassFilter(0, 1.0f);
+    EXPECT_FLOAT_EQ(player.LowPassCutoff(), 1.0f);
+    EXPECT_FALSE(player.LowPassEnabled());
     // Without a decoder set up, frames go nowhere.
     uint8_t pcm[VOICE_MAX_FRAME_SAMPLES * 2];
     int bytes = -1;
@@ -606,6 +614,104 @@ TEST_F(SoundOutput, BadFramesQueueSilenceAndNeverReadPastTheirLength)
     EXPECT_EQ(Queued(), 1);
 }
 
+// G.711 A-law frames of 320 samples of a low and a high tone, and what
+// they decode to.
+std::vector<std::vector<uint8_t>> TwoToneFrames(size_t count, std::vector<int16_t>* decoded)
+{
+    std::vector<int16_t> pcm(320 * count);
+    for (size_t i = 0; i < pcm.size(); ++i) {
+        const double t = double(i) / 8000.0;
+        pcm[i] = int16_t(std::lround(8000 * std::sin(2 * std::numbers::pi * 300 * t) +
+                                     8000 * std::sin(2 * std::numbers::pi * 3600 * t)));
+    }
+    auto frames = EncodeStream(VOICE_MODE_G711A, pcm, 320);
+    for (const auto& f : frames)
+        for (size_t i = 4; i < f.size(); ++i) decoded->push_back(rkmedia::voice::AlawToLinear(f[i]));
+    return frames;
+}
+
+double EnergyAt(const std::vector<int16_t>& pcm, double hz)
+{
+    std::complex<double> acc = 0;
+    for (size_t i = 0; i < pcm.size(); ++i)
+        acc += double(pcm[i]) * std::polar(1.0, -2 * std::numbers::pi * hz * double(i) / 8000.0);
+    return std::norm(acc);
+}
+
+// 320-sample frames of a decoded stream.
+std::vector<int16_t> FrameOf(const std::vector<int16_t>& decoded, size_t k)
+{
+    return std::vector<int16_t>(decoded.begin() + long(320 * k), decoded.begin() + long(320 * (k + 1)));
+}
+
+TEST_F(SoundOutput, ThePlayersLowPassFilterChangesWhatIsQueued)
+{
+    std::vector<int16_t> decoded;
+    const auto frames = TwoToneFrames(3, &decoded);
+    ASSERT_EQ(frames.size(), 3u);
+    CRKPlayAudio player;
+    ASSERT_EQ(player.InitAudioDecoder({0, 8000, 16, 11}), 0);
+    ASSERT_TRUE(m_sound->EqualizerEnabled());  // "flat": the queue shows the player's own output
+    uint8_t pcm[VOICE_MAX_FRAME_SAMPLES * 2];
+    auto decode = [&](size_t k) {
+        int bytes = 0;
+        EXPECT_EQ(player.DecodeOneAudioFrame(frames[k].data(), int(frames[k].size()), pcm, &bytes), 0);
+        EXPECT_EQ(bytes, 640);
+        return PopRecord(*m_sound);
+    };
+
+    // Off: the frame as decoded.
+    EXPECT_EQ(decode(0), FrameOf(decoded, 0));
+
+    // On at 0.25 (1000 Hz): the filter's output, starting from silence and
+    // going on across frames; the caller's buffer gets the same.
+    ASSERT_EQ(player.EnableLowPassFilter(1, 0.25f), 0);
+    CLowPassFilter ref;
+    ref.Set(true, 0.25f);
+    for (size_t k : {1, 2}) {
+        const auto in = FrameOf(decoded, k);
+        auto want = in;
+        ref.Process(want.data(), want.size());
+        const auto got = decode(k);
+        EXPECT_EQ(got, want) << "frame " << k;
+        EXPECT_EQ(Samples(pcm, 640), want) << "frame " << k;
+        EXPECT_NE(got, in);
+        EXPECT_LT(EnergyAt(got, 3600), EnergyAt(in, 3600) / 100) << "frame " << k;
+        EXPECT_GT(EnergyAt(got, 300), EnergyAt(in, 300) / 2) << "frame " << k;
+    }
+
+    // Off again: untouched.
+    ASSERT_EQ(player.EnableLowPassFilter(0, 0.25f), 0);
+    EXPECT_EQ(decode(1), FrameOf(decoded, 1));
+}
+
+TEST_F(SoundOutput, TwoPlayersKeepTheirOwnLowPassHistory)
+{
+    std::vector<int16_t> decoded;
+    const auto frames = TwoToneFrames(4, &decoded);
+    CRKPlayAudio a, b, plain;
+    for (auto* p : {&a, &b, &plain}) ASSERT_EQ(p->InitAudioDecoder({0, 8000, 16, 11}), 0);
+    a.EnableLowPassFilter(1, 0.5f);
+    b.EnableLowPassFilter(1, 0.2f);
+    CLowPassFilter refA, refB;
+    refA.Set(true, 0.5f);
+    refB.Set(true, 0.2f);
+    uint8_t pcm[VOICE_MAX_FRAME_SAMPLES * 2];
+    int bytes = 0;
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const auto in = FrameOf(decoded, k);
+        auto wantA = in, wantB = in;
+        refA.Process(wantA.data(), wantA.size());
+        refB.Process(wantB.data(), wantB.size());
+        // The windows take turns, the one without the filter between them.
+        for (auto* p : {&a, &plain, &b}) p->DecodeOneAudioFrame(frames[k].data(), int(frames[k].size()), pcm, &bytes);
+        ASSERT_EQ(Queued(), 3);
+        EXPECT_EQ(PopRecord(*m_sound), wantA) << "frame " << k;
+        EXPECT_EQ(PopRecord(*m_sound), in) << "frame " << k;
+        EXPECT_EQ(PopRecord(*m_sound), wantB) << "frame " << k;
+    }
+}
+
 TEST_F(SoundOutput, PlayersOnSeveralThreadsShareTheQueue)
 {
     const auto frame = EncodeStream(VOICE_MODE_G711U, TestSignal(320), 320).at(0);
@@ -621,6 +727,7 @@ TEST_F(SoundOutput, PlayersOnSeveralThreadsShareTheQueue)
                 player.DecodeOneAudioFrame(frame.data(), int(frame.size()), pcm, &bytes);
                 player.EnableAudioEqualizer(1, i % 2 ? kFlat : kLive);
                 player.EnableRemoveNoise(i % 3 == 0, 1);
+                player.EnableLowPassFilter(i % 4 < 2, i % 5 ? 0.5f : 0.3f);
             }
             ++done;
         });
@@ -658,6 +765,35 @@ TEST(SoundExports, EmptySlotsAndLazyCreation)
     EXPECT_EQ(RKPLAYER_UnInitAudioDecoder(&slot), 0);
     RKPLAYER_Uninitgpu(&slot);
     slot = nullptr;
+}
+
+// The library keeps its own sound output out of reach; the frame handed back
+// is the one it queues (no noise suppression, "flat" equalizer).
+TEST(SoundExports, TheLowPassFilterChangesTheFramePlayed)
+{
+    std::vector<int16_t> decoded;
+    const auto frames = TwoToneFrames(3, &decoded);
+    RKPLAYER_HANDLE slot = nullptr;
+    ASSERT_EQ(RKPLAYER_InitAudioDecoder(&slot, {0, 8000, 16, 11}), 0);
+    uint8_t pcm[VOICE_MAX_FRAME_SAMPLES * 2];
+    auto decode = [&](size_t k) {
+        int bytes = 0;
+        EXPECT_EQ(RKPLAYER_DecordOneAudioFrame(&slot, frames[k].data(), int(frames[k].size()), pcm, &bytes), 0);
+        EXPECT_EQ(bytes, 640);
+        return Samples(pcm, 640);
+    };
+    EXPECT_EQ(decode(0), FrameOf(decoded, 0));
+    EXPECT_EQ(RKPLAYER_EnableLowPassFilter(&slot, 1, 0.25f), 0);
+    CLowPassFilter ref;
+    ref.Set(true, 0.25f);
+    for (size_t k : {1, 2}) {
+        auto want = FrameOf(decoded, k);
+        ref.Process(want.data(), want.size());
+        EXPECT_EQ(decode(k), want) << "frame " << k;
+    }
+    EXPECT_EQ(RKPLAYER_EnableLowPassFilter(&slot, 0, 0.25f), 0);
+    EXPECT_EQ(decode(2), FrameOf(decoded, 2));
+    RKPLAYER_Uninitgpu(&slot);
 }
 
 }  // namespace
