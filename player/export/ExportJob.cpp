@@ -8,6 +8,7 @@
 #include "container/include/rkcontainer.h"
 #include "player/export/ClipCutter.h"
 #include "player/export/ExportNames.h"
+#include "player/export/PositionGrid.h"
 #include "player/formats/IfvFile.h"
 #include "store/include/rkstore.h"
 
@@ -220,7 +221,8 @@ ExportJobResult CExportJob::Run()
             r = cutter.CutIfvRecordFile(rq.source);
         else if (rq.format == EExportFormat::kGps || rq.format == EExportFormat::kGpx)
             r = cutter.SaveIfvFileGpsInfo(rq.source, channel, rq.format == EExportFormat::kGps,
-                                          rq.format == EExportFormat::kGpx, rq.gpsHeader);
+                                          rq.format == EExportFormat::kGpx, rq.gpsHeader,
+                                          rq.convertGps ? &CPositionGrid::Shared() : nullptr);
         else
             r = cutter.CutIfvRecordToMp4(rq.source, channel);
     } else if (rq.kind == ESourceKind::kGrecFile) {

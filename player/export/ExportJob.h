@@ -45,6 +45,9 @@ struct ExportJobRequest {
     std::filesystem::path folder;  // a day folder is made inside it
     std::string gpsHeader;         // first line of GPS files, in the user's language
     int type = 0;                  // the record type shown after "T" in file names
+    // GPS lines and GPX tracks with positions corrected through the program's
+    // grid (CPositionGrid::Shared), as the setting ConvertGPS asks.
+    bool convertGps = false;
 };
 
 struct ExportJobResult {

@@ -75,7 +75,10 @@ const CPositionGrid& CPositionGrid::Shared()
 {
     static const CPositionGrid grid = [] {
         CPositionGrid g;
-        g.Load(ApplicationDir() / "GPS" / "table.txt");
+        // An installed program keeps its resources in <prefix>/share/velmor,
+        // as the player's own resource lookup does.
+        const auto dir = ApplicationDir();
+        if (!g.Load(dir / "GPS" / "table.txt")) g.Load(dir.parent_path() / "share" / "velmor" / "GPS" / "table.txt");
         return g;
     }();
     return grid;

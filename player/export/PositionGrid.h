@@ -1,7 +1,8 @@
 // The position correction grid: reference coordinates every 0.1 degree over
 // longitudes 72.0-137.9 east and latitudes 10.0-54.9 north, read from
-// "GPS/table.txt" beside the program. Exported positions are corrected with it
-// when the setting ConvertGPS is on.
+// "GPS/table.txt" beside the program (the build writes it with
+// velmor-gps-table). Exported positions are corrected with it when the setting
+// ConvertGPS is on.
 #pragma once
 
 #include <filesystem>
@@ -35,7 +36,8 @@ public:
     // For tests and tools that build a grid in memory.
     void SetCells(std::vector<double> lon, std::vector<double> lat);
 
-    // The process-wide grid, loaded once from the program's "GPS/table.txt".
+    // The process-wide grid, loaded once from the program's "GPS/table.txt",
+    // or from "../share/velmor/GPS/table.txt" for an installed program.
     static const CPositionGrid& Shared();
 
 private:

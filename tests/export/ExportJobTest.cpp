@@ -3,9 +3,12 @@
 // output behind.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "player/export/ExportJob.h"
+#include "player/formats/AttachInfo.h"
 #include "player/formats/IfvFile.h"
 #include "tests/support/BackupWriter.h"
 #include "tests/support/ContainerWriter.h"
@@ -39,7 +42,7 @@ class ExportJobTest : public testing::Test {
 protected:
     // Six seconds of 96 x 64 video, a key frame each second, on channels 1
     // and 2 of one container file, and the same pictures with sound and a
-    // record each second as an IFV file.
+    // record each second as an IFV file, its position in Shenzhen.
     static void SetUpTestSuite()
     {
         s_dir = new CTempDir("export-job");
@@ -73,9 +76,17 @@ protected:
         ASSERT_EQ(RK_FileSetAudioParam(w, 1, 16, 8000, 11, 320, 40), 0);
         ASSERT_EQ(RK_FileEnableAttach(w), 0);
         ASSERT_EQ(RK_FileSetStartTime(w, kT10), 0);
-        const std::vector<uint8_t> sound(320, 0xD5), record(75, 0);
+        const std::vector<uint8_t> sound(320, 0xD5);
         for (size_t i = 0; i < video.units.size(); ++i) {
-            if (i % 25 == 0) ASSERT_EQ(RK_FileWriteAttachFrame(w, record.data(), 75, uint32_t(i) * 40, nullptr), 75);
+            if (i % 25 == 0) {
+                StAttachInfo_t record{};
+                record.time.set(kT10 + uint32_t(i / 25));
+                record.latitude.set(22321786);    // 22 deg 32.1786 min: 22.53631
+                record.longitude.set(113583920);  // 113 deg 58.3920 min: 113.9732
+                ASSERT_EQ(RK_FileWriteAttachFrame(w, reinterpret_cast<const uint8_t*>(&record), 75,
+                                                  uint32_t(i) * 40, nullptr),
+                          75);
+            }
             ASSERT_GT(RK_FileWriteVideoFrame(w, video.units[i].data.data(), uint32_t(video.units[i].data.size()),
                                              uint32_t(i) * 40, video.units[i].key ? 5 : 1, 0, nullptr),
                       0);
@@ -245,7 +256,9 @@ TEST_F(ExportJobTest, RefusalsWriteNothing)
         const uint32_t ms = i * 40;
         ASSERT_GT(RK_FileWriteVideoFrame(w, bytes.data(), i % 25 ? 400 : 3000, ms, i % 25 ? 1 : 5, 0, nullptr), 0);
         ASSERT_EQ(RK_FileWriteAudioFrame(w, bytes.data(), 320, ms, nullptr), 320);
-        if (i % 25 == 0) ASSERT_EQ(RK_FileWriteAttachFrame(w, bytes.data(), 75, ms, nullptr), 75);
+        if (i % 25 == 0) {
+            ASSERT_EQ(RK_FileWriteAttachFrame(w, bytes.data(), 75, ms, nullptr), 75);
+        }
     }
     ASSERT_EQ(RK_CloseFile2(w), 0);
     fs::resize_file(damaged, fs::file_size(damaged) * 6 / 10);
@@ -258,6 +271,37 @@ TEST_F(ExportJobTest, RefusalsWriteNothing)
         EXPECT_EQ(result.failure, EExportFailure::kCut) << ExportFormatName(format);
         EXPECT_NE(result.error.find("Fail: "), std::string::npos) << result.error << ": the reader's reason";
         EXPECT_EQ(FilesUnder(s_dir->Path() / "refused-damaged"), std::vector<fs::path>{});
+    }
+}
+
+TEST_F(ExportJobTest, ConvertGpsCorrectsPositionsThroughTheProgramsGrid)
+{
+    // The corrected positions come from the table the build writes beside the
+    // test program; the published conversion of (113.9732, 22.53631) is
+    // (113.978129, 22.533364), which the 0.1 degree grid meets within 5e-5.
+    struct Row {
+        EExportFormat format;
+        bool convertGps;
+        const char* expected;
+        const char* absent;
+    };
+    const Row rows[] = {
+        {EExportFormat::kGps, false, "1,2025-12-08 10:00:01,0,22.536310,113.973200,0 km/h,0,0\r\n", "113.978160"},
+        {EExportFormat::kGps, true, "1,2025-12-08 10:00:01,0,22.533406,113.978160,0 km/h,0,0\r\n", "113.973200"},
+        {EExportFormat::kGpx, false, "<trkpt lat=\"22.536310\" lon=\"113.973200\">", "113.978160"},
+        {EExportFormat::kGpx, true, "<trkpt lat=\"22.533406\" lon=\"113.978160\">", "113.973200"},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        auto request = Request(false, row.format, "gps-" + std::to_string(n++));
+        request.convertGps = row.convertGps;
+        const auto result = CExportJob(request).Run();
+        ASSERT_TRUE(result.ok) << result.error;
+        ASSERT_EQ(result.files.size(), 1u);
+        std::ifstream in(result.files[0], std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find(row.expected), std::string::npos) << row.expected << " in\n" << text;
+        EXPECT_EQ(text.find(row.absent), std::string::npos) << row.absent << " in\n" << text;
     }
 }
 

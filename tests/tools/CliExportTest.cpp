@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "player/formats/AttachInfo.h"
 #include "player/formats/IfvFile.h"
@@ -109,6 +111,55 @@ TEST(CliExport, GpsLinesAndGpxTrack)
             for (size_t at = text.find("<trkpt"); at != std::string::npos; at = text.find("<trkpt", at + 1)) ++points;
             EXPECT_EQ(points, 5u);
         }
+    }
+}
+
+TEST(CliExport, ConvertGpsCorrectsPositionsThroughTheProgramsTable)
+{
+    // 114.504167 E 22.552057 N: the published conversion gives
+    // (114.508858, 22.549181), which the 0.1 degree grid meets within 2e-5.
+    CTempDir dir;
+    const auto source = WriteSource(dir);
+    const char* bin = std::getenv("VELMOR_BIN");
+    ASSERT_NE(bin, nullptr);
+    // An installed layout: the program's folder <prefix>/bin has no GPS
+    // folder; the table, once copied, lies in <prefix>/share/velmor/GPS.
+    const auto prefix = dir / "prefix";
+    std::filesystem::create_directories(prefix / "bin");
+    std::filesystem::create_directories(prefix / "share/velmor/GPS");
+    enum class Table { kBuildTree, kNone, kShare };
+    struct Row {
+        const char* format;
+        bool convert;
+        Table table;
+        const char* expected;
+        const char* absent;
+    };
+    const Row rows[] = {
+        {"gps", false, Table::kBuildTree, "4,2025-12-08 10:00:00,0,22.552057,114.504167,0 km/h,0,0\r\n", "114.508848"},
+        {"gps", true, Table::kBuildTree, "4,2025-12-08 10:00:00,0,22.549179,114.508848,0 km/h,0,0\r\n", "114.504167"},
+        {"gpx", true, Table::kBuildTree, "<trkpt lat=\"22.549179\" lon=\"114.508848\">", "114.504167"},
+        {"gps", true, Table::kNone, ",22.552057,114.504167,", "114.508848"},
+        {"gps", true, Table::kShare, ",22.549179,114.508848,", "114.504167"},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        std::vector<std::string> args{"export", source.string(), "--from", std::to_string(kT10), "--to",
+                                      std::to_string(kT10 + 4), "--out", (dir / std::to_string(n++)).string(),
+                                      "--format", row.format, "--channels", "4", "--quiet"};
+        if (row.convert) args.push_back("--convert-gps");
+        std::map<std::string, std::string> env;
+        if (row.table != Table::kBuildTree) env["VELMOR_APPDIR"] = (prefix / "bin").string();
+        if (row.table == Table::kShare)
+            std::filesystem::copy_file(std::filesystem::path(bin) / "GPS/table.txt",
+                                       prefix / "share/velmor/GPS/table.txt");
+        auto r = RunProgram("velmor-cli", args, env);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const json doc = json::parse(r.out);
+        ASSERT_EQ(doc["files"].size(), 1u);
+        const std::string text = Read(doc["files"][0].get<std::string>());
+        EXPECT_NE(text.find(row.expected), std::string::npos) << row.expected << " in\n" << text;
+        EXPECT_EQ(text.find(row.absent), std::string::npos) << row.absent << " in\n" << text;
     }
 }
 

@@ -25,6 +25,7 @@ struct ExportOptions {
     std::string format = "mp4";
     bool audio = false;
     bool combine = false;
+    bool convertGps = false;
     bool quiet = false;
 };
 
@@ -58,6 +59,7 @@ int RunExport(const ExportOptions& o)
     request.withAudio = o.audio;
     request.combine = o.combine;
     request.folder = o.out;
+    request.convertGps = o.convertGps;
     if (request.format == EExportFormat::kGps || request.format == EExportFormat::kGpx)
         request.gpsHeader = GpsHeaderLine(CLanguageTable::Load());
 
@@ -96,6 +98,9 @@ void AddExportCommands(CLI::App& app, Runner& run)
     cmd->add_option("--format", o->format, "ifv, mp4, avi, gps, gpx or rkrec (default mp4)");
     cmd->add_flag("--audio", o->audio, "export the sound too");
     cmd->add_flag("--combine", o->combine, "also combine the channels into one video");
+    cmd->add_flag("--convert-gps", o->convertGps,
+                  "gps and gpx: positions corrected to the coordinates of maps of mainland China "
+                  "(GPS/table.txt beside the program)");
     cmd->add_flag("--quiet", o->quiet, "no progress lines on standard error");
     cmd->callback([o, &run] { run = [o] { return RunExport(*o); }; });
 }
