@@ -30,7 +30,8 @@ QJsonArray FileList(const ExportJobResult& r)
 CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& host,
                    const std::function<std::optional<CutSource>()>& currentSource,
                    const std::function<std::filesystem::path()>& saveFolder,
-                   const std::function<void(uint32_t, uint32_t)>& markRange)
+                   const std::function<void(uint32_t, uint32_t)>& markRange,
+                   const std::function<bool()>& convertGps)
 {
     if (args.size() != 1 || !args[0].isObject()) return CControlResult::Fail("the command takes one object");
     const QJsonObject o = args[0].toObject();
@@ -66,6 +67,7 @@ CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& hos
     dlg.SetChannels(channels);
     dlg.SetFormat(format);
     dlg.SetCombine(o.value("combine").toBool(false));
+    dlg.SetConvertGps(convertGps && convertGps());
     QEventLoop loop;
     dlg.SetOnProgress([&control](int percent) { control.PushEvent("cut-progress", QJsonObject{{"percent", percent}}); });
     dlg.SetOnDone([&](const ExportJobResult& r) {
@@ -86,12 +88,12 @@ CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& hos
 
 void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource,
                     std::function<std::filesystem::path()> saveFolder,
-                    std::function<void(uint32_t, uint32_t)> markRange)
+                    std::function<void(uint32_t, uint32_t)> markRange, std::function<bool()> convertGps)
 {
     control.AddCommand("cut", [&control, &host, currentSource = std::move(currentSource),
-                               saveFolder = std::move(saveFolder),
-                               markRange = std::move(markRange)](const QJsonArray& args) {
-        return Cut(args, control, host, currentSource, saveFolder, markRange);
+                               saveFolder = std::move(saveFolder), markRange = std::move(markRange),
+                               convertGps = std::move(convertGps)](const QJsonArray& args) {
+        return Cut(args, control, host, currentSource, saveFolder, markRange, convertGps);
     });
 }
 

@@ -26,6 +26,7 @@ void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::o
 // The same with the folder from `saveFolder` (tests, other hosts).
 void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource,
                     std::function<std::filesystem::path()> saveFolder,
-                    std::function<void(uint32_t from, uint32_t to)> markRange = {});
+                    std::function<void(uint32_t from, uint32_t to)> markRange = {},
+                    std::function<bool()> convertGps = {});
 
 }  // namespace velmor

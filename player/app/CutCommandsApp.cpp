@@ -1,5 +1,5 @@
 // The cut command of the program: the folder is the SaveFilePath setting in
-// force when the command runs.
+// force when the command runs, the correction of GPS exports ConvertGPS's.
 #include "player/app/CutCommands.h"
 #include "player/app/VelmorApp.h"
 
@@ -9,7 +9,8 @@ void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::o
                     std::function<void(uint32_t from, uint32_t to)> markRange)
 {
     AddCutCommands(control, host, std::move(currentSource),
-                   [] { return std::filesystem::path(App().m_settings.Get().saveFilePath); }, std::move(markRange));
+                   [] { return std::filesystem::path(App().m_settings.Get().saveFilePath); }, std::move(markRange),
+                   [] { return App().m_settings.Get().convertGps != 0; });
 }
 
 }  // namespace velmor

@@ -136,10 +136,9 @@ std::optional<MapScripts> BuildMapScripts(const StAttachInfo_t& info, const MapS
     if (settings.convertGps && settings.correct) settings.correct(lon, lat);
     out.latitude = lat;
     out.longitude = lon;
-    if (settings.mapType == 2) {
-        out.offline = true;
-        return out;
-    }
+    // The offline map is a page of its own over the tile file, with the same
+    // script interface: the car moves on it as on the others.
+    out.offline = settings.mapType == 2;
     char latText[20], lonText[20];
     std::snprintf(latText, sizeof latText, "%f", lat);
     std::snprintf(lonText, sizeof lonText, "%f", lon);

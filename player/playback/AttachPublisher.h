@@ -66,14 +66,14 @@ struct MapSettings {
     // is set: longitude and latitude in decimal degrees, corrected in place.
     std::function<void(double& lon, double& lat)> correct;
     bool speedMph = false;
-    int mapType = 0;  // 2: the offline map takes the position instead of scripts
+    int mapType = 0;  // 2: the offline map (the tile file's page) takes the position
 };
 
 struct MapScripts {
     std::string move;      // MoveCar(...)
     std::string carInfo;   // ShowCarInfo(...)
     std::string history;   // HistoryPath(...)
-    bool offline = false;  // map type 2: only the position is for the offline map
+    bool offline = false;  // map type 2: the scripts go to the offline map's page
     double latitude = 0, longitude = 0;
 };
 

@@ -702,7 +702,8 @@ void CPlayWndDlg::OnAttachInfo()
 {
     const auto in = Settings();
     MapSettings settings;
-    settings.convertGps = false;  // the correction grid comes with the map page
+    settings.convertGps = in->convertGps != 0;
+    settings.correct = m_correct;
     settings.speedMph = in->speedMph != 0;
     settings.mapType = in->mapType;
     const auto info = m_attach.Pop();

@@ -113,6 +113,9 @@ public:
     // Files the user opens or drops here go to the page when it takes them.
     using OpenHandler = std::function<bool(const std::string& path, std::string* error)>;
     void SetOpenHandler(OpenHandler handler) { m_openHandler = std::move(handler); }
+    // The position correction of the map's positions (the page's grid),
+    // used while the ConvertGPS setting is on.
+    void SetPositionCorrection(std::function<void(double& lon, double& lat)> correct) { m_correct = std::move(correct); }
     // Called after the stop button has stopped every window (the page resets
     // its timeline cursor).
     void SetStopHandler(std::function<void()> handler) { m_stopHandler = std::move(handler); }
@@ -198,6 +201,7 @@ private:
     std::function<void(const std::string&)> m_scriptSink;
     OpenHandler m_openHandler;
     std::function<void()> m_stopHandler;
+    std::function<void(double& lon, double& lat)> m_correct;
     std::unique_ptr<CVoiceDlg> m_voice;
     std::unique_ptr<CEqualizeDlg> m_equalize;
 };

@@ -17,6 +17,9 @@
 
 #include <algorithm>
 
+#include "common/LanguageTable.h"
+#include "player/export/GpsExport.h"
+
 namespace velmor {
 
 CCutProgress::CCutProgress(CUiHost& host, QWidget* parent) : QDialog(parent), m_host(host)
@@ -162,6 +165,8 @@ CutChoice CCutDlg::Choice() const
     if (auto* box = CUiHost::Find<QCheckBox>(m_root, "Cut_Enable_Combine")) c.combine = box->isChecked();
     if (auto* edit = CUiHost::Find<QLineEdit>(m_root, "Cut_Edit_Path")) c.folder = edit->text().trimmed().toStdString();
     c.type = m_type;
+    if (const CLanguageTable* language = m_host.Language()) c.gpsHeader = GpsHeaderLine(*language);
+    c.convertGps = m_convertGps;
     return c;
 }
 

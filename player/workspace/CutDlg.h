@@ -57,6 +57,8 @@ public:
     void SetWithAudio(bool on);
     void SetCombine(bool on);
     void SetFolder(const std::filesystem::path& folder);
+    // GPS exports correct their positions with the grid (setting ConvertGPS).
+    void SetConvertGps(bool convert) { m_convertGps = convert; }
     void SetType(int type) { m_type = type; }
     CutChoice Choice() const;
     // Channels whose boxes can be ticked.
@@ -104,6 +106,7 @@ private:
     std::string m_refusal;
     std::function<void(int)> m_onProgress;
     std::function<void(const ExportJobResult&)> m_onDone;
+    bool m_convertGps = false;
 };
 
 }  // namespace velmor

@@ -57,6 +57,8 @@ CutPlan PlanCut(const CutSource& source, const CutChoice& choice)
     r.combine = choice.combine;
     r.folder = choice.folder;
     r.type = choice.type;
+    r.gpsHeader = choice.gpsHeader;
+    r.convertGps = choice.convertGps;
     plan.ok = true;
     return plan;
 }

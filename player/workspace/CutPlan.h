@@ -28,6 +28,8 @@ struct CutChoice {
     bool combine = false;
     std::filesystem::path folder;
     int type = 0;
+    std::string gpsHeader;    // the first line of GPS files, in the user's language
+    bool convertGps = false;  // positions corrected with the grid (setting ConvertGPS)
 };
 
 struct CutPlan {

@@ -19,6 +19,7 @@
 
 #include <ctime>
 
+#include "player/export/PositionGrid.h"
 #include "player/ui/AppTrace.h"
 #include "player/ui/UiHost.h"
 #include "player/workspace/Graphs.h"
@@ -106,6 +107,11 @@ CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, CSettings& settings, QWidget* 
     m_play->SetScriptSink([this](const std::string& s) { m_map->RunScript(s); });
     m_play->SetAttachSink([this](const StAttachInfo_t& info, const MapScripts* s) { OnAttach(info, s); });
     m_play->SetOpenHandler([this](const std::string& path, std::string* error) { return PlayOneRecordFile(path, error); });
+    // The correction grid is loaded with the page; positions on the map are
+    // corrected with it while ConvertGPS is on (and the page is told so).
+    const CPositionGrid& grid = CPositionGrid::Shared();
+    if (!grid.Loaded()) APP_TRACE(1, "the position correction grid GPS/table.txt could not be read");
+    m_play->SetPositionCorrection([&grid](double& lon, double& lat) { grid.Correct(lon, lat, &lon, &lat); });
     // The stop button ends the play: the cursor goes back to the day's start.
     m_play->SetStopHandler([this] { m_timeline->SetCursorTime(0); });
     m_timeline->SetOnDoubleClick([this](int second) { OnDbClilcKTimeLine(second); });
@@ -519,7 +525,7 @@ void CRKDrivingRecord::SetSingleFileGUIInfo(const std::string& path)
 
 void CRKDrivingRecord::OnAttach(const StAttachInfo_t& info, const MapScripts* scripts)
 {
-    if (scripts && !scripts->offline)
+    if (scripts)
         for (const std::string* s : {&scripts->move, &scripts->carInfo, &scripts->history})
             if (!s->empty()) m_map->RunScript(*s);
     const uint32_t second = info.time.get();
@@ -593,6 +599,7 @@ void CRKDrivingRecord::OpenCutDialog()
         return;
     }
     CCutDlg dlg(m_host, *source, m_cutFolder ? m_cutFolder() : std::filesystem::path(), this);
+    dlg.SetConvertGps(m_settings.Snapshot()->convertGps != 0);
     dlg.exec();
 }
 

@@ -78,6 +78,8 @@ TEST(CutPlan, RequestCarriesTheChoice)
     c.combine = true;
     c.withAudio = false;
     c.type = 3;
+    c.gpsHeader = "H\r\n";
+    c.convertGps = true;
     const CutPlan p = PlanCut(Source(), c);
     ASSERT_TRUE(p.ok);
     EXPECT_TRUE(p.messageKey.empty());
@@ -91,6 +93,8 @@ TEST(CutPlan, RequestCarriesTheChoice)
     EXPECT_FALSE(p.request.withAudio);
     EXPECT_EQ(p.request.folder, "/tmp/out");
     EXPECT_EQ(p.request.type, 3);
+    EXPECT_EQ(p.request.gpsHeader, "H\r\n") << "GPS files from the dialog have their header line";
+    EXPECT_TRUE(p.request.convertGps);
 }
 
 TEST(CutPlan, FormatList)

@@ -1,7 +1,7 @@
 #include "tools/gps-table/PositionTable.h"
 
-#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <numbers>
 #include <system_error>
@@ -103,11 +103,8 @@ std::string PositionTableText()
     for (int r = 0; r < CPositionGrid::kRows; ++r)
         for (int c = 0; c < CPositionGrid::kColumns; ++c) {
             const TableCell cell = PositionTableCell(r, c);
-            char* p = std::to_chars(line, line + sizeof line, cell.lon).ptr;
-            *p++ = ' ';
-            p = std::to_chars(p, line + sizeof line, cell.lat).ptr;
-            *p++ = '\n';
-            text.append(line, p);
+            const int n = std::snprintf(line, sizeof line, "%ld %ld\n", long(cell.lon), long(cell.lat));
+            text.append(line, size_t(n));
         }
     return text;
 }
