@@ -133,8 +133,11 @@ TEST_F(WorkspaceTest, SearchDayAndTimePlayOfTheDemoPartition)
             if (w["shown"].get<int>() > 0 && channels.count(w["channel"].get<int>())) ++showing;
         return showing >= channels.size();
     });
-    for (const json& w : s["windows"])
-        if (w["shown"].get<int>() > 0) EXPECT_EQ(w["state"], 5) << w.dump();
+    for (const json& w : s["windows"]) {
+        if (w["shown"].get<int>() > 0) {
+            EXPECT_EQ(w["state"], 5) << w.dump();
+        }
+    }
 
     // The map page took the track's clearing before the new play.
     WaitScript([](const std::string& s) { return s == "clearHistorylines(' ')"; });
@@ -210,9 +213,11 @@ TEST_F(WorkspaceTest, ClientDownloadFolderPlaysFromTheTimeline)
         return showing == 2;
     });
     EXPECT_EQ(s["range_start"], 1796200210);
-    for (const json& w : s["windows"])
-        if (w["shown"].get<int>() > 0)
+    for (const json& w : s["windows"]) {
+        if (w["shown"].get<int>() > 0) {
             EXPECT_EQ(fs::path(w["path"].get<std::string>()).parent_path(), client) << w.dump();
+        }
+    }
     Call(R"({"command":["stop"]})");
 
     // An index disk reaches time play the same way: its four channels of 14:00.
@@ -224,9 +229,103 @@ TEST_F(WorkspaceTest, ClientDownloadFolderPlaysFromTheTimeline)
         for (const json& w : s["windows"]) showing += w["shown"].get<int>() > 0 && w["state"] == 5;
         return showing == 4;
     });
-    for (const json& w : idx["windows"])
-        if (w["shown"].get<int>() > 0)
+    for (const json& w : idx["windows"]) {
+        if (w["shown"].get<int>() > 0) {
             EXPECT_EQ(fs::path(w["path"].get<std::string>()).parent_path(), index) << w.dump();
+        }
+    }
+    Call(R"({"command":["stop"]})");
+}
+
+// An operator's day, each step through the control the user touches: a
+// search fills the log page, time play is sought twice and keeps its range,
+// settings changed while playing act at once, the stop button ends it all,
+// a folder's log is loaded, and a folder plays file after file.
+TEST_F(WorkspaceTest, AnOperatorsDay)
+{
+    StartControlled();
+    const fs::path partition = s_demo / "partition" / "disk";
+    ASSERT_EQ(Call(json({{"command", {"search", partition.string(), {{"types", "all"}}}}}).dump())["error"], "success");
+
+    // The search put the partition's recorder log on the log page: its 200 records.
+    ASSERT_EQ(Call(R"({"command":["page","MainFrm_Btn_Log"]})")["error"], "success");
+    json logged = Call(R"({"command":["log_query",{"type":"Log_ComBox_All","from":0,"to":2000000000}]})");
+    ASSERT_EQ(logged["error"], "success") << logged.dump();
+    EXPECT_EQ(logged["data"]["rows"], 200);
+    ASSERT_EQ(Call(R"({"command":["page","MainFrm_Btn_DrivingRecord"]})")["error"], "success");
+
+    // Time play from 10:00:05; two releases of the slider keep the range.
+    ASSERT_EQ(Call(R"({"command":["play_at","2026-12-01 10:00:05"]})")["error"], "success");
+    json s = WaitState([](const json& s) {
+        for (const json& w : s["windows"])
+            if (w["channel"] == 1 && w["shown"].get<int>() > 0) return true;
+        return false;
+    });
+    const long start = s["range_start"], end = s["range_end"];
+    ASSERT_EQ(start, 1796119205);
+    ASSERT_GT(end, start + 100);
+    for (int percent : {50, 10}) {
+        SCOPED_TRACE(percent);
+        ASSERT_EQ(Call(json({{"command", {"seek_percent", percent}}}).dump())["error"], "success");
+        const long target = start + (end - start) * percent / 100;
+        s = WaitState([&](const json& s) {
+            for (const json& w : s["windows"])
+                if (w["channel"] == 1 && w["shown"].get<int>() > 0 && w["time"].get<long>() >= target) return true;
+            return false;
+        });
+        EXPECT_EQ(s["range_start"], start);
+        EXPECT_EQ(s["range_end"], end);
+        // From the target or the next recording after it (the range runs to
+        // the next day), never again from the first recording.
+        EXPECT_GE(s["clock"].get<long>(), target);
+        EXPECT_NE(s["progress_label"].get<std::string>().substr(0, 17), "00:00:00/00:00:00");
+    }
+
+    // Settings changed while the windows play act on them at once.
+    const fs::path snaps = m_dir / "snaps";
+    fs::create_directories(snaps);
+    ASSERT_EQ(Call(R"({"command":["pause"]})")["error"], "success");
+    EXPECT_TRUE(State()["paused"].get<bool>());
+    ASSERT_EQ(Call(json({{"command", {"settings", {{"SnapPath", snaps.string()}, {"SnapPicFormat", 1}}}}}).dump())["error"],
+              "success");
+    ASSERT_EQ(Call(R"({"command":["select",1]})")["error"], "success");
+    const json snap = Call(R"({"command":["snapshot"]})");
+    ASSERT_EQ(snap["error"], "success") << snap.dump();
+    const fs::path picture = snap["data"]["path"].get<std::string>();
+    EXPECT_EQ(picture.parent_path(), snaps);
+    EXPECT_EQ(picture.extension(), ".png");
+    EXPECT_GT(fs::file_size(picture), 1000u);
+    ASSERT_EQ(Call(R"({"command":["play"]})")["error"], "success");
+    EXPECT_FALSE(State()["paused"].get<bool>());
+    EXPECT_EQ(Call(R"({"command":["get","settings"]})")["data"]["SnapPicFormat"], 1);
+
+    // The stop button ends the play and its range.
+    ASSERT_EQ(Call(R"({"command":["stop"]})")["error"], "success");
+    s = WaitState([](const json& s) {
+        for (const json& w : s["windows"])
+            if (w["state"] != 3) return false;
+        return true;
+    });
+    EXPECT_EQ(s["range_start"], 0);
+    EXPECT_EQ(s["range_end"], 0);
+
+    // The log page's folder button: the index disk's wrapped log, and a
+    // folder without one, which the user is told of.
+    json loaded = Call(json({{"command", {"load_log", (s_demo / "index-disk").string()}}}).dump());
+    ASSERT_EQ(loaded["error"], "success") << loaded.dump();
+    EXPECT_EQ(loaded["data"]["rows"], 320);
+    const json none = Call(json({{"command", {"load_log", snaps.string()}}}).dump());
+    EXPECT_EQ(none["error"], "no recorder log in " + snaps.string());
+    EXPECT_EQ(none["messages"].size(), 1u) << none.dump();
+
+    // Folder play: the IFV files of a folder, one after another in window 1.
+    const json folder = Call(json({{"command", {"open_folder", (s_demo / "ifv").string()}}}).dump());
+    ASSERT_EQ(folder["error"], "success") << folder.dump();
+    s = WaitState([](const json& s) { return s["windows"][0]["shown"].get<int>() > 0; });
+    EXPECT_EQ(s["play_type"], 0);
+    EXPECT_EQ(fs::path(s["windows"][0]["path"].get<std::string>()).parent_path(), s_demo / "ifv");
+    const json notFolder = Call(json({{"command", {"open_folder", (s_demo / "MANIFEST.json").string()}}}).dump());
+    EXPECT_NE(notFolder["error"], "success");
     Call(R"({"command":["stop"]})");
 }
 
