@@ -176,10 +176,12 @@ TEST_F(PlayWindowTest, AnIfvFilePlaysPausesSeeksChangesSpeedAndStops)
     EXPECT_EQ(s["speed_level"], 0);
 
     // The map scripts of a played second, exactly as built by hand from
-    // its record (no vehicle chosen: "unknow").
+    // its record (no vehicle chosen: "unknow"). ConvertGPS is on by default:
+    // 22 deg 33.1234 min, 113 deg 56.1234 min (22.552057, 113.935390) go
+    // through the correction grid the build writes.
     const json map = Call(R"({"command":["get","map"]})")["data"];
     const std::string expected =
-        "MoveCar('unknow','22.552057','113.935390','90','2024-05-06 07:08:09','50 km/h','0','','','',' ')";
+        "MoveCar('unknow','22.549084','113.940302','90','2024-05-06 07:08:09','50 km/h','0','','','',' ')";
     bool found = false;
     for (const auto& script : map["scripts"]) found |= script == expected;
     EXPECT_TRUE(found) << map.dump();
