@@ -27,7 +27,8 @@ QJsonObject SearchData(const CRKDrivingRecord& page)
 }
 
 // SOURCE: "disk" or "disk:NAME" for a recorder disk, else a folder or a file.
-bool ParseSearch(const QJsonArray& args, SearchRequest* request, ETypeFilter* types, QString* error)
+bool ParseSearch(const QJsonArray& args, SearchRequest* request, ETypeFilter* types,
+                 std::optional<uint32_t>* channels, QString* error)
 {
     if (args.size() < 1 || args.size() > 2 || !args[0].isString() || (args.size() == 2 && !args[1].isObject())) {
         *error = "search takes a source and optionally an object of options";
@@ -41,11 +42,11 @@ bool ParseSearch(const QJsonArray& args, SearchRequest* request, ETypeFilter* ty
             return false;
         }
     const QString typeText = options.value("types").toString("all");
-    if (typeText != "all" && typeText != "alarm") {
-        *error = "types is \"all\" or \"alarm\"";
+    if (typeText != "all" && typeText != "alarm" && typeText != "normal") {
+        *error = "types is \"all\", \"normal\" or \"alarm\"";
         return false;
     }
-    *types = typeText == "alarm" ? ETypeFilter::kAlarm : ETypeFilter::kAll;
+    *types = typeText == "alarm" ? ETypeFilter::kAlarm : typeText == "normal" ? ETypeFilter::kNormal : ETypeFilter::kAll;
     if (options.contains("client") && !options.value("client").isBool()) {
         *error = "client is true or false";
         return false;
@@ -64,7 +65,7 @@ bool ParseSearch(const QJsonArray& args, SearchRequest* request, ETypeFilter* ty
             }
             mask |= 1u << (int(c) - 1);
         }
-        request->channelMask = mask;
+        *channels = mask;
     }
     if (source == "disk" || source.startsWith("disk:")) {
         request->source = ESearchSource::kRecorderDisk;
@@ -84,10 +85,13 @@ CControlResult Search(const QJsonArray& args)
 {
     SearchRequest request;
     ETypeFilter types = ETypeFilter::kAll;
+    std::optional<uint32_t> channels;
     QString error;
-    if (!ParseSearch(args, &request, &types, &error)) return CControlResult::Fail(error);
+    if (!ParseSearch(args, &request, &types, &channels, &error)) return CControlResult::Fail(error);
     CRKDrivingRecord& page = Page();
+    // The user's steps: the type box, the source, the search button.
     page.SetTypeFilter(types);
+    page.ChooseSource(request.source, request.path.string());
     std::optional<SearchOutcome> outcome;
     QEventLoop loop;
     // Told once per search; later searches find the loop gone.
@@ -98,7 +102,7 @@ CControlResult Search(const QJsonArray& args)
         loop.quit();
     });
     std::string why;
-    if (!page.StartSearch(request, &why)) {
+    if (!page.SearchRecordFile(channels, &why)) {
         *alive = false;
         return CControlResult::Fail(QString::fromStdString(why));
     }

@@ -710,7 +710,7 @@ void CPlayWndDlg::OnAttachInfo()
     if (!info || !m_attach.FirstShow(info->time.get())) return;
     std::optional<::velmor::MapScripts> scripts;
     try {
-        scripts = BuildMapScripts(*info, settings, {}, m_events);
+        scripts = BuildMapScripts(*info, settings, m_vehicleName ? m_vehicleName() : std::string(), m_events);
     } catch (...) {
         PLAY_TRACE("Oprator Map Exception");
     }

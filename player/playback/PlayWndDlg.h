@@ -116,6 +116,8 @@ public:
     // The position correction of the map's positions (the page's grid),
     // used while the ConvertGPS setting is on.
     void SetPositionCorrection(std::function<void(double& lon, double& lat)> correct) { m_correct = std::move(correct); }
+    // The name of the vehicle the map's car stands for (empty: none chosen).
+    void SetVehicleName(std::function<std::string()> name) { m_vehicleName = std::move(name); }
     // Called after the stop button has stopped every window (the page resets
     // its timeline cursor).
     void SetStopHandler(std::function<void()> handler) { m_stopHandler = std::move(handler); }
@@ -202,6 +204,7 @@ private:
     OpenHandler m_openHandler;
     std::function<void()> m_stopHandler;
     std::function<void(double& lon, double& lat)> m_correct;
+    std::function<std::string()> m_vehicleName;
     std::unique_ptr<CVoiceDlg> m_voice;
     std::unique_ptr<CEqualizeDlg> m_equalize;
 };

@@ -20,6 +20,7 @@
 #include <ctime>
 
 #include "player/export/PositionGrid.h"
+#include "player/search/SearchRecordFile.h"
 #include "player/ui/AppTrace.h"
 #include "player/ui/UiHost.h"
 #include "player/workspace/Graphs.h"
@@ -97,7 +98,9 @@ CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, CSettings& settings, QWidget* 
     m_progress = CUiHost::Find<QProgressBar>(m_root, "Driving_Progress_Search");
     m_optAll = CUiHost::Find<QCheckBox>(m_root, "Driving_Option_All");
     m_optAlarm = CUiHost::Find<QCheckBox>(m_root, "Driving_Option_Alarm");
+    m_optNormal = CUiHost::Find<QCheckBox>(m_root, "Driving_Option_Normal");
     m_info = CUiHost::Find<QTreeWidget>(m_root, "Driving_List_RecordInfo");
+    m_vehicles = CUiHost::Find<QComboBox>(m_root, "Driving_Combo_Vehicle");
     if (m_progress) m_progress->hide();
     if (m_info) {
         m_info->setRootIsDecorated(false);
@@ -112,6 +115,18 @@ CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, CSettings& settings, QWidget* 
     const CPositionGrid& grid = CPositionGrid::Shared();
     if (!grid.Loaded()) APP_TRACE(1, "the position correction grid GPS/table.txt could not be read");
     m_play->SetPositionCorrection([&grid](double& lon, double& lat) { grid.Correct(lon, lat, &lon, &lat); });
+    // The car on the map is named by the vehicle list's choice, read when a
+    // position is shown ("unknow" with none chosen).
+    m_play->SetVehicleName([this] {
+        return m_vehicles && m_vehicles->currentIndex() >= 0 ? m_vehicles->currentText().toStdString() : std::string();
+    });
+    // The windows' on-screen text and the map's information text read the
+    // events that the last search put in the event map.
+    m_play->SetEvents([](uint32_t second) {
+        std::vector<std::string> texts;
+        for (const EventRecord& e : ProcessEventMap().At(second)) texts.push_back(e.description);
+        return texts;
+    });
     // The stop button ends the play: the cursor goes back to the day's start.
     m_play->SetStopHandler([this] { m_timeline->SetCursorTime(0); });
     m_timeline->SetOnDoubleClick([this](int second) { OnDbClilcKTimeLine(second); });
@@ -215,13 +230,15 @@ void CRKDrivingRecord::UpdateStorageInfo(const std::optional<SourceCapacity>& ca
 
 bool CRKDrivingRecord::TypeChosen() const
 {
-    return (m_optAll && m_optAll->isChecked()) || (m_optAlarm && m_optAlarm->isChecked());
+    return (m_optAll && m_optAll->isChecked()) || (m_optAlarm && m_optAlarm->isChecked()) ||
+           (m_optNormal && m_optNormal->isChecked());
 }
 
 void CRKDrivingRecord::SetTypeFilter(ETypeFilter filter)
 {
-    m_filter = filter == ETypeFilter::kAlarm ? ETypeFilter::kAlarm : ETypeFilter::kAll;
+    m_filter = filter;
     if (m_optAll) m_optAll->setChecked(m_filter == ETypeFilter::kAll);
+    if (m_optNormal) m_optNormal->setChecked(m_filter == ETypeFilter::kNormal);
     if (m_optAlarm) m_optAlarm->setChecked(m_filter == ETypeFilter::kAlarm);
     UpdateTypeLabels();
     // The same day again with the new set; the calendar marks follow.
@@ -239,6 +256,7 @@ void CRKDrivingRecord::UpdateTypeLabels()
 {
     if (m_optAll) m_optAll->setStyleSheet(m_optAll->isChecked() ? kChosenStyle : kOtherStyle);
     if (m_optAlarm) m_optAlarm->setStyleSheet(m_optAlarm->isChecked() ? kChosenStyle : kOtherStyle);
+    if (m_optNormal) m_optNormal->setStyleSheet(m_optNormal->isChecked() ? kChosenStyle : kOtherStyle);
 }
 
 void CRKDrivingRecord::TogglePanel(const char* name)
@@ -282,6 +300,11 @@ void CRKDrivingRecord::OnNotify(const QString& control, const QString& notificat
     } else if (control == "Driving_Option_Alarm") {
         if (m_optAlarm->isChecked())
             SetTypeFilter(ETypeFilter::kAlarm);
+        else
+            UpdateTypeLabels();
+    } else if (control == "Driving_Option_Normal") {
+        if (m_optNormal->isChecked())
+            SetTypeFilter(ETypeFilter::kNormal);
         else
             UpdateTypeLabels();
     } else if (control == "Driving_BtLeft" || control == "Driving_BtRight") {
@@ -337,7 +360,24 @@ void CRKDrivingRecord::OnRButtonUpMsg(const QString& control)
     menu->popup(QCursor::pos());
 }
 
-bool CRKDrivingRecord::SearchRecordFile()
+void CRKDrivingRecord::ChooseSource(ESearchSource source, const std::string& path)
+{
+    const char* option = source == ESearchSource::kRecorderDisk   ? "Driving_Option_MoveHD"
+                         : source == ESearchSource::kClientFolder ? "Driving_Option_Client"
+                                                                  : "Driving_Option_LocalFile";
+    if (auto* radio = CUiHost::Find<QRadioButton>(m_root, option)) radio->click();
+    if (source == ESearchSource::kRecorderDisk) {
+        if (auto* combo = CUiHost::Find<QComboBox>(m_root, "Driving_Combo_MoveDisk")) {
+            const int i = path.empty() ? 0 : combo->findText(QString::fromStdString(path));
+            if (i >= 0 && i < combo->count()) combo->setCurrentIndex(i);
+            else if (!path.empty()) combo->setEditText(QString::fromStdString(path));
+        }
+    } else if (auto* edit = CUiHost::Find<QLineEdit>(m_root, "Driving_Edit_Folder")) {
+        edit->setText(QString::fromStdString(path));
+    }
+}
+
+bool CRKDrivingRecord::SearchRecordFile(std::optional<uint32_t> channels, std::string* error)
 {
     auto* disk = CUiHost::Find<QRadioButton>(m_root, "Driving_Option_MoveHD");
     auto* client = CUiHost::Find<QRadioButton>(m_root, "Driving_Option_Client");
@@ -350,10 +390,16 @@ bool CRKDrivingRecord::SearchRecordFile()
     } else {
         request.source = client && client->isChecked() ? ESearchSource::kClientFolder : ESearchSource::kFolder;
         request.path = edit ? edit->text().toStdString() : std::string();
+        std::error_code ec;
+        if (request.source == ESearchSource::kFolder && std::filesystem::is_regular_file(request.path, ec))
+            request.source = ESearchSource::kSingleFile;
     }
-    std::string error;
-    const bool ok = StartSearch(request, &error);
-    if (!ok && !error.empty() && TypeChosen()) m_host.MessageText(this, QString::fromStdString(error));
+    request.channelMask = channels ? *channels : uint32_t(m_settings.Snapshot()->recordChn) & 0xFFFFu;
+    std::string why;
+    const bool ok = StartSearch(request, &why);
+    // Without a type StartSearch has said so; the other refusal is a search still running.
+    if (!ok && TypeChosen()) m_host.Message(this, "Driving_Msg_SearchRunning");
+    if (error) *error = why;
     return ok;
 }
 
@@ -393,6 +439,13 @@ void CRKDrivingRecord::OnSearchDone(SearchOutcome outcome)
         m_source = outcome.source;
         m_sourceKind = outcome.kind;
         m_day = 0;
+        if (m_vehicles) {
+            // The vehicles of the search; the first is chosen, so that the
+            // car on the map has its name.
+            m_vehicles->clear();
+            for (const std::string& name : VehicleNames(outcome)) m_vehicles->addItem(QString::fromStdString(name));
+            m_vehicles->setCurrentIndex(m_vehicles->count() > 0 ? 0 : -1);
+        }
         UpdateStorageInfo(outcome.capacity, m_removableSource);
         const std::set<int> days = Days();
         m_calendar->SetMarkedDays(days);
@@ -453,8 +506,14 @@ bool CRKDrivingRecord::OnDbClilcKTimeLine(int secondOfDay, std::string* error)
 bool CRKDrivingRecord::PlayAt(uint32_t t, std::string* error)
 {
     std::vector<std::string> notes;
-    const auto plan = m_result.empty() ? std::nullopt
-                                       : SearchRecordTodbClickTimeLine(m_result, t, m_source, m_play->PlayType(), &notes);
+    // The channels of the RecordChn setting in force, also when it changed since the search.
+    SearchResultMap chosen = m_result;
+    const uint32_t channels = uint32_t(m_settings.Snapshot()->recordChn);
+    std::erase_if(chosen, [channels](const auto& entry) {
+        return entry.first < 1 || entry.first > 16 || !(channels & (1u << (entry.first - 1)));
+    });
+    const auto plan = chosen.empty() ? std::nullopt
+                                     : SearchRecordTodbClickTimeLine(chosen, t, m_source, m_play->PlayType(), &notes);
     for (const std::string& note : notes) APP_TRACE(1, "%s", note.c_str());
     if (!plan) {
         // Whatever plays goes on.

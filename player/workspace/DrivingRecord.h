@@ -21,6 +21,7 @@
 #include "player/workspace/SearchRunner.h"
 
 class QCheckBox;
+class QComboBox;
 class QProgressBar;
 class QTreeWidget;
 
@@ -45,8 +46,12 @@ public:
     CMapPageWnd* MapPage() const { return m_map; }
     CSpeedGraphWnd* SpeedGraph() const { return m_speed; }
 
-    // The search button: the source and types chosen on the page.
-    bool SearchRecordFile();
+    // The search button: the source and types chosen on the page, the
+    // channels of the RecordChn setting (or `channels`, bit n-1: channel n).
+    bool SearchRecordFile(std::optional<uint32_t> channels = std::nullopt, std::string* error = nullptr);
+    // The source controls as the user sets them: a recorder disk (by name,
+    // empty: the first), a folder or file, or a client download folder.
+    void ChooseSource(ESearchSource source, const std::string& path);
     // A search of `request` with the page's type filter; false (with the
     // reason) when one is running or no type is chosen.
     bool StartSearch(SearchRequest request, std::string* error = nullptr);
@@ -128,7 +133,9 @@ private:
     QProgressBar* m_progress = nullptr;
     QCheckBox* m_optAll = nullptr;
     QCheckBox* m_optAlarm = nullptr;
+    QCheckBox* m_optNormal = nullptr;
     QTreeWidget* m_info = nullptr;
+    QComboBox* m_vehicles = nullptr;
 
     CSearchRunner m_runner;
     std::vector<std::function<void(const SearchOutcome&)>> m_onSearchDone;

@@ -1,6 +1,9 @@
 #include "player/workspace/SearchRunner.h"
 
 #include <algorithm>
+#include <set>
+
+#include "common/CodePage.h"
 
 #include "player/search/LocalFileSearch.h"
 #include "player/search/SearchRecordFile.h"
@@ -97,6 +100,25 @@ std::vector<fs::path> LogFolders(const SearchOutcome& outcome)
         out.insert(out.end(), below.begin(), below.end());
     }
     return out;
+}
+
+std::vector<std::string> VehicleNames(const SearchOutcome& outcome)
+{
+    const bool downloads =
+        outcome.kind == ESourceKind::kDownloadTree || outcome.kind == ESourceKind::kClientDownloadFolder;
+    std::set<std::string> names;
+    for (const auto& [channel, records] : outcome.result)
+        for (const WorkRecord& w : records.records) {
+            names.insert(GbkToUtf8(LabelOf(w.record)));
+            if (!downloads || w.path.empty()) continue;
+            // A download's files lie in the vehicle's folder, or in a day
+            // folder inside it.
+            fs::path folder = w.path.parent_path();
+            if (CLocalFileSearch::IsDateFolderName(folder.filename().string())) folder = folder.parent_path();
+            names.insert(folder.filename().string());
+        }
+    names.erase("");
+    return {names.begin(), names.end()};
 }
 
 SearchOutcome RunSearch(const SearchRequest& request, const std::function<void(int)>& progress,

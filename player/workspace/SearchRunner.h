@@ -52,6 +52,11 @@ struct SearchOutcome {
 // folder below it. Folders without a log are passed over by the loader.
 std::vector<std::filesystem::path> LogFolders(const SearchOutcome& outcome);
 
+// The vehicles of what a search found, for the page's vehicle list: the car
+// numbers the recordings carry (UTF-8), and for download trees and client
+// folders the vehicle folders' names; each once, in name order.
+std::vector<std::string> VehicleNames(const SearchOutcome& outcome);
+
 // The search itself, on the calling thread.
 SearchOutcome RunSearch(const SearchRequest& request, const std::function<void(int)>& progress,
                         const std::atomic<bool>* cancel);

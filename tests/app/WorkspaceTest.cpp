@@ -75,7 +75,7 @@ TEST_F(WorkspaceTest, SearchDayAndTimePlayOfTheDemoPartition)
     // Wrong arguments are refused without a search.
     EXPECT_EQ(Call(R"({"command":["search"]})")["error"], "search takes a source and optionally an object of options");
     EXPECT_EQ(Call(json({{"command", {"search", partition.string(), {{"types", "some"}}}}}).dump())["error"],
-              "types is \"all\" or \"alarm\"");
+              "types is \"all\", \"normal\" or \"alarm\"");
     EXPECT_EQ(Call(json({{"command", {"search", partition.string(), {{"channels", {0}}}}}}).dump())["error"],
               "channels is a list of 1..16");
     EXPECT_EQ(Call(R"({"command":["day","2026-02-30"]})")["error"], "day takes \"YYYY-MM-DD\"");
@@ -158,10 +158,11 @@ TEST_F(WorkspaceTest, SearchDayAndTimePlayOfTheDemoPartition)
     EXPECT_EQ(graph["range"].size(), 2u);
     WaitScript([](const std::string& s) { return s.rfind("MoveCar(", 0) == 0; });
     // The demo track's record of 10:00:05, decoded by hand from its 75 bytes
-    // (latitude 22 deg 32.1786 min, longitude 113 deg 58.392 min, 47 km/h, heading 81).
+    // (latitude 22 deg 32.1786 min, longitude 113 deg 58.392 min, 47 km/h,
+    // heading 81), the car named by the vehicle the search found.
     if (at == 1796119205)
         WaitScript([](const std::string& s) {
-            return s == "MoveCar('unknow','22.536310','113.973200','81','2026-12-01 10:00:05','47 km/h','0','','','',' ')";
+            return s == "MoveCar('粤B12345','22.536310','113.973200','81','2026-12-01 10:00:05','47 km/h','0','','','',' ')";
         });
     json map = Call(R"({"command":["get","map"]})")["data"];
     EXPECT_TRUE(map["loaded"].get<bool>()) << map.dump();
@@ -299,6 +300,21 @@ TEST_F(WorkspaceTest, AnOperatorsDay)
     EXPECT_FALSE(State()["paused"].get<bool>());
     EXPECT_EQ(Call(R"({"command":["get","settings"]})")["data"]["SnapPicFormat"], 1);
 
+    // The channels of the RecordChn setting are the ones time play plays.
+    ASSERT_EQ(Call(R"({"command":["settings",{"RecordChn":1}]})")["error"], "success");
+    ASSERT_EQ(Call(R"({"command":["play_at","2026-12-01 10:00:05"]})")["error"], "success");
+    s = WaitState([](const json& s) {
+        for (const json& w : s["windows"])
+            if (w["channel"] == 1 && w["state"] == 5 && w["shown"].get<int>() > 0) return true;
+        return false;
+    });
+    for (const json& w : s["windows"]) {
+        if (w["state"] == 5) {
+            EXPECT_EQ(w["channel"], 1) << w.dump();
+        }
+    }
+    ASSERT_EQ(Call(R"({"command":["settings",{"RecordChn":65535}]})")["error"], "success");
+
     // The stop button ends the play and its range.
     ASSERT_EQ(Call(R"({"command":["stop"]})")["error"], "success");
     s = WaitState([](const json& s) {
@@ -326,6 +342,19 @@ TEST_F(WorkspaceTest, AnOperatorsDay)
     EXPECT_EQ(fs::path(s["windows"][0]["path"].get<std::string>()).parent_path(), s_demo / "ifv");
     const json notFolder = Call(json({{"command", {"open_folder", (s_demo / "MANIFEST.json").string()}}}).dump());
     EXPECT_NE(notFolder["error"], "success");
+    Call(R"({"command":["stop"]})");
+
+    // With on-screen text on, a window shows the events of its second: the
+    // index disk's emergency button pressed from 14:10:03 to 14:10:08.
+    ASSERT_EQ(Call(R"({"command":["settings",{"ADDOSD":1}]})")["error"], "success");
+    ASSERT_EQ(Call(json({{"command", {"search", (s_demo / "index-disk").string(), {{"types", "all"}}}}}).dump())["error"],
+              "success");
+    ASSERT_EQ(Call(R"({"command":["play_at","2026-12-01 14:10:04"]})")["error"], "success");
+    WaitState([](const json& s) {
+        for (const json& w : s["windows"])
+            if (w["osd"].get<std::string>().find("紧急按钮") != std::string::npos) return true;
+        return false;
+    });
     Call(R"({"command":["stop"]})");
 }
 

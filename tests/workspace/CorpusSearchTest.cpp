@@ -205,5 +205,26 @@ TEST_F(CorpusSearchTest, TheLogOfWhatWasSearched)
     for (size_t i = 1; i < tree.size(); ++i) EXPECT_EQ(tree[i].parent_path(), s_demo / "download");
 }
 
+TEST_F(CorpusSearchTest, TheVehiclesOfWhatWasSearched)
+{
+    struct Case {
+        ESearchSource source;
+        fs::path path;
+        std::vector<std::string> vehicles;
+    };
+    const Case cases[] = {
+        {ESearchSource::kFolder, s_demo / "partition" / "disk", {"粤B12345"}},
+        {ESearchSource::kFolder, s_demo / "index-disk", {"浙A88888"}},
+        {ESearchSource::kFolder, s_demo / "download", {"粤B12345"}},
+        {ESearchSource::kFolder, s_demo / "download" / "粤B12345" / "2026-12-01", {"粤B12345"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(VehicleNames(Search(c.source, c.path)), c.vehicles);
+    }
+    SearchOutcome none;
+    EXPECT_TRUE(VehicleNames(none).empty());
+}
+
 }  // namespace
 }  // namespace velmor
