@@ -34,7 +34,7 @@ void CVelmorApp::OpenFromOutside(const std::string& path)
     m_mainFrame->ShowPage("MainFrm_Btn_PlayBack");
     std::string error;
     if (!m_mainFrame->DrivingRecord()->PlayOneRecordFile(path, &error))
-        m_host->MessageText(m_mainFrame, Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
+        m_host->TellOpenFailed(m_mainFrame, path, error);
 }
 
 void CVelmorApp::SelectLanguage(int index)

@@ -238,7 +238,7 @@ bool CPlayWndDlg::OpenPath(const std::string& path)
     // page's open path when there is a page.
     std::string error;
     const bool ok = m_openHandler ? m_openHandler(path, &error) : PlayOneRecordFile(path, &error);
-    if (!ok) m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
+    if (!ok) m_host.TellOpenFailed(this, path, error);
     return ok;
 }
 
@@ -668,8 +668,7 @@ void CPlayWndDlg::OnWindowFinished(int index)
     ShowPlaceholder(index, true);
     UpdatePlayButtons();
     const std::string error = w->LastError();
-    if (!error.empty() && m_shared.playType == kPlaySingleFile)
-        m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
+    if (!error.empty() && m_shared.playType == kPlaySingleFile) m_host.TellOpenFailed(this, w->Info().path, error);
 }
 
 void CPlayWndDlg::OnProgress()

@@ -149,6 +149,13 @@ QMessageBox::StandardButton CUiHost::MessageText(QWidget* parent, const QString&
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+void CUiHost::TellOpenFailed(QWidget* parent, const std::string& path, const std::string& reason)
+{
+    APP_TRACE(1, "%s: %s", path.c_str(), reason.c_str());
+    const std::string name = std::filesystem::path(path).filename().string();
+    MessageText(parent, Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(name.empty() ? path : name));
+}
+
 QString CUiHost::QtFilter(const QString& filter)
 {
     const QStringList parts = filter.split('|');

@@ -61,6 +61,9 @@ public:
                                             QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                             QMessageBox::StandardButton defaultButton = QMessageBox::Ok);
     void SetMessageHook(MessageHook hook) { m_messageHook = std::move(hook); }
+    // A file that cannot be played: the language text with the file's name;
+    // the reason, in the program's words, goes to the trace.
+    void TellOpenFailed(QWidget* parent, const std::string& path, const std::string& reason);
 
     // "csv File (*.csv)|*.csv|txt File (*.txt)|*.txt|" as a Qt filter.
     static QString QtFilter(const QString& filter);

@@ -674,7 +674,7 @@ void CRKDrivingRecord::dropEvent(QDropEvent* event)
     event->acceptProposedAction();
     std::string error;
     if (!PlayOneRecordFile(file.toStdString(), &error))
-        m_host.MessageText(this, m_host.Text("PlayBack_Msg_OpenFail") + " " + QString::fromStdString(error));
+        m_host.TellOpenFailed(this, file.toStdString(), error);
 }
 
 }  // namespace velmor

@@ -49,7 +49,7 @@ TEST_F(LanguageKeysTest, EveryKeyUsedHasATextInEachLanguage)
     // Code: every literal inside a Text(...) or Message(...) call up to its end.
     const std::regex call(R"re((?:Text|Message)\(([^;]*))re");
     const std::regex literal(R"re("([A-Za-z][A-Za-z0-9]*_[A-Za-z0-9_]+)")re");
-    for (const char* folder : {"player/app", "player/workspace"})
+    for (const char* folder : {"player/app", "player/workspace", "player/playback", "player/ui"})
         for (const auto& e : std::filesystem::directory_iterator(src / folder)) {
             if (e.path().extension() != ".cpp") continue;
             const std::string text = Slurp(e.path());
