@@ -77,7 +77,8 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
         windows.append(QJsonObject{
             {"index", i},
             {"state", w->State().load()},
-            {"visible", w->isVisible()},
+            {"visible", dlg.CellShown(i)},
+            {"placeholder", dlg.PlaceholderShown(i)},
             {"time", double(shared.WindowTime(i))},
             {"channel", info.channel},
             {"path", QString::fromStdString(info.path)},

@@ -154,6 +154,9 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& first)
     // not tried again until the window wants the other one.
     int refusedSub = -1;
     uint32_t seekedTo = 0;  // a seek's second until a picture is shown after it
+    // Pictures read since the start or the last seek: a seek starts the count
+    // again, so that the header's count bounds the reading and never cuts it short.
+    uint32_t picturesRead = 0;
     const auto stopped = [this] { return Stopped(); };
 
     while (!Stopped()) {
@@ -183,6 +186,7 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& first)
             m_pacer.Reset();
             lastShownAt = resumeAfter = -1;
             seekedTo = target;
+            picturesRead = 0;
         }
 
         if (m_options.wantSub && m_options.openStream && stream.hasMainStream && stream.hasSubStream) {
@@ -228,6 +232,12 @@ PlayLoopResult CPlayLoop::Run(CFrameSource& first)
                 result.error = src->ErrorText();
                 PLAY_TRACE("read Frame Error");
             }
+            break;
+        }
+
+        if (frame.kind == EFrameKind::kVideo && m_options.maxPictures && ++picturesRead > m_options.maxPictures) {
+            PLAY_TRACE("the header's %u pictures are played", m_options.maxPictures);
+            result.end = EFrameResult::kEnd;
             break;
         }
 

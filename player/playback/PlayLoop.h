@@ -50,6 +50,9 @@ struct PlayLoopOptions {
     EPlaySourceKind source = EPlaySourceKind::kIfv;
     bool timePlay = false;  // a time-play request (kinds 1, 3, 5)
     uint32_t stopAt = 0;    // kind 3: the end of the time range; 0 none
+    // An IFV file played as a file ends after the pictures its header counts
+    // (0: no count): data past them is not the recording the header describes.
+    uint32_t maxPictures = 0;
     bool audioOn = true;    // the window's sound
     std::function<bool()> wantOsd;  // on-screen text from the event map, asked per record
     EventTextLookup events;

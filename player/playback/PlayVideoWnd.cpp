@@ -254,6 +254,7 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
         PLAY_TRACE("Open File %s Fail", request.filePath.c_str());
         return;
     }
+    if (kind == ESourceKind::kIfvFile && !options.timePlay) options.maxPictures = source->Stream().frameCount;
     if (options.timePlay) {
         // Start where the common clock stands when it lies inside the file.
         const uint32_t now = shared.CurrTime();

@@ -613,6 +613,17 @@ void CPlayWndDlg::ToggleEnlarge(int index)
     UpdateStreams();
 }
 
+bool CPlayWndDlg::CellShown(int index) const
+{
+    if (index < 1 || index > kMaxWindows) return false;
+    return m_enlarged ? m_enlarged == index : ShownIn(m_shared.layout, index);
+}
+
+bool CPlayWndDlg::PlaceholderShown(int index) const
+{
+    return index >= 1 && index <= kMaxWindows && m_windows[index] && m_windows[index]->isHidden();
+}
+
 void CPlayWndDlg::ShowCells(const std::function<bool(int index)>& shown)
 {
     // A row shows when any of its four cells does (row r holds 4r-3 .. 4r).

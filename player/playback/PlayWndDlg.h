@@ -141,6 +141,10 @@ public:
     // Window `index`'s information strip (1..16).
     CPlayToolWnd* ToolStrip(int index) const { return index >= 1 && index <= kMaxWindows ? m_toolStripWnd[size_t(index)] : nullptr; }
 
+    // Whether window `index`'s cell is shown in the layout (or enlarged), and
+    // whether the cell shows its placeholder picture instead of the video.
+    bool CellShown(int index) const;
+    bool PlaceholderShown(int index) const;
     // What the snapshot button wrote last, or why it wrote nothing.
     const std::string& LastSnapshot() const { return m_lastSnapshot; }
     const std::string& LastSnapshotError() const { return m_lastSnapshotError; }

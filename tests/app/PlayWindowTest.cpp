@@ -119,6 +119,7 @@ TEST_F(PlayWindowTest, AnIfvFilePlaysPausesSeeksChangesSpeedAndStops)
     EXPECT_EQ(s["layout"], 0);
     EXPECT_EQ(Win(s, 1)["state"], 1);
     EXPECT_TRUE(Win(s, 1)["visible"]);
+    EXPECT_FALSE(Win(s, 1)["placeholder"]);
     EXPECT_EQ(Win(s, 1)["codec"], "H.264");
     EXPECT_EQ(Win(s, 1)["width"], 320);
     EXPECT_EQ(Win(s, 1)["frame_rate"], 25);
@@ -193,7 +194,9 @@ TEST_F(PlayWindowTest, AnIfvFilePlaysPausesSeeksChangesSpeedAndStops)
         return !s["stopping"].get<bool>();
     });
     EXPECT_EQ(s["progress_label"], "00:00:00/00:00:00 X1");
-    EXPECT_FALSE(Win(s, 1)["visible"]);
+    // The one-window layout still shows window 1's cell, now with its placeholder.
+    EXPECT_TRUE(Win(s, 1)["visible"]);
+    EXPECT_TRUE(Win(s, 1)["placeholder"]);
     EXPECT_EQ(s["clock"], 0);
     // Scripts are told when a window starts and ends a file.
     std::string line;

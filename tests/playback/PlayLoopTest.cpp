@@ -208,6 +208,25 @@ TEST_F(PlayLoopTest, FramesInOrderPacedBySpeed)
 // At high speeds the skipping rules pass frames over by count; a picture
 // whose reference was passed over is never decoded (it would show broken),
 // and every key frame after such a loss is taken.
+TEST_F(PlayLoopTest, AnIfvFileEndsAfterThePicturesItsHeaderCounts)
+{
+    // 0: no count known; a count past the pictures there are ends with them.
+    for (const uint32_t count : {0u, 5u, uint32_t(kFrames), uint32_t(kFrames) + 3}) {
+        SCOPED_TRACE(count);
+        auto source = Open(Rec::kIfv);
+        ASSERT_EQ(source->OpenResult(), EFrameResult::kOk) << source->ErrorText();
+        CPlayShared shared(m_ticks);
+        std::atomic<int> state{kStatePlayFile};
+        CRecordingSinks sinks(m_ticks);
+        PlayLoopOptions options;
+        options.maxPictures = count;
+        CPlayLoop loop(shared, state, sinks, &sinks, options);
+        const PlayLoopResult result = loop.Run(*source);
+        EXPECT_EQ(result.end, EFrameResult::kEnd);
+        EXPECT_EQ(sinks.shownMs.size(), count && count < kFrames ? size_t(count) : size_t(kFrames));
+    }
+}
+
 TEST_F(PlayLoopTest, SkippingNeverDecodesAPictureWhoseReferenceWasPassedOver)
 {
     for (int level : {3, 4, 5}) {
