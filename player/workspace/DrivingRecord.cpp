@@ -88,6 +88,8 @@ CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, CSettings& settings, QWidget* 
     Area("Driving_SpeedArea")->layout()->addWidget(m_speed);
     m_gsensor = new CGSensorWnd(Area("Driving_GSensorArea"));
     Area("Driving_GSensorArea")->layout()->addWidget(m_gsensor);
+    m_io = new CIoAlarmWnd(Area("Driving_IOArea"));
+    Area("Driving_IOArea")->layout()->addWidget(m_io);
     // The recordings hold no temperatures; the window says so under the speeds.
     m_temperature = new CTemperatureWnd(Area("Driving_SpeedArea"));
     Area("Driving_SpeedArea")->layout()->addWidget(m_temperature);
@@ -186,6 +188,7 @@ void CRKDrivingRecord::Relabel()
     if (!m_storage->isHidden()) UpdateStorageInfo(m_capacity, m_removable);
     if (const CLanguageTable* language = m_host.Language()) {
         m_gsensor->Relabel(*language);
+        m_io->Relabel(*language);
         m_temperature->Relabel(*language);
     }
     if (m_info)
@@ -340,24 +343,13 @@ void CRKDrivingRecord::OnRButtonUpMsg(const QString& control)
         m_play->CreateVoiceSettingDlg(true);
         return;
     }
-    QMenu* menu = nullptr;
     if (control == "Driving_Option_GSensor") {
         m_gsensor->ShowMenu(QCursor::pos());
-        return;
     } else if (control == "Driving_Option_IOUrgentWarn") {
-        menu = new QMenu(this);
-        menu->setObjectName("warningMenu");
-        for (const char* key : {"Warn_Option_IO", "Warn_Option_Urgent"}) {
-            QAction* a = menu->addAction(m_host.Text(key));
-            a->setObjectName(key);
-            a->setCheckable(true);
-        }
+        m_io->ShowMenu(QCursor::pos());
     } else {
         APP_TRACE(1, "RightBtn:%s", control.toUtf8().constData());
-        return;
     }
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(QCursor::pos());
 }
 
 void CRKDrivingRecord::ChooseSource(ESearchSource source, const std::string& path)
@@ -532,6 +524,7 @@ bool CRKDrivingRecord::PlayAt(uint32_t t, std::string* error)
     m_play->Shared().SetCurrTime(plan->rangeStart);
     m_play->AddFileInfo(plan->channels, true);
     m_gsensor->SetEvents(m_events, plan->rangeStart, plan->rangeEnd);
+    m_io->SetEvents(m_events, plan->rangeStart, plan->rangeEnd);
     return true;
 }
 

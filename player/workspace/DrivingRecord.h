@@ -31,6 +31,7 @@ class CRKCalendar;
 class CRKTimelineWnd;
 class CSpeedGraphWnd;
 class CGSensorWnd;
+class CIoAlarmWnd;
 class CTemperatureWnd;
 class CUiHost;
 
@@ -126,6 +127,7 @@ private:
     std::function<std::filesystem::path()> m_cutFolder;
     CSpeedGraphWnd* m_speed = nullptr;
     CGSensorWnd* m_gsensor = nullptr;
+    CIoAlarmWnd* m_io = nullptr;
     CTemperatureWnd* m_temperature = nullptr;
     std::optional<SourceCapacity> m_capacity;  // of the storage information shown
     bool m_removable = false;

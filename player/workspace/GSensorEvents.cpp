@@ -24,13 +24,28 @@ const GSensorKind* FindGSensorKind(uint8_t type)
     return nullptr;
 }
 
+const std::vector<GSensorKind>& IoAlarmKinds()
+{
+    static const std::vector<GSensorKind> kinds = {{1, "Warn_Option_IO"}, {7, "Warn_Option_Urgent"}};
+    return kinds;
+}
+
 std::vector<EventRecord> SelectGSensorEvents(const std::vector<EventRecord>& events, uint32_t from, uint32_t to,
                                              const std::set<uint8_t>& shown)
+{
+    std::set<uint8_t> types;
+    for (uint8_t t : shown)
+        if (FindGSensorKind(t)) types.insert(t);
+    return SelectEvents(events, from, to, types);
+}
+
+std::vector<EventRecord> SelectEvents(const std::vector<EventRecord>& events, uint32_t from, uint32_t to,
+                                      const std::set<uint8_t>& types)
 {
     if (from > to) std::swap(from, to);
     std::vector<EventRecord> out;
     for (const auto& e : events) {
-        if (!FindGSensorKind(e.type) || !shown.count(e.type)) continue;
+        if (!types.count(e.type)) continue;
         const uint32_t end = std::max(e.beginTime, e.endTime);
         if (e.beginTime > to || end < from) continue;
         out.push_back(e);

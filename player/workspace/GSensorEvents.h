@@ -27,6 +27,15 @@ const GSensorKind* FindGSensorKind(uint8_t type);
 std::vector<EventRecord> SelectGSensorEvents(const std::vector<EventRecord>& events, uint32_t from, uint32_t to,
                                              const std::set<uint8_t>& shown);
 
+// The IO tab's kinds: alarm inputs (type 1) and urgent alarms (type 7), in
+// the order of its menu.
+const std::vector<GSensorKind>& IoAlarmKinds();
+// The events of `events` whose type is in `types` and whose span meets
+// [from, to] (swapped when given the wrong way round), sorted by start time,
+// then type and channel.
+std::vector<EventRecord> SelectEvents(const std::vector<EventRecord>& events, uint32_t from, uint32_t to,
+                                      const std::set<uint8_t>& types);
+
 // Events per kind, in menu order, for the chart.
 std::vector<int> CountByKind(const std::vector<EventRecord>& selected);
 

@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineSeries>
+#include <QMenu>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QUiLoader>
@@ -272,6 +273,90 @@ void CGSensorWnd::Refresh()
 }
 
 // ---- temperature ----
+
+CIoAlarmWnd::CIoAlarmWnd(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("IoAlarmWnd");
+    for (const auto& k : IoAlarmKinds()) {
+        m_shown.insert(k.type);
+        m_kindTexts.push_back(QString::fromLatin1(k.option));
+    }
+    m_list = new QTreeWidget;
+    m_list->setObjectName("IoAlarmList");
+    m_list->setRootIsDecorated(false);
+    m_list->setColumnCount(3);
+    m_list->header()->setStretchLastSection(true);
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->addWidget(m_list);
+}
+
+void CIoAlarmWnd::SetEvents(const std::vector<EventRecord>& events, uint32_t from, uint32_t to)
+{
+    m_events = events;
+    m_from = from;
+    m_to = to;
+    Refresh();
+}
+
+void CIoAlarmWnd::SetShown(std::set<uint8_t> types)
+{
+    m_shown = std::move(types);
+    Refresh();
+}
+
+void CIoAlarmWnd::Relabel(const CLanguageTable& language)
+{
+    auto text = [&](const char* key) {
+        const std::string t = language.Text(key);
+        return t.empty() ? QString::fromLatin1(key) : QString::fromStdString(t);
+    };
+    m_list->setHeaderLabels({text("GSensor_List_Time"), text("GSensor_List_Event"), text("GSensor_List_Channel")});
+    m_kindTexts.clear();
+    for (const auto& k : IoAlarmKinds()) m_kindTexts.push_back(text(k.option));
+    Refresh();
+}
+
+QMenu* CIoAlarmWnd::ShowMenu(const QPoint& globalPos)
+{
+    auto* menu = new QMenu(this);
+    menu->setObjectName("warningMenu");
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const auto& kinds = IoAlarmKinds();
+    for (size_t i = 0; i < kinds.size(); ++i) {
+        QAction* a = menu->addAction(i < m_kindTexts.size() ? m_kindTexts[i] : QString::fromLatin1(kinds[i].option));
+        a->setObjectName(kinds[i].option);
+        a->setCheckable(true);
+        a->setChecked(m_shown.count(kinds[i].type) != 0);
+        const uint8_t type = kinds[i].type;
+        connect(a, &QAction::toggled, this, [this, type](bool on) {
+            std::set<uint8_t> shown = m_shown;
+            if (on)
+                shown.insert(type);
+            else
+                shown.erase(type);
+            SetShown(std::move(shown));
+        });
+    }
+    menu->popup(globalPos);
+    return menu;
+}
+
+void CIoAlarmWnd::Refresh()
+{
+    m_listed = SelectEvents(m_events, m_from, m_to, m_shown);
+    m_list->clear();
+    const auto& kinds = IoAlarmKinds();
+    for (const auto& e : m_listed) {
+        QString what = QString::fromStdString(e.description);
+        if (what.isEmpty())
+            for (size_t i = 0; i < kinds.size() && i < m_kindTexts.size(); ++i)
+                if (kinds[i].type == e.type) what = m_kindTexts[i];
+        m_list->addTopLevelItem(new QTreeWidgetItem({TimeText(e.beginTime), what, QString::number(int(e.channel) + 1)}));
+    }
+    m_list->resizeColumnToContents(0);
+    m_list->resizeColumnToContents(1);
+}
 
 CTemperatureWnd::CTemperatureWnd(QWidget* parent) : QWidget(parent)
 {

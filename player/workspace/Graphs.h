@@ -24,6 +24,7 @@ class QBarSet;
 class QBarCategoryAxis;
 class QLabel;
 class QTreeWidget;
+class QMenu;
 
 namespace velmor {
 
@@ -88,6 +89,32 @@ private:
     QValueAxis* m_axisY = nullptr;
     std::vector<QString> m_kindTexts;
     std::unique_ptr<CLanguageTable> m_language;  // the texts last shown
+};
+
+// The IO and urgent alarms of the played span: alarm inputs and urgent
+// alarms, as the tab's menu chooses them (both at first).
+class CIoAlarmWnd : public QWidget {
+    Q_OBJECT
+public:
+    explicit CIoAlarmWnd(QWidget* parent = nullptr);
+    void SetEvents(const std::vector<EventRecord>& events, uint32_t from, uint32_t to);
+    void Relabel(const CLanguageTable& language);
+    // The tab's menu at a screen position: one checkable item per kind.
+    QMenu* ShowMenu(const QPoint& globalPos);
+    std::set<uint8_t> Shown() const { return m_shown; }
+    void SetShown(std::set<uint8_t> types);
+    const std::vector<EventRecord>& Listed() const { return m_listed; }
+    QTreeWidget* List() const { return m_list; }
+
+private:
+    void Refresh();
+
+    std::vector<EventRecord> m_events;
+    uint32_t m_from = 0, m_to = 0;
+    std::set<uint8_t> m_shown;
+    std::vector<EventRecord> m_listed;
+    QTreeWidget* m_list = nullptr;
+    std::vector<QString> m_kindTexts;
 };
 
 class CTemperatureWnd : public QWidget {

@@ -86,4 +86,27 @@ TEST(GSensorEvents, CountsPerKind)
     EXPECT_EQ(CountByKind({}), (std::vector<int>{0, 0, 0, 0, 0}));
 }
 
+TEST(IoAlarmEvents, AlarmInputsAndUrgentAlarmsOfTheSpanAsTheMenuChooses)
+{
+    const auto& kinds = IoAlarmKinds();
+    ASSERT_EQ(kinds.size(), 2u);
+    EXPECT_EQ(kinds[0].type, 1);
+    EXPECT_STREQ(kinds[0].option, "Warn_Option_IO");
+    EXPECT_EQ(kinds[1].type, 7);
+    EXPECT_STREQ(kinds[1].option, "Warn_Option_Urgent");
+    const std::vector<EventRecord> events = {
+        Event(7, 1500, 1510), Event(1, 1200, 1201), Event(5, 1300, 1300),  // a crash: the G-sensor tab's
+        Event(1, 900, 950),                                                  // before the span
+        Event(7, 2100, 2200),                                                // after it
+    };
+    struct Case {
+        std::set<uint8_t> shown;
+        std::vector<std::string> listed;
+    };
+    for (const Case& c : {Case{{1, 7}, {"t1@1200", "t7@1500"}}, Case{{1}, {"t1@1200"}}, Case{{7}, {"t7@1500"}},
+                          Case{{}, {}}}) {
+        EXPECT_EQ(Names(SelectEvents(events, 1000, 2000, c.shown)), c.listed);
+    }
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 #include <QUiLoader>
 #include <QFile>
+#include <QMenu>
 #include <QValueAxis>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -430,6 +431,32 @@ TEST_F(MapPageWndTest, Charts)
     menu->hide();
     gsensor.SetMenuLoader([](QWidget*) -> QWidget* { return nullptr; });
     EXPECT_EQ(gsensor.ShowMenu(QPoint(10, 10)), nullptr);
+
+    // The IO and urgent alarms tab: its menu's items choose what it lists.
+    CIoAlarmWnd io;
+    EventRecord input = crash;
+    input.type = 1;
+    input.description = "Door";
+    EventRecord urgent = crash;
+    urgent.type = 7;
+    urgent.beginTime = urgent.endTime = 1714550600;
+    urgent.description.clear();
+    io.Relabel(table);
+    io.SetEvents({urgent, crash, input}, 1714550400, 1714554000);
+    ASSERT_EQ(io.List()->topLevelItemCount(), 2);
+    EXPECT_EQ(io.List()->topLevelItem(0)->text(1), "Door");
+    EXPECT_EQ(io.List()->topLevelItem(1)->text(1), "Urgent alarm");
+    QMenu* ioMenu = io.ShowMenu(QPoint(10, 10));
+    ASSERT_NE(ioMenu, nullptr);
+    auto* inputs = ioMenu->findChild<QAction*>("Warn_Option_IO");
+    ASSERT_NE(inputs, nullptr);
+    EXPECT_EQ(inputs->text(), "IO alarm");
+    EXPECT_TRUE(inputs->isChecked());
+    inputs->trigger();
+    EXPECT_EQ(io.Shown(), (std::set<uint8_t>{7}));
+    ASSERT_EQ(io.Listed().size(), 1u);
+    EXPECT_EQ(io.Listed()[0].type, 7);
+    ioMenu->close();
 
     CTemperatureWnd temperature;
     temperature.Relabel(table);
