@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QGridLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QMenu>
 #include <QShortcut>
 #include <QSlider>
@@ -19,6 +21,7 @@
 #include "player/ui/AppTrace.h"
 #include "player/app/LogPage.h"
 #include "player/app/SettingsDlg.h"
+#include "player/app/Skin.h"
 #include "player/app/VelmorApp.h"
 #include "player/playback/PlayWndDlg.h"
 #include "player/workspace/DrivingRecord.h"
@@ -71,12 +74,18 @@ CMainFrame::CMainFrame()
     connect(m_actAbout, &QAction::triggered, this, [this] { OpenAbout(); });
 
     app.m_host->Route(m_frame, [this](const QString& c, const QString& n) { OnNotify(c, n); });
+    ApplySkin(app.m_settings.Get().skin);
+    m_settingsListener = app.m_settings.Subscribe([this](const SettingsRecord& before, const SettingsRecord& now) {
+        if (before.skin != now.skin) ApplySkin(now.skin);
+    });
     ShowPage(kPageButtons[0]);
     Relabel();
     resize(1280, 800);
     app.m_host->SetTimer(this, kHandOverTimer, 500, [this] { PollHandOver(); });
     AddShortcuts();
 }
+
+CMainFrame::~CMainFrame() { App().m_settings.Unsubscribe(m_settingsListener); }
 
 bool CMainFrame::ClickFirst(std::initializer_list<const char*> names)
 {
@@ -211,6 +220,14 @@ void CMainFrame::OpenAbout()
     delete dlg;
 }
 
+void CMainFrame::ApplySkin(const std::string& skin)
+{
+    if (QWidget* bg = CUiHost::Find<QWidget>(m_frame, "Mainfrm_BG")) {
+        bg->setStyleSheet(QString::fromStdString(SkinStyleSheet(skin)));
+        bg->setProperty("bkcolor", skin.empty() ? QVariant() : QVariant(QString::fromStdString(skin)));
+    }
+}
+
 void CMainFrame::OpenSkin()
 {
     auto& host = *App().m_host;
@@ -220,30 +237,60 @@ void CMainFrame::OpenSkin()
         delete w;
         return;
     }
-    QWidget* bg = CUiHost::Find<QWidget>(m_frame, "Mainfrm_BG");
-    const QColor current = bg ? bg->palette().color(QPalette::Window) : QColor(Qt::white);
+    // The swatches and the backgrounds, each a button named as the value it keeps.
+    if (auto* grid = CUiHost::Find<QWidget>(dlg, "ColorWnd_Tab_Colour"); grid && qobject_cast<QGridLayout*>(grid->layout())) {
+        auto* layout = static_cast<QGridLayout*>(grid->layout());
+        const int row = layout->rowCount();
+        int n = 0;
+        for (const std::string& colour : SkinSwatches()) {
+            auto* swatch = new QPushButton(grid);
+            swatch->setObjectName(QString::fromStdString("colour_" + colour));
+            swatch->setFixedSize(28, 20);
+            swatch->setStyleSheet("background-color: #" + QString::fromStdString(colour.substr(2)) + ";");
+            layout->addWidget(swatch, row + n / 6, n % 6);
+            ++n;
+        }
+    }
+    if (auto* tab = CUiHost::Find<QWidget>(dlg, "ColorWnd_Tab_Picture"); tab && tab->layout()) {
+        for (const SkinBackground& bk : SkinBackgrounds()) {
+            if (CUiHost::Find<QWidget>(tab, bk.name)) continue;
+            auto* button = new QPushButton(tab);
+            button->setObjectName(bk.name);
+            button->setMinimumHeight(36);
+            button->setStyleSheet(QString("QPushButton { background: %1; }").arg(bk.style));
+            tab->layout()->addWidget(button);
+        }
+    }
     auto* r = CUiHost::Find<QSlider>(dlg, "AdjustColorSliderR");
     auto* g = CUiHost::Find<QSlider>(dlg, "AdjustColorSliderG");
     auto* b = CUiHost::Find<QSlider>(dlg, "AdjustColorSliderB");
-    if (r && g && b) {
-        r->setValue(current.red());
-        g->setValue(current.green());
-        b->setValue(current.blue());
+    int red = 255, green = 255, blue = 255;
+    if (QWidget* bg = CUiHost::Find<QWidget>(m_frame, "Mainfrm_BG"); !SkinRgb(App().m_settings.Get().skin, &red, &green, &blue) && bg) {
+        const QColor current = bg->palette().color(QPalette::Window);
+        red = current.red();
+        green = current.green();
+        blue = current.blue();
     }
+    if (r && g && b) {
+        const QSignalBlocker br(r), bgl(g), bb(b);
+        r->setValue(red);
+        g->setValue(green);
+        b->setValue(blue);
+    }
+    // The choice is a setting: the frame follows it, and it lasts to the next start.
+    auto keep = [](std::string skin) { App().m_settings.Change([&](SettingsRecord& s) { s.skin = std::move(skin); }); };
     host.Route(dlg, [=](const QString& c, const QString& n) {
-        if (n == "valuechanged" && r && g && b && bg) {
-            // The frame's colour as the skin text "FF%02X%02X%02X".
-            const QString argb = QString::asprintf("FF%02X%02X%02X", r->value(), g->value(), b->value());
-            bg->setStyleSheet("#Mainfrm_BG { background-color: #" + argb.mid(2) + "; }");
-            bg->setProperty("bkcolor", argb);
-        } else if (c == "bk_001" && n == "click" && bg) {
-            // The default background: the frame's own colours again.
-            bg->setStyleSheet(QString());
-            bg->setProperty("bkcolor", QVariant());
+        if (n == "valuechanged" && r && g && b) {
+            keep(SkinColour(r->value(), g->value(), b->value()));
+        } else if (n == "click" && c.startsWith("colour_")) {
+            keep(c.mid(7).toStdString());
+        } else if (n == "click" && c.startsWith("bk_")) {
+            keep(c == "bk_001" ? std::string() : c.toStdString());
         } else if (c == "ColorWnd_Btn_Close" && n == "click") {
             dlg->accept();
         }
     });
+    host.Relabel(dlg);
     dlg->exec();
     delete dlg;
 }

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <initializer_list>
+#include <string>
 
 class QMenu;
 class QStackedWidget;
@@ -20,6 +21,7 @@ class CRKDrivingRecord;
 class CMainFrame : public QWidget {
 public:
     CMainFrame();
+    ~CMainFrame() override;
 
     // "MainFrm_Btn_DrivingRecord", "MainFrm_Btn_PlayBack", "MainFrm_Btn_Log".
     bool ShowPage(const QString& button);
@@ -49,6 +51,8 @@ private:
     void PollHandOver();
     void UpdateMaxButtons();
     void AddShortcuts();
+    // The frame's background as the SKIN setting says.
+    void ApplySkin(const std::string& skin);
     // Clicks the first of the named buttons that is visible and enabled.
     bool ClickFirst(std::initializer_list<const char*> names);
 
@@ -62,6 +66,7 @@ private:
     QAction* m_actAbout = nullptr;
     QString m_page;
     bool m_closing = false;
+    int m_settingsListener = 0;
 };
 
 }  // namespace velmor

@@ -138,6 +138,7 @@ SettingsRecord ReadSettings(const CIniFile& ini, const std::filesystem::path& de
     s.googleKey = Base64Decode(ini.GetString(sec, "GOOGLEKEY", ""));
     s.voice = ini.GetInt(sec, "Voice", 0);
     s.equalize = ini.GetString(sec, "Equalize", "");
+    s.skin = ini.GetString(sec, "SKIN", "");
 
     bool filled = false;
     if (s.snapPath.empty()) {
@@ -188,6 +189,7 @@ bool WritePlaySettings(const std::filesystem::path& file, const SettingsRecord& 
         return false;
     }
     ed.Set(kConfigSection, "Equalize", s.equalize);
+    ed.Set(kConfigSection, "SKIN", s.skin);
     ed.Set(kConfigSection, "Voice", std::to_string(s.voice));
     ed.Set(kConfigSection, "MEDIAINFO", std::to_string(s.mediaInfo));
     return ed.Save(file, error);
@@ -223,6 +225,7 @@ const SettingKey kKeys[] = {
     {"DELAYTIME", K::kInt, 0, 0, &R::delayTime, nullptr, C::kNone, false},
     {"Voice", K::kInt, 0, 100, &R::voice, nullptr, C::kNone, false},
     {"Equalize", K::kText, 0, 0, &R::equalize, nullptr, C::kNone, false},
+    {"SKIN", K::kText, 0, 0, &R::skin, nullptr, C::kNone, false},
 };
 
 }  // namespace

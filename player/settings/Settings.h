@@ -43,6 +43,7 @@ struct SettingsRecord {
     std::string googleKey;     // GOOGLEKEY, decoded
     int voice = 0;             // Voice
     std::string equalize;      // Equalize
+    std::string skin;          // SKIN: "FFRRGGBB" frame colour or a background's name; empty: the frame's own
 };
 
 inline constexpr const char* kConfigSection = "CONFIG";
@@ -61,7 +62,8 @@ void NormaliseLanguage(int stored, SettingsRecord& s);
 // not DELAYTIME, Voice, Equalize); GOOGLEKEY Base64-encoded, and removed
 // when empty.
 bool WriteSettings(const std::filesystem::path& file, const SettingsRecord& s, std::string* error = nullptr);
-// Writes Equalize, Voice and MEDIAINFO (the play controls' keys, at close).
+// Writes Equalize, Voice, MEDIAINFO and SKIN (the play controls' and the
+// skin window's keys, at close).
 bool WritePlaySettings(const std::filesystem::path& file, const SettingsRecord& s, std::string* error = nullptr);
 
 // "%.1f" of the low-pass coefficient, and the reading of a decimal text

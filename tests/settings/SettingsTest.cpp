@@ -133,10 +133,12 @@ TEST_F(SettingsTest, WriterWritesTheDialogKeysAndLeavesTheRest)
               "ALWAYSMAIN=1\r\nLOWPASS=0\r\nLOWPASSVALUE=0.2\r\nNSENABLE=0\r\nNSVALUE=1\r\nSHOWGEO=0\r\nSPEEDMPH=0\r\n"
               "GOOGLEKEY=YWJj\r\n");
     s.equalize = "1,2,3";
+    s.skin = "FF102030";
     ASSERT_TRUE(WritePlaySettings(file, s));
     const SettingsRecord back = ReadSettings(CIniFile::Load(file), "/x", "/y");
     EXPECT_EQ(back.voice, 70);
     EXPECT_EQ(back.equalize, "1,2,3");
+    EXPECT_EQ(back.skin, "FF102030") << "the skin window's choice lasts to the next start";
     EXPECT_EQ(back.recordChn, 32771);
     EXPECT_EQ(back.googleKey, "abc");
     EXPECT_EQ(back.alwaysMain, 1);
