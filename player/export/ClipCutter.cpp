@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "common/FileReader.h"
 #include "common/PathUtil.h"
 #include "media/include/rkmedia.h"
+#include "player/export/BackupBlockWriter.h"
 #include "player/export/ExportNames.h"
 #include "player/export/GpsExport.h"
 #include "player/export/GpxWriter.h"
@@ -317,39 +319,116 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
     return result;
 }
 
+namespace {
+
+constexpr uint64_t kUsPerSecond = 1000000;
+
+// A backup record file open through its reader, closed on every way out.
+class CBackupReading {
+public:
+    CBackupReading() = default;
+    ~CBackupReading() { RKSFS_CloseBakRecFile(&op); }
+    CBackupReading(const CBackupReading&) = delete;
+    CBackupReading& operator=(const CBackupReading&) = delete;
+    bool Open(const std::filesystem::path& path)
+    {
+        RKSFS_CloseBakRecFile(&op);
+        return RKSFS_OpenBakRecFile(&op, path.c_str()) == 0;
+    }
+    rkfs::StRecHeadArea_t Block(uint32_t b) const
+    {
+        return rkfs::LoadStruct<rkfs::StRecHeadArea_t>(op.heads + size_t(b) * rkfs::kHeadAreaSize);
+    }
+    // The block the next frame's head begins in: none of it read yet means
+    // the next block (or, before the first frame, the first one).
+    uint32_t NextHeadBlock() const
+    {
+        if (op.curOffset <= rkfs::kHeadAreaSize) return 0;
+        const uint32_t b = op.frmHeadWrSize == 0 ? op.curB + 1 : op.curB;
+        return std::min(b, op.dataBlkCnt - 1);
+    }
+
+    StRecBakFileOp_t op{};
+};
+
+// The block size the cut is laid out in: a block holding more than the
+// smaller size tells the larger one; either is one a backup file may hold.
+uint32_t BackupLayoutBlockSize(const CBackupReading& in)
+{
+    constexpr uint32_t kSmall = rkfs::BlockSizeForFileSize(rkfs::kContainerFileSize128);
+    for (uint32_t b = 0; b < in.op.dataBlkCnt; ++b)
+        if (in.Block(b).head.recData.useSize.get() > kSmall) return rkfs::kBackupBlockSize;
+    return kSmall;
+}
+
+// Whether the file ends where its last block's head says. Its reader cuts a
+// block short to the end of the file (and stops at a head area the file does
+// not hold whole), so a file truncated at a frame boundary reads to an end
+// that looks normal.
+bool EndsWhereItsHeadsSay(const CBackupReading& in, const std::filesystem::path& path)
+{
+    const uint32_t count = in.op.dataBlkCnt;
+    if (count == 0) return false;
+    uint64_t at = 0;
+    for (uint32_t b = 0; b + 1 < count; ++b) at += rkfs::StoredBlockSize(in.Block(b).head.recData, b == 0);
+    const auto last = in.Block(count - 1).head;
+    CFileReader file;
+    uint8_t stored[rkfs::kDataBlockHeadSize];
+    if (!file.Open(path) || file.ReadAt(at, stored, sizeof stored) != sizeof stored) return false;
+    uint8_t opened[rkfs::kDataBlockHeadSize];
+    rkfs::StoreStruct(opened, last);
+    return std::memcmp(stored, opened, sizeof stored) == 0 &&
+           uint64_t(file.Size()) == at + rkfs::StoredBlockSize(last.recData, count == 1);
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, data, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        data += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
+}  // namespace
+
 CutResult CClipCutter::CutRKRecRecordFile(const std::filesystem::path& source, int channel)
 {
     if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
-    StRecBakFileOp_t op{};
-    if (RKSFS_OpenBakRecFile(&op, source.c_str()) != 0) return Failure("OpenFile:" + source.string() + " Fail");
-    struct Block {
-        uint64_t offset, stored;
-        uint32_t lend;
-        uint32_t begin, end;
+    const std::string openFailure = "OpenFile:" + source.string() + " Fail";
+    CBackupReading in;
+    if (!in.Open(source)) return Failure(openFailure);
+    const StRecFileInfo_t info = in.op.recFI;
+    if (m_request.end < info.beginTime || m_request.start > info.endTime) return Failure("Cut_CHN_Error");
+
+    // The cut begins with the last I frame at or before the span's first
+    // instant. The reader's seek goes by whole seconds and picks the first
+    // I frame of a second, which may lie after that instant: seek a second
+    // earlier and walk to it. Every pass starts from a fresh open, as a seek
+    // looks only forward from the current block.
+    const uint64_t startUs = uint64_t(m_request.start) * kUsPerSecond;
+    auto position = [&] {
+        if (!in.Open(source)) return false;
+        if (m_request.start > info.beginTime && RKSFS_SeekBakRecTime(&in.op, m_request.start - 1) == 0) return true;
+        return in.Open(source);
     };
-    std::vector<Block> blocks;
-    uint64_t offset = 0;
-    for (uint32_t i = 0; i < op.dataBlkCnt; ++i) {
-        const auto head = rkfs::LoadStruct<rkfs::StDataBlockHead_t>(op.heads + size_t(i) * rkfs::kHeadAreaSize);
-        const auto& rd = head.recData;
-        const uint32_t lend = i == 0 ? rd.lend.get() : 0;
-        const uint64_t stored = uint64_t(rd.useSize.get()) - lend;
-        blocks.push_back({offset, stored, rd.lend.get(), rd.beginTime.get(), rkfs::BlockEndTime(rd)});
-        offset += stored;
+    std::vector<uint8_t> buffer(RKSFS_READ_BUFFER_SIZE);
+    RKSFS_FRAME_HEAD head{};
+    auto read = [&] { return RKSFS_ReadBakRecFrame(&in.op, buffer.data(), buffer.size(), &head); };
+    if (!position()) return Failure(openFailure);
+    uint64_t lead = 0;  // frames before that I frame
+    for (uint64_t n = 0; read() > 0; ++n) {
+        // The first frame read is an I frame: with none before the span it begins the cut.
+        if (head.type == rkfs::kFrameI && (n == 0 || head.pts <= startUs)) lead = n;
+        if (rkfs::IsVideoType(head.type) && head.pts > startUs) break;
     }
-    RKSFS_CloseBakRecFile(&op);
+    if (!position()) return Failure(openFailure);
+    for (uint64_t n = 0; n < lead; ++n)
+        if (read() <= 0) return Failure(openFailure + ": unreadable frame at offset " + std::to_string(in.op.curOffset));
 
-    // Whole blocks overlapping the span.
-    size_t first = blocks.size(), last = 0;
-    for (size_t i = 0; i < blocks.size(); ++i)
-        if (blocks[i].begin <= m_request.end && blocks[i].end >= m_request.start) {
-            first = std::min(first, i);
-            last = i;
-        }
-    if (first == blocks.size()) return Failure("Cut_CHN_Error");
-
-    CFileReader in;
-    if (!in.Open(source)) return Failure("OpenFile:" + source.string() + " Fail");
     std::error_code ec;
     const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
     if (!day) return Failure("strCutFilePath:" + m_request.folder.string() + " Fail");
@@ -358,43 +437,50 @@ CutResult CClipCutter::CutRKRecRecordFile(const std::filesystem::path& source, i
     const int fd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return Failure("strCutFilePath:" + outPath.string() + " Fail");
 
+    // The frames are laid down afresh rather than their blocks copied: a
+    // block's head describes all of its bytes, and the span's ends fall
+    // inside blocks.
+    CBackupBlockWriter writer(BackupLayoutBlockSize(in),
+                              [fd](const uint8_t* data, size_t n) { return WriteAll(fd, data, n); });
     CutResult result;
-    std::vector<uint8_t> buffer(1 << 20);
+    std::string damage;
     bool ok = true;
-    auto copy = [&](uint64_t from, uint64_t bytes) {
-        while (ok && bytes) {
-            const size_t want = size_t(std::min<uint64_t>(bytes, buffer.size()));
-            const size_t got = in.ReadAt(from, buffer.data(), want);
-            // A file cut short inside its last block ends there.
-            if (got == 0) return;
-            ok = ::write(fd, buffer.data(), got) == ssize_t(got);
-            from += got;
-            bytes -= got;
-        }
-    };
-    for (size_t i = first; ok && i <= last; ++i) {
+    for (uint64_t n = 0;; ++n) {
         if (StopRequested()) {
             result.stopped = true;
             break;
         }
-        const Block& b = blocks[i];
-        if (i == first && i != 0) {
-            // The first stored block begins with its own first frame head.
-            copy(b.offset, rkfs::kHeadAreaSize);
-            const uint64_t skip = std::min<uint64_t>(b.lend, b.stored - rkfs::kHeadAreaSize);
-            copy(b.offset + rkfs::kHeadAreaSize + skip, b.stored - rkfs::kHeadAreaSize - skip);
-        } else {
-            copy(b.offset, b.stored);
+        const uint32_t b = in.NextHeadBlock();
+        const int len = read();
+        if (len < 0) {
+            damage = "unreadable frame at offset " + std::to_string(in.op.curOffset);
+            break;
         }
-        Report(std::min(b.end, m_request.end));
+        if (len == 0) {
+            // A span that reaches the end must find the whole recording there.
+            if (!EndsWhereItsHeadsSay(in, source)) damage = "the file ends before its last block does";
+            break;
+        }
+        const uint32_t second = uint32_t(head.pts / kUsPerSecond);
+        if (second > m_request.end) break;
+        if (!(ok = writer.Add(rkfs::FrameHeadFromPublic(head), buffer.data(), in.Block(b)))) break;
+        if (n % 5 == 4) Report(second);
     }
+    // What a stopped cut wrote is kept, so it is closed as a whole file.
+    const bool written = writer.Frames() > 0;
+    if (ok && damage.empty() && written) ok = writer.Finish();
     ok = (::fsync(fd) == 0 || errno == EINVAL) && ok;
     ok = ::close(fd) == 0 && ok;
-    if (!ok) {
+    if (!damage.empty()) {
         RemoveQuietly(outPath);
-        return Failure("strCutFilePath:" + outPath.string() + " Fail");
+        return Failure(openFailure + ": " + damage);
     }
-    // Read the result back: a cut that its own reader cannot open is no cut.
+    if (!ok || !written) {
+        RemoveQuietly(outPath);
+        if (result.stopped && ok) return result;
+        return Failure(ok ? "Cut_CHN_Error" : "strCutFilePath:" + outPath.string() + " Fail");
+    }
+    // Read the result back: a cut that its own reader cannot read whole is no cut.
     auto check = CFrameSource::OpenBackupRecord(outPath, 0);
     SourceFrame f;
     EFrameResult rc = check->OpenResult();
@@ -406,7 +492,8 @@ CutResult CClipCutter::CutRKRecRecordFile(const std::filesystem::path& source, i
         else
             ++result.frames.video;
     }
-    if (check->OpenResult() != EFrameResult::kOk) {
+    if (rc != EFrameResult::kEnd ||
+        result.frames.audio + result.frames.info + result.frames.video != writer.Frames()) {
         RemoveQuietly(outPath);
         return Failure("strCutFilePath:" + outPath.string() + " Fail");
     }

@@ -61,9 +61,11 @@ public:
     // at 100 MB, with `lines`) and as a GPX track (with `gpx`).
     CutResult SaveIfvFileGpsInfo(const std::filesystem::path& source, int channel, bool lines, bool gpx,
                                  const std::string& header, const CPositionGrid* grid = nullptr);
-    // RKRec (backup record file) to RKRec: the whole blocks that overlap the
-    // span, the first stored without the bytes it lends from its predecessor,
-    // so that the result is itself a valid backup record file.
+    // RKRec (backup record file) to RKRec: the frames from the last I frame
+    // at or before the span's start through the last one of its end second,
+    // laid down in blocks of their own whose heads describe just them, so
+    // that the result is itself a valid backup record file. A source that
+    // cannot be read through the span fails the cut and leaves no file.
     CutResult CutRKRecRecordFile(const std::filesystem::path& source, int channel);
 
     // IFV to MP4 (or ".avi" with the same writer): the span's video from its

@@ -325,6 +325,13 @@ uint32_t IndexHeadCheckValue(const StIndexBlockHead_t& head);
 
 // End second of a block: beginTime + duration - 1, or beginTime when duration is 0.
 uint32_t BlockEndTime(const StRecData_t& rd);
+// Bytes a block occupies in a backup record file: the first block is stored
+// without the bytes it lends, which belong to a frame of a block the file
+// does not hold.
+inline uint64_t StoredBlockSize(const StRecData_t& rd, bool first)
+{
+    return first ? uint64_t(rd.useSize.get()) - rd.lend.get() : rd.useSize.get();
+}
 // Number of valid I-frame index entries: min(ifrIdxCnt, 320).
 inline uint16_t IndexedIFrames(const StRecDataNeck_t& neck)
 {

@@ -384,7 +384,7 @@ StRecFileInfo_t MakeRecFileInfoFromHeads(const std::vector<StDataBlockHead_t>& h
         fi.readOnly |= rd.readOnly() ? 1 : 0;
         fi.writing |= h.writing() ? 1 : 0;
         fi.reasonBit |= rd.reason();
-        fi.size += i == 0 ? uint64_t(rd.useSize.get()) - rd.lend.get() : rd.useSize.get();
+        fi.size += StoredBlockSize(rd, i == 0);
         if (rd.duration.get() > 0) {
             const uint32_t end = rd.beginTime.get() + rd.duration.get() - 1;
             if (end > fi.endTime) fi.endTime = end;

@@ -14,11 +14,6 @@ namespace rkstore {
 // notes this can log.
 StRecFileInfo_t MakeRecFileInfo(const std::vector<rkfs::StRecHeadArea_t>& blocks, const char* logName);
 
-// Bytes block `index` occupies in a backup record file: the first block is
-// stored without the bytes it lends.
-inline uint64_t StoredBlockSize(const rkfs::StRecData_t& rd, bool first)
-{
-    return first ? uint64_t(rd.useSize.get()) - rd.lend.get() : rd.useSize.get();
-}
+using rkfs::StoredBlockSize;
 
 }  // namespace rkstore

@@ -1,5 +1,5 @@
 // Cutting a span out of a recording: IFV to IFV frame for frame, GPS lines
-// and tracks from its position records, RKRec to RKRec by whole blocks, and
+// and tracks from its position records, RKRec to RKRec frame for frame, and
 // the request and source failures.
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <tuple>
 
 #include "player/export/ClipCutter.h"
@@ -279,22 +280,33 @@ TEST(CutGps, LinesAndTrackOfTheSpan)
 }
 
 constexpr uint32_t kBackupFrames = 200 * 25;
+constexpr uint32_t kBackupSeconds = 200;
 
 // A backup record file of 200 seconds in 4 MiB blocks, filled so that
-// frames (and frame heads) are split across blocks and later blocks lend.
-std::filesystem::path WriteBackupSource(const std::filesystem::path& dir)
+// frames (and frame heads) are split across blocks and later blocks lend:
+// 25 pictures a second, an I frame every `gop` of them, and with `sound`
+// an audio frame 20 ms after each picture and an information frame after
+// the first picture of each second.
+std::filesystem::path WriteBackupSource(const std::filesystem::path& dir, uint32_t gop = 25, bool sound = false)
 {
     fixtures::CBackupFileImage image(0x400000);
     fixtures::RecordingParams params;
     params.channel = 2;
-    params.encode = {0, 0, 1, 0, 25};
+    params.encode = {0, 0, 1, sound ? uint8_t(1) : uint8_t(0), 25};
     fixtures::CRecordWriter writer(image, params);
     std::vector<uint8_t> payload(6000);
     for (uint32_t i = 0; i < kBackupFrames; ++i) {
         const uint64_t pts = uint64_t(kT10) * 1000000 + uint64_t(i) * 40000;
         const uint32_t length = 5000 + i % 997;
         fixtures::FillPayload(i, payload.data(), length);
-        writer.WriteFrame(i % 25 == 0 ? rkfs::kFrameI : rkfs::kFrameP, pts, payload.data(), length);
+        writer.WriteFrame(i % gop == 0 ? rkfs::kFrameI : rkfs::kFrameP, pts, payload.data(), length);
+        if (!sound) continue;
+        if (i % 25 == 0) {
+            fixtures::FillPayload(i + 500000, payload.data(), 75);
+            writer.WriteFrame(rkfs::kFrameInfo, pts, payload.data(), 75);
+        }
+        fixtures::FillPayload(i + 900000, payload.data(), 320);
+        writer.WriteFrame(rkfs::kFrameAudio, pts + 20000, payload.data(), 320);
     }
     writer.Close();
     const auto path = dir / "backup.rkrec";
@@ -305,23 +317,32 @@ std::filesystem::path WriteBackupSource(const std::filesystem::path& dir)
 struct BakFrame {
     uint8_t type;
     uint64_t pts;
+    uint32_t length;
     uint32_t crc;
     bool operator==(const BakFrame&) const = default;
 };
 
-std::vector<BakFrame> BackupFrames(const std::filesystem::path& path)
+// The frames of a backup record file through its reader; `n` of them after
+// a seek to second `seek` when one is given.
+std::vector<BakFrame> BackupFrames(const std::filesystem::path& path, std::optional<uint32_t> seek = {},
+                                   size_t n = SIZE_MAX)
 {
     StRecBakFileOp_t op{};
     EXPECT_EQ(RKSFS_OpenBakRecFile(&op, path.c_str()), 0);
+    if (seek) {
+        EXPECT_EQ(RKSFS_SeekBakRecTime(&op, *seek), 0) << "second " << *seek;
+    }
     std::vector<uint8_t> buf(RKSFS_READ_BUFFER_SIZE);
     RKSFS_FRAME_HEAD head{};
     std::vector<BakFrame> out;
-    int n;
-    while ((n = RKSFS_ReadBakRecFrame(&op, buf.data(), buf.size(), &head)) > 0)
-        out.push_back({head.type, head.pts, fixtures::Crc32(buf.data(), size_t(n))});
+    int len;
+    while (out.size() < n && (len = RKSFS_ReadBakRecFrame(&op, buf.data(), buf.size(), &head)) > 0)
+        out.push_back({head.type, head.pts, head.length, fixtures::Crc32(buf.data(), size_t(len))});
     RKSFS_CloseBakRecFile(&op);
     return out;
 }
+
+uint32_t SecondOf(const BakFrame& f) { return uint32_t(f.pts / 1000000); }
 
 // Every output of an IFV recording takes its name from the recording's name;
 // a name of neither known form fails every format before anything is made.
@@ -381,47 +402,171 @@ INSTANTIATE_TEST_SUITE_P(
                       IfvNameCase{"x_20251208_095900_20251208_100200_ch03", 0, false, "AV3_100000_100005_T2C0_100000.ifv"},
                       IfvNameCase{"x_20251208_095900_20251208_100200_ch03", 3, false, "AV3_100000_100005_T2C0_100000.gps"}));
 
-TEST(CutRKRec, WholeBlocksMakeAValidBackupFileCoveringTheSpan)
+// What the heads of a backup record file say, read through its reader.
+struct BackupHeads {
+    StRecFileInfo_t info{};
+    uint32_t blocks = 0;
+    uint32_t indexedIFrames = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> times;  // each block's first and last second
+    std::vector<uint64_t> offsets;                     // each block's head area in the file
+};
+
+BackupHeads ReadBackupHeads(const std::filesystem::path& path)
 {
+    BackupHeads out;
+    StRecBakFileOp_t op{};
+    EXPECT_EQ(RKSFS_OpenBakRecFile(&op, path.c_str()), 0);
+    out.info = op.recFI;
+    out.blocks = op.dataBlkCnt;
+    uint64_t at = 0;
+    for (uint32_t b = 0; b < op.dataBlkCnt; ++b) {
+        const auto area = rkfs::LoadStruct<rkfs::StRecHeadArea_t>(op.heads + size_t(b) * rkfs::kHeadAreaSize);
+        const auto& rd = area.head.recData;
+        out.indexedIFrames += area.neck.ifrIdxCnt.get();
+        out.times.emplace_back(rd.beginTime.get(), rd.beginTime.get() + rd.duration.get() - 1);
+        out.offsets.push_back(at);
+        at += rd.useSize.get() - (b == 0 ? rd.lend.get() : 0);
+    }
+    RKSFS_CloseBakRecFile(&op);
+    return out;
+}
+
+// The source's frames a cut of [from, to] must hold, picked out of the whole
+// recording: from the last I frame at or before the span's first instant
+// (the first frame when the span begins before the recording) through the
+// last frame of second `to`.
+std::vector<BakFrame> ExpectedCut(const std::vector<BakFrame>& all, uint32_t from, uint32_t to)
+{
+    size_t first = 0, last = 0;
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (all[i].type == rkfs::kFrameI && all[i].pts <= uint64_t(from) * 1000000) first = i;
+        if (SecondOf(all[i]) <= to) last = i + 1;
+    }
+    return {all.begin() + long(first), all.begin() + long(last)};
+}
+
+struct RkRecSpanCase {
+    const char* name;
+    uint32_t gop;
+    bool sound;
+    int from, to;           // seconds after 10:00:00
+    uint32_t sourceBlocks;  // blocks of the source the span touches
+};
+
+void PrintTo(const RkRecSpanCase& c, std::ostream* os) { *os << c.name; }
+
+class CutRKRecSpans : public ::testing::TestWithParam<RkRecSpanCase> {};
+
+TEST_P(CutRKRecSpans, OnlyTheFramesFromTheKeyFrameBeforeTheStartThroughTheEndSecond)
+{
+    const RkRecSpanCase c = GetParam();
     CTempDir dir;
-    const auto source = WriteBackupSource(dir.Path());
+    const auto source = WriteBackupSource(dir.Path(), c.gop, c.sound);
     const auto all = BackupFrames(source);
-    ASSERT_EQ(all.size(), kBackupFrames);
+    ASSERT_EQ(std::count_if(all.begin(), all.end(), [](const BakFrame& f) { return rkfs::IsVideoType(f.type); }),
+              long(kBackupFrames));
+    const uint32_t from = uint32_t(int64_t(kT10) + c.from), to = uint32_t(int64_t(kT10) + c.to);
+    const auto sourceHeads = ReadBackupHeads(source);
+    const auto touched = std::count_if(sourceHeads.times.begin(), sourceHeads.times.end(),
+                                       [&](const auto& t) { return t.first <= to && t.second >= from; });
+    ASSERT_EQ(uint32_t(touched), c.sourceBlocks) << "the span is not where the case means it to be";
+
     CutRequest request;
-    request.start = kT10 + 61;
-    request.end = kT10 + 70;
+    request.start = from;
+    request.end = to;
     request.format = 4;
     request.type = 1;
     request.folder = dir / "out";
     const auto result = CClipCutter(request).CutRKRecRecordFile(source, 3);
     ASSERT_TRUE(result.ok) << result.error;
     ASSERT_EQ(result.files.size(), 1u);
-    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "AV3_100101_100110_T1C0_100101.rkrec");
-    const auto cut = BackupFrames(result.files[0]);
+    const auto& cutPath = result.files[0];
+    EXPECT_EQ(cutPath.extension(), ".rkrec");
+
+    const auto expected = ExpectedCut(all, from, to);
+    ASSERT_FALSE(expected.empty());
+    const auto cut = BackupFrames(cutPath);
+    EXPECT_EQ(cut.size(), expected.size());
+    EXPECT_TRUE(cut == expected) << "the cut is not the source's run of frames";
     ASSERT_FALSE(cut.empty());
-    // A run of the source's frames, from an I frame, over the whole span.
-    const auto at = std::search(all.begin(), all.end(), cut.begin(), cut.end());
-    ASSERT_NE(at, all.end());
     EXPECT_EQ(cut.front().type, rkfs::kFrameI);
-    EXPECT_LE(cut.front().pts / 1000000, request.start);
-    EXPECT_GE(cut.back().pts / 1000000, request.end);
-    EXPECT_LT(cut.size(), all.size() / 2) << "only the blocks of the span";
-    EXPECT_EQ(result.frames.video, cut.size());
+    if (c.from < 0)
+        EXPECT_EQ(cut.front(), all.front());
+    else
+        EXPECT_LE(cut.front().pts, uint64_t(from) * 1000000);
+    EXPECT_TRUE(std::all_of(cut.begin(), cut.end(), [&](const BakFrame& f) { return SecondOf(f) <= to; }));
+    const auto audio = std::count_if(cut.begin(), cut.end(), [](const BakFrame& f) { return f.type == rkfs::kFrameAudio; });
+    const auto info = std::count_if(cut.begin(), cut.end(), [](const BakFrame& f) { return f.type == rkfs::kFrameInfo; });
+    EXPECT_EQ(result.frames.audio, uint64_t(audio));
+    EXPECT_EQ(result.frames.info, uint64_t(info));
+    EXPECT_EQ(result.frames.video, cut.size() - uint64_t(audio + info));
+    if (c.sound) {
+        EXPECT_GT(audio, 0);
+        EXPECT_GT(info, 0);
+    }
+
+    // The heads describe exactly these frames.
+    const auto heads = ReadBackupHeads(cutPath);
+    uint64_t bytes = 0, iFrames = 0, lastVideo = 0;
+    for (const BakFrame& f : cut) {
+        bytes += 16 + f.length;
+        if (f.type == rkfs::kFrameI) ++iFrames;
+        if (rkfs::IsVideoType(f.type)) lastVideo = SecondOf(f);
+    }
+    EXPECT_EQ(std::filesystem::file_size(cutPath), uint64_t(heads.blocks) * rkfs::kHeadAreaSize + bytes);
+    EXPECT_EQ(heads.info.size, std::filesystem::file_size(cutPath));
+    EXPECT_EQ(heads.info.continued, 0) << "the cut begins with a whole frame of its own";
+    EXPECT_EQ(heads.info.beginTime, SecondOf(cut.front()));
+    EXPECT_EQ(heads.info.endTime, lastVideo);
+    EXPECT_EQ(heads.indexedIFrames, iFrames);
+    EXPECT_EQ(heads.info.channel, 2);
+
+    // A second inside the span is found through the cut's own index: the
+    // first I frame of that second, or the last one before it.
+    const uint32_t inside = (std::max(from, SecondOf(cut.front())) + std::min(to, kT10 + kBackupSeconds - 1)) / 2;
+    size_t k = 0;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i].type != rkfs::kFrameI || SecondOf(expected[i]) > inside) continue;
+        if (SecondOf(expected[i]) == inside) {
+            k = i;
+            break;
+        }
+        k = i;
+    }
+    const auto afterSeek = BackupFrames(cutPath, inside, 30);
+    ASSERT_EQ(afterSeek.size(), std::min<size_t>(30, expected.size() - k));
+    EXPECT_TRUE(std::equal(afterSeek.begin(), afterSeek.end(), expected.begin() + long(k)));
 }
 
-TEST(CutRKRec, FirstBlocksAndFailures)
+INSTANTIATE_TEST_SUITE_P(
+    CutRKRec, CutRKRecSpans,
+    ::testing::Values(RkRecSpanCase{"InsideOneBlock", 25, false, 5, 12, 1},
+                      RkRecSpanCase{"CrossingABlockBoundary", 25, false, 25, 40, 2},
+                      RkRecSpanCase{"OverSeveralBlocks", 25, false, 61, 130, 4},
+                      RkRecSpanCase{"StartingExactlyOnAnIFrame", 60, false, 12, 20, 1},
+                      RkRecSpanCase{"StartingBetweenIFrames", 60, false, 13, 21, 1},
+                      RkRecSpanCase{"WithSoundAndRecords", 60, true, 50, 75, 2},
+                      RkRecSpanCase{"BeginningBeforeTheFile", 25, false, -5, 3, 1},
+                      RkRecSpanCase{"AtTheFilesEnd", 25, false, 190, 260, 1},
+                      RkRecSpanCase{"EndingOnTheLastSecond", 25, false, 185, 199, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CutRKRec, FirstSecondsAndFailures)
 {
     CTempDir dir;
     const auto source = WriteBackupSource(dir.Path());
     CutRequest request;
     request.start = kT10;
     request.end = kT10 + 2;
+    request.type = 1;
     request.folder = dir / "out";
-    const auto result = CClipCutter(request).CutRKRecRecordFile(source, 1);
+    const auto result = CClipCutter(request).CutRKRecRecordFile(source, 3);
     ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(result.files.size(), 1u);
+    EXPECT_EQ(result.files[0], dir / "out" / "2025-12-08" / "AV3_100000_100002_T1C0_100000.rkrec");
     const auto all = BackupFrames(source), cut = BackupFrames(result.files[0]);
-    ASSERT_FALSE(cut.empty());
-    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), all.begin())) << "the file's own first block, as stored";
+    ASSERT_EQ(cut.size(), 3u * 25) << "three seconds from the file's first frame";
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), all.begin()));
 
     request.start = kT10 + 400;
     request.end = kT10 + 500;
@@ -430,6 +575,66 @@ TEST(CutRKRec, FirstBlocksAndFailures)
     EXPECT_EQ(CClipCutter(request).CutRKRecRecordFile(dir / "short.rkrec", 1).error,
               "OpenFile:" + (dir / "short.rkrec").string() + " Fail");
 }
+
+TEST(CutRKRec, AStopKeepsAWholeFileOfTheFramesWritten)
+{
+    CTempDir dir;
+    const auto source = WriteBackupSource(dir.Path());
+    CutRequest request;
+    request.start = kT10 + 20;
+    request.end = kT10 + 80;
+    request.folder = dir / "out";
+    int asked = 0;
+    const auto result = CClipCutter(request, {}, [&] { return ++asked > 1000; }).CutRKRecRecordFile(source, 3);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.stopped);
+    ASSERT_EQ(result.files.size(), 1u);
+    const auto cut = BackupFrames(result.files[0]);
+    const auto expected = ExpectedCut(BackupFrames(source), request.start, request.end);
+    ASSERT_EQ(cut.size(), 1000u);
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), expected.begin()));
+}
+
+// A source damaged inside the span fails the cut, which leaves nothing.
+struct RkRecDamageCase {
+    const char* name;
+    // Where the source is cut short, from its size and its block offsets.
+    uint64_t (*truncateAt)(uint64_t size, const std::vector<uint64_t>& blocks);
+};
+
+void PrintTo(const RkRecDamageCase& c, std::ostream* os) { *os << c.name; }
+
+class CutRKRecDamage : public ::testing::TestWithParam<RkRecDamageCase> {};
+
+TEST_P(CutRKRecDamage, FailsAndLeavesNoFile)
+{
+    CTempDir dir;
+    const auto source = WriteBackupSource(dir.Path());
+    const auto heads = ReadBackupHeads(source);
+    const uint64_t at = GetParam().truncateAt(std::filesystem::file_size(source), heads.offsets);
+    std::filesystem::resize_file(source, at);
+    CutRequest request;
+    request.start = kT10 + 100;
+    request.end = kT10 + 199;
+    request.folder = dir / "out";
+    const auto result = CClipCutter(request).CutRKRecRecordFile(source, 3);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.files.empty());
+    EXPECT_EQ(result.error.rfind("OpenFile:" + source.string() + " Fail: ", 0), 0u) << result.error;
+    size_t left = 0;
+    if (std::filesystem::exists(dir / "out"))
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir / "out")) left += e.is_regular_file();
+    EXPECT_EQ(left, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CutRKRec, CutRKRecDamage,
+    ::testing::Values(
+        RkRecDamageCase{"InsideAFrame", [](uint64_t size, const std::vector<uint64_t>&) { return size * 4 / 5 + 7; }},
+        RkRecDamageCase{"InsideTheLastHeadArea",
+                        [](uint64_t, const std::vector<uint64_t>& blocks) { return blocks.back() + 100; }},
+        RkRecDamageCase{"AFewBytesShort", [](uint64_t size, const std::vector<uint64_t>&) { return size - 3; }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Frames and size of the video stream of a file, read back with libavformat.
 struct Mp4Video {
