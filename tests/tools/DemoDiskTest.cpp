@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +17,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <numbers>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -24,12 +27,15 @@
 #include "player/formats/IfvFile.h"
 #include "player/playback/TtxLibrary.h"
 #include "player/search/RecorderLog.h"
+#include "player/workspace/MbTiles.h"
 #include "store/include/rkstore.h"
 #include "tests/support/AttachInfoWriter.h"
 #include "tests/support/IndexWriter.h"
 #include "tests/support/Payload.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
+#include "tools/demo-disk/DemoMap.h"
+#include "tools/gps-table/PositionTable.h"
 
 namespace velmor::fixtures {
 namespace {
@@ -706,6 +712,252 @@ TEST_F(DemoDisk, TwoBuildsAreByteForByteTheSame)
     }
 }
 
+// ---- The offline map --------------------------------------------------------------------------
+
+uint32_t Be32(const std::vector<uint8_t>& b, size_t at)
+{
+    return uint32_t(b.at(at)) << 24 | uint32_t(b.at(at + 1)) << 16 | uint32_t(b.at(at + 2)) << 8 | uint32_t(b.at(at + 3));
+}
+
+// An 8-bit RGB PNG read back: its chunk names in order and its pixels;
+// width 0 when anything is wrong with it (signature, a chunk's CRC, the
+// packed data, a filter type).
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<std::string> chunks;
+    std::vector<uint8_t> rgb;
+    demo::Rgb At(int x, int y) const
+    {
+        const size_t p = (size_t(y) * size_t(width) + size_t(x)) * 3;
+        return {rgb.at(p), rgb.at(p + 1), rgb.at(p + 2)};
+    }
+};
+
+Picture DecodePng(const std::vector<uint8_t>& png)
+{
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Picture p;
+    if (png.size() < 8 || std::memcmp(png.data(), kSignature, 8) != 0) return {};
+    std::vector<uint8_t> packed;
+    int w = 0, h = 0;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        const uint32_t len = Be32(png, at);
+        if (at + 12 + size_t(len) > png.size()) return {};
+        if (Be32(png, at + 8 + len) != uint32_t(crc32(0L, &png[at + 4], uInt(len + 4)))) return {};
+        const std::string type(png.begin() + long(at) + 4, png.begin() + long(at) + 8);
+        p.chunks.push_back(type);
+        if (type == "IHDR") {
+            if (len != 13 || png[at + 16] != 8 || png[at + 17] != 2 || png[at + 20] != 0) return {};
+            w = int(Be32(png, at + 8));
+            h = int(Be32(png, at + 12));
+        } else if (type == "IDAT") {
+            packed.insert(packed.end(), png.begin() + long(at) + 8, png.begin() + long(at) + 8 + len);
+        }
+        at += 12 + len;
+    }
+    if (w <= 0 || h <= 0) return {};
+    const size_t stride = size_t(w) * 3;
+    uLongf size = uLongf((stride + 1) * size_t(h));
+    std::vector<uint8_t> raw(size);
+    if (uncompress(raw.data(), &size, packed.data(), uLong(packed.size())) != Z_OK || size != raw.size()) return {};
+    p.rgb.resize(stride * size_t(h));
+    for (size_t y = 0; y < size_t(h); ++y) {
+        const uint8_t type = raw[y * (stride + 1)];
+        const uint8_t* in = &raw[y * (stride + 1) + 1];
+        uint8_t* out = &p.rgb[y * stride];
+        const uint8_t* up = y ? out - stride : nullptr;
+        for (size_t i = 0; i < stride; ++i) {
+            const int a = i >= 3 ? out[i - 3] : 0, b = up ? up[i] : 0, c = up && i >= 3 ? up[i - 3] : 0;
+            const int pp = a + b - c, pa = std::abs(pp - a), pb = std::abs(pp - b), pc = std::abs(pp - c);
+            int predictor = 0;
+            switch (type) {
+            case 0: break;
+            case 1: predictor = a; break;
+            case 2: predictor = b; break;
+            case 3: predictor = (a + b) / 2; break;
+            case 4: predictor = pa <= pb && pa <= pc ? a : pb <= pc ? b : c; break;
+            default: return {};
+            }
+            out[i] = uint8_t(in[i] + predictor);
+        }
+    }
+    p.width = w;
+    p.height = h;
+    return p;
+}
+
+bool operator==(demo::Rgb a, demo::Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
+// Web Mercator pixels of the whole world at zoom z, y from the north.
+struct WorldPixel {
+    long x, y;
+    int TileX() const { return int(x / 256); }
+    int TileY() const { return int(y / 256); }
+};
+WorldPixel ToPixel(double lat, double lon, int z)
+{
+    const double n = 256.0 * double(1L << z), r = lat * std::numbers::pi / 180.0;
+    return {long(std::floor((lon + 180.0) / 360.0 * n)),
+            long(std::floor((1.0 - std::log(std::tan(r) + 1.0 / std::cos(r)) / std::numbers::pi) / 2.0 * n))};
+}
+
+// Where the partition's first day starts, as recorded, and where the player
+// shows it with ConvertGPS on.
+constexpr double kFirstLat = 22.53622, kFirstLon = 113.97260;
+std::pair<double, double> Corrected(double lat, double lon)
+{
+    double clon = 0, clat = 0;
+    OffsetPosition(lon, lat, &clon, &clat);
+    return {clat, clon};
+}
+
+TEST_F(DemoDisk, TheOfflineMapIsATileFileOverTheRoute)
+{
+    const json& m = M()["offline_map"];
+    ASSERT_TRUE(m.is_object());
+    EXPECT_EQ(m["path"], "map/demo-track.mbtiles");
+    EXPECT_EQ(m["minzoom"], 12);
+    EXPECT_EQ(m["maxzoom"], 15);
+    const auto bounds = m["bounds"].get<std::vector<double>>();
+    ASSERT_EQ(bounds.size(), 4u);
+    const fs::path file = P(m["path"]);
+    EXPECT_EQ(m["bytes"].get<uintmax_t>(), fs::file_size(file));
+    EXPECT_LT(fs::file_size(file), 2u << 20) << "the map stays small";
+    EXPECT_FALSE(fs::exists(file.string() + "-journal"));
+
+    // Every route point, as recorded and as corrected, lies inside with a margin.
+    const double points[][2] = {{22.53622, 113.97260}, {22.53960, 114.02230}, {22.54390, 114.08200}, {22.54030, 114.00870}};
+    for (const auto& pt : points)
+        for (const auto& [lat, lon] : {std::pair{pt[0], pt[1]}, Corrected(pt[0], pt[1])}) {
+            EXPECT_GT(lon, bounds[0] + 0.005) << lat << "," << lon;
+            EXPECT_GT(lat, bounds[1] + 0.005) << lat << "," << lon;
+            EXPECT_LT(lon, bounds[2] - 0.005) << lat << "," << lon;
+            EXPECT_LT(lat, bounds[3] - 0.005) << lat << "," << lon;
+        }
+
+    velmor::CMbTiles tiles;
+    std::string error;
+    ASSERT_TRUE(tiles.Open(file, &error)) << error;
+    EXPECT_EQ(tiles.MinZoom(), 12);
+    EXPECT_EQ(tiles.MaxZoom(), 15);
+    EXPECT_EQ(tiles.MimeType(), "image/png");
+    char text[128];
+    std::snprintf(text, sizeof text, "%.3f,%.3f,%.3f,%.3f", bounds[0], bounds[1], bounds[2], bounds[3]);
+    const std::pair<const char*, std::string> metadata[] = {
+        {"format", "png"}, {"minzoom", "12"}, {"maxzoom", "15"}, {"bounds", text}, {"type", "baselayer"},
+    };
+    for (const auto& [name, value] : metadata) {
+        ASSERT_TRUE(tiles.Metadata().count(name)) << name;
+        EXPECT_EQ(tiles.Metadata().at(name), value) << name;
+    }
+    ASSERT_TRUE(tiles.Metadata().count("name"));
+    EXPECT_FALSE(tiles.Metadata().at("name").empty());
+    ASSERT_TRUE(tiles.Metadata().count("center"));
+    double clon = 0, clat = 0;
+    int cz = 0;
+    ASSERT_EQ(std::sscanf(tiles.Metadata().at("center").c_str(), "%lf,%lf,%d", &clon, &clat, &cz), 3);
+    EXPECT_TRUE(clon > bounds[0] && clon < bounds[2] && clat > bounds[1] && clat < bounds[3]);
+    EXPECT_TRUE(cz >= 12 && cz <= 15) << cz;
+
+    // Exactly the tiles over the bounds at each zoom, rows counted from the south.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* s = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT zoom_level, tile_column, tile_row FROM tiles", -1, &s, nullptr), SQLITE_OK);
+    std::set<std::tuple<int, int, int>> stored;
+    while (sqlite3_step(s) == SQLITE_ROW)
+        stored.insert({sqlite3_column_int(s, 0), sqlite3_column_int(s, 1), sqlite3_column_int(s, 2)});
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    std::set<std::tuple<int, int, int>> expected;
+    for (int z = 12; z <= 15; ++z) {
+        const WorldPixel nw = ToPixel(bounds[3], bounds[0], z), se = ToPixel(bounds[1], bounds[2], z);
+        for (int x = nw.TileX(); x <= se.TileX(); ++x)
+            for (int y = nw.TileY(); y <= se.TileY(); ++y) expected.insert({z, x, (1 << z) - 1 - y});
+    }
+    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(m["tiles"].get<size_t>(), stored.size());
+}
+
+TEST_F(DemoDisk, TheOfflineMapHasATileUnderTheFirstPositionAtEveryZoom)
+{
+    velmor::CMbTiles tiles;
+    ASSERT_TRUE(tiles.Open(P(M()["offline_map"]["path"])));
+    for (int z : {12, 13, 14, 15}) {
+        SCOPED_TRACE("zoom " + std::to_string(z));
+        const WorldPixel at = ToPixel(kFirstLat, kFirstLon, z);
+        const auto png = tiles.Tile(z, at.TileX(), at.TileY());
+        ASSERT_TRUE(png.has_value());
+        ASSERT_GT(png->size(), 33u);
+        const uint8_t signature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+        EXPECT_TRUE(std::equal(signature, signature + 8, png->begin()));
+        EXPECT_EQ(std::string(png->begin() + 12, png->begin() + 16), "IHDR");
+        EXPECT_EQ(Be32(*png, 16), 256u) << "width";
+        EXPECT_EQ(Be32(*png, 20), 256u) << "height";
+        const Picture pic = DecodePng(*png);
+        EXPECT_EQ(pic.width, 256);
+        EXPECT_EQ(pic.chunks, (std::vector<std::string>{"IHDR", "IDAT", "IEND"})) << "no time or text chunks";
+    }
+}
+
+struct RoadCase {
+    int z;
+    bool corrected;  // the position as the player shows it with ConvertGPS on
+    bool road;       // the road's own colour under it
+};
+
+TEST_F(DemoDisk, TheOfflineMapDrawsTheRoadWhereThePlayerShowsTheCar)
+{
+    velmor::CMbTiles tiles;
+    ASSERT_TRUE(tiles.Open(P(M()["offline_map"]["path"])));
+    const auto [clat, clon] = Corrected(kFirstLat, kFirstLon);
+    // Half a kilometre off at the highest zoom is a hundred pixels away.
+    const RoadCase cases[] = {
+        {12, true, true}, {13, true, true}, {14, true, true}, {15, true, true}, {15, false, false},
+    };
+    for (const RoadCase& c : cases) {
+        SCOPED_TRACE("zoom " + std::to_string(c.z) + (c.corrected ? " corrected" : " as recorded"));
+        const WorldPixel at = c.corrected ? ToPixel(clat, clon, c.z) : ToPixel(kFirstLat, kFirstLon, c.z);
+        const auto png = tiles.Tile(c.z, at.TileX(), at.TileY());
+        ASSERT_TRUE(png.has_value());
+        const Picture pic = DecodePng(*png);
+        ASSERT_EQ(pic.width, 256);
+        EXPECT_EQ(pic.At(int(at.x % 256), int(at.y % 256)) == demo::kRoadColour, c.road);
+    }
+
+    // The north-west corner at the highest zoom is far from the road: plain
+    // land and streets, nothing of the road's colours, unlike the road's tile.
+    const auto bounds = M()["offline_map"]["bounds"].get<std::vector<double>>();
+    const WorldPixel corner = ToPixel(bounds[3], bounds[0], 15), road = ToPixel(clat, clon, 15);
+    const auto far = tiles.Tile(15, corner.TileX(), corner.TileY()), near = tiles.Tile(15, road.TileX(), road.TileY());
+    ASSERT_TRUE(far && near);
+    EXPECT_NE(*far, *near);
+    const auto count = [](const Picture& p, demo::Rgb colour) {
+        size_t n = 0;
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x) n += p.At(x, y) == colour ? 1 : 0;
+        return n;
+    };
+    const Picture farPic = DecodePng(*far), nearPic = DecodePng(*near);
+    ASSERT_EQ(farPic.width, 256);
+    ASSERT_EQ(nearPic.width, 256);
+    EXPECT_EQ(count(farPic, demo::kRoadColour), 0u);
+    EXPECT_EQ(count(farPic, demo::kRoadCasingColour), 0u);
+    EXPECT_GT(count(farPic, demo::kLandColour), 256u * 128u);
+    EXPECT_GT(count(nearPic, demo::kRoadColour), 500u);
+    EXPECT_GT(count(nearPic, demo::kRoadCasingColour), 20u);
+}
+
+TEST_F(DemoDisk, TwoBuildsWriteTheSameOfflineMap)
+{
+    ASSERT_EQ(s_second->result.exitCode, 0) << s_second->result.err;
+    const std::string rel = M()["offline_map"]["path"];
+    const auto a = ReadAllBytes(s_first->root / rel), b = ReadAllBytes(s_second->root / rel);
+    ASSERT_FALSE(a.empty());
+    EXPECT_TRUE(a == b);
+    EXPECT_EQ(s_first->manifest["offline_map"], s_second->manifest["offline_map"]);
+}
+
 // ---- Refusals ---------------------------------------------------------------------------------
 
 TEST(DemoDiskArguments, AFolderWithFilesIsLeftAloneAndBadArgumentsAreUsageErrors)
@@ -762,6 +1014,95 @@ TEST(AttachInfoWriter, CoordinatesAreCodedInDegreesAndMinutes)
     EXPECT_THROW(MakeAttachInfo(info), std::invalid_argument);
     info.events.assign(7, "a");
     EXPECT_THROW(MakeAttachInfo(info), std::invalid_argument);
+}
+
+struct PngCase {
+    const char* name;
+    int width, height;
+    uint8_t (*pixel)(int x, int y, int channel);
+};
+
+TEST(DemoMapPng, PicturesReadBackPixelForPixel)
+{
+    const PngCase cases[] = {
+        {"one pixel", 1, 1, [](int, int, int c) { return uint8_t(40 * c + 7); }},
+        {"a ramp", 7, 3, [](int x, int y, int c) { return uint8_t(x * 31 + y * 17 + c * 5); }},
+        {"noise", 33, 9, [](int x, int y, int c) { return uint8_t((x * 2654435761u + y * 40503u + c * 97u) >> 7); }},
+        {"a flat tile with a line", 256, 256,
+         [](int x, int y, int c) { return uint8_t(std::abs(x - y) < 3 ? 200 - c * 60 : 240 - c); }},
+    };
+    for (const PngCase& pc : cases) {
+        SCOPED_TRACE(pc.name);
+        std::vector<uint8_t> rgb;
+        for (int y = 0; y < pc.height; ++y)
+            for (int x = 0; x < pc.width; ++x)
+                for (int c = 0; c < 3; ++c) rgb.push_back(pc.pixel(x, y, c));
+        const auto png = demo::EncodePng(rgb, pc.width, pc.height);
+        EXPECT_EQ(Be32(png, 16), uint32_t(pc.width));
+        EXPECT_EQ(Be32(png, 20), uint32_t(pc.height));
+        const Picture p = DecodePng(png);
+        EXPECT_EQ(p.width, pc.width);
+        EXPECT_EQ(p.height, pc.height);
+        EXPECT_TRUE(p.rgb == rgb);
+        EXPECT_EQ(p.chunks, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+        EXPECT_TRUE(demo::EncodePng(rgb, pc.width, pc.height) == png);
+    }
+    // A damaged byte fails its chunk's CRC.
+    auto png = demo::EncodePng(std::vector<uint8_t>(12, 9), 2, 2);
+    png[png.size() - 20] ^= 0x40;
+    EXPECT_EQ(DecodePng(png).width, 0);
+
+    const std::tuple<size_t, int, int> bad[] = {{0, 0, 0}, {12, 2, 1}, {12, -2, -2}, {11, 2, 2}, {3, 1, 0}};
+    for (const auto& [bytes, w, h] : bad)
+        EXPECT_THROW(demo::EncodePng(std::vector<uint8_t>(bytes), w, h), std::invalid_argument) << w << "x" << h;
+}
+
+struct MapFileCase {
+    double lat0, lon0, lat1, lon1;
+    int zoom;
+    double west, south, east, north;  // the margin, rounded outwards to 0.001 degree
+};
+
+TEST(DemoMapFile, BoundsTakeTheMarginAndEveryTileUnderThemIsDrawn)
+{
+    const MapFileCase cases[] = {
+        {10.0, 20.0, 10.0, 20.02, 14, 19.999, 9.999, 20.021, 10.001},
+        {-33.8688, 151.2093, -33.8600, 151.2300, 13, 151.208, -33.870, 151.231, -33.859},
+        {51.5, -0.13, 51.51, -0.1, 12, -0.131, 51.499, -0.099, 51.511},
+    };
+    CTempDir dir("demo-map");
+    int n = 0;
+    for (const MapFileCase& c : cases) {
+        SCOPED_TRACE(n);
+        demo::OfflineMapRequest req;
+        req.name = "test";
+        req.road = {{c.lat0, c.lon0}, {c.lat1, c.lon1}};
+        req.minZoom = req.maxZoom = c.zoom;
+        req.marginDegrees = 0.001;
+        const fs::path file = dir / std::to_string(n++) / "a.mbtiles";
+        const demo::OfflineMap map = demo::WriteOfflineMap(file, req);
+        EXPECT_NEAR(map.bounds.west, c.west, 1e-9);
+        EXPECT_NEAR(map.bounds.south, c.south, 1e-9);
+        EXPECT_NEAR(map.bounds.east, c.east, 1e-9);
+        EXPECT_NEAR(map.bounds.north, c.north, 1e-9);
+        const WorldPixel nw = ToPixel(c.north, c.west, c.zoom), se = ToPixel(c.south, c.east, c.zoom);
+        EXPECT_EQ(map.tiles, size_t(se.TileX() - nw.TileX() + 1) * size_t(se.TileY() - nw.TileY() + 1));
+        velmor::CMbTiles tiles;
+        ASSERT_TRUE(tiles.Open(file));
+        // The middle of the road, in its own colour.
+        const WorldPixel mid = ToPixel((c.lat0 + c.lat1) / 2, (c.lon0 + c.lon1) / 2, c.zoom);
+        const auto png = tiles.Tile(c.zoom, mid.TileX(), mid.TileY());
+        ASSERT_TRUE(png);
+        const Picture p = DecodePng(*png);
+        ASSERT_EQ(p.width, 256);
+        EXPECT_TRUE(p.At(int(mid.x % 256), int(mid.y % 256)) == demo::kRoadColour);
+        // The file is never written over.
+        EXPECT_THROW(demo::WriteOfflineMap(file, req), std::runtime_error);
+    }
+    demo::OfflineMapRequest one;
+    one.road = {{10.0, 20.0}};
+    EXPECT_THROW(demo::WriteOfflineMap(dir / "one.mbtiles", one), std::invalid_argument);
+    EXPECT_FALSE(fs::exists(dir / "one.mbtiles"));
 }
 
 }  // namespace

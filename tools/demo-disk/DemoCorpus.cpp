@@ -18,7 +18,9 @@
 #include "tests/support/LogWriter.h"
 #include "tests/support/Payload.h"
 #include "tests/support/PartitionWriter.h"
+#include "tools/demo-disk/DemoMap.h"
 #include "tools/demo-disk/DemoMedia.h"
+#include "tools/gps-table/PositionTable.h"
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
@@ -324,7 +326,7 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
     manifest["generator"] = "velmor-demo-disk";
     // Raised whenever the corpus changes, so that a corpus kept from an
     // earlier build is made again.
-    manifest["version"] = 2;
+    manifest["version"] = 3;
     manifest["vehicles"] = json::array({kCarA, kCarB});
 
     // ---- Vehicle A: six cameras over two days ----
@@ -703,6 +705,43 @@ json BuildCorpus(const fs::path& rootIn, const Progress& progress)
         d["events"] = evJson;
         d["log"] = WriteLog(root, disk / "log.bin", 320, 380, At(kDay1, 7, 30, 0), 12);
         manifest["index_disk"] = d;
+    }
+
+    // ---- An offline map of the bus's route ----
+    say("drawing the offline map");
+    {
+        // The player corrects positions onto the shifted grid of mainland
+        // maps while ConvertGPS is on (its default), and shows the car there:
+        // the road is drawn on that grid so that the car keeps to it. The
+        // tiles cover the positions as recorded too.
+        OfflineMapRequest req;
+        req.name = "Velmor demo: Shennan Boulevard";
+        std::vector<GeoPoint> route = kRouteDay1;
+        route.insert(route.end(), kRouteDay2.begin() + 1, kRouteDay2.end());  // the second day starts where the first ends
+        for (const GeoPoint& g : route) {
+            GeoPoint shifted{};
+            OffsetPosition(g.lon, g.lat, &shifted.lon, &shifted.lat);
+            req.road.push_back(shifted);
+        }
+        req.cover = route;
+        // A river crossing the boulevard and two parks beside it, made up.
+        req.river = {{22.6200, 114.0350}, {22.5620, 114.0390}, {22.5520, 114.0430}, {22.5440, 114.0410},
+                     {22.5360, 114.0445}, {22.5260, 114.0470}, {22.5150, 114.0455}, {22.4600, 114.0500}};
+        req.riverMetres = 70;
+        req.parks = {{{22.5505, 114.0590}, 700, 380}, {{22.5290, 113.9900}, 450, 280}};
+        req.minZoom = 12;
+        req.maxZoom = 15;
+        const fs::path file = root / "map" / "demo-track.mbtiles";
+        const OfflineMap map = WriteOfflineMap(file, req);
+        json j;
+        j["path"] = Rel(root, file);
+        j["minzoom"] = map.minZoom;
+        j["maxzoom"] = map.maxZoom;
+        j["bounds"] = json::array({map.bounds.west, map.bounds.south, map.bounds.east, map.bounds.north});
+        j["tiles"] = map.tiles;
+        j["bytes"] = fs::file_size(file);
+        j["road_positions"] = "corrected";
+        manifest["offline_map"] = j;
     }
 
     // What a first look at the corpus plays: five minutes of the front camera.
