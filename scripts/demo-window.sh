@@ -2,8 +2,10 @@
 # Runs the player on the demo corpus on a display nobody looks at (xvfb-run
 # calls this), and keeps what it showed as pictures: the driving-record page
 # in each language with the demo partition searched, its channels playing in
-# step from the timeline with the vehicle on the offline map, the speed
-# graph, a cut of two channels, the log page, the settings dialog, and the
+# step from the timeline with the vehicle on the ruled map, then on the
+# demo's offline tile map (positions corrected on the grid), the log page
+# the search filled, the speed graph, a cut of two channels, the index
+# disk's emergency button as on-screen text, the settings dialog, and the
 # play windows: an IFV file and the grec file alone.
 set -euo pipefail
 build=$1
@@ -23,7 +25,7 @@ names=(zh_CN zh_TW en)
 partition="$demo/partition/disk"
 # The page as a new user finds it: the partition searched, the first day on
 # the calendar and timeline, time play from 10:00:05 on the timeline.
-send "{\"command\":[\"settings\",{\"SaveFilePath\":\"$(cd "$demo" && pwd)/clips\"}]}" \
+send "{\"command\":[\"settings\",{\"SaveFilePath\":\"$(cd "$demo" && pwd)/clips\",\"ADDOSD\":1}]}" \
      "{\"command\":[\"search\",\"$partition\",{\"types\":\"all\"}]}" \
      "{\"command\":[\"day\",\"2026-12-01\"]}" \
      "{\"command\":[\"play_at\",\"2026-12-01 10:00:05\"]}"
@@ -33,6 +35,17 @@ for lang in 0 1 2; do
   sleep 2
   send "{\"command\":[\"screenshot\",\"$shots/main-${names[$lang]}.png\"]}"
 done
+# The search put the partition's recorder log on the log page.
+send "{\"command\":[\"page\",\"MainFrm_Btn_Log\"]}" \
+     "{\"command\":[\"log_query\",{\"type\":\"Log_ComBox_All\"}]}" \
+     "{\"command\":[\"screenshot\",\"$shots/log-en.png\"]}" \
+     "{\"command\":[\"log_export\",\"$shots/log-en.xlsx\"]}"
+# The offline map: the demo's tile file, the car and its corrected track on it.
+send "{\"command\":[\"settings\",{\"MapType\":2,\"GSTFILE\":\"$(cd "$demo" && pwd)/map/demo-track.mbtiles\"}]}" \
+     "{\"command\":[\"page\",\"MainFrm_Btn_DrivingRecord\"]}" \
+     "{\"command\":[\"play_at\",\"2026-12-01 10:00:05\"]}"
+sleep 8
+send "{\"command\":[\"screenshot\",\"$shots/offline-map-en.png\"]}"
 send "{\"command\":[\"cut\",{\"from\":1796119200,\"to\":1796119230,\"channels\":[1,2],\"format\":\"mp4\",\"combine\":true}]}"
 # The play-back view: the same windows without the side panels, at X32.
 send "{\"command\":[\"page\",\"MainFrm_Btn_PlayBack\"]}" \
@@ -49,10 +62,14 @@ sleep 2
 send "{\"command\":[\"screenshot\",\"$shots/playback-grec-en.png\"]}" \
      "{\"command\":[\"screenshot\",\"$shots/equalizer-en.png\",\"EqualizeSetting\"]}" \
      "{\"command\":[\"stop\"]}"
-send "{\"command\":[\"page\",\"MainFrm_Btn_Log\"]}" \
-     "{\"command\":[\"log_query\",{\"source\":\"$demo/partition/disk\",\"type\":\"Log_ComBox_All\"}]}" \
-     "{\"command\":[\"screenshot\",\"$shots/log-en.png\"]}" \
-     "{\"command\":[\"log_export\",\"$shots/log-en.xlsx\"]}" \
+# The index disk's events as on-screen text: the emergency button of 14:10:03.
+send "{\"command\":[\"settings\",{\"MapType\":0}]}" \
+     "{\"command\":[\"page\",\"MainFrm_Btn_PlayBack\"]}" \
+     "{\"command\":[\"search\",\"$demo/index-disk\",{\"types\":\"all\"}]}" \
+     "{\"command\":[\"play_at\",\"2026-12-01 14:10:04\"]}"
+sleep 3
+send "{\"command\":[\"screenshot\",\"$shots/event-text-en.png\"]}" \
+     "{\"command\":[\"stop\"]}" \
      "{\"command\":[\"screenshot\",\"$shots/settings-en.png\",\"ProjectSet\"]}" \
      "{\"command\":[\"quit\"]}"
 wait "$pid"
