@@ -38,6 +38,7 @@
 #include "player/app/UiLatency.h"
 #include "player/app/VelmorApp.h"
 #include "player/workspace/MapPageWnd.h"
+#include "player/workspace/TimelineWnd.h"
 #include "player/playback/AudioDlgs.h"
 #include "player/playback/PlayWndDlg.h"
 
@@ -140,8 +141,12 @@ void AddShellCommands(CControlServer& ctl)
             return CControlResult{"success", QJsonObject{{"worst_ms", double(g_uiLateness.TakeWorst()) / 1000.0}}};
         }
         if (args.size() == 1 && args[0].toString() == "settings") return CControlResult{"success", SettingsJson()};
-        if (args.size() == 1 && args[0].toString() == "state")
-            return CControlResult{"success", PlayStateJson(*App().m_mainFrame->PlayWnd())};
+        if (args.size() == 1 && args[0].toString() == "state") {
+            QJsonObject state = PlayStateJson(*App().m_mainFrame->PlayWnd());
+            // Where the timeline's cursor stands, in seconds of the day shown.
+            state["timeline_cursor"] = App().m_mainFrame->DrivingRecord()->Timeline()->CursorTime();
+            return CControlResult{"success", state};
+        }
         if (args.size() == 1 && args[0].toString() == "map")
             return CControlResult{"success", MapPageJson(*App().m_mainFrame->DrivingRecord())};
         if (args.size() == 1 && args[0].toString() == "speed_graph")

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -68,6 +69,10 @@ protected:
             // a fatal signal is the program's own crash report's to handle.
             ::setenv("ASAN_OPTIONS", "detect_leaks=0:handle_segv=0:new_delete_type_mismatch=0", 1);
             if (::chdir(m_dir.c_str()) != 0) ::_exit(126);
+            if (m_captureStderr) {
+                const int fd = ::open((m_dir / "stderr.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+                if (fd >= 0) ::dup2(fd, STDERR_FILENO);
+            }
             std::vector<char*> argv{const_cast<char*>(m_program.c_str())};
             for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
@@ -143,6 +148,14 @@ protected:
         return -1;
     }
 
+    // What the program wrote to standard error (with m_captureStderr set before it starts).
+    std::string Stderr() const
+    {
+        std::ifstream in(m_dir / "stderr.log", std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    bool m_captureStderr = false;
     fs::path m_program, m_dir, m_socket;
     pid_t m_pid = -1;
     int m_fd = -1;

@@ -244,6 +244,7 @@ TEST_F(WorkspaceTest, ClientDownloadFolderPlaysFromTheTimeline)
 // a folder's log is loaded, and a folder plays file after file.
 TEST_F(WorkspaceTest, AnOperatorsDay)
 {
+    m_captureStderr = true;
     StartControlled();
     const fs::path partition = s_demo / "partition" / "disk";
     ASSERT_EQ(Call(json({{"command", {"search", partition.string(), {{"types", "all"}}}}}).dump())["error"], "success");
@@ -264,6 +265,7 @@ TEST_F(WorkspaceTest, AnOperatorsDay)
     });
     const long start = s["range_start"], end = s["range_end"];
     ASSERT_EQ(start, 1796119205);
+    EXPECT_EQ(s["timeline_cursor"], 10 * 3600 + 5);
     ASSERT_GT(end, start + 100);
     for (int percent : {50, 10}) {
         SCOPED_TRACE(percent);
@@ -324,6 +326,14 @@ TEST_F(WorkspaceTest, AnOperatorsDay)
     });
     EXPECT_EQ(s["range_start"], 0);
     EXPECT_EQ(s["range_end"], 0);
+    EXPECT_EQ(s["timeline_cursor"], 0) << "the stop button puts the cursor back";
+
+    // A file no library can read: the user is told, and the library's own
+    // reason reaches the program's trace.
+    std::ofstream(m_dir / "junk.rkrec", std::ios::binary) << std::string(300, 'x');
+    Call(json({{"command", {"open", (m_dir / "junk.rkrec").string()}}}).dump());
+    WaitState([](const json& s) { return !s["windows"][0]["error"].get<std::string>().empty(); });
+    EXPECT_NE(Stderr().find("RKSFS_OpenBakRecFile"), std::string::npos) << Stderr();
 
     // The log page's folder button: the index disk's wrapped log, and a
     // folder without one, which the user is told of.
