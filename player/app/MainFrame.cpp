@@ -87,44 +87,39 @@ CMainFrame::CMainFrame()
 
 CMainFrame::~CMainFrame() { App().m_settings.Unsubscribe(m_settingsListener); }
 
-bool CMainFrame::ClickFirst(std::initializer_list<const char*> names)
-{
-    for (const char* name : names) {
-        auto* b = CUiHost::Find<QAbstractButton>(this, name);
-        if (b && b->isVisible() && b->isEnabled()) {
-            b->click();
-            return true;
-        }
-    }
-    return false;
-}
-
 void CMainFrame::AddShortcuts()
 {
-    // Keys do what the buttons of the visible page do, nothing of their own.
-    auto add = [this](const QKeySequence& key, std::function<void()> fn) {
-        auto* sc = new QShortcut(key, this);
+    // The frame's own: what its keys do when the page's buttons cannot.
+    m_actions.Add({"MainFrm_FullScreen", [this] { isFullScreen() ? showNormal() : showFullScreen(); }, {"F11"}, {}});
+    m_actions.Add({"MainFrm_LeaveFullScreen", [this] { showNormal(); }, {"Esc"}, [this] { return isFullScreen(); }});
+    m_actions.Add({"MainFrm_Open",
+                   [this] {
+                       const QString f = App().m_host->ChooseOpenFile(
+                           this, "Recordings (*.ifv *.rpo *.rkrec *.grec *.IFV *.RPO *.RKREC *.GREC)|*.ifv;*.rpo;*.rkrec;*.grec|");
+                       if (!f.isEmpty()) App().OpenFromOutside(f.toStdString());
+                   },
+                   {"Ctrl+O"},
+                   {}});
+    // Each key does what the buttons of the visible page do, else the frame's own.
+    std::vector<std::string> keys = m_play->Actions().Keys();
+    for (const std::string& k : m_actions.Keys())
+        if (std::find(keys.begin(), keys.end(), k) == keys.end()) keys.push_back(k);
+    for (const std::string& key : keys) {
+        auto* sc = new QShortcut(QKeySequence(QString::fromStdString(key)), this);
         sc->setContext(Qt::WindowShortcut);
-        connect(sc, &QShortcut::activated, this, std::move(fn));
-    };
-    add(Qt::Key_Space, [this] { ClickFirst({"Driving_Btn_Pause", "Driving_Btn_Play"}); });
-    add(Qt::Key_Plus, [this] { ClickFirst({"Driving_Btn_Fast"}); });
-    add(Qt::Key_Equal, [this] { ClickFirst({"Driving_Btn_Fast"}); });
-    add(Qt::Key_Minus, [this] { ClickFirst({"Driving_Btn_Slow"}); });
-    add(Qt::Key_S, [this] { ClickFirst({"Driving_Btn_Snap"}); });
-    add(Qt::Key_F11, [this] {
-        if (!ClickFirst({"Driving_Btn_FullScreen"})) isFullScreen() ? showNormal() : showFullScreen();
-    });
-    add(Qt::Key_Escape, [this] {
-        if (isFullScreen()) showNormal();
-    });
-    add(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [this] { ClickFirst({"Driving_Btn_OpenFolder"}); });
-    add(QKeySequence::Open, [this] {
-        if (ClickFirst({"Driving_Btn_OpenFile"})) return;
-        const QString f = App().m_host->ChooseOpenFile(
-            this, "Recordings (*.ifv *.rpo *.rkrec *.grec *.IFV *.RPO *.RKREC *.GREC)|*.ifv;*.rpo;*.rkrec;*.grec|");
-        if (!f.isEmpty()) App().OpenFromOutside(f.toStdString());
-    });
+        connect(sc, &QShortcut::activated, this, [this, key] {
+            if (!m_play->Actions().RunKey(key)) m_actions.RunKey(key);
+        });
+        m_shortcuts[sc->key().toString()] = sc;
+    }
+}
+
+bool CMainFrame::PressKey(const QString& key)
+{
+    const auto it = m_shortcuts.find(QKeySequence(key).toString());
+    if (it == m_shortcuts.end()) return false;
+    Q_EMIT it->second->activated();
+    return true;
 }
 
 void CMainFrame::Relabel()

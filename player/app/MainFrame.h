@@ -5,10 +5,13 @@
 
 #include <QWidget>
 
-#include <initializer_list>
+#include <map>
 #include <string>
 
+#include "player/ui/ActionTable.h"
+
 class QMenu;
+class QShortcut;
 class QStackedWidget;
 class QAction;
 
@@ -26,6 +29,9 @@ public:
     // "MainFrm_Btn_DrivingRecord", "MainFrm_Btn_PlayBack", "MainFrm_Btn_Log".
     bool ShowPage(const QString& button);
     static bool IsPageButton(const QString& name);
+    // The keyboard shortcut of `key` ("Space", "Ctrl+O"), as the user presses
+    // it; false when no shortcut has that key.
+    bool PressKey(const QString& key);
     QString CurrentPage() const { return m_page; }
 
     // The close question and, when confirmed, the orderly end. False when
@@ -53,8 +59,6 @@ private:
     void AddShortcuts();
     // The frame's background as the SKIN setting says.
     void ApplySkin(const std::string& skin);
-    // Clicks the first of the named buttons that is visible and enabled.
-    bool ClickFirst(std::initializer_list<const char*> names);
 
     QWidget* m_frame = nullptr;
     QStackedWidget* m_pages = nullptr;
@@ -67,6 +71,8 @@ private:
     QString m_page;
     bool m_closing = false;
     int m_settingsListener = 0;
+    CActionTable m_actions;
+    std::map<QString, QShortcut*> m_shortcuts;
 };
 
 }  // namespace velmor

@@ -178,6 +178,12 @@ void AddShellCommands(CControlServer& ctl)
             App().m_mainFrame->ShowPage(name);
         return CControlResult{};
     });
+    ctl.AddCommand("key", [](const QJsonArray& args) {
+        // A keyboard shortcut of the main window, as the user presses it.
+        if (args.size() != 1 || !args[0].isString()) return CControlResult::Fail("key takes a key such as \"Space\"");
+        if (!App().m_mainFrame->PressKey(args[0].toString())) return CControlResult::Fail("no shortcut " + args[0].toString());
+        return CControlResult{};
+    });
     ctl.AddCommand("screenshot", [](const QJsonArray& args) {
         if (args.size() < 1 || args.size() > 2 || !args[0].isString())
             return CControlResult::Fail("screenshot takes a path and optionally a dialog");

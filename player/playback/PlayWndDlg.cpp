@@ -76,6 +76,7 @@ CPlayWndDlg::CPlayWndDlg(CUiHost& host, CSettings& settings, QWidget* parent)
     m_stopTimer->setInterval(kStopPollMs);
     connect(m_stopTimer, &QTimer::timeout, this, [this] { PollStop(); });
 
+    BuildActions();
     Route();
     host.Relabel(m_root);
     Layout(kLayout1);
@@ -185,44 +186,50 @@ void CPlayWndDlg::Route()
     m_host.Route(m_root, [this](const QString& c, const QString& n) { OnNotify(c, n); });
 }
 
-void CPlayWndDlg::OnNotify(const QString& control, const QString& notification)
+void CPlayWndDlg::BuildActions()
 {
-    if (notification != "click") return;
-    if (control == "Driving_Btn_Play") {
-        SetPlayState(1);
-    } else if (control == "Driving_Btn_Pause") {
-        SetPlayState(2);
-    } else if (control == "Driving_Btn_Stop") {
-        Stop();
-    } else if (control == "Driving_Btn_Fast") {
-        SpeedUp();
-    } else if (control == "Driving_Btn_Slow") {
-        SlowDown();
-    } else if (control == "Driving_Btn_Snap") {
+    // A key acts only where the user could click: the button is on screen.
+    auto shown = [this](const char* name) {
+        return [this, name] {
+            auto* b = CUiHost::Find<QWidget>(m_root, name);
+            return b && b->isVisible();
+        };
+    };
+    auto add = [&](const char* name, std::function<void()> run, std::vector<std::string> keys = {}) {
+        m_actions.Add({name, std::move(run), std::move(keys), shown(name)});
+    };
+    add("Driving_Btn_Pause", [this] { SetPlayState(2); }, {"Space"});
+    add("Driving_Btn_Play", [this] { SetPlayState(1); }, {"Space"});
+    add("Driving_Btn_Stop", [this] { Stop(); });
+    add("Driving_Btn_Fast", [this] { SpeedUp(); }, {"+", "="});
+    add("Driving_Btn_Slow", [this] { SlowDown(); }, {"-"});
+    add("Driving_Btn_Snap", [this] {
         m_lastSnapshotError.clear();
         m_lastSnapshot = Snapshot(&m_lastSnapshotError);
         if (!Settings()->snapPath.empty())
             m_host.Message(this, m_lastSnapshot.empty() ? "PlayBack_Msg_SnapError" : "PlayBack_Msg_SnapSuc");
-    } else if (control == "Driving_Btn_Sound" || control == "Driving_Btn_SoundClose") {
-        CreateVoiceSettingDlg(true);
-    } else if (control == "Driving_Btn_VisibleTool") {
-        SetToolStripsVisible(!m_stripsVisible);
-    } else if (control == "Driving_Btn_FullScreen") {
-        ToggleFullScreen();
-    } else if (control == "Driving_Btn_OpenFile") {
-        OpenFileDialog();
-    } else if (control == "Driving_Btn_OpenFolder") {
+    }, {"S"});
+    add("Driving_Btn_Sound", [this] { CreateVoiceSettingDlg(true); });
+    add("Driving_Btn_SoundClose", [this] { CreateVoiceSettingDlg(true); });
+    add("Driving_Btn_VisibleTool", [this] { SetToolStripsVisible(!m_stripsVisible); });
+    add("Driving_Btn_FullScreen", [this] { ToggleFullScreen(); }, {"F11"});
+    add("Driving_Btn_OpenFile", [this] { OpenFileDialog(); }, {"Ctrl+O"});
+    add("Driving_Btn_OpenFolder", [this] {
         const QString dir = m_host.ChooseFolder(this, QString());
         if (!dir.isEmpty()) OpenPath(dir.toStdString());
-    } else if (control == "PlayWnd_Btn_Layout1") {
-        Layout(kLayout1);
-    } else if (control == "PlayWnd_Btn_Layout4") {
-        Layout(kLayout2x2);
-    } else if (control == "PlayWnd_Btn_Layout9") {
-        Layout(kLayout3x3);
-    } else if (control == "PlayWnd_Btn_Layout16") {
-        Layout(kLayout4x4);
-    }
+    }, {"Ctrl+Shift+O"});
+    add("PlayWnd_Btn_Layout1", [this] { Layout(kLayout1); });
+    add("PlayWnd_Btn_Layout4", [this] { Layout(kLayout2x2); });
+    add("PlayWnd_Btn_Layout9", [this] { Layout(kLayout3x3); });
+    add("PlayWnd_Btn_Layout16", [this] { Layout(kLayout4x4); });
+}
+
+void CPlayWndDlg::OnNotify(const QString& control, const QString& notification)
+{
+    // A click runs the button's action whatever the keys' rule says: the
+    // user (or a script) pressed the button itself.
+    if (notification != "click") return;
+    if (const CActionTable::Action* a = m_actions.Find(control.toStdString()); a && a->run) a->run();
 }
 
 void CPlayWndDlg::OpenFileDialog()
@@ -403,7 +410,9 @@ bool CPlayWndDlg::AnyPlaying() const
     for (int i = 1; i <= kMaxWindows; ++i) {
         const int s = m_windows[i]->State();
         if (s == kStatePlayFile || s == kStatePaused || s == kStateTimePlay) return true;
-        if (s == kStateIdle && !m_windows[i]->QueueEmpty()) return true;
+        // A window with requests waiting plays as soon as its thread takes
+        // them, also one still ending what it played before (a restart).
+        if ((s == kStateIdle || s == kStateStop) && !m_windows[i]->QueueEmpty()) return true;
     }
     return false;
 }

@@ -20,6 +20,7 @@
 #include "player/playback/PlayClock.h"
 #include "player/playback/PlayRequest.h"
 #include "player/settings/Settings.h"
+#include "player/ui/ActionTable.h"
 
 class QLabel;
 class QSlider;
@@ -129,6 +130,8 @@ public:
     void SetFileEvents(FileEvent fn) { m_fileEvent = std::move(fn); }
     void OnFileEvent(bool start, int window, const std::string& path, const std::string& error)
     {
+        // A window that starts a file plays: the pause button shows.
+        if (start) UpdatePlayButtons();
         if (m_fileEvent) m_fileEvent(start, window, path, error);
     }
 
@@ -145,6 +148,8 @@ public:
     // whether the cell shows its placeholder picture instead of the video.
     bool CellShown(int index) const;
     bool PlaceholderShown(int index) const;
+    // The set's actions: its buttons, and the keys that do the same.
+    const CActionTable& Actions() const { return m_actions; }
     // What the snapshot button wrote last, or why it wrote nothing.
     const std::string& LastSnapshot() const { return m_lastSnapshot; }
     const std::string& LastSnapshotError() const { return m_lastSnapshotError; }
@@ -162,6 +167,7 @@ private:
     void BuildWindows();
     void Route();
     void OnNotify(const QString& control, const QString& notification);
+    void BuildActions();
     void OnProgress();
     void OnAttachInfo();
     void PollStop();
@@ -196,6 +202,7 @@ private:
     int m_enlarged = 0;
     bool m_sliderDragging = false;
     std::string m_lastSnapshot, m_lastSnapshotError;
+    CActionTable m_actions;
     std::map<int, PlayRequestMap> m_playSet;
     PlayRequest m_lastSingle;
     CAttachInfoQueue m_attach;

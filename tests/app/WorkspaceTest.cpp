@@ -284,6 +284,21 @@ TEST_F(WorkspaceTest, AnOperatorsDay)
         EXPECT_NE(s["progress_label"].get<std::string>().substr(0, 17), "00:00:00/00:00:00");
     }
 
+    // The keys do what the buttons do: space pauses and plays on, + and - change the speed.
+    struct Press {
+        const char* key;
+        bool paused;
+        const char* speed;
+    };
+    for (const Press& p : {Press{"Space", true, " X1"}, Press{"Space", false, " X1"}, Press{"+", false, " X2"},
+                           Press{"-", false, " X1"}}) {
+        ASSERT_EQ(Call(json({{"command", {"key", p.key}}}).dump())["error"], "success") << p.key;
+        const json k = State();
+        EXPECT_EQ(k["paused"], p.paused) << p.key;
+        EXPECT_EQ(k["speed_label"], p.speed) << p.key;
+    }
+    EXPECT_EQ(Call(R"({"command":["key","F13"]})")["error"], "no shortcut F13");
+
     // Settings changed while the windows play act on them at once.
     const fs::path snaps = m_dir / "snaps";
     fs::create_directories(snaps);
