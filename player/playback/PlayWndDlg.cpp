@@ -291,11 +291,7 @@ bool CPlayWndDlg::PlayOneRecordFile(const std::string& path, std::string* error)
             if (error) *error = "no channel can be read from " + std::filesystem::path(path).filename().string();
             return false;
         }
-        SetPlayType(kPlayContainerFile);
-        Layout(highest <= 1 ? kLayout1 : LayoutForChannels(highest));
-        m_shared.SetRange(begin, end);
-        m_shared.SetCurrTime(begin);
-        AddFileInfo(set, true);
+        StartTimePlay({kPlayContainerFile, highest <= 1 ? kLayout1 : LayoutForChannels(highest), begin, end, begin, set});
     } else {
         SetPlayType(kPlaySingleFile);
         Layout(kLayout1);
@@ -338,6 +334,19 @@ bool CPlayWndDlg::PlayDirectoryFiles(const std::filesystem::path& folder, std::s
     Layout(kLayout1);
     AddFileInfo({{1, FolderRequests(files)}}, false);
     return true;
+}
+
+void CPlayWndDlg::StartTimePlay(const TimePlayStart& start)
+{
+    StopAll();
+    m_shared.ClearProgress();
+    ClearMapLine();
+    SetPlayType(start.playType);
+    Layout(start.layout);
+    m_shared.SetRange(start.rangeStart, start.rangeEnd);
+    m_shared.SetCurrTime(start.from);
+    PLAY_TRACE("m_sCurrTime:%u", start.from);
+    AddFileInfo(start.channels, true);
 }
 
 void CPlayWndDlg::AddFileInfo(const std::map<int, PlayRequestMap>& channels, bool timePlay)
@@ -525,21 +534,18 @@ void CPlayWndDlg::ReleasedcaptureSlider(int percent)
             break;
         case ESeekAction::kRestartPlaySet: {
             const auto set = m_playSet;
-            StopAll();
-            ClearMapLine();
-            std::map<int, PlayRequestMap> next;
+            TimePlayStart restart{m_shared.playType, kLayout2x2, m_shared.RangeStart(), m_shared.EndTime(), target, {}};
             int highest = 0;
             for (const auto& [channel, requests] : set) {
                 PlayRequestMap from = RequestsFromSecond(requests, target);
                 if (from.empty()) continue;
-                next[channel] = std::move(from);
+                restart.channels[channel] = std::move(from);
                 highest = std::max(highest, channel);
             }
-            if (next.empty()) break;
-            Layout(LayoutForChannels(highest));
-            m_shared.SetCurrTime(target);
-            PLAY_TRACE("m_sCurrTime:%u", target);
-            AddFileInfo(next, true);
+            if (restart.channels.empty()) break;
+            restart.layout = LayoutForChannels(highest);
+            StartTimePlay(restart);
+            // A later release picks from the whole set again.
             m_playSet = set;
             break;
         }

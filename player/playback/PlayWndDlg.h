@@ -39,6 +39,16 @@ class CPlayToolWnd;
 enum EPlayType : int { kPlaySingleFile = 0, kPlayTime = 1, kPlayContainerFile = 5 };
 
 
+// A time play to start: the channels' requests, the range the slider spans
+// and the second the common clock starts from.
+struct TimePlayStart {
+    int playType = kPlayTime;
+    int layout = kLayout2x2;
+    uint32_t rangeStart = 0, rangeEnd = 0;
+    uint32_t from = 0;
+    std::map<int, PlayRequestMap> channels;
+};
+
 class CPlayWndDlg : public QWidget {
 public:
     // The set reads `settings` where it uses them and follows every change,
@@ -70,6 +80,10 @@ public:
     // Every window ends its play; the interface stays responsive meanwhile.
     void Stop();
     void StopAll();
+    // The one way time play starts (the timeline's double click, a release
+    // of the slider, a container file): what plays stops, the map's track is
+    // cleared, and the channels play from `from` in the layout given.
+    void StartTimePlay(const TimePlayStart& start);
     bool Stopping() const { return m_stopWatch.Active(); }
     void SpeedUp();
     void SlowDown();

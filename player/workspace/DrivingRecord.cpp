@@ -513,16 +513,10 @@ bool CRKDrivingRecord::PlayAt(uint32_t t, std::string* error)
         if (error) *error = "no recording at or after that time";
         return false;
     }
-    m_play->StopAll();
-    m_play->Shared().ClearProgress();
-    m_play->ClearMapLine();
     m_speed->Clear();
     m_graphBase = plan->rangeStart;
-    m_play->SetPlayType(plan->playType);
-    m_play->Layout(plan->layout);
-    m_play->Shared().SetRange(plan->rangeStart, plan->rangeEnd);
-    m_play->Shared().SetCurrTime(plan->rangeStart);
-    m_play->AddFileInfo(plan->channels, true);
+    m_play->StartTimePlay(
+        {plan->playType, plan->layout, plan->rangeStart, plan->rangeEnd, plan->rangeStart, plan->channels});
     m_gsensor->SetEvents(m_events, plan->rangeStart, plan->rangeEnd);
     m_io->SetEvents(m_events, plan->rangeStart, plan->rangeEnd);
     return true;
