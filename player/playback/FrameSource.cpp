@@ -10,7 +10,7 @@
 #include "store/format/RkFormat.h"
 #include "store/include/rkstore.h"
 #include "player/playback/PlayClock.h"
-#include "player/playback/TtxLibrary.h"
+#include "player/formats/TtxLibrary.h"
 
 namespace velmor {
 

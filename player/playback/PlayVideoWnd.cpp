@@ -9,7 +9,7 @@
 #include "player/playback/PlayWndDlg.h"
 #include "player/playback/PlayWndMenu.h"
 #include "player/playback/StreamRules.h"
-#include "player/playback/TtxLibrary.h"
+#include "player/formats/TtxLibrary.h"
 
 namespace velmor {
 namespace {

@@ -13,7 +13,7 @@
 #include "container/include/rkcontainer.h"
 #include "index/include/rkindex.h"
 #include "player/formats/IfvFile.h"
-#include "player/playback/TtxLibrary.h"
+#include "player/formats/TtxLibrary.h"
 #include "player/search/EventFile.h"
 #include "player/search/SearchTrace.h"
 

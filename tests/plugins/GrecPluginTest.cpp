@@ -13,7 +13,7 @@ extern "C" {
 }
 
 #include "common/AppPaths.h"
-#include "player/playback/TtxLibrary.h"
+#include "player/formats/TtxLibrary.h"
 #include "tests/support/GrecWriter.h"
 #include "tests/support/ReadOnlyView.h"
 #include "tests/support/TempDir.h"

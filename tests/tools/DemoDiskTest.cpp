@@ -25,7 +25,7 @@
 #include "common/CodePage.h"
 #include "container/include/rkcontainer.h"
 #include "player/formats/IfvFile.h"
-#include "player/playback/TtxLibrary.h"
+#include "player/formats/TtxLibrary.h"
 #include "player/search/RecorderLog.h"
 #include "player/workspace/MbTiles.h"
 #include "store/include/rkstore.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "player/playback/StreamRules.h"
-#include "player/playback/TtxLibrary.h"
+#include "player/formats/TtxLibrary.h"
 #include "tools/velmor-cli/CliOutput.h"
 #include "tools/velmor-cli/Commands.h"
 

@@ -1,4 +1,4 @@
-#include "player/playback/TtxLibrary.h"
+#include "player/formats/TtxLibrary.h"
 
 #include <dlfcn.h>
 
