@@ -17,6 +17,8 @@
 #include <QTreeWidget>
 #include <QUiLoader>
 
+#include <filesystem>
+
 #include "common/LanguageTable.h"
 #include "player/ui/AppTrace.h"
 

@@ -41,6 +41,49 @@ QString TimeText(uint32_t t)
     return QString::fromLatin1(text);
 }
 
+// The text of a language key, or the key itself where the table has none.
+QString KeyText(const CLanguageTable& language, const char* key)
+{
+    const std::string t = language.Text(key);
+    return t.empty() ? QString::fromLatin1(key) : QString::fromStdString(t);
+}
+
+// The event lists of the G-sensor and IO tabs: time, what, channel.
+QTreeWidget* MakeEventList(const char* name)
+{
+    auto* list = new QTreeWidget;
+    list->setObjectName(name);
+    list->setRootIsDecorated(false);
+    list->setColumnCount(3);
+    list->header()->setStretchLastSection(true);
+    return list;
+}
+
+void RelabelEventList(QTreeWidget* list, const CLanguageTable& language, const std::vector<GSensorKind>& kinds,
+                      std::vector<QString>& kindTexts)
+{
+    list->setHeaderLabels({KeyText(language, "GSensor_List_Time"), KeyText(language, "GSensor_List_Event"),
+                           KeyText(language, "GSensor_List_Channel")});
+    kindTexts.clear();
+    for (const auto& k : kinds) kindTexts.push_back(KeyText(language, k.option));
+}
+
+// An event without a description of its own is named by its kind.
+void FillEventList(QTreeWidget* list, const std::vector<EventRecord>& events, const std::vector<GSensorKind>& kinds,
+                   const std::vector<QString>& kindTexts)
+{
+    list->clear();
+    for (const auto& e : events) {
+        QString what = QString::fromStdString(e.description);
+        if (what.isEmpty())
+            for (size_t i = 0; i < kinds.size() && i < kindTexts.size(); ++i)
+                if (kinds[i].type == e.type) what = kindTexts[i];
+        list->addTopLevelItem(new QTreeWidgetItem({TimeText(e.beginTime), what, QString::number(int(e.channel) + 1)}));
+    }
+    list->resizeColumnToContents(0);
+    list->resizeColumnToContents(1);
+}
+
 QChartView* MakeView(QChart* chart, QWidget* parent)
 {
     chart->legend()->hide();
@@ -115,11 +158,7 @@ CGSensorWnd::CGSensorWnd(QWidget* parent) : QWidget(parent)
         m_shown.insert(k.type);
         m_kindTexts.push_back(QString::fromLatin1(k.option));
     }
-    m_list = new QTreeWidget;
-    m_list->setObjectName("GSensorList");
-    m_list->setRootIsDecorated(false);
-    m_list->setColumnCount(3);
-    m_list->header()->setStretchLastSection(true);
+    m_list = MakeEventList("GSensorList");
 
     auto* chart = new QChart;
     auto* series = new QBarSeries(chart);
@@ -166,17 +205,11 @@ CGSensorWnd::~CGSensorWnd() = default;
 void CGSensorWnd::Relabel(const CLanguageTable& language)
 {
     if (&language != m_language.get()) m_language = std::make_unique<CLanguageTable>(language);
-    auto text = [&](const char* key) {
-        const std::string t = language.Text(key);
-        return t.empty() ? QString::fromLatin1(key) : QString::fromStdString(t);
-    };
-    m_list->setHeaderLabels({text("GSensor_List_Time"), text("GSensor_List_Event"), text("GSensor_List_Channel")});
-    m_kindTexts.clear();
-    for (const auto& k : GSensorKinds()) m_kindTexts.push_back(text(k.option));
+    RelabelEventList(m_list, language, GSensorKinds(), m_kindTexts);
     if (m_menu) {
         for (auto* b : m_menu->findChildren<QAbstractButton*>()) {
             const QVariant key = b->property("langKey");
-            if (key.isValid()) b->setText(text(key.toString().toUtf8().constData()));
+            if (key.isValid()) b->setText(KeyText(language, key.toString().toUtf8().constData()));
         }
     }
     Refresh();
@@ -241,19 +274,7 @@ void CGSensorWnd::SetEvents(const std::vector<EventRecord>& events, uint32_t fro
 void CGSensorWnd::Refresh()
 {
     m_listed = SelectGSensorEvents(m_events, m_from, m_to, m_shown);
-    m_list->clear();
-    for (const auto& e : m_listed) {
-        QString what = QString::fromStdString(e.description);
-        if (what.isEmpty()) {
-            const auto& kinds = GSensorKinds();
-            for (size_t i = 0; i < kinds.size() && i < m_kindTexts.size(); ++i)
-                if (kinds[i].type == e.type) what = m_kindTexts[i];
-        }
-        auto* item = new QTreeWidgetItem({TimeText(e.beginTime), what, QString::number(int(e.channel) + 1)});
-        m_list->addTopLevelItem(item);
-    }
-    m_list->resizeColumnToContents(0);
-    m_list->resizeColumnToContents(1);
+    FillEventList(m_list, m_listed, GSensorKinds(), m_kindTexts);
     const std::vector<int> counts = CountByKind(m_listed);
     QStringList categories;
     m_counts->remove(0, m_counts->count());
@@ -272,7 +293,7 @@ void CGSensorWnd::Refresh()
     m_axisY->setRange(0, most);
 }
 
-// ---- temperature ----
+// ---- IO and urgent alarms ----
 
 CIoAlarmWnd::CIoAlarmWnd(QWidget* parent) : QWidget(parent)
 {
@@ -281,11 +302,7 @@ CIoAlarmWnd::CIoAlarmWnd(QWidget* parent) : QWidget(parent)
         m_shown.insert(k.type);
         m_kindTexts.push_back(QString::fromLatin1(k.option));
     }
-    m_list = new QTreeWidget;
-    m_list->setObjectName("IoAlarmList");
-    m_list->setRootIsDecorated(false);
-    m_list->setColumnCount(3);
-    m_list->header()->setStretchLastSection(true);
+    m_list = MakeEventList("IoAlarmList");
     auto* lay = new QVBoxLayout(this);
     lay->setContentsMargins(0, 0, 0, 0);
     lay->addWidget(m_list);
@@ -307,13 +324,7 @@ void CIoAlarmWnd::SetShown(std::set<uint8_t> types)
 
 void CIoAlarmWnd::Relabel(const CLanguageTable& language)
 {
-    auto text = [&](const char* key) {
-        const std::string t = language.Text(key);
-        return t.empty() ? QString::fromLatin1(key) : QString::fromStdString(t);
-    };
-    m_list->setHeaderLabels({text("GSensor_List_Time"), text("GSensor_List_Event"), text("GSensor_List_Channel")});
-    m_kindTexts.clear();
-    for (const auto& k : IoAlarmKinds()) m_kindTexts.push_back(text(k.option));
+    RelabelEventList(m_list, language, IoAlarmKinds(), m_kindTexts);
     Refresh();
 }
 
@@ -345,18 +356,10 @@ QMenu* CIoAlarmWnd::ShowMenu(const QPoint& globalPos)
 void CIoAlarmWnd::Refresh()
 {
     m_listed = SelectEvents(m_events, m_from, m_to, m_shown);
-    m_list->clear();
-    const auto& kinds = IoAlarmKinds();
-    for (const auto& e : m_listed) {
-        QString what = QString::fromStdString(e.description);
-        if (what.isEmpty())
-            for (size_t i = 0; i < kinds.size() && i < m_kindTexts.size(); ++i)
-                if (kinds[i].type == e.type) what = m_kindTexts[i];
-        m_list->addTopLevelItem(new QTreeWidgetItem({TimeText(e.beginTime), what, QString::number(int(e.channel) + 1)}));
-    }
-    m_list->resizeColumnToContents(0);
-    m_list->resizeColumnToContents(1);
+    FillEventList(m_list, m_listed, IoAlarmKinds(), m_kindTexts);
 }
+
+// ---- temperature ----
 
 CTemperatureWnd::CTemperatureWnd(QWidget* parent) : QWidget(parent)
 {
