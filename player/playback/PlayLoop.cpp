@@ -80,9 +80,11 @@ bool CPlayLoop::WaitForClock(uint32_t second)
 
 void CPlayLoop::ReportPosition(const SourceFrame& frame, uint32_t begin, int64_t totalMs)
 {
+    // A stopped loop's last picture is no time of the window any more: its
+    // clock was taken back by the stop, and a restart may have set a new one.
+    if (m_state.load() == kStateStop) return;
     const int64_t position = std::max<int64_t>(frame.ms, 0);
     m_shared.SetWindowTime(m_options.window, begin + uint32_t(position / 1000));
-    if (m_state.load() == kStateStop) return;
     // A single file's progress is its own position, clock or not (a media
     // file whose timeline starts at second 0 takes no part in the clock).
     if (!m_shared.Recompute() && m_options.timePlay) return;

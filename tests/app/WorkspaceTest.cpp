@@ -271,7 +271,9 @@ TEST_F(WorkspaceTest, AnOperatorsDay)
         SCOPED_TRACE(percent);
         ASSERT_EQ(Call(json({{"command", {"seek_percent", percent}}}).dump())["error"], "success");
         const long target = start + (end - start) * percent / 100;
+        // The windows of the restart play, and those that stopped have let go of the clock.
         s = WaitState([&](const json& s) {
+            if (s["clock"].get<long>() < target) return false;
             for (const json& w : s["windows"])
                 if (w["channel"] == 1 && w["shown"].get<int>() > 0 && w["time"].get<long>() >= target) return true;
             return false;
