@@ -85,7 +85,12 @@ TEST(SettingsStore, ListenersAreToldOfEachChangeInOrder)
 
 TEST(SettingsStore, ASnapshotNeverChangesUnderItsReader)
 {
-    CSettings store;
+    // Every record the store ever holds pairs the path with the scale, the
+    // first one too: the reader may start before the first change.
+    SettingsRecord first;
+    first.videoScale = 1;
+    first.snapPath = "/p1";
+    CSettings store(first);
     std::atomic<bool> done{false};
     std::atomic<int> torn{0};
     // A play thread reads while the interface applies: each record it holds
@@ -98,7 +103,6 @@ TEST(SettingsStore, ASnapshotNeverChangesUnderItsReader)
             if (path != "/p" + std::to_string(v) || snap->videoScale != v) ++torn;
         }
     });
-    store.Change([](SettingsRecord& r) { r.snapPath = "/p1"; });
     for (int i = 0; i < 2000; ++i)
         store.Change([i](SettingsRecord& r) {
             r.videoScale = i % 2;
