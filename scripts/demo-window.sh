@@ -14,6 +14,8 @@ bin="$build/bin"
 shots="$demo/screenshots"
 sock="$demo/velmor.sock"
 mkdir -p "$shots" "$demo/profile"
+# No session bus on the virtual display: none is started for the player.
+export DBUS_SESSION_BUS_ADDRESS=disabled:
 export VELMOR_PROFILE_DIR="$demo/profile" QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1 \
   QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 rm -f "$sock"
