@@ -332,10 +332,10 @@ uint32_t SeekTargetSecond(uint32_t rangeStart, uint32_t endTime, int slider)
     return uint32_t(target);
 }
 
-ESeekAction SeekActionFor(int playType)
+ESeekAction SeekActionFor(EPlayType playType)
 {
-    if (playType == 0 || playType == 5) return ESeekAction::kSeekWindows;
-    if (playType == 1) return ESeekAction::kRestartPlaySet;
+    if (playType == EPlayType::kSingleFile || playType == EPlayType::kContainerFile) return ESeekAction::kSeekWindows;
+    if (playType == EPlayType::kTime) return ESeekAction::kRestartPlaySet;
     return ESeekAction::kNone;
 }
 

@@ -54,6 +54,10 @@ int SlowDown(int level);
 const char* SpeedLabel(int level);
 
 // Layout modes of the window set.
+// How the window set plays: one file, a time range, or a container file
+// whose channels share its time line.
+enum class EPlayType : int { kSingleFile = 0, kTime = 1, kContainerFile = 5 };
+
 enum ELayoutMode : int { kLayout1 = 0, kLayout2x2 = 1, kLayout3x3 = 2, kLayout4x4 = 3 };
 
 // Frame skipping at high speed (container files and time play): the 2x2
@@ -169,7 +173,7 @@ public:
 
     std::atomic<int> speedLevel{0};
     std::atomic<int> layout{kLayout1};
-    std::atomic<int> playType{0};  // 0 single file, 1 time play, 5 container file
+    std::atomic<EPlayType> playType{EPlayType::kSingleFile};
     std::atomic<bool> mute{false};
     std::atomic<int> volume{0};
     std::atomic<uint32_t> lastAttachKey{0};
@@ -261,7 +265,7 @@ int SliderValueAt(int x, int width, int min, int max);
 // What a slider release does for a play type: 0 and 5 seek the playing
 // windows in place, 1 restarts the play set at the target, others nothing.
 enum class ESeekAction { kNone, kSeekWindows, kRestartPlaySet };
-ESeekAction SeekActionFor(int playType);
+ESeekAction SeekActionFor(EPlayType playType);
 
 // Window (1..16) that shows a channel (1..16) in a layout; 0 when none does.
 int WindowForChannel(int layout, int channel);

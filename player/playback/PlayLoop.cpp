@@ -10,9 +10,57 @@ namespace {
 
 constexpr int64_t kWaitSliceMs = 25;
 
+ESourceKind SourceKindOfReader(EFileReader reader)
+{
+    switch (reader) {
+        case EFileReader::kTtx: return ESourceKind::kGrecFile;
+        case EFileReader::kRkRec: return ESourceKind::kBackupRecordFile;
+        case EFileReader::kIfv: return ESourceKind::kIfvFile;
+        case EFileReader::kRpo: return ESourceKind::kContainerFile;
+        case EFileReader::kMediaFile: return ESourceKind::kMediaFile;
+    }
+    return ESourceKind::kUnknown;
+}
+
+EPlaySourceKind LoopKindOf(ESourceKind kind)
+{
+    switch (kind) {
+        case ESourceKind::kContainerFile: return EPlaySourceKind::kContainer;
+        case ESourceKind::kBackupRecordFile: return EPlaySourceKind::kRecordFile;
+        default: return EPlaySourceKind::kIfv;
+    }
+}
+
 }  // namespace
 
-CPlayLoop::CPlayLoop(CPlayShared& shared, std::atomic<int>& state, IPlayVideoSink& video, IPlayAudioSink* audio,
+LoopReaderChoice ChooseLoopReader(int requestKind, uint8_t recordSource, int channel,
+                                  const std::filesystem::path& path)
+{
+    LoopReaderChoice c;
+    if (channel < 1) channel = 1;
+    if (requestKind == kRequestPlayFile || requestKind == kRequestFolderFile) {
+        c.reader = SourceKindOfReader(ChooseReader(path));
+        c.streamChannel = channel;
+    } else if (requestKind == kRequestTimePlay || requestKind == kRequestTimePlayToEnd ||
+               requestKind == kRequestTimePlayAlt) {
+        c.timePlay = true;
+        c.toRangeEnd = requestKind == kRequestTimePlayToEnd;
+        const bool container = recordSource == kSourceContainerFile || recordSource == kSourceContainerPartition;
+        c.reader = container ? ESourceKind::kContainerFile : ESourceKind::kIfvFile;
+        if (recordSource == kSourceSingleIfv && ChooseReader(path) == EFileReader::kTtx)
+            c.reader = ESourceKind::kGrecFile;
+        // A file of one recording holds its channel as its only stream: the
+        // record's channel picks the window, not the stream.
+        c.streamChannel = container ? channel : 1;
+    } else {
+        return c;  // cuts run through the export job, not through a play window
+    }
+    c.loopKind = LoopKindOf(c.reader);
+    c.headerCountsPictures = c.reader == ESourceKind::kIfvFile && !c.timePlay;
+    return c;
+}
+
+CPlayLoop::CPlayLoop(CPlayShared& shared, WindowStateCell& state, IPlayVideoSink& video, IPlayAudioSink* audio,
                      PlayLoopOptions options)
     : m_shared(shared), m_state(state), m_video(video), m_audio(audio), m_options(std::move(options))
 {
@@ -20,16 +68,13 @@ CPlayLoop::CPlayLoop(CPlayShared& shared, std::atomic<int>& state, IPlayVideoSin
 
 bool CPlayLoop::Stopped() const
 {
-    const int s = m_state.load();
-    return s == kStateStop || s == kStateClosing;
+    const EWindowState s = m_state.load();
+    return s == EWindowState::kStop || s == EWindowState::kClosing;
 }
 
 void CPlayLoop::RequestStop()
 {
-    // An idle window stays idle; a closing one stays closing.
-    int s = m_state.load();
-    while (s != kStateClosing && s != kStateIdle && !m_state.compare_exchange_weak(s, kStateStop)) {
-    }
+    AskToStop(m_state);
     m_shared.pauseGate.Wake();
 }
 
@@ -82,7 +127,7 @@ void CPlayLoop::ReportPosition(const SourceFrame& frame, uint32_t begin, int64_t
 {
     // A stopped loop's last picture is no time of the window any more: its
     // clock was taken back by the stop, and a restart may have set a new one.
-    if (m_state.load() == kStateStop) return;
+    if (m_state.load() == EWindowState::kStop) return;
     const int64_t position = std::max<int64_t>(frame.ms, 0);
     m_shared.SetWindowTime(m_options.window, begin + uint32_t(position / 1000));
     // A single file's progress is its own position, clock or not (a media
@@ -108,248 +153,276 @@ std::unique_ptr<CFrameSource> CPlayLoop::OpenOtherStream(bool sub, uint32_t seco
 
 PlayLoopResult CPlayLoop::Run(CFrameSource& first)
 {
-    // The source being read: the one given, or the channel's other stream
-    // after a switch.
-    CFrameSource* src = &first;
-    std::unique_ptr<CFrameSource> switched;
-    PlayLoopResult result;
-    if (src->OpenResult() != EFrameResult::kOk) {
-        result.end = src->OpenResult();
-        result.error = src->ErrorText();
-        return result;
+    LoopState st;
+    st.src = &first;
+    if (Begin(st)) {
+        while (!Stopped()) {
+            if (!WaitForTurn()) break;
+            EStep step = ApplySeek(st);
+            if (step == EStep::kGoOn) step = FollowStreamChoice(st);
+            SourceFrame frame;
+            if (step == EStep::kGoOn) step = ReadNext(st, frame);
+            const int level = m_shared.speedLevel.load();
+            if (step == EStep::kGoOn) step = PassOver(st, frame, level);
+            if (step == EStep::kEnd) break;
+            if (step == EStep::kNextFrame) continue;
+            switch (frame.kind) {
+                case EFrameKind::kAudio: PlaySound(st, frame, level); break;
+                case EFrameKind::kInfo: TakeInformation(st, frame, level); break;
+                case EFrameKind::kVideo: step = ShowPicture(st, frame, level); break;
+            }
+            if (step == EStep::kEnd) break;
+        }
+        Finish(st);
     }
-    SourceStream stream = src->Stream();
-    if (stream.end < stream.begin) {
-        PLAY_TRACE("Time Error:%u-%u", stream.begin, stream.end);
+    m_seekTarget = 0;
+    return std::move(st.result);
+}
+
+// Checks the source and prepares the decoder and the clock; false (with the
+// result filled) when the recording cannot be played.
+bool CPlayLoop::Begin(LoopState& st)
+{
+    PlayLoopResult& result = st.result;
+    if (st.src->OpenResult() != EFrameResult::kOk) {
+        result.end = st.src->OpenResult();
+        result.error = st.src->ErrorText();
+        return false;
+    }
+    st.stream = st.src->Stream();
+    if (st.stream.end < st.stream.begin) {
+        PLAY_TRACE("Time Error:%u-%u", st.stream.begin, st.stream.end);
         result.end = EFrameResult::kOpenFailed;
         result.error = "the recording ends before it starts";
-        return result;
+        return false;
     }
-    if (!m_video.Open(stream)) {
+    if (!m_video.Open(st.stream)) {
         result.end = EFrameResult::kOpenFailed;
         result.error = "the decoder could not be prepared";
-        return result;
+        return false;
     }
-    const int64_t totalMs = (int64_t(stream.end) - stream.begin + 1) * 1000;
+    st.totalMs = (int64_t(st.stream.end) - st.stream.begin + 1) * 1000;
     if (!m_options.timePlay) {
         // A time left from an earlier file would hold this one in the sync wait.
-        m_shared.SetWindowTime(m_options.window, stream.begin);
-        m_shared.SetRange(stream.begin, stream.end);
-        m_shared.SetCurrTime(stream.begin);
+        m_shared.SetWindowTime(m_options.window, st.stream.begin);
+        m_shared.SetRange(st.stream.begin, st.stream.end);
+        m_shared.SetCurrTime(st.stream.begin);
     }
     m_shared.SetLastPercent(0);
-    if (m_options.stopAt) src->SetLastSecond(m_options.stopAt);
+    if (m_options.stopAt) st.src->SetLastSecond(m_options.stopAt);
     m_seekTarget = 0;
     m_pacer.Reset();
     m_skipper.Reset();
-    bool started = false;
-    // A picture passed over by the skipping rules is a reference the next
-    // ones of its group need: decoding them would show a broken picture,
-    // so they are passed over too, and the next key frame is taken.
-    bool referenceLost = false;
-    uint32_t shownSecond = 0;
-    // The recorder time of the last picture shown (ms since 1970), and after
-    // a stream switch the time up to which the new stream's frames are
-    // passed over: it goes on at its next key frame after that picture.
-    int64_t lastShownAt = -1, resumeAfter = -1;
-    // A stream asked for and not to be had (no key frame at that second):
-    // not tried again until the window wants the other one.
-    int refusedSub = -1;
-    uint32_t seekedTo = 0;  // a seek's second until a picture is shown after it
-    // Pictures read since the start or the last seek: a seek starts the count
-    // again, so that the header's count bounds the reading and never cuts it short.
-    uint32_t picturesRead = 0;
-    const auto stopped = [this] { return Stopped(); };
+    return true;
+}
 
-    while (!Stopped()) {
-        if (SkipRules()) {
-            bool go = true;
-            while (!m_shared.SyncWaitDone(m_options.window)) {
-                m_video.ShowLastFrame();
-                if (!SleepUnlessStopped(kWaitSliceMs)) {
-                    go = false;
-                    break;
-                }
-            }
-            if (!go) break;
-        }
-        if (!m_shared.pauseGate.IsSet()) m_pacer.Held();
-        if (!m_shared.pauseGate.Wait(stopped)) break;
-
-        if (const uint32_t target = m_seekTarget.exchange(0)) {
-            if (src->Seek(target) != EFrameResult::kOk) {
-                PLAY_TRACE("Seek I frame Error");
-            } else if (src->Stream().width != stream.width || src->Stream().height != stream.height ||
-                       src->Stream().h265 != stream.h265) {
-                stream = src->Stream();
-                if (!m_video.Open(stream)) break;
-            }
-            started = false;
-            m_pacer.Reset();
-            lastShownAt = resumeAfter = -1;
-            seekedTo = target;
-            picturesRead = 0;
-        }
-
-        if (m_options.wantSub && m_options.openStream && stream.hasMainStream && stream.hasSubStream) {
-            const bool want = m_options.wantSub->load();
-            if (want != stream.subStream && int(want) != refusedSub) {
-                uint32_t second = stream.begin;
-                if (lastShownAt >= 0)
-                    second = uint32_t(lastShownAt / 1000);
-                else if (seekedTo)
-                    second = seekedTo;
-                else if (m_options.timePlay)
-                    second = std::max(m_shared.CurrTime(), stream.begin);
-                if (auto next = OpenOtherStream(want, second)) {
-                    PLAY_TRACE("window %d: %s stream from %u", m_options.window, want ? "sub" : "main", second);
-                    switched = std::move(next);
-                    src = switched.get();
-                    stream = src->Stream();
-                    // The decoder follows the new picture size; the common
-                    // clock and the window's time are left as they are.
-                    if (!m_video.Open(stream)) {
-                        result.end = EFrameResult::kOpenFailed;
-                        result.error = "the decoder could not be prepared";
-                        break;
-                    }
-                    started = false;
-                    resumeAfter = lastShownAt;
-                    m_pacer.Reset();
-                    ++result.streamSwitches;
-                    refusedSub = -1;
-                } else {
-                    refusedSub = int(want);
-                }
-            } else if (want == stream.subStream) {
-                refusedSub = -1;
-            }
-        }
-
-        SourceFrame frame;
-        const EFrameResult r = src->Read(frame);
-        if (r != EFrameResult::kOk) {
-            result.end = r;
-            if (r != EFrameResult::kEnd) {
-                result.error = src->ErrorText();
-                PLAY_TRACE("read Frame Error");
-            }
-            break;
-        }
-
-        if (frame.kind == EFrameKind::kVideo && m_options.maxPictures && ++picturesRead > m_options.maxPictures) {
-            PLAY_TRACE("the header's %u pictures are played", m_options.maxPictures);
-            result.end = EFrameResult::kEnd;
-            break;
-        }
-
-        if (resumeAfter >= 0) {
-            // The frames the other stream already showed.
-            if (int64_t(stream.begin) * 1000 + frame.ms <= resumeAfter) continue;
-            if (frame.kind != EFrameKind::kVideo || !frame.key) continue;
-            resumeAfter = -1;
-        }
-
-        const int level = m_shared.speedLevel.load();
-        if (SkipRules()) {
-            const int layout = m_shared.layout.load();
-            bool play = m_options.timePlay && m_options.source == EPlaySourceKind::kIfv
-                                  ? m_skipper.PlayIfv(level, layout, frame.kind == EFrameKind::kVideo, frame.type)
-                                  : m_skipper.Play(level, layout);
-            // A decoder waiting for its first picture takes every key
-            // frame: dropping them by count could pass over all of them.
-            if (!play && !started && frame.kind == EFrameKind::kVideo && frame.key) play = true;
-            if (frame.kind == EFrameKind::kVideo) {
-                if (frame.key) {
-                    if (referenceLost) play = true;  // a key frame heals the group
-                    referenceLost = !play;
-                } else if (!play) {
-                    referenceLost = true;
-                } else if (referenceLost) {
-                    play = false;
-                }
-            }
-            if (!play) {
-                ++result.skipped;
-                if (frame.kind == EFrameKind::kVideo) m_pacer.Passed(frame.pts);
-                m_video.Skipped();
-                m_shared.Recompute();
-                continue;
-            }
-        }
-
-        switch (frame.kind) {
-            case EFrameKind::kAudio:
-                if (started && !m_shared.mute.load() && m_options.audioOn && level == 0 && m_audio) {
-                    RKPLAYER_EQ_PRESET eq;
-                    const bool eqOn = m_shared.Equalizer(eq);
-                    m_audio->PlayAudio(frame, m_shared.volume.load(), eqOn, eq);
-                    ++result.audio;
-                }
-                break;
-            case EFrameKind::kInfo: {
-                if (!started) break;
-                ++result.info;
-                const auto info = LoadAttachInfo(frame.data, frame.length);
-                if (!info) break;
-                if (m_options.attach &&
-                    PublishAttachInfo(*info, m_options.source == EPlaySourceKind::kIfv, level,
-                                      m_shared.lastAttachKey, *m_options.attach))
-                    ++result.published;
-                std::string text;
-                if (m_options.wantOsd && m_options.wantOsd() && m_options.attach) text = OsdText(info->time.get(), m_options.events);
-                m_video.SetOsdText(text);
-                break;
-            }
-            case EFrameKind::kVideo: {
-                if (!started && !frame.key) break;
-                started = true;
-                // Time play: a recording that begins after the common clock
-                // (a channel that started later, the next file after a gap)
-                // waits for the clock before its first picture, taking no
-                // part in the clock meanwhile, so the windows stay in step
-                // instead of leaking ahead a frame at a time. Pictures that
-                // follow on are kept in step by the sync wait.
-                if (m_options.timePlay) {
-                    const uint32_t second = stream.begin + uint32_t(std::max<int64_t>(frame.ms, 0) / 1000);
-                    if ((shownSecond == 0 || second > shownSecond + 1) && !WaitForClock(second)) break;
-                    shownSecond = second;
-                }
-                ITickSource& ticks = m_shared.Ticks();
-                const int wait = m_pacer.WaitMs(frame.pts, ticks.NowMs(), level);
-                if (!SleepUnlessStopped(wait)) break;
-                m_pacer.Released(ticks.NowMs());
-                const int rc = m_video.Decode(frame);
-                if (rc != 0) {
-                    PLAY_TRACE("Decode Error:%d", rc);
-                    ++result.decodeErrors;
-                    // The recording has still come this far: a window whose
-                    // pictures fail (references dropped at high speed, a
-                    // damaged stretch) must not hold the other windows back.
-                    ReportPosition(frame, stream.begin, totalMs);
-                    break;
-                }
-                ++result.shown;
-                lastShownAt = int64_t(stream.begin) * 1000 + frame.ms;
-                seekedTo = 0;
-                while (m_state.load() == kStatePaused) {
-                    m_pacer.Held();
-                    m_video.ShowLastFrame();
-                    m_shared.Ticks().SleepMs(kWaitSliceMs);
-                }
-                ReportPosition(frame, stream.begin, totalMs);
-                break;
-            }
+// The sync wait of the skipping sources, then the pause gate; false when stopped.
+bool CPlayLoop::WaitForTurn()
+{
+    if (SkipRules()) {
+        while (!m_shared.SyncWaitDone(m_options.window)) {
+            m_video.ShowLastFrame();
+            if (!SleepUnlessStopped(kWaitSliceMs)) return false;
         }
     }
+    if (!m_shared.pauseGate.IsSet()) m_pacer.Held();
+    return m_shared.pauseGate.Wait([this] { return Stopped(); });
+}
 
-    result.stopped = Stopped();
-    if (result.stopped) result.end = EFrameResult::kOk;
+CPlayLoop::EStep CPlayLoop::ApplySeek(LoopState& st)
+{
+    const uint32_t target = m_seekTarget.exchange(0);
+    if (!target) return EStep::kGoOn;
+    if (st.src->Seek(target) != EFrameResult::kOk) {
+        PLAY_TRACE("Seek I frame Error");
+    } else if (const SourceStream now = st.src->Stream();
+               now.width != st.stream.width || now.height != st.stream.height || now.h265 != st.stream.h265) {
+        st.stream = now;
+        if (!m_video.Open(st.stream)) {
+            // Ended as a failure, not as a finished recording.
+            st.result.end = EFrameResult::kOpenFailed;
+            st.result.error = "the decoder could not be prepared";
+            return EStep::kEnd;
+        }
+    }
+    st.started = false;
+    m_pacer.Reset();
+    st.lastShownAt = st.resumeAfter = -1;
+    st.seekedTo = target;
+    st.picturesRead = 0;
+    return EStep::kGoOn;
+}
+
+// A channel recorded in both streams follows the window's choice between frames.
+CPlayLoop::EStep CPlayLoop::FollowStreamChoice(LoopState& st)
+{
+    if (!m_options.wantSub || !m_options.openStream || !st.stream.hasMainStream || !st.stream.hasSubStream)
+        return EStep::kGoOn;
+    const bool want = m_options.wantSub->load();
+    if (want == st.stream.subStream) {
+        st.refusedSub = -1;
+        return EStep::kGoOn;
+    }
+    if (int(want) == st.refusedSub) return EStep::kGoOn;
+    uint32_t second = st.stream.begin;
+    if (st.lastShownAt >= 0)
+        second = uint32_t(st.lastShownAt / 1000);
+    else if (st.seekedTo)
+        second = st.seekedTo;
+    else if (m_options.timePlay)
+        second = std::max(m_shared.CurrTime(), st.stream.begin);
+    auto next = OpenOtherStream(want, second);
+    if (!next) {
+        st.refusedSub = int(want);
+        return EStep::kGoOn;
+    }
+    PLAY_TRACE("window %d: %s stream from %u", m_options.window, want ? "sub" : "main", second);
+    st.switched = std::move(next);
+    st.src = st.switched.get();
+    st.stream = st.src->Stream();
+    // The decoder follows the new picture size; the common clock and the
+    // window's time are left as they are.
+    if (!m_video.Open(st.stream)) {
+        st.result.end = EFrameResult::kOpenFailed;
+        st.result.error = "the decoder could not be prepared";
+        return EStep::kEnd;
+    }
+    st.started = false;
+    st.resumeAfter = st.lastShownAt;
+    m_pacer.Reset();
+    ++st.result.streamSwitches;
+    st.refusedSub = -1;
+    return EStep::kGoOn;
+}
+
+CPlayLoop::EStep CPlayLoop::ReadNext(LoopState& st, SourceFrame& frame)
+{
+    const EFrameResult r = st.src->Read(frame);
+    if (r != EFrameResult::kOk) {
+        st.result.end = r;
+        if (r != EFrameResult::kEnd) {
+            st.result.error = st.src->ErrorText();
+            PLAY_TRACE("read Frame Error");
+        }
+        return EStep::kEnd;
+    }
+    if (frame.kind == EFrameKind::kVideo && m_options.maxPictures && ++st.picturesRead > m_options.maxPictures) {
+        PLAY_TRACE("the header's %u pictures are played", m_options.maxPictures);
+        st.result.end = EFrameResult::kEnd;
+        return EStep::kEnd;
+    }
+    return EStep::kGoOn;
+}
+
+// The frames not to be played: those the other stream already showed after
+// a switch, and those the skipping rules of the speed pass over.
+CPlayLoop::EStep CPlayLoop::PassOver(LoopState& st, const SourceFrame& frame, int level)
+{
+    const bool video = frame.kind == EFrameKind::kVideo;
+    if (st.resumeAfter >= 0) {
+        if (int64_t(st.stream.begin) * 1000 + frame.ms <= st.resumeAfter) return EStep::kNextFrame;
+        if (!video || !frame.key) return EStep::kNextFrame;
+        st.resumeAfter = -1;
+    }
+    if (!SkipRules()) return EStep::kGoOn;
+    const int layout = m_shared.layout.load();
+    bool play = m_options.timePlay && m_options.source == EPlaySourceKind::kIfv
+                    ? m_skipper.PlayIfv(level, layout, video, frame.type)
+                    : m_skipper.Play(level, layout);
+    // A decoder waiting for its first picture takes every key frame:
+    // dropping them by count could pass over all of them.
+    if (!play && !st.started && video && frame.key) play = true;
+    if (video) {
+        if (frame.key) {
+            if (st.referenceLost) play = true;  // a key frame heals the group
+            st.referenceLost = !play;
+        } else if (!play) {
+            st.referenceLost = true;
+        } else if (st.referenceLost) {
+            play = false;
+        }
+    }
+    if (play) return EStep::kGoOn;
+    ++st.result.skipped;
+    if (video) m_pacer.Passed(frame.pts);
+    m_video.Skipped();
+    m_shared.Recompute();
+    return EStep::kNextFrame;
+}
+
+// Sound plays at X1 only, after the first picture, with the volume and
+// equalizer of the moment.
+void CPlayLoop::PlaySound(LoopState& st, const SourceFrame& frame, int level)
+{
+    if (!st.started || m_shared.mute.load() || !m_options.audioOn || level != 0 || !m_audio) return;
+    RKPLAYER_EQ_PRESET eq;
+    const bool eqOn = m_shared.Equalizer(eq);
+    m_audio->PlayAudio(frame, m_shared.volume.load(), eqOn, eq);
+    ++st.result.audio;
+}
+
+void CPlayLoop::TakeInformation(LoopState& st, const SourceFrame& frame, int level)
+{
+    if (!st.started) return;
+    ++st.result.info;
+    const auto info = LoadAttachInfo(frame.data, frame.length);
+    if (!info) return;
+    if (m_options.attach && PublishAttachInfo(*info, m_options.source == EPlaySourceKind::kIfv, level,
+                                              m_shared.lastAttachKey, *m_options.attach))
+        ++st.result.published;
+    std::string text;
+    if (m_options.wantOsd && m_options.wantOsd() && m_options.attach)
+        text = OsdText(info->time.get(), m_options.events);
+    m_video.SetOsdText(text);
+}
+
+CPlayLoop::EStep CPlayLoop::ShowPicture(LoopState& st, const SourceFrame& frame, int level)
+{
+    if (!st.started && !frame.key) return EStep::kGoOn;
+    st.started = true;
+    // Time play: a recording that begins after the common clock (a channel
+    // that started later, the next file after a gap) waits for the clock
+    // before its first picture, taking no part in the clock meanwhile, so
+    // the windows stay in step instead of leaking ahead a frame at a time.
+    // Pictures that follow on are kept in step by the sync wait.
+    if (m_options.timePlay) {
+        const uint32_t second = st.stream.begin + uint32_t(std::max<int64_t>(frame.ms, 0) / 1000);
+        if ((st.shownSecond == 0 || second > st.shownSecond + 1) && !WaitForClock(second)) return EStep::kEnd;
+        st.shownSecond = second;
+    }
+    ITickSource& ticks = m_shared.Ticks();
+    const int wait = m_pacer.WaitMs(frame.pts, ticks.NowMs(), level);
+    if (!SleepUnlessStopped(wait)) return EStep::kEnd;
+    m_pacer.Released(ticks.NowMs());
+    const int rc = m_video.Decode(frame);
+    if (rc != 0) {
+        PLAY_TRACE("Decode Error:%d", rc);
+        ++st.result.decodeErrors;
+        // The recording has still come this far: a window whose pictures
+        // fail (references dropped at high speed, a damaged stretch) must
+        // not hold the other windows back.
+        ReportPosition(frame, st.stream.begin, st.totalMs);
+        return EStep::kGoOn;
+    }
+    ++st.result.shown;
+    st.lastShownAt = int64_t(st.stream.begin) * 1000 + frame.ms;
+    st.seekedTo = 0;
+    while (m_state.load() == EWindowState::kPaused) {
+        m_pacer.Held();
+        m_video.ShowLastFrame();
+        ticks.SleepMs(kWaitSliceMs);
+    }
+    ReportPosition(frame, st.stream.begin, st.totalMs);
+    return EStep::kGoOn;
+}
+
+void CPlayLoop::Finish(LoopState& st)
+{
+    st.result.stopped = Stopped();
+    if (st.result.stopped) st.result.end = EFrameResult::kOk;
     m_video.Flush();
     m_shared.Recompute();
-    if (m_state.load() != kStateClosing) m_shared.PostProgress(0, 0, !m_options.timePlay);
-    m_seekTarget = 0;
-    return result;
+    if (m_state.load() != EWindowState::kClosing) m_shared.PostProgress(0, 0, !m_options.timePlay);
 }
 
 }  // namespace velmor

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,8 @@
 #include "player/playback/AttachPublisher.h"
 #include "player/playback/FrameSource.h"
 #include "player/playback/PlayClock.h"
+#include "player/playback/PlayRequest.h"
+#include "player/search/SourceKind.h"
 
 namespace velmor {
 
@@ -44,6 +47,21 @@ public:
 };
 
 enum class EPlaySourceKind { kContainer, kRecordFile, kIfv };
+
+// How a play request is read: the reader, the stream of the file that holds
+// the channel, and the loop's kind. Decided from the request alone (the
+// file's name, the record's source kind), never from the file's bytes.
+struct LoopReaderChoice {
+    ESourceKind reader = ESourceKind::kUnknown;  // kUnknown: the request is no play (a cut)
+    int streamChannel = 1;  // the channel opened in the file
+    EPlaySourceKind loopKind = EPlaySourceKind::kIfv;
+    bool timePlay = false;
+    bool toRangeEnd = false;  // stops at the end of the time range
+    // An IFV file played as a file ends after the pictures its header counts.
+    bool headerCountsPictures = false;
+};
+LoopReaderChoice ChooseLoopReader(int requestKind, uint8_t recordSource, int channel,
+                                  const std::filesystem::path& path);
 
 struct PlayLoopOptions {
     int window = 1;  // 1..16
@@ -77,7 +95,7 @@ struct PlayLoopResult {
 
 class CPlayLoop {
 public:
-    CPlayLoop(CPlayShared& shared, std::atomic<int>& state, IPlayVideoSink& video, IPlayAudioSink* audio,
+    CPlayLoop(CPlayShared& shared, WindowStateCell& state, IPlayVideoSink& video, IPlayAudioSink* audio,
               PlayLoopOptions options);
 
     // Plays the source until it ends, fails or the state becomes 0 or 7.
@@ -88,6 +106,49 @@ public:
     void SetSeekTarget(uint32_t second) { m_seekTarget = second; }
 
 private:
+    // Everything one run keeps between frames.
+    struct LoopState {
+        // The source being read: the one given, or the channel's other
+        // stream after a switch (owned by `switched`).
+        CFrameSource* src = nullptr;
+        std::unique_ptr<CFrameSource> switched;
+        SourceStream stream;
+        int64_t totalMs = 0;
+        PlayLoopResult result;
+        // The decoder has had its first key frame since the start, a seek or a switch.
+        bool started = false;
+        // A picture passed over by the skipping rules is a reference the next
+        // ones of its group need: decoding them would show a broken picture,
+        // so they are passed over too, and the next key frame is taken.
+        bool referenceLost = false;
+        uint32_t shownSecond = 0;
+        // The recorder time of the last picture shown (ms since 1970), and after
+        // a stream switch the time up to which the new stream's frames are
+        // passed over: it goes on at its next key frame after that picture.
+        int64_t lastShownAt = -1, resumeAfter = -1;
+        // A stream asked for and not to be had (no key frame at that second):
+        // not tried again until the window wants the other one.
+        int refusedSub = -1;
+        uint32_t seekedTo = 0;  // a seek's second until a picture is shown after it
+        // Pictures read since the start or the last seek: a seek starts the count
+        // again, so that the header's count bounds the reading and never cuts it short.
+        uint32_t picturesRead = 0;
+    };
+    // What a step leaves the loop to do.
+    enum class EStep { kGoOn, kNextFrame, kEnd };
+
+    // The steps of one pass, in their order.
+    bool Begin(LoopState& st);
+    bool WaitForTurn();
+    EStep ApplySeek(LoopState& st);
+    EStep FollowStreamChoice(LoopState& st);
+    EStep ReadNext(LoopState& st, SourceFrame& frame);
+    EStep PassOver(LoopState& st, const SourceFrame& frame, int level);
+    void PlaySound(LoopState& st, const SourceFrame& frame, int level);
+    void TakeInformation(LoopState& st, const SourceFrame& frame, int level);
+    EStep ShowPicture(LoopState& st, const SourceFrame& frame, int level);
+    void Finish(LoopState& st);
+
     bool Stopped() const;
     // Sleeps `ms` in slices, looking at the state between them; false when stopped.
     bool SleepUnlessStopped(int64_t ms);
@@ -100,7 +161,7 @@ private:
     std::unique_ptr<CFrameSource> OpenOtherStream(bool sub, uint32_t second);
 
     CPlayShared& m_shared;
-    std::atomic<int>& m_state;
+    WindowStateCell& m_state;
     IPlayVideoSink& m_video;
     IPlayAudioSink* m_audio;
     PlayLoopOptions m_options;

@@ -46,17 +46,17 @@ void CRKThread::Body()
     }
 }
 
-int StateForRequest(int kind)
+std::optional<EWindowState> StateForRequest(int kind)
 {
     switch (kind) {
         case kRequestPlayFile:
-        case kRequestFolderFile: return kStatePlayFile;
+        case kRequestFolderFile: return EWindowState::kPlayFile;
         case kRequestTimePlay:
         case kRequestTimePlayToEnd:
-        case kRequestTimePlayAlt: return kStateTimePlay;
+        case kRequestTimePlayAlt: return EWindowState::kTimePlay;
         case kRequestCut:
-        case kRequestCutMp4: return kStateCutting;
-        default: return -1;
+        case kRequestCutMp4: return EWindowState::kCutting;
+        default: return std::nullopt;
     }
 }
 
@@ -134,41 +134,38 @@ PlayRequestMap FolderRequests(const std::vector<std::filesystem::path>& files)
     return map;
 }
 
-size_t RunQueuedRequests(CPlayRequests& requests, std::atomic<int>& state,
+size_t RunQueuedRequests(CPlayRequests& requests, WindowStateCell& state,
                          const std::function<void(const PlayRequest&)>& run, int delayMs,
                          const std::function<void(int)>& sleep)
 {
     PlayRequestMap local = requests.TakeAll();
     size_t ran = 0;
     for (const auto& [key, request] : local) {
-        const int s = state.load();
-        if (s == kStateStop || s == kStateClosing) break;
-        const int next = StateForRequest(request.kind);
-        if (next < 0) continue;
+        const EWindowState s = state.load();
+        if (s == EWindowState::kStop || s == EWindowState::kClosing) break;
+        const std::optional<EWindowState> next = StateForRequest(request.kind);
+        if (!next) continue;
         requests.SetCurrent(request);
         // A stop asked for between the check and here must not be lost.
-        int expected = s;
-        if (!state.compare_exchange_strong(expected, next)) break;
+        EWindowState expected = s;
+        if (!state.compare_exchange_strong(expected, *next)) break;
         run(request);
         ++ran;
         if (request.kind == kRequestFolderFile && delayMs > 0 && sleep) sleep(delayMs);
-        const int after = state.load();
-        if (after == kStateStop || after == kStateClosing) break;
+        const EWindowState after = state.load();
+        if (after == EWindowState::kStop || after == EWindowState::kClosing) break;
     }
     return ran;
 }
 
-void CStopWatch::Begin(const std::vector<std::atomic<int>*>& states, int64_t nowMs, int64_t limitMs)
+void CStopWatch::Begin(const std::vector<WindowStateCell*>& states, int64_t nowMs, int64_t limitMs)
 {
     m_states = states;
     m_start = nowMs;
     m_limit = limitMs;
     m_active = true;
-    for (std::atomic<int>* state : m_states) {
-        if (!state) continue;
-        int s = state->load();
-        while (s != kStateIdle && s != kStateClosing && !state->compare_exchange_weak(s, kStateStop)) {
-        }
+    for (WindowStateCell* state : m_states) {
+        if (state) AskToStop(*state);
     }
 }
 
@@ -176,7 +173,7 @@ CStopWatch::EPoll CStopWatch::Poll(int64_t nowMs, std::vector<int>* stuck) const
 {
     std::vector<int> busy;
     for (size_t i = 0; i < m_states.size(); ++i)
-        if (m_states[i] && m_states[i]->load() != kStateIdle && m_states[i]->load() != kStateClosing)
+        if (m_states[i] && m_states[i]->load() != EWindowState::kIdle && m_states[i]->load() != EWindowState::kClosing)
             busy.push_back(int(i) + 1);
     if (busy.empty()) return EPoll::kAllIdle;
     if (nowMs - m_start <= m_limit) return EPoll::kWaiting;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,19 +89,35 @@ enum EPlayRequestKind : int {
 };
 
 // Window states.
-enum EWindowState : int {
-    kStateStop = 0,
-    kStatePlayFile = 1,
-    kStatePaused = 2,
-    kStateIdle = 3,
-    kStateTimePlay = 5,
-    kStateCutting = 6,
-    kStateClosing = 7,
+enum class EWindowState : int {
+    kStop = 0,
+    kPlayFile = 1,
+    kPaused = 2,
+    kIdle = 3,
+    kTimePlay = 5,
+    kCutting = 6,
+    kClosing = 7,
 };
+using WindowStateCell = std::atomic<EWindowState>;
 
-// The state a window takes while a request of `kind` runs; -1 for a kind
+// A window that plays, is paused, or plays a file of its folder.
+inline bool IsPlaying(EWindowState s)
+{
+    return s == EWindowState::kPlayFile || s == EWindowState::kPaused || s == EWindowState::kTimePlay;
+}
+// Asks a window to stop: an idle window stays idle and a closing one
+// closing, whichever thread changes the state meanwhile.
+inline void AskToStop(WindowStateCell& state)
+{
+    EWindowState s = state.load();
+    while (s != EWindowState::kIdle && s != EWindowState::kClosing &&
+           !state.compare_exchange_weak(s, EWindowState::kStop)) {
+    }
+}
+
+// The state a window takes while a request of `kind` runs; none for a kind
 // that is not known (the request is passed over).
-int StateForRequest(int kind);
+std::optional<EWindowState> StateForRequest(int kind);
 
 struct PlayRequest {
     StSearchRecord_t recordfileinfo{};
@@ -145,7 +162,7 @@ PlayRequestMap FolderRequests(const std::vector<std::filesystem::path>& files);
 // key order through `run`, each with the window state set for its kind;
 // folder files are followed by `delayMs` of `sleep`. The run ends early when
 // the state becomes stop or closing. Returns the number of requests run.
-size_t RunQueuedRequests(CPlayRequests& requests, std::atomic<int>& state,
+size_t RunQueuedRequests(CPlayRequests& requests, WindowStateCell& state,
                          const std::function<void(const PlayRequest&)>& run, int delayMs,
                          const std::function<void(int)>& sleep);
 
@@ -160,14 +177,14 @@ public:
     enum class EPoll { kWaiting, kAllIdle, kTimedOut };
     // `states` are the windows' states, index 0 = window 1; a window that is
     // neither idle nor closing gets state 0.
-    void Begin(const std::vector<std::atomic<int>*>& states, int64_t nowMs, int64_t limitMs = 3000);
+    void Begin(const std::vector<WindowStateCell*>& states, int64_t nowMs, int64_t limitMs = 3000);
     // kTimedOut fills `stuck` with the 1-based windows still busy.
     EPoll Poll(int64_t nowMs, std::vector<int>* stuck = nullptr) const;
     bool Active() const { return m_active; }
     void End() { m_active = false; }
 
 private:
-    std::vector<std::atomic<int>*> m_states;
+    std::vector<WindowStateCell*> m_states;
     int64_t m_start = 0, m_limit = 0;
     bool m_active = false;
 };

@@ -12,30 +12,6 @@
 #include "player/formats/TtxLibrary.h"
 
 namespace velmor {
-namespace {
-
-ESourceKind SourceKindOfReader(EFileReader reader)
-{
-    switch (reader) {
-        case EFileReader::kTtx: return ESourceKind::kGrecFile;
-        case EFileReader::kRkRec: return ESourceKind::kBackupRecordFile;
-        case EFileReader::kIfv: return ESourceKind::kIfvFile;
-        case EFileReader::kRpo: return ESourceKind::kContainerFile;
-        case EFileReader::kMediaFile: return ESourceKind::kMediaFile;
-    }
-    return ESourceKind::kUnknown;
-}
-
-EPlaySourceKind LoopKindOf(ESourceKind kind)
-{
-    switch (kind) {
-        case ESourceKind::kContainerFile: return EPlaySourceKind::kContainer;
-        case ESourceKind::kBackupRecordFile: return EPlaySourceKind::kRecordFile;
-        default: return EPlaySourceKind::kIfv;
-    }
-}
-
-}  // namespace
 
 CPlayVideoWnd::CPlayVideoWnd(int index, CPlayWndDlg* dialog, QWidget* parent)
     : QWidget(parent), m_index(index), m_dialog(dialog)
@@ -60,7 +36,7 @@ CPlayVideoWnd::CPlayVideoWnd(int index, CPlayWndDlg* dialog, QWidget* parent)
 
 CPlayVideoWnd::~CPlayVideoWnd()
 {
-    m_state = kStateClosing;
+    m_state = EWindowState::kClosing;
     {
         std::lock_guard<std::mutex> lock(m_loopLock);
         if (m_loop) m_loop->RequestStop();
@@ -88,9 +64,7 @@ void CPlayVideoWnd::ClearRequests()
     m_requests.Clear();
     m_dialog->Shared().SetWindowTime(m_index, 0);
     m_infoStrip = m_dialog->Settings()->mediaInfo != 0;
-    int s = m_state.load();
-    while (s != kStateIdle && s != kStateClosing && !m_state.compare_exchange_weak(s, kStateStop)) {
-    }
+    AskToStop(m_state);
     m_dialog->Shared().pauseGate.Wake();
 }
 
@@ -152,7 +126,11 @@ void CPlayVideoWnd::Step(void*)
         delay,
         [this](int ms) {
             // Folder play's pause between files ends with a stop.
-            for (int slept = 0; slept < ms && m_state != kStateStop && m_state != kStateClosing; slept += 25)
+            const auto ending = [this] {
+                const EWindowState s = m_state;
+                return s == EWindowState::kStop || s == EWindowState::kClosing;
+            };
+            for (int slept = 0; slept < ms && !ending(); slept += 25)
                 std::this_thread::sleep_for(std::chrono::milliseconds(25));
         });
     Finished();
@@ -164,9 +142,9 @@ void CPlayVideoWnd::Finished()
     // back for the windows still playing.
     m_dialog->Shared().SetWindowTime(m_index, 0);
     m_dialog->Shared().Recompute();
-    int s = m_state.load();
+    EWindowState s = m_state.load();
     // A closing window stays closing; every other one is idle again.
-    while (s != kStateClosing && !m_state.compare_exchange_weak(s, kStateIdle)) {
+    while (s != EWindowState::kClosing && !m_state.compare_exchange_weak(s, EWindowState::kIdle)) {
     }
     const int index = m_index;
     CPlayWndDlg* dialog = m_dialog;
@@ -209,28 +187,14 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
     options.events = m_dialog->Events();
     options.attach = &m_dialog->AttachQueue();
 
-    std::unique_ptr<CFrameSource> source;
-    ESourceKind kind = ESourceKind::kUnknown;
-    if (request.kind == kRequestPlayFile || request.kind == kRequestFolderFile) {
-        PLAY_TRACE("strFilePath:%s", request.filePath.c_str());
-        kind = SourceKindOfReader(ChooseReader(path));
-        source = OpenInWantedStream(kind, path, channel);
-    } else if (request.kind == kRequestTimePlay || request.kind == kRequestTimePlayToEnd ||
-               request.kind == kRequestTimePlayAlt) {
-        PLAY_TRACE("FileName:%s", request.filePath.c_str());
-        options.timePlay = true;
-        if (request.kind == kRequestTimePlayToEnd) options.stopAt = shared.EndTime();
-        kind = sourceKind == kSourceContainerFile || sourceKind == kSourceContainerPartition ? ESourceKind::kContainerFile
-                                                                                              : ESourceKind::kIfvFile;
-        if (sourceKind == kSourceSingleIfv && ChooseReader(path) == EFileReader::kTtx) kind = ESourceKind::kGrecFile;
-        // A file of one recording holds its channel as its only stream: the
-        // record's channel picks the window, not the stream.
-        source = OpenInWantedStream(kind, path, kind == ESourceKind::kContainerFile ? channel : 1);
-    } else {
-        // Cuts run through the export job, not through a play window.
-        return;
-    }
-    options.source = LoopKindOf(kind);
+    const LoopReaderChoice choice = ChooseLoopReader(request.kind, sourceKind, channel, path);
+    const ESourceKind kind = choice.reader;
+    if (kind == ESourceKind::kUnknown) return;
+    PLAY_TRACE(choice.timePlay ? "FileName:%s" : "strFilePath:%s", request.filePath.c_str());
+    options.timePlay = choice.timePlay;
+    if (choice.toRangeEnd) options.stopAt = shared.EndTime();
+    options.source = choice.loopKind;
+    std::unique_ptr<CFrameSource> source = OpenInWantedStream(kind, path, choice.streamChannel);
     if (kind == ESourceKind::kContainerFile) {
         options.wantSub = &m_wantSub;
         options.openStream = [path, channel](bool sub) {
@@ -254,7 +218,7 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
         PLAY_TRACE("Open File %s Fail", request.filePath.c_str());
         return;
     }
-    if (kind == ESourceKind::kIfvFile && !options.timePlay) options.maxPictures = source->Stream().frameCount;
+    if (choice.headerCountsPictures) options.maxPictures = source->Stream().frameCount;
     if (options.timePlay) {
         // Start where the common clock stands when it lies inside the file.
         const uint32_t now = shared.CurrTime();
@@ -288,14 +252,14 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
     CUiHost::Post(this, [dialog, index, file, error = result.error] { dialog->OnFileEvent(false, index, file, error); });
     {
         std::lock_guard<std::mutex> lock(m_infoLock);
-        if (m_state != kStateClosing) {
+        if (m_state != EWindowState::kClosing) {
             m_info.width = m_info.height = 0;
             m_info.frameRate = 0;
             m_info.audioType = -1;
             m_info.subStream = false;
         }
     }
-    if (m_state != kStateClosing) PostToolTexts();
+    if (m_state != EWindowState::kClosing) PostToolTexts();
 }
 
 bool CPlayVideoWnd::Open(const SourceStream& stream)

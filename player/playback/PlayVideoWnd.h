@@ -41,7 +41,7 @@ public:
     ~CPlayVideoWnd() override;
 
     int Index() const { return m_index; }
-    std::atomic<int>& State() { return m_state; }
+    WindowStateCell& State() { return m_state; }
 
     // The request map, as the window set hands it over.
     void SetRequests(const PlayRequestMap& requests, bool useClock);
@@ -109,7 +109,7 @@ private:
 
     const int m_index;
     CPlayWndDlg* m_dialog;
-    std::atomic<int> m_state{kStateIdle};
+    WindowStateCell m_state{EWindowState::kIdle};
     CPlayRequests m_requests;
     std::atomic<uint32_t> m_seekTarget{0};
     std::atomic<bool> m_wantSub{false};

@@ -92,7 +92,7 @@ CPlayWndDlg::~CPlayWndDlg()
     // rather than one after another in their destructors.
     for (int i = 1; i <= kMaxWindows; ++i) {
         if (!m_windows[i]) continue;
-        m_windows[i]->State() = kStateClosing;
+        m_windows[i]->State() = EWindowState::kClosing;
         m_windows[i]->RequestStop();
     }
     m_shared.pauseGate.Set();
@@ -198,8 +198,8 @@ void CPlayWndDlg::BuildActions()
     auto add = [&](const char* name, std::function<void()> run, std::vector<std::string> keys = {}) {
         m_actions.Add({name, std::move(run), std::move(keys), shown(name)});
     };
-    add("Driving_Btn_Pause", [this] { SetPlayState(2); }, {"Space"});
-    add("Driving_Btn_Play", [this] { SetPlayState(1); }, {"Space"});
+    add("Driving_Btn_Pause", [this] { SetPlayState(EPlayState::kPause); }, {"Space"});
+    add("Driving_Btn_Play", [this] { SetPlayState(EPlayState::kPlay); }, {"Space"});
     add("Driving_Btn_Stop", [this] { Stop(); });
     add("Driving_Btn_Fast", [this] { SpeedUp(); }, {"+", "="});
     add("Driving_Btn_Slow", [this] { SlowDown(); }, {"-"});
@@ -291,9 +291,10 @@ bool CPlayWndDlg::PlayOneRecordFile(const std::string& path, std::string* error)
             if (error) *error = "no channel can be read from " + std::filesystem::path(path).filename().string();
             return false;
         }
-        StartTimePlay({kPlayContainerFile, highest <= 1 ? kLayout1 : LayoutForChannels(highest), begin, end, begin, set});
+        StartTimePlay({EPlayType::kContainerFile, highest <= 1 ? kLayout1 : LayoutForChannels(highest), begin, end,
+                       begin, set});
     } else {
-        SetPlayType(kPlaySingleFile);
+        SetPlayType(EPlayType::kSingleFile);
         Layout(kLayout1);
         PlayRequest request;
         request.kind = kRequestPlayFile;
@@ -330,7 +331,7 @@ bool CPlayWndDlg::PlayDirectoryFiles(const std::filesystem::path& folder, std::s
         return false;
     }
     StopAll();
-    SetPlayType(kPlaySingleFile);
+    SetPlayType(EPlayType::kSingleFile);
     Layout(kLayout1);
     AddFileInfo({{1, FolderRequests(files)}}, false);
     return true;
@@ -353,7 +354,6 @@ void CPlayWndDlg::AddFileInfo(const std::map<int, PlayRequestMap>& channels, boo
 {
     PLAY_TRACE("AddFileInfo");
     m_playSet = channels;
-    m_paused = false;
     m_shared.pauseGate.Set();
     for (const auto& [channel, requests] : channels) {
         const int index = WindowForChannel(m_shared.layout, channel);
@@ -367,36 +367,32 @@ void CPlayWndDlg::AddFileInfo(const std::map<int, PlayRequestMap>& channels, boo
     UpdatePlayButtons();
 }
 
-void CPlayWndDlg::SetPlayState(int state)
+void CPlayWndDlg::SetPlayState(EPlayState state)
 {
-    if (state != 1 && state != 2) return;
-    const auto running = [](int s) { return s == kStatePlayFile || s == kStatePaused || s == kStateTimePlay; };
-    const int type = m_shared.playType;
-    if (type == kPlaySingleFile) {
+    const bool pause = state == EPlayState::kPause;
+    // A window plays on in the state its request runs in.
+    const auto playing = [pause](CPlayVideoWnd* w) {
+        return pause ? EWindowState::kPaused
+                     : StateForRequest(w->CurrentRequest().kind).value_or(EWindowState::kTimePlay);
+    };
+    const EPlayType type = m_shared.playType;
+    if (type == EPlayType::kSingleFile) {
         CPlayVideoWnd* w = Window(1);
-        const int s = w->State();
-        if (running(s)) {
-            w->State() = state == 2 ? kStatePaused : (w->CurrentRequest().kind == kRequestPlayFile ||
-                                                               w->CurrentRequest().kind == kRequestFolderFile
-                                                           ? kStatePlayFile
-                                                           : kStateTimePlay);
-            m_paused = state == 2;
-        } else if (s == kStateIdle && state == 1 && !m_lastSingle.filePath.empty()) {
+        const EWindowState s = w->State();
+        if (IsPlaying(s)) {
+            w->State() = playing(w);
+        } else if (s == EWindowState::kIdle && !pause && !m_lastSingle.filePath.empty()) {
             AddFileInfo({{1, PlayRequestMap{{0, m_lastSingle}}}}, false);
-            m_paused = false;
         }
-    } else if (type == kPlayTime || type == kPlayContainerFile) {
+    } else if (type == EPlayType::kTime || type == EPlayType::kContainerFile) {
         bool any = false;
         for (int i = 1; i <= kMaxWindows; ++i) {
-            std::atomic<int>& s = m_windows[i]->State();
-            if (!running(s)) continue;
+            WindowStateCell& s = m_windows[i]->State();
+            if (!IsPlaying(s)) continue;
             any = true;
-            s = state == 2 ? kStatePaused
-                           : (m_windows[i]->CurrentRequest().kind == kRequestPlayFile ? kStatePlayFile : kStateTimePlay);
+            s = playing(m_windows[i]);
         }
-        if (any) {
-            m_paused = state == 2;
-        } else if (state == 1 && !m_playSet.empty()) {
+        if (!any && !pause && !m_playSet.empty()) {
             // Everything ended: play the set again from its start.
             m_shared.SetCurrTime(m_shared.RangeStart());
             AddFileInfo(m_playSet, true);
@@ -407,21 +403,28 @@ void CPlayWndDlg::SetPlayState(int state)
 
 void CPlayWndDlg::UpdatePlayButtons()
 {
-    if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_Play")) b->setVisible(m_paused || !AnyPlaying());
-    if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_Pause")) b->setVisible(!m_paused && AnyPlaying());
+    if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_Play")) b->setVisible(Paused() || !AnyPlaying());
+    if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_Pause")) b->setVisible(!Paused() && AnyPlaying());
     const bool muted = m_shared.mute;
     if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_Sound")) b->setVisible(!muted);
     if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_SoundClose")) b->setVisible(muted);
 }
 
+bool CPlayWndDlg::Paused() const
+{
+    for (int i = 1; i <= kMaxWindows; ++i)
+        if (m_windows[i]->State() == EWindowState::kPaused) return true;
+    return false;
+}
+
 bool CPlayWndDlg::AnyPlaying() const
 {
     for (int i = 1; i <= kMaxWindows; ++i) {
-        const int s = m_windows[i]->State();
-        if (s == kStatePlayFile || s == kStatePaused || s == kStateTimePlay) return true;
+        const EWindowState s = m_windows[i]->State();
+        if (IsPlaying(s)) return true;
         // A window with requests waiting plays as soon as its thread takes
         // them, also one still ending what it played before (a restart).
-        if ((s == kStateIdle || s == kStateStop) && !m_windows[i]->QueueEmpty()) return true;
+        if ((s == EWindowState::kIdle || s == EWindowState::kStop) && !m_windows[i]->QueueEmpty()) return true;
     }
     return false;
 }
@@ -441,13 +444,12 @@ void CPlayWndDlg::StopAll()
 
 void CPlayWndDlg::StopAllInternal(bool showBusy, CPlayShared::EStopKind kind)
 {
-    std::vector<std::atomic<int>*> states;
+    std::vector<WindowStateCell*> states;
     for (int i = 1; i <= kMaxWindows; ++i) {
         m_windows[i]->ClearRequests();
         ShowPlaceholder(i, true);
         states.push_back(&m_windows[i]->State());
     }
-    m_paused = false;
     m_shared.pauseGate.Set();
     m_stopWatch.Begin(states, m_shared.Ticks().NowMs(), kStopLimitMs);
     if (m_stopWatch.Poll(m_shared.Ticks().NowMs()) == CStopWatch::EPoll::kAllIdle) {
@@ -679,7 +681,7 @@ void CPlayWndDlg::UpdateToolStrip(int index, bool starting)
     CPlayVideoWnd* w = Window(index);
     if (!w || !m_toolStripWnd[index]) return;
     const WindowStreamInfo info = w->Info();
-    const bool playing = starting || (w->State() != kStateIdle && w->State() != kStateStop);
+    const bool playing = starting || (w->State() != EWindowState::kIdle && w->State() != EWindowState::kStop);
     const bool placeholder = m_pictures[index] && !m_pictures[index]->isHidden();
     m_toolStripWnd[index]->setVisible(m_stripsVisible && w->InfoStrip() && playing && !placeholder);
     m_toolStripWnd[index]->SetTexts(CPlayToolWnd::Texts(m_host, info));
@@ -690,11 +692,12 @@ void CPlayWndDlg::OnWindowFinished(int index)
     CPlayVideoWnd* w = Window(index);
     if (!w) return;
     // A play started since this one ended owns the window now.
-    if (w->State() != kStateIdle || !w->QueueEmpty()) return;
+    if (w->State() != EWindowState::kIdle || !w->QueueEmpty()) return;
     ShowPlaceholder(index, true);
     UpdatePlayButtons();
     const std::string error = w->LastError();
-    if (!error.empty() && m_shared.playType == kPlaySingleFile) m_host.TellOpenFailed(this, w->Info().path, error);
+    if (!error.empty() && m_shared.playType == EPlayType::kSingleFile)
+        m_host.TellOpenFailed(this, w->Info().path, error);
 }
 
 void CPlayWndDlg::OnProgress()

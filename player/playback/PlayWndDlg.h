@@ -35,14 +35,14 @@ class CEqualizeDlg;
 struct WindowStreamInfo;
 class CPlayToolWnd;
 
-// Play types set by the page.
-enum EPlayType : int { kPlaySingleFile = 0, kPlayTime = 1, kPlayContainerFile = 5 };
 
+// What the play and pause buttons ask of the playing windows.
+enum class EPlayState { kPlay = 1, kPause = 2 };
 
 // A time play to start: the channels' requests, the range the slider spans
 // and the second the common clock starts from.
 struct TimePlayStart {
-    int playType = kPlayTime;
+    EPlayType playType = EPlayType::kTime;
     int layout = kLayout2x2;
     uint32_t rangeStart = 0, rangeEnd = 0;
     uint32_t from = 0;
@@ -73,10 +73,12 @@ public:
     // Starts each channel's requests in the window the layout gives it.
     void AddFileInfo(const std::map<int, PlayRequestMap>& channels, bool timePlay);
 
-    int PlayType() const { return m_shared.playType; }
-    void SetPlayType(int type) { m_shared.playType = type; }
-    void SetPlayState(int state);  // 1 play, 2 pause
-    bool Paused() const { return m_paused; }
+    EPlayType PlayType() const { return m_shared.playType; }
+    void SetPlayType(EPlayType type) { m_shared.playType = type; }
+    void SetPlayState(EPlayState state);
+    // Paused is a state of the windows, never a flag of its own: a window
+    // that ends or restarts is no longer paused.
+    bool Paused() const;
     // Every window ends its play; the interface stays responsive meanwhile.
     void Stop();
     void StopAll();
@@ -209,7 +211,6 @@ private:
     QLabel* m_timeLabel = nullptr;
     QTimer* m_stopTimer = nullptr;
     CStopWatch m_stopWatch;
-    bool m_paused = false;
     bool m_stripsVisible = true;
     bool m_busyCursor = false;
     int m_selected = 1;

@@ -202,7 +202,10 @@ std::string LowerExtension(const fs::path& file)
 }
 }  // namespace
 
-int SingleFilePlayType(const fs::path& file) { return LowerExtension(file) == ".rpo" ? 5 : 0; }
+EPlayType SingleFilePlayType(const fs::path& file)
+{
+    return LowerExtension(file) == ".rpo" ? EPlayType::kContainerFile : EPlayType::kSingleFile;
+}
 
 bool ShowsOnTimeline(const fs::path& file)
 {
@@ -251,7 +254,7 @@ std::optional<fs::path> RecordPath(const WorkRecord& r, const PlanSource& source
 }
 
 std::optional<TimePlan> SearchRecordTodbClickTimeLine(const SearchResultMap& result, uint32_t t,
-                                                      const PlanSource& source, int currentPlayType,
+                                                      const PlanSource& source, EPlayType currentPlayType,
                                                       std::vector<std::string>* notes)
 {
     auto note = [notes](std::string text) {
@@ -259,7 +262,7 @@ std::optional<TimePlan> SearchRecordTodbClickTimeLine(const SearchResultMap& res
     };
     note("SearchRecordTodbClickTimeLine");
     TimePlan plan;
-    plan.playType = currentPlayType == 5 ? 5 : 1;
+    plan.playType = currentPlayType == EPlayType::kContainerFile ? EPlayType::kContainerFile : EPlayType::kTime;
     bool any = false;
     uint32_t low = UINT32_MAX, high = 0;
     for (const auto& [channel, c] : result) {

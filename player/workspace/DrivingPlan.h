@@ -15,6 +15,7 @@
 
 #include "index/format/SearchRecord.h"
 #include "player/workspace/TimelineModel.h"
+#include "player/playback/PlayClock.h"
 #include "player/playback/PlayRequest.h"
 
 namespace velmor {
@@ -69,7 +70,7 @@ std::vector<std::vector<DayBar>> DayRows(const std::map<int, std::vector<StSearc
 
 // A single file: play type 5 (its channels side by side on one clock) for
 // a container file, by its extension in any case, else 0 (one window).
-int SingleFilePlayType(const std::filesystem::path& file);
+EPlayType SingleFilePlayType(const std::filesystem::path& file);
 // Whether a single file's records are shown on the timeline and calendar:
 // recorder files (.ifv, .rpo, .grec in either case).
 bool ShowsOnTimeline(const std::filesystem::path& file);
@@ -96,7 +97,7 @@ struct TimePlan {
     std::map<int, PlayRequestMap> channels;
     int highestChannel = 0;
     int layout = 0;
-    int playType = 1;
+    EPlayType playType = EPlayType::kTime;
     uint32_t rangeStart = 0;  // also the clock's start
     uint32_t rangeEnd = 0;
 };
@@ -106,7 +107,7 @@ struct TimePlan {
 // and every later record of the channel are requested. nullopt when
 // nothing lies at or after `t`. `notes` gets what the page traces.
 std::optional<TimePlan> SearchRecordTodbClickTimeLine(const SearchResultMap& result, uint32_t t,
-                                                      const PlanSource& source, int currentPlayType,
+                                                      const PlanSource& source, EPlayType currentPlayType,
                                                       std::vector<std::string>* notes = nullptr);
 
 // The download folder's day folders ("%04d-%02d-%02d" under the search

@@ -264,10 +264,10 @@ TEST_F(PlayClockTest, SeekTargetsByPlayType)
     EXPECT_EQ(SeekTargetSecond(s, s + 599, 33), s + 197);  // 197.67 truncated
     EXPECT_EQ(SeekTargetSecond(s, s + 600, 140), s + 600);
     EXPECT_EQ(SeekTargetSecond(s, s - 10, 50), s);
-    EXPECT_EQ(SeekActionFor(0), ESeekAction::kSeekWindows);
-    EXPECT_EQ(SeekActionFor(5), ESeekAction::kSeekWindows);
-    EXPECT_EQ(SeekActionFor(1), ESeekAction::kRestartPlaySet);
-    EXPECT_EQ(SeekActionFor(2), ESeekAction::kNone);
+    EXPECT_EQ(SeekActionFor(EPlayType(0)), ESeekAction::kSeekWindows);
+    EXPECT_EQ(SeekActionFor(EPlayType(5)), ESeekAction::kSeekWindows);
+    EXPECT_EQ(SeekActionFor(EPlayType(1)), ESeekAction::kRestartPlaySet);
+    EXPECT_EQ(SeekActionFor(EPlayType(2)), ESeekAction::kNone);
     // A click on the slider's groove: the value under the pointer.
     struct Click {
         int x, width, min, max, value;

@@ -163,7 +163,7 @@ TEST_F(PlayLoopTest, FramesInOrderPacedBySpeed)
         shared.SetEqualizer(true, *EqualizerPreset(3));
         shared.SetWindowTime(1, kT0 + 500);  // left from an earlier file: must not hold this one
         CAttachInfoQueue attach;
-        std::atomic<int> state{kStatePlayFile};
+        WindowStateCell state{EWindowState::kPlayFile};
         CRecordingSinks sinks(m_ticks);
         PlayLoopOptions options;
         options.source = r.rec == Rec::kIfv ? EPlaySourceKind::kIfv : EPlaySourceKind::kContainer;
@@ -216,7 +216,7 @@ TEST_F(PlayLoopTest, AnIfvFileEndsAfterThePicturesItsHeaderCounts)
         auto source = Open(Rec::kIfv);
         ASSERT_EQ(source->OpenResult(), EFrameResult::kOk) << source->ErrorText();
         CPlayShared shared(m_ticks);
-        std::atomic<int> state{kStatePlayFile};
+        WindowStateCell state{EWindowState::kPlayFile};
         CRecordingSinks sinks(m_ticks);
         PlayLoopOptions options;
         options.maxPictures = count;
@@ -236,7 +236,7 @@ TEST_F(PlayLoopTest, SkippingNeverDecodesAPictureWhoseReferenceWasPassedOver)
         CPlayShared shared(m_ticks);
         shared.speedLevel = level;
         shared.layout = kLayout3x3;
-        std::atomic<int> state{kStatePlayFile};
+        WindowStateCell state{EWindowState::kPlayFile};
         CRecordingSinks sinks(m_ticks);
         PlayLoopOptions options;
         options.source = EPlaySourceKind::kContainer;
@@ -271,13 +271,13 @@ TEST_F(PlayLoopTest, StopEndsTheLoopPromptlyFromEveryWait)
         ASSERT_EQ(source->OpenResult(), EFrameResult::kOk);
         ITickSource& ticks = r.hold == Hold::kSlowPacing ? SystemTicks() : m_ticks;
         CPlayShared shared(ticks);
-        std::atomic<int> state{kStatePlayFile};
+        WindowStateCell state{EWindowState::kPlayFile};
         CRecordingSinks sinks(ticks);
         std::atomic<bool> held{false};
         if (r.hold == Hold::kSlowPacing) shared.speedLevel = kMinSpeedLevel;  // 1280 ms between pictures
         sinks.hook = [&](size_t shown) {
             if (shown != r.at) return;
-            if (r.hold == Hold::kPaused) state = kStatePaused;
+            if (r.hold == Hold::kPaused) state = EWindowState::kPaused;
             if (r.hold == Hold::kGateClosed) shared.pauseGate.Reset();
             held = true;
         };
@@ -296,7 +296,7 @@ TEST_F(PlayLoopTest, StopEndsTheLoopPromptlyFromEveryWait)
         EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(500));
 
         EXPECT_TRUE(result.stopped);
-        EXPECT_EQ(state.load(), kStateStop);
+        EXPECT_EQ(state.load(), EWindowState::kStop);
         EXPECT_EQ(sinks.shownMs.size(), r.at);
         EXPECT_EQ(sinks.flushed.load(), 1);
         if (r.hold == Hold::kPaused) {
@@ -309,7 +309,7 @@ TEST_F(PlayLoopTest, SeekLandsOnTheKeyFrameAtOrBefore)
 {
     auto source = Open(Rec::kContainer);
     CPlayShared shared(m_ticks);
-    std::atomic<int> state{kStatePlayFile};
+    WindowStateCell state{EWindowState::kPlayFile};
     CRecordingSinks sinks(m_ticks);
     PlayLoopOptions options;
     options.source = EPlaySourceKind::kContainer;
@@ -348,7 +348,7 @@ TEST_F(PlayLoopTest, ARecordingAheadOfTheClockWaitsForIt)
         shared.SetCurrTime(kT0 - 10);
         shared.SetWindowTime(1, kT0 - 10);
         if (others) shared.SetWindowTime(2, kT0 - 10);
-        std::atomic<int> state{kStateTimePlay};
+        WindowStateCell state{EWindowState::kTimePlay};
         CRecordingSinks sinks(SystemTicks());
         // X8 in 2x2 plays every picture, 5 ms apart.
         shared.speedLevel = 3;
@@ -411,7 +411,7 @@ TEST_F(PlayLoopTest, FailedPicturesStillMoveTheWindowClock)
     auto source = Open(Rec::kContainer);
     ASSERT_EQ(source->OpenResult(), EFrameResult::kOk);
     CPlayShared shared(m_ticks);
-    std::atomic<int> state{kStatePlayFile};
+    WindowStateCell state{EWindowState::kPlayFile};
     CRecordingSinks sinks(m_ticks);
     sinks.failDecode = true;
     PlayLoopOptions options;
@@ -423,6 +423,124 @@ TEST_F(PlayLoopTest, FailedPicturesStillMoveTheWindowClock)
     EXPECT_EQ(result.decodeErrors, kFrames);
     EXPECT_EQ(shared.WindowTime(1), kT0 + 2);  // the last picture, at 2.96 s
     EXPECT_EQ(shared.CurrTime(), kT0 + 2);
+}
+
+}  // namespace
+}  // namespace velmor
+
+namespace velmor {
+namespace {
+
+// The reader is chosen from the request alone: the kind, the record's
+// source and the file's name.
+TEST(LoopReaderChoiceTest, FromTheRequest)
+{
+    struct Row {
+        int request;
+        uint8_t source;
+        int channel;
+        const char* file;
+        ESourceKind reader;
+        int streamChannel;
+        EPlaySourceKind loop;
+        bool timePlay, toEnd, headerCount;
+    };
+    const Row rows[] = {
+        {kRequestPlayFile, 0, 3, "a/CH03.IFV", ESourceKind::kIfvFile, 3, EPlaySourceKind::kIfv, false, false, true},
+        {kRequestFolderFile, 0, 0, "b/x.rkrec", ESourceKind::kBackupRecordFile, 1, EPlaySourceKind::kRecordFile,
+         false, false, false},
+        {kRequestPlayFile, 0, 2, "fc00001.rpo", ESourceKind::kContainerFile, 2, EPlaySourceKind::kContainer, false,
+         false, false},
+        {kRequestPlayFile, 0, 1, "clip.mp4", ESourceKind::kMediaFile, 1, EPlaySourceKind::kIfv, false, false, false},
+        {kRequestPlayFile, 0, 1, "car.grec", ESourceKind::kGrecFile, 1, EPlaySourceKind::kIfv, false, false, false},
+        // Time play: container records read their channel's stream; a file
+        // of one recording is read as stream 1, whatever its channel.
+        {kRequestTimePlay, kSourceContainerPartition, 4, "fc00002.rpo", ESourceKind::kContainerFile, 4,
+         EPlaySourceKind::kContainer, true, false, false},
+        {kRequestTimePlayToEnd, kSourceContainerFile, 2, "x.rpo", ESourceKind::kContainerFile, 2,
+         EPlaySourceKind::kContainer, true, true, false},
+        {kRequestTimePlayAlt, kSourceDownloadTree, 5, "ch05.ifv", ESourceKind::kIfvFile, 1, EPlaySourceKind::kIfv,
+         true, false, false},
+        {kRequestTimePlay, kSourceSingleIfv, 2, "t.GREC", ESourceKind::kGrecFile, 1, EPlaySourceKind::kIfv, true,
+         false, false},
+        // A grec name on a source of IFV files is still an IFV file.
+        {kRequestTimePlay, kSourceIndexDisk, 2, "t.grec", ESourceKind::kIfvFile, 1, EPlaySourceKind::kIfv, true,
+         false, false},
+        {kRequestCut, kSourceIndexDisk, 1, "a.ifv", ESourceKind::kUnknown, 1, EPlaySourceKind::kIfv, false, false,
+         false},
+        {kRequestCutMp4, kSourceIndexDisk, 1, "a.ifv", ESourceKind::kUnknown, 1, EPlaySourceKind::kIfv, false, false,
+         false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.request << " " << int(r.source) << " " << r.file);
+        const LoopReaderChoice c = ChooseLoopReader(r.request, r.source, r.channel, r.file);
+        EXPECT_EQ(c.reader, r.reader);
+        EXPECT_EQ(c.streamChannel, r.streamChannel);
+        EXPECT_EQ(c.loopKind, r.loop);
+        EXPECT_EQ(c.timePlay, r.timePlay);
+        EXPECT_EQ(c.toRangeEnd, r.toEnd);
+        EXPECT_EQ(c.headerCountsPictures, r.headerCount);
+    }
+}
+
+// A source whose pictures change size at a seek, read by a decoder that
+// cannot be prepared again.
+class CResizingSource : public CFrameSource {
+public:
+    CResizingSource()
+    {
+        m_stream.begin = kT0;
+        m_stream.end = kT0 + 9;
+        m_stream.width = 352;
+        m_stream.height = 288;
+        Opened(EFrameResult::kOk);
+    }
+
+private:
+    EFrameResult DoSeek(uint32_t) override
+    {
+        m_stream.width = 704;
+        m_stream.height = 576;
+        return EFrameResult::kOk;
+    }
+    EFrameResult DoRead(SourceFrame& frame) override
+    {
+        if (m_next == 250) return EFrameResult::kEnd;
+        frame.kind = EFrameKind::kVideo;
+        frame.key = true;
+        frame.ms = int64_t(m_next) * 40;
+        frame.pts = uint64_t(frame.ms) * 1000;
+        frame.data = m_byte;
+        frame.length = 1;
+        ++m_next;
+        return EFrameResult::kOk;
+    }
+    uint32_t m_next = 0;
+    uint8_t m_byte[1] = {0};
+};
+
+class CRefusingSinks : public CRecordingSinks {
+public:
+    using CRecordingSinks::CRecordingSinks;
+    bool Open(const SourceStream& s) override { return ++opened, s.width == 352; }
+};
+
+TEST_F(PlayLoopTest, ADecoderThatCannotFollowASeekEndsThePlayAsAFailure)
+{
+    CResizingSource source;
+    CPlayShared shared(m_ticks);
+    WindowStateCell state{EWindowState::kPlayFile};
+    CRefusingSinks sinks(m_ticks);
+    CPlayLoop loop(shared, state, sinks, &sinks, PlayLoopOptions{});
+    sinks.hook = [&](size_t shown) {
+        if (shown == 2) loop.SetSeekTarget(kT0 + 5);
+    };
+    const PlayLoopResult result = loop.Run(source);
+    EXPECT_EQ(result.end, EFrameResult::kOpenFailed);
+    EXPECT_EQ(result.error, "the decoder could not be prepared");
+    EXPECT_FALSE(result.stopped);
+    EXPECT_EQ(sinks.opened.load(), 2);
+    EXPECT_EQ(sinks.shownMs.size(), 2u);
 }
 
 }  // namespace

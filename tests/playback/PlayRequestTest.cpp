@@ -25,9 +25,9 @@ PlayRequest Request(int kind, uint32_t begin, const char* path)
 class PlayRequestTest : public ::testing::Test {
 protected:
     CPlayRequests m_requests;
-    std::atomic<int> m_state{kStateIdle};
+    WindowStateCell m_state{EWindowState::kIdle};
     std::vector<std::string> m_ran;
-    std::vector<int> m_statesSeen;
+    std::vector<EWindowState> m_statesSeen;
     std::vector<int> m_sleeps;
 
     size_t RunStep(std::function<void(const PlayRequest&)> extra = {})
@@ -45,11 +45,11 @@ protected:
 
 TEST_F(PlayRequestTest, KindsSetWindowStates)
 {
-    const int expected[] = {kStatePlayFile, kStateTimePlay, kStateCutting, kStateTimePlay,
-                            kStateCutting,  kStateTimePlay, kStatePlayFile};
+    using S = EWindowState;
+    const S expected[] = {S::kPlayFile, S::kTimePlay, S::kCutting, S::kTimePlay, S::kCutting, S::kTimePlay, S::kPlayFile};
     for (int kind = 0; kind <= 6; ++kind) EXPECT_EQ(StateForRequest(kind), expected[kind]) << kind;
-    EXPECT_EQ(StateForRequest(7), -1);
-    EXPECT_EQ(StateForRequest(-1), -1);
+    EXPECT_EQ(StateForRequest(7), std::nullopt);
+    EXPECT_EQ(StateForRequest(-1), std::nullopt);
 }
 
 TEST_F(PlayRequestTest, MapRunsInStartTimeOrderAndReplacesEqualKeys)
@@ -62,7 +62,7 @@ TEST_F(PlayRequestTest, MapRunsInStartTimeOrderAndReplacesEqualKeys)
     EXPECT_EQ(m_requests.Size(), 4u);
     EXPECT_EQ(RunStep(), 3u);
     EXPECT_EQ(m_ran, (std::vector<std::string>{"a", "b2", "c"}));
-    EXPECT_EQ(m_statesSeen, (std::vector<int>{kStateTimePlay, kStateTimePlay, kStateTimePlay}));
+    EXPECT_EQ(m_statesSeen, std::vector<EWindowState>(3, EWindowState::kTimePlay));
     EXPECT_TRUE(m_requests.Empty());
     EXPECT_EQ(m_requests.Current().filePath, "c");
 
@@ -74,7 +74,7 @@ TEST_F(PlayRequestTest, MapRunsInStartTimeOrderAndReplacesEqualKeys)
     m_requests.Set(folder);
     folder.clear();
     m_ran.clear();
-    m_state = kStateIdle;
+    m_state = EWindowState::kIdle;
     EXPECT_EQ(RunStep(), 2u);
     EXPECT_EQ(m_ran, (std::vector<std::string>{"f1", "f2"}));
     EXPECT_EQ(m_sleeps, (std::vector<int>{2000, 2000}));
@@ -86,7 +86,7 @@ TEST_F(PlayRequestTest, StopEndsTheStepAfterTheRunningRequest)
     m_requests.Add(Request(kRequestPlayFile, 2, "two"));
     m_requests.Add(Request(kRequestPlayFile, 3, "three"));
     EXPECT_EQ(RunStep([&](const PlayRequest& r) {
-                  if (r.filePath == "two") m_state = kStateStop;
+                  if (r.filePath == "two") m_state = EWindowState::kStop;
               }),
               2u);
     EXPECT_EQ(m_ran, (std::vector<std::string>{"one", "two"}));
@@ -94,7 +94,7 @@ TEST_F(PlayRequestTest, StopEndsTheStepAfterTheRunningRequest)
     // A stop asked for before the step starts runs nothing.
     m_ran.clear();
     m_requests.Add(Request(kRequestPlayFile, 4, "four"));
-    m_state = kStateClosing;
+    m_state = EWindowState::kClosing;
     EXPECT_EQ(RunStep(), 0u);
     EXPECT_TRUE(m_ran.empty());
 }
@@ -160,20 +160,20 @@ TEST_F(PlayRequestTest, TimePlaySeekKeepsRecordingsFromTheTarget)
 
 TEST_F(PlayRequestTest, StopAllNeverWaitsAndReportsStuckWindows)
 {
-    std::atomic<int> w1{kStatePlayFile}, w2{kStateIdle}, w3{kStatePaused}, w4{kStateClosing};
+    WindowStateCell w1{EWindowState::kPlayFile}, w2{EWindowState::kIdle}, w3{EWindowState::kPaused}, w4{EWindowState::kClosing};
     CStopWatch watch;
     watch.Begin({&w1, &w2, &w3, &w4}, 1000);
-    EXPECT_EQ(w1.load(), kStateStop);
-    EXPECT_EQ(w2.load(), kStateIdle);
-    EXPECT_EQ(w3.load(), kStateStop);
-    EXPECT_EQ(w4.load(), kStateClosing);
+    EXPECT_EQ(w1.load(), EWindowState::kStop);
+    EXPECT_EQ(w2.load(), EWindowState::kIdle);
+    EXPECT_EQ(w3.load(), EWindowState::kStop);
+    EXPECT_EQ(w4.load(), EWindowState::kClosing);
     std::vector<int> stuck;
     EXPECT_EQ(watch.Poll(1500, &stuck), CStopWatch::EPoll::kWaiting);
-    w1 = kStateIdle;  // window 1's loop ended; window 3's reader hangs
+    w1 = EWindowState::kIdle;  // window 1's loop ended; window 3's reader hangs
     EXPECT_EQ(watch.Poll(4000, &stuck), CStopWatch::EPoll::kWaiting);
     EXPECT_EQ(watch.Poll(4001, &stuck), CStopWatch::EPoll::kTimedOut);
     EXPECT_EQ(stuck, std::vector<int>{3});
-    w3 = kStateIdle;
+    w3 = EWindowState::kIdle;
     EXPECT_EQ(watch.Poll(9000), CStopWatch::EPoll::kAllIdle);
 }
 

@@ -110,7 +110,7 @@ TEST_P(StreamSwitch, GoesOnAtTheOtherStreamsNextKeyFrame)
                                                   c.startSub ? EStreamChoice::kSub : EStreamChoice::kMain);
     ASSERT_EQ(source->OpenResult(), EFrameResult::kOk) << source->ErrorText();
     CPlayShared shared(m_ticks);
-    std::atomic<int> state{kStatePlayFile};
+    WindowStateCell state{EWindowState::kPlayFile};
     std::atomic<bool> wantSub{c.startSub};
     CStreamSinks sinks;
     int openCalls = 0;

@@ -53,7 +53,7 @@ TEST_F(CorpusSearchTest, ContainerPartition)
     ASSERT_TRUE(out.capacity);
     EXPECT_GT(out.capacity->totalGiB, 0u);
     EXPECT_TRUE(DaysWithRecords(out.result).count(20261201));
-    const auto plan = SearchRecordTodbClickTimeLine(out.result, 1796119200, out.source, 0);  // 2026-12-01 10:00:00
+    const auto plan = SearchRecordTodbClickTimeLine(out.result, 1796119200, out.source, EPlayType::kSingleFile);  // 2026-12-01 10:00:00
     ASSERT_TRUE(plan);
     EXPECT_EQ(plan->highestChannel, 6);
     EXPECT_EQ(plan->layout, kLayout3x3);
@@ -93,7 +93,7 @@ TEST_F(CorpusSearchTest, OnlyTheChosenChannels)
     // Channel 2 has two runs in the first container file, 1 and 2 December:
     // its window is asked to play that file once, and reads both.
     ASSERT_EQ(out.result.at(2).records.size(), 2u);
-    const auto plan = SearchRecordTodbClickTimeLine(out.result, 1796119200, out.source, 0);  // 2026-12-01 10:00:00
+    const auto plan = SearchRecordTodbClickTimeLine(out.result, 1796119200, out.source, EPlayType::kSingleFile);  // 2026-12-01 10:00:00
     ASSERT_TRUE(plan);
     ASSERT_EQ(plan->channels.at(2).size(), 1u);
     EXPECT_EQ(fs::path(plan->channels.at(2).begin()->second.filePath).filename(), "fc00000.rpo");
@@ -111,7 +111,7 @@ TEST_F(CorpusSearchTest, IndexDisk)
     EXPECT_EQ(RecordCount(out.result), s_manifest["index_disk"]["records"].size());
     // The disk's event file comes with the records.
     EXPECT_FALSE(out.events.empty());
-    const auto plan = SearchRecordTodbClickTimeLine(out.result, 1796133600, out.source, 1);  // 14:00:00
+    const auto plan = SearchRecordTodbClickTimeLine(out.result, 1796133600, out.source, EPlayType::kTime);  // 14:00:00
     ASSERT_TRUE(plan);
     ExpectFilesExist(*plan);
     EXPECT_EQ(plan->channels.at(1).begin()->second.filePath, (s_demo / "index-disk" / "fly00000.ifv").string());
@@ -123,14 +123,14 @@ TEST_F(CorpusSearchTest, DownloadTreeAndClientFolder)
     EXPECT_EQ(tree.kind, ESourceKind::kDownloadTree);
     EXPECT_EQ(RecordCount(tree.result), s_manifest["download_tree"]["files"].size());
     EXPECT_EQ(DaysWithRecords(tree.result), (std::set<int>{20261201, 20261202}));
-    auto plan = SearchRecordTodbClickTimeLine(tree.result, 1796119200, tree.source, 1);
+    auto plan = SearchRecordTodbClickTimeLine(tree.result, 1796119200, tree.source, EPlayType::kTime);
     ASSERT_TRUE(plan);
     ExpectFilesExist(*plan);
 
     const SearchOutcome client = Search(ESearchSource::kClientFolder, s_demo / "client" / "粤B12345");
     EXPECT_EQ(client.kind, ESourceKind::kClientDownloadFolder);
     EXPECT_EQ(RecordCount(client.result), s_manifest["client_download"]["files"].size());
-    plan = SearchRecordTodbClickTimeLine(client.result, 1796200200, client.source, 1);  // 2026-12-02 08:30:00
+    plan = SearchRecordTodbClickTimeLine(client.result, 1796200200, client.source, EPlayType::kTime);  // 2026-12-02 08:30:00
     ASSERT_TRUE(plan);
     EXPECT_EQ(plan->channels.count(1), 1u);
     EXPECT_EQ(plan->channels.count(2), 1u);
@@ -142,7 +142,7 @@ TEST_F(CorpusSearchTest, SingleFiles)
     const fs::path ifv = s_demo / "ifv" / "CH02_20261201_100000.ifv";
     const SearchOutcome one = Search(ESearchSource::kSingleFile, ifv);
     ASSERT_EQ(RecordCount(one.result), 1u);
-    auto plan = SearchRecordTodbClickTimeLine(one.result, 1796119200, one.source, 0);
+    auto plan = SearchRecordTodbClickTimeLine(one.result, 1796119200, one.source, EPlayType::kSingleFile);
     ASSERT_TRUE(plan);
     EXPECT_EQ(plan->channels.begin()->second.begin()->second.filePath, ifv.string());
 
@@ -166,9 +166,9 @@ TEST_F(CorpusSearchTest, SingleFiles)
             found.emplace_back(r.record.beginTime.get(), r.record.endTime.get());
         EXPECT_EQ(found, expected) << "channel " << channel;
     }
-    plan = SearchRecordTodbClickTimeLine(box.result, 1796119200, box.source, 5);
+    plan = SearchRecordTodbClickTimeLine(box.result, 1796119200, box.source, EPlayType::kContainerFile);
     ASSERT_TRUE(plan);
-    EXPECT_EQ(plan->playType, 5);
+    EXPECT_EQ(plan->playType, EPlayType::kContainerFile);
     // One request per channel: its window reads both runs from the one file.
     for (const auto& [channel, requests] : plan->channels) {
         ASSERT_EQ(requests.size(), 1u) << channel;

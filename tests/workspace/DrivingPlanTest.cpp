@@ -108,7 +108,7 @@ TEST(DrivingPlan, TimePlayFromTenOClock)
                                         Rec(1, H(9, 30), H(10, 10), kSourceIndexDisk, 2, "/disk/FLY00002.IFV"),
                                         Rec(1, H(10, 10), H(10, 40), kSourceIndexDisk, 3)});
     std::vector<std::string> notes;
-    const auto plan = SearchRecordTodbClickTimeLine(result, H(10), {"/disk", {}}, 0, &notes);
+    const auto plan = SearchRecordTodbClickTimeLine(result, H(10), {"/disk", {}}, EPlayType::kSingleFile, &notes);
     ASSERT_TRUE(plan);
     ASSERT_EQ(plan->channels.size(), 1u);
     const PlayRequestMap& ch1 = plan->channels.at(1);
@@ -121,33 +121,33 @@ TEST(DrivingPlan, TimePlayFromTenOClock)
     EXPECT_EQ(plan->rangeStart, H(10));
     EXPECT_EQ(plan->rangeEnd, H(10, 40));
     EXPECT_EQ(plan->layout, kLayout2x2);
-    EXPECT_EQ(plan->playType, 1);
+    EXPECT_EQ(plan->playType, EPlayType::kTime);
     EXPECT_EQ(notes, (std::vector<std::string>{"SearchRecordTodbClickTimeLine", "SetPlayWndType"}));
 }
 
 TEST(DrivingPlan, TimePlayRangeStartsAtEarliestRecordAfterTheClick)
 {
     const auto result = GroupByChannel({Rec(1, H(11), H(12))});
-    const auto plan = SearchRecordTodbClickTimeLine(result, H(10), {"/d", {}}, 5);
+    const auto plan = SearchRecordTodbClickTimeLine(result, H(10), {"/d", {}}, EPlayType::kContainerFile);
     ASSERT_TRUE(plan);
     EXPECT_EQ(plan->rangeStart, H(11));
-    EXPECT_EQ(plan->playType, 5);
+    EXPECT_EQ(plan->playType, EPlayType::kContainerFile);
 }
 
 TEST(DrivingPlan, NothingAtOrAfterTheClick)
 {
     const auto result = GroupByChannel({Rec(1, H(9), H(9, 30)), Rec(2, H(8), H(9, 59, 59))});
-    EXPECT_FALSE(SearchRecordTodbClickTimeLine(result, H(10), {"/d", {}}, 1));
-    EXPECT_FALSE(SearchRecordTodbClickTimeLine({}, H(10), {"/d", {}}, 1));
+    EXPECT_FALSE(SearchRecordTodbClickTimeLine(result, H(10), {"/d", {}}, EPlayType::kTime));
+    EXPECT_FALSE(SearchRecordTodbClickTimeLine({}, H(10), {"/d", {}}, EPlayType::kTime));
     // A record that ends exactly at the click still holds it.
-    EXPECT_TRUE(SearchRecordTodbClickTimeLine(GroupByChannel({Rec(1, H(9), H(10))}), H(10), {"/d", {}}, 1));
+    EXPECT_TRUE(SearchRecordTodbClickTimeLine(GroupByChannel({Rec(1, H(9), H(10))}), H(10), {"/d", {}}, EPlayType::kTime));
 }
 
 TEST(DrivingPlan, ChannelsOneTwoSixPlayInThreeByThree)
 {
     const auto result =
         GroupByChannel({Rec(1, H(10), H(11)), Rec(2, H(10), H(11)), Rec(6, H(10), H(11))}, /*toEnd=*/true);
-    const auto plan = SearchRecordTodbClickTimeLine(result, H(10, 30), {"/d", {}}, 1);
+    const auto plan = SearchRecordTodbClickTimeLine(result, H(10, 30), {"/d", {}}, EPlayType::kTime);
     ASSERT_TRUE(plan);
     EXPECT_EQ(plan->highestChannel, 6);
     EXPECT_EQ(plan->layout, kLayout3x3);
@@ -160,7 +160,7 @@ TEST(DrivingPlan, LayoutByHighestChannel)
     const std::pair<int, int> cases[] = {{1, kLayout2x2}, {4, kLayout2x2}, {5, kLayout3x3},
                                          {9, kLayout3x3}, {10, kLayout4x4}, {16, kLayout4x4}};
     for (auto [channel, layout] : cases) {
-        const auto plan = SearchRecordTodbClickTimeLine(GroupByChannel({Rec(channel, H(10), H(11))}), H(10), {}, 1);
+        const auto plan = SearchRecordTodbClickTimeLine(GroupByChannel({Rec(channel, H(10), H(11))}), H(10), {}, EPlayType::kTime);
         ASSERT_TRUE(plan);
         EXPECT_EQ(plan->layout, layout) << channel;
     }
@@ -216,7 +216,7 @@ TEST(DrivingPlan, ClientSearchPath)
     // Such a record has no file and is passed over; the others still play.
     const auto result = GroupByChannel({ClientRec("ch01.ifv", "CAR7"), Rec(2, H(10), H(11), kSourceIndexDisk, 1)});
     std::vector<std::string> notes;
-    const auto plan = SearchRecordTodbClickTimeLine(result, H(10), {"/cl", {}}, 1, &notes);
+    const auto plan = SearchRecordTodbClickTimeLine(result, H(10), {"/cl", {}}, EPlayType::kTime, &notes);
     ASSERT_TRUE(plan);
     EXPECT_EQ(plan->channels.count(1), 0u);
     EXPECT_EQ(plan->channels.count(2), 1u);
@@ -227,7 +227,7 @@ TEST(DrivingPlan, SingleFiles)
 {
     const std::pair<const char*, int> types[] = {{"a.rpo", 5}, {"/x/A.RPO", 5}, {"a.ifv", 0}, {"/x/b.grec", 0},
                                                  {"a.rpo.ifv", 0}, {"/x.rpo/a.ifv", 0}, {"noext", 0}};
-    for (auto [path, type] : types) EXPECT_EQ(SingleFilePlayType(path), type) << path;
+    for (auto [path, type] : types) EXPECT_EQ(int(SingleFilePlayType(path)), type) << path;
     const std::pair<const char*, bool> shown[] = {{"a.ifv", true}, {"a.IFV", true}, {"a.rpo", true},
                                                   {"a.GREC", true}, {"a.rkrec", false}, {"a.mp4", false},
                                                   {"/d.ifv/a.txt", false}};
