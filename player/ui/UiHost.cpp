@@ -101,6 +101,9 @@ void CUiHost::Relabel(QWidget* root) const
         }
         const QVariant tip = w->property("langTip");
         if (tip.isValid()) w->setToolTip(Text(tip.toString()));
+        // Glyph buttons: the name read out by assistive tools.
+        const QVariant name = w->property("langName");
+        if (name.isValid()) w->setAccessibleName(Text(name.toString()));
         const QVariant items = w->property("langItems");
         if (auto* c = qobject_cast<QComboBox*>(w); c && items.isValid()) {
             const QStringList keys = items.toString().split(',', Qt::SkipEmptyParts);

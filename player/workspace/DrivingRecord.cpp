@@ -70,6 +70,7 @@ CRKDrivingRecord::CRKDrivingRecord(CUiHost& host, CSettings& settings, QWidget* 
     m_root = host.Load("DrivingRecord", this);
     lay->addWidget(m_root);
     // Only the page's own controls: the children added below route their own.
+    BuildActions();
     host.Route(m_root, [this](const QString& c, const QString& n) { OnNotify(c, n); });
 
     m_play = new CPlayWndDlg(host, settings, Area("Driving_PlayArea"));
@@ -279,6 +280,47 @@ void CRKDrivingRecord::ShowInfoTab(int index)
     if (auto* b = CUiHost::Find<QAbstractButton>(m_root, kInfoTabs[index])) b->setChecked(true);
 }
 
+void CRKDrivingRecord::BuildActions()
+{
+    auto add = [this](const char* name, std::function<void()> run) { m_actions.Add({name, std::move(run), {}, {}}); };
+    add("Driving_Btn_Search", [this] { SearchRecordFile(); });
+    add("Driving_Btn_Browse", [this] {
+        auto* edit = CUiHost::Find<QLineEdit>(m_root, "Driving_Edit_Folder");
+        const QString folder = m_host.ChooseFolder(this, edit ? edit->text() : QString());
+        if (edit && !folder.isEmpty()) edit->setText(folder);
+    });
+    add("Driving_Option_MoveHD", [this] { FillDisks(); });
+    // Ticking one type box unticks the others; unticking leaves none.
+    const std::pair<const char*, ETypeFilter> types[] = {{"Driving_Option_All", ETypeFilter::kAll},
+                                                         {"Driving_Option_Alarm", ETypeFilter::kAlarm},
+                                                         {"Driving_Option_Normal", ETypeFilter::kNormal}};
+    for (const auto& [name, filter] : types)
+        add(name, [this, name, filter] {
+            auto* box = CUiHost::Find<QAbstractButton>(m_root, name);
+            if (box && box->isChecked())
+                SetTypeFilter(filter);
+            else
+                UpdateTypeLabels();
+        });
+    add("Driving_BtLeft", [this] { TogglePanel("Driving_LeftPanel"); });
+    add("Driving_BtRight", [this] { TogglePanel("Driving_RightPanel"); });
+    for (const char* name : {"Driving_BtUp", "Driving_BtDown"})
+        add(name, [this, down = std::string(name) == "Driving_BtDown"] {
+            if (QWidget* w = CUiHost::Find<QWidget>(m_root, "Driving_TimelineArea")) w->setVisible(down);
+        });
+    for (const char* name : {"Driving_BtLeftSearch", "Driving_BtRightSearch"})
+        add(name, [this, show = std::string(name) == "Driving_BtRightSearch"] {
+            if (QWidget* w = CUiHost::Find<QWidget>(m_root, "Driving_SearchPanel")) w->setVisible(show);
+        });
+    add("Driving_Btn_Cut", [this] { OpenCutDialog(); });
+    add("MapInfo_PanTool", [this] { m_map->SetTool(1001); });
+    add("MapInfo_ZoomIn", [this] { m_map->SetTool(1003); });
+    add("MapInfo_ZoomOut", [this] { m_map->SetTool(1004); });
+    add("PlayWnd_Menu_OpenInfo", [this] { m_play->SetToolStripsVisible(true); });
+    add("PlayWnd_Menu_CloseInfo", [this] { m_play->SetToolStripsVisible(false); });
+    for (int i = 0; i < int(std::size(kInfoTabs)); ++i) add(kInfoTabs[i], [this, i] { ShowInfoTab(i); });
+}
+
 void CRKDrivingRecord::OnNotify(const QString& control, const QString& notification)
 {
     if (notification == "selectchanged" && control == "Driving_Combo_MoveDisk") {
@@ -286,51 +328,7 @@ void CRKDrivingRecord::OnNotify(const QString& control, const QString& notificat
         return;
     }
     if (notification != "click") return;
-    if (control == "Driving_Btn_Search") {
-        SearchRecordFile();
-    } else if (control == "Driving_Btn_Browse") {
-        auto* edit = CUiHost::Find<QLineEdit>(m_root, "Driving_Edit_Folder");
-        const QString folder = m_host.ChooseFolder(this, edit ? edit->text() : QString());
-        if (edit && !folder.isEmpty()) edit->setText(folder);
-    } else if (control == "Driving_Option_MoveHD") {
-        FillDisks();
-    } else if (control == "Driving_Option_All") {
-        // Ticking one type box unticks the other; unticking leaves none.
-        if (m_optAll->isChecked())
-            SetTypeFilter(ETypeFilter::kAll);
-        else
-            UpdateTypeLabels();
-    } else if (control == "Driving_Option_Alarm") {
-        if (m_optAlarm->isChecked())
-            SetTypeFilter(ETypeFilter::kAlarm);
-        else
-            UpdateTypeLabels();
-    } else if (control == "Driving_Option_Normal") {
-        if (m_optNormal->isChecked())
-            SetTypeFilter(ETypeFilter::kNormal);
-        else
-            UpdateTypeLabels();
-    } else if (control == "Driving_BtLeft" || control == "Driving_BtRight") {
-        TogglePanel(control == "Driving_BtLeft" ? "Driving_LeftPanel" : "Driving_RightPanel");
-    } else if (control == "Driving_BtUp" || control == "Driving_BtDown") {
-        if (QWidget* w = CUiHost::Find<QWidget>(m_root, "Driving_TimelineArea")) w->setVisible(control == "Driving_BtDown");
-    } else if (control == "Driving_BtLeftSearch" || control == "Driving_BtRightSearch") {
-        if (QWidget* w = CUiHost::Find<QWidget>(m_root, "Driving_SearchPanel"))
-            w->setVisible(control == "Driving_BtRightSearch");
-    } else if (control == "Driving_Btn_Cut") {
-        OpenCutDialog();
-    } else if (control == "MapInfo_PanTool") {
-        m_map->SetTool(1001);
-    } else if (control == "MapInfo_ZoomIn") {
-        m_map->SetTool(1003);
-    } else if (control == "MapInfo_ZoomOut") {
-        m_map->SetTool(1004);
-    } else if (control == "PlayWnd_Menu_OpenInfo" || control == "PlayWnd_Menu_CloseInfo") {
-        m_play->SetToolStripsVisible(control == "PlayWnd_Menu_OpenInfo");
-    } else {
-        for (int i = 0; i < int(std::size(kInfoTabs)); ++i)
-            if (control == kInfoTabs[i]) ShowInfoTab(i);
-    }
+    m_actions.Run(control.toStdString());
 }
 
 void CRKDrivingRecord::OnRButtonUpMsg(const QString& control)
@@ -533,7 +531,7 @@ bool CRKDrivingRecord::PlayOneRecordFile(const std::string& path, std::string* e
         m_graphBase = 0;
         return m_play->PlayDirectoryFiles(path, error);
     }
-    if (SingleFilePlayType(path) == kPlayContainerFile) APP_TRACE(1, "SetPlayType");
+    if (SingleFilePlayType(path) == EPlayType::kContainerFile) APP_TRACE(1, "SetPlayType");
     SetSingleFileGUIInfo(path);
     m_play->ClearMapLine();
     m_speed->Clear();

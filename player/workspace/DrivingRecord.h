@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "player/playback/PlayWndDlg.h"
+#include "player/ui/ActionTable.h"
 #include "player/workspace/CutDlg.h"
 #include "player/workspace/DrivingPlan.h"
 #include "player/workspace/MapPageWnd.h"
@@ -102,6 +103,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // The page's controls in one table, the way the play window set has its own.
+    void BuildActions();
     void OnNotify(const QString& control, const QString& notification);
     void OnRButtonUpMsg(const QString& control);
     void OnSettingsChanged(const SettingsRecord& before, const SettingsRecord& now);
@@ -140,6 +143,7 @@ private:
     QComboBox* m_vehicles = nullptr;
 
     CSearchRunner m_runner;
+    CActionTable m_actions;
     std::vector<std::function<void(const SearchOutcome&)>> m_onSearchDone;
     SearchResultMap m_result;
     std::vector<EventRecord> m_events;

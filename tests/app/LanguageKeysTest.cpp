@@ -40,7 +40,7 @@ TEST_F(LanguageKeysTest, EveryKeyUsedHasATextInEachLanguage)
     const std::filesystem::path src = VELMOR_SOURCE_DIR;
     std::set<std::string> keys;
     // Layouts: the caption properties.
-    const std::regex uiKey(R"re(<property name="lang(?:Key|Tip|Items|Columns|Tab)" stdset="0">\s*<string>([^<]+)</string>)re");
+    const std::regex uiKey(R"re(<property name="lang(?:Key|Tip|Name|Items|Columns|Tab)" stdset="0">\s*<string>([^<]+)</string>)re");
     for (const auto& e : std::filesystem::directory_iterator(src / "skin")) {
         if (e.path().extension() != ".ui") continue;
         const std::string text = Slurp(e.path());
