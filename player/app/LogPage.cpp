@@ -8,7 +8,8 @@
 #include <QTimeZone>
 #include <QVBoxLayout>
 
-#include "player/app/VelmorApp.h"
+#include "common/LanguageTable.h"
+#include "player/ui/UiHost.h"
 #include "player/export/SpreadSheet.h"
 
 namespace velmor {
@@ -27,12 +28,12 @@ uint32_t ToRecorder(const QDateTime& t) { return uint32_t(std::max<qint64>(0, t.
 
 }  // namespace
 
-CLogPage::CLogPage(QWidget* parent) : QWidget(parent)
+CLogPage::CLogPage(CUiHost& host, QWidget* parent) : QWidget(parent), m_host(host)
 {
     setObjectName("CRecordLog");
     auto* lay = new QVBoxLayout(this);
     lay->setContentsMargins(0, 0, 0, 0);
-    m_ui = App().m_host->Load("Log", this);
+    m_ui = m_host.Load("Log", this);
     lay->addWidget(m_ui);
     m_list = CUiHost::Find<QTableWidget>(m_ui, "Log_List");
     if (m_list) {
@@ -50,20 +51,26 @@ CLogPage::CLogPage(QWidget* parent) : QWidget(parent)
     }
     if (auto* d = CUiHost::Find<QDateTimeEdit>(m_ui, "Log_Label_StartTime")) d->setDateTime(FromRecorder(kLogQueryStart));
     if (auto* d = CUiHost::Find<QDateTimeEdit>(m_ui, "Log_Label_EndTime")) d->setDateTime(FromRecorder(DefaultLogQuery().end));
-    App().m_host->Route(m_ui, [this](const QString& c, const QString& n) { OnNotify(c, n); });
+    m_host.Route(m_ui, [this](const QString& c, const QString& n) { OnNotify(c, n); });
     Relabel();
+}
+
+const CLanguageTable& CLogPage::Language() const
+{
+    static const CLanguageTable none;
+    return m_host.Language() ? *m_host.Language() : none;
 }
 
 void CLogPage::Relabel()
 {
-    App().m_host->Relabel(m_ui);
+    m_host.Relabel(m_ui);
     Fill();  // the content texts are language texts too
 }
 
 int CLogPage::SetSources(const std::vector<std::filesystem::path>& folders)
 {
     std::vector<LogEntry> entries;
-    const int n = LoadFolderLogs(folders, App().m_language, entries);
+    const int n = LoadFolderLogs(folders, Language(), entries);
     {
         std::lock_guard lock(m_mutex);
         m_sources = folders;
@@ -78,7 +85,7 @@ int CLogPage::LoadFolder(const std::filesystem::path& folder)
 {
     if (SetSources({folder}) == 0) {
         m_lastFolderLoad = -1;
-        App().m_host->Message(this, "Log_Msg_NoLog");
+        m_host.Message(this, "Log_Msg_NoLog");
         return -1;
     }
     return m_lastFolderLoad = QueryControls();
@@ -149,7 +156,7 @@ void CLogPage::Fill()
 {
     if (!m_list) return;
     std::lock_guard lock(m_mutex);
-    const auto& lang = App().m_language;
+    const CLanguageTable& lang = Language();
     m_list->setRowCount(int(m_shown.size()));
     for (int r = 0; r < int(m_shown.size()); ++r) {
         const auto& e = m_shown[size_t(r)];
@@ -160,26 +167,26 @@ void CLogPage::Fill()
     m_list->resizeColumnsToContents();
     m_list->resizeRowsToContents();
     if (auto* l = CUiHost::Find<QLabel>(m_ui, "Log_Label_Count"))
-        l->setText(App().Text("Log_Label_Count") + " " + QString::number(m_shown.size()));
+        l->setText(m_host.Text("Log_Label_Count") + " " + QString::number(m_shown.size()));
 }
 
 std::filesystem::path CLogPage::Export(const std::filesystem::path& file, std::string* error)
 {
-    auto& app = App();
+    const CLanguageTable& lang = Language();
     CSpreadSheet sheet(file, "Log", true);
     bool ok = sheet.IsOpen();
     if (ok) {
-        ok = sheet.AddHeaders({app.m_language.Text("Log_List_Index"), app.m_language.Text("Log_List_Time"),
-                               app.m_language.Text("Log_List_Content"), app.m_language.Text("Log_List_Remarks")});
+        ok = sheet.AddHeaders({lang.Text("Log_List_Index"), lang.Text("Log_List_Time"),
+                               lang.Text("Log_List_Content"), lang.Text("Log_List_Remarks")});
         std::lock_guard lock(m_mutex);
         for (const auto& e : m_shown) {
             if (!ok) break;
-            const std::string content = e.contentKey && *e.contentKey ? app.m_language.Text(e.contentKey) : e.content;
+            const std::string content = e.contentKey && *e.contentKey ? lang.Text(e.contentKey) : e.content;
             ok = sheet.AddRow({e.numberText, e.timeText, content, e.remark});
         }
     }
     ok = ok && sheet.Commit();
-    app.m_host->Message(this, ok ? "Log_T_OutDataSuccess" : "Log_T_OutDataFailed");
+    m_host.Message(this, ok ? "Log_T_OutDataSuccess" : "Log_T_OutDataFailed");
     if (!ok) {
         if (error) *error = sheet.LastError().empty() ? "export failed" : sheet.LastError();
         return {};
@@ -193,11 +200,11 @@ void CLogPage::OnNotify(const QString& control, const QString& notification)
     if (control == "Log_Btn_Query" || control == "Log_Btn_Search") {
         QueryControls();
     } else if (control == "Log_Btn_SelDir") {
-        const QString dir = App().m_host->ChooseFolder(this, QString());
+        const QString dir = m_host.ChooseFolder(this, QString());
         if (!dir.isEmpty()) LoadFolder(dir.toStdString());
     } else if (control == "Log_Btn_Export" || control == "Log_Btn_Out") {
         QString filter;
-        const QString f = App().m_host->ChooseSaveFile(
+        const QString f = m_host.ChooseSaveFile(
             this, "csv File (*.csv)|*.csv|txt File (*.txt)|*.txt|xls File (*.xls)|*.xls|", ".csv", &filter);
         if (!f.isEmpty()) Export(f.toStdString(), nullptr);
     }

@@ -15,9 +15,12 @@ class QTableWidget;
 
 namespace velmor {
 
+class CLanguageTable;
+class CUiHost;
+
 class CLogPage : public QWidget {
 public:
-    explicit CLogPage(QWidget* parent);
+    CLogPage(CUiHost& host, QWidget* parent);
 
     // The folders whose "log.bin" the page lists (the driving-record page
     // sets them after a search). Returns the number of logs read.
@@ -50,7 +53,10 @@ public:
 private:
     void OnNotify(const QString& control, const QString& notification);
     void Fill();
+    // The host's table, or an empty one before a table is loaded.
+    const CLanguageTable& Language() const;
 
+    CUiHost& m_host;
     QWidget* m_ui = nullptr;
     QTableWidget* m_list = nullptr;
     mutable std::mutex m_mutex;  // the entries, as workers may fill them

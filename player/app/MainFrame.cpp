@@ -57,7 +57,7 @@ CMainFrame::CMainFrame()
     m_driving = new CRKDrivingRecord(*app.m_host, app.m_settings, m_pages);
     m_play = m_driving->PlayWnd();
     m_pages->addWidget(m_driving);
-    m_log = new CLogPage(m_pages);
+    m_log = new CLogPage(*App().m_host, m_pages);
     m_pages->addWidget(m_log);
     // The log page lists the recorder log of whatever was searched last.
     m_driving->AddOnSearchDone([this](const SearchOutcome& outcome) {
@@ -195,8 +195,7 @@ void CMainFrame::PollHandOver()
 
 void CMainFrame::OpenSettings()
 {
-    CSettingsDlg dlg(this);
-    dlg.exec();
+    App().MakeSettingsDlg(this)->exec();
 }
 
 void CMainFrame::OpenAbout()

@@ -9,7 +9,6 @@
 #include "common/CodePage.h"
 #include "player/app/ControlServer.h"
 #include "player/app/MainFrame.h"
-#include "player/app/VelmorApp.h"
 #include "player/playback/AudioDlgs.h"
 #include "player/playback/EqualizerText.h"
 #include "player/playback/PlayToolWnd.h"
@@ -21,7 +20,7 @@
 namespace velmor {
 namespace {
 
-CPlayWndDlg& Dlg() { return *App().m_mainFrame->PlayWnd(); }
+CPlayWndDlg& Dlg(CMainFrame& frame) { return *frame.PlayWnd(); }
 
 bool IntArg(const QJsonArray& args, int index, int low, int high, int* out)
 {
@@ -33,30 +32,31 @@ bool IntArg(const QJsonArray& args, int index, int low, int high, int* out)
 }
 
 // A click of a button of the play window set, as the user gives it.
-CControlResult Click(const QJsonArray& args, const char* button)
+CControlResult Click(CMainFrame& frame, const QJsonArray& args, const char* button)
 {
     if (!args.isEmpty()) return CControlResult::Fail("the command takes no arguments");
-    auto* b = CUiHost::Find<QAbstractButton>(&Dlg(), button);
+    auto* b = CUiHost::Find<QAbstractButton>(&Dlg(frame), button);
     if (!b) return CControlResult::Fail(QString("no button ") + button);
     b->click();
     return {};
 }
 
-CControlResult OpenPath(const QJsonArray& args, bool folder)
+CControlResult OpenPath(CMainFrame& frame, CUiHost& host, const QJsonArray& args, bool folder)
 {
     if (args.size() != 1 || !args[0].isString()) return CControlResult::Fail("the command takes one path");
-    App().m_mainFrame->ShowPage("MainFrm_Btn_PlayBack");
+    frame.ShowPage("MainFrm_Btn_PlayBack");
     const QString path = args[0].toString();
     if (folder) {
         // The folder button, with the folder chosen for the user.
         std::error_code ec;
         if (!std::filesystem::is_directory(path.toStdString(), ec)) return CControlResult::Fail(path + " is not a folder");
-        App().m_host->AnswerNextChooser(path);
-        return Click({}, "Driving_Btn_OpenFolder");
+        host.AnswerNextChooser(path);
+        return Click(frame, {}, "Driving_Btn_OpenFolder");
     }
     // A drop of the path on the player.
     std::string error;
-    if (!App().m_mainFrame->DrivingRecord()->PlayOneRecordFile(path.toStdString(), &error)) return CControlResult::Fail(QString::fromStdString(error));
+    if (!frame.DrivingRecord()->PlayOneRecordFile(path.toStdString(), &error))
+        return CControlResult::Fail(QString::fromStdString(error));
     return {};
 }
 
@@ -76,7 +76,7 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
         for (const QString& t : dlg.ToolStrip(i)->Texts()) tool.append(t);
         windows.append(QJsonObject{
             {"index", i},
-            {"state", w->State().load()},
+            {"state", int(w->State().load())},
             {"visible", dlg.CellShown(i)},
             {"placeholder", dlg.PlaceholderShown(i)},
             {"time", double(shared.WindowTime(i))},
@@ -102,7 +102,7 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
     }
     const int level = shared.speedLevel;
     return QJsonObject{
-        {"play_type", dlg.PlayType()},
+        {"play_type", int(dlg.PlayType())},
         {"layout", dlg.LayoutMode()},
         {"speed_level", level},
         {"speed_label", SpeedLabel(level)},
@@ -130,61 +130,63 @@ QJsonObject MapJson(CPlayWndDlg& dlg)
     return QJsonObject{{"loaded", false}, {"page", ""}, {"scripts", scripts}};
 }
 
-void AddPlayCommands(CControlServer& control)
+void AddPlayCommands(CControlServer& control, CMainFrame& frame, CUiHost& host)
 {
-    control.AddCommand("open", [](const QJsonArray& a) { return OpenPath(a, false); });
-    control.AddCommand("open_folder", [](const QJsonArray& a) { return OpenPath(a, true); });
-    control.AddCommand("play", [](const QJsonArray& a) { return Click(a, "Driving_Btn_Play"); });
-    control.AddCommand("pause", [](const QJsonArray& a) { return Click(a, "Driving_Btn_Pause"); });
-    control.AddCommand("stop", [](const QJsonArray& a) { return Click(a, "Driving_Btn_Stop"); });
-    control.AddCommand("faster", [](const QJsonArray& a) { return Click(a, "Driving_Btn_Fast"); });
-    control.AddCommand("slower", [](const QJsonArray& a) { return Click(a, "Driving_Btn_Slow"); });
-    control.AddCommand("seek_percent", [](const QJsonArray& a) {
+    CMainFrame* f = &frame;
+    CUiHost* h = &host;
+    control.AddCommand("open", [f, h](const QJsonArray& a) { return OpenPath(*f, *h, a, false); });
+    control.AddCommand("open_folder", [f, h](const QJsonArray& a) { return OpenPath(*f, *h, a, true); });
+    control.AddCommand("play", [f](const QJsonArray& a) { return Click(*f, a, "Driving_Btn_Play"); });
+    control.AddCommand("pause", [f](const QJsonArray& a) { return Click(*f, a, "Driving_Btn_Pause"); });
+    control.AddCommand("stop", [f](const QJsonArray& a) { return Click(*f, a, "Driving_Btn_Stop"); });
+    control.AddCommand("faster", [f](const QJsonArray& a) { return Click(*f, a, "Driving_Btn_Fast"); });
+    control.AddCommand("slower", [f](const QJsonArray& a) { return Click(*f, a, "Driving_Btn_Slow"); });
+    control.AddCommand("seek_percent", [f](const QJsonArray& a) {
         int p = 0;
         if (a.size() != 1 || !IntArg(a, 0, 0, 100, &p)) return CControlResult::Fail("seek_percent takes 0..100");
         // The handle let go at p.
-        auto* slider = CUiHost::Find<QSlider>(&Dlg(), "Driving_SliderWnd");
+        auto* slider = CUiHost::Find<QSlider>(&Dlg(*f), "Driving_SliderWnd");
         if (!slider) return CControlResult::Fail("no progress slider");
         slider->setValue(p);
         Q_EMIT slider->sliderReleased();
         return CControlResult{};
     });
-    control.AddCommand("layout", [](const QJsonArray& a) {
+    control.AddCommand("layout", [f](const QJsonArray& a) {
         int mode = 0;
         if (a.size() != 1 || !IntArg(a, 0, 0, 3, &mode)) return CControlResult::Fail("layout takes a mode 0..3");
-        Dlg().Layout(mode);
+        Dlg(*f).Layout(mode);
         return CControlResult{};
     });
-    control.AddCommand("select", [](const QJsonArray& a) {
+    control.AddCommand("select", [f](const QJsonArray& a) {
         int w = 0;
         if (a.size() != 1 || !IntArg(a, 0, 1, 16, &w)) return CControlResult::Fail("select takes a window 1..16");
-        Dlg().Select(w);
+        Dlg(*f).Select(w);
         return CControlResult{};
     });
-    control.AddCommand("enlarge", [](const QJsonArray& a) {
+    control.AddCommand("enlarge", [f](const QJsonArray& a) {
         int w = 0;
         if (a.size() != 1 || !IntArg(a, 0, 1, 16, &w)) return CControlResult::Fail("enlarge takes a window 1..16");
-        Dlg().ToggleEnlarge(w);
+        Dlg(*f).ToggleEnlarge(w);
         return CControlResult{};
     });
-    control.AddCommand("snapshot", [](const QJsonArray& a) {
+    control.AddCommand("snapshot", [f](const QJsonArray& a) {
         if (!a.isEmpty()) return CControlResult::Fail("snapshot takes no arguments");
-        if (CControlResult r = Click(a, "Driving_Btn_Snap"); r.error != "success") return r;
-        const std::string& path = Dlg().LastSnapshot();
-        if (path.empty()) return CControlResult::Fail(QString::fromStdString(Dlg().LastSnapshotError()));
+        if (CControlResult r = Click(*f, a, "Driving_Btn_Snap"); r.error != "success") return r;
+        const std::string& path = Dlg(*f).LastSnapshot();
+        if (path.empty()) return CControlResult::Fail(QString::fromStdString(Dlg(*f).LastSnapshotError()));
         return CControlResult{"success", QJsonObject{{"path", QString::fromStdString(path)}}};
     });
-    control.AddCommand("volume", [](const QJsonArray& a) {
+    control.AddCommand("volume", [f](const QJsonArray& a) {
         int v = 0;
         if (a.size() != 1 || !IntArg(a, 0, 0, 100, &v)) return CControlResult::Fail("volume takes 0..100");
-        Dlg().CreateVoiceSettingDlg(false).SetVolume(v);
+        Dlg(*f).CreateVoiceSettingDlg(false).SetVolume(v);
         return CControlResult{};
     });
-    control.AddCommand("equalizer", [](const QJsonArray& a) {
+    control.AddCommand("equalizer", [f](const QJsonArray& a) {
         int preset = 0;
         if (a.size() != 2 || !a[0].isBool() || !IntArg(a, 1, 1, kEqualizerPresets, &preset))
             return CControlResult::Fail("equalizer takes on/off and a preset 1..10");
-        CEqualizeDlg& eq = Dlg().showEqualizeDlg(false);
+        CEqualizeDlg& eq = Dlg(*f).showEqualizeDlg(false);
         eq.ChoosePreset(preset);
         eq.SetEnabled(a[0].toBool());
         return CControlResult{};

@@ -7,9 +7,11 @@
 namespace velmor {
 
 class CControlServer;
+class CMainFrame;
 class CPlayWndDlg;
+class CUiHost;
 
-void AddPlayCommands(CControlServer& control);
+void AddPlayCommands(CControlServer& control, CMainFrame& frame, CUiHost& host);
 // ["get","state"] and ["get","map"].
 QJsonObject PlayStateJson(CPlayWndDlg& dlg);
 QJsonObject MapJson(CPlayWndDlg& dlg);

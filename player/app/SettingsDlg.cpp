@@ -12,8 +12,7 @@
 #include <map>
 
 #include "player/ui/AppTrace.h"
-#include "player/app/ControlServer.h"
-#include "player/app/VelmorApp.h"
+#include "player/ui/UiHost.h"
 
 namespace velmor {
 
@@ -23,9 +22,10 @@ T* CSettingsDlg::Ctl(const char* name) const
     return CUiHost::Find<T>(m_dlg, name);
 }
 
-CSettingsDlg::CSettingsDlg(QWidget* parent)
+CSettingsDlg::CSettingsDlg(CUiHost& host, CSettings& settings, SettingsDlgHooks hooks, QWidget* parent)
+    : m_host(host), m_settings(settings), m_hooks(std::move(hooks))
 {
-    QWidget* w = App().m_host->Load("ProjectSet", parent);
+    QWidget* w = m_host.Load("ProjectSet", parent);
     m_dlg = qobject_cast<QDialog*>(w);
     if (!m_dlg) {
         // The layout is missing: an empty dialog keeps the program going.
@@ -33,7 +33,7 @@ CSettingsDlg::CSettingsDlg(QWidget* parent)
         m_dlg = new QDialog(parent);
     }
     Fill();
-    App().m_host->Route(m_dlg, [this](const QString& c, const QString& n) { OnNotify(c, n); });
+    m_host.Route(m_dlg, [this](const QString& c, const QString& n) { OnNotify(c, n); });
 }
 
 CSettingsDlg::~CSettingsDlg() { delete m_dlg; }
@@ -48,7 +48,7 @@ QString ChannelBox(int i) { return QString("Project_Check_%1").arg(i); }
 
 void CSettingsDlg::Fill()
 {
-    const SettingsRecord s = App().m_settings.Get();
+    const SettingsRecord s = m_settings.Get();
     for (const SettingKey& k : SettingKeys()) {
         if (k.controlKind == ESettingControl::kNone) continue;
         PutControl(k, GetSetting(s, k));
@@ -127,7 +127,7 @@ bool CSettingsDlg::TakeControl(const SettingKey& k, SettingsRecord& s) const
 
 void CSettingsDlg::OnNotify(const QString& control, const QString& notification)
 {
-    auto& host = *App().m_host;
+    CUiHost& host = m_host;
     if (notification != "click") return;
     if (control == "Project_Btn_OK") {
         Apply();
@@ -150,26 +150,25 @@ void CSettingsDlg::OnNotify(const QString& control, const QString& notification)
 
 void CSettingsDlg::Apply()
 {
-    auto& app = App();
-    SettingsRecord next = app.m_settings.Get();
+    SettingsRecord next = m_settings.Get();
     for (const SettingKey& k : SettingKeys()) TakeControl(k, next);
     // The store tells every window that uses a changed key: the language
     // relabels, the map reloads, playing windows take the new values.
-    for (const std::string& key : app.m_settings.Apply(next)) APP_TRACE(1, "%s changed", key.c_str());
+    for (const std::string& key : m_settings.Apply(next)) APP_TRACE(1, "%s changed", key.c_str());
     std::string error;
-    if (!app.SaveSettings(&error)) {
+    if (m_hooks.save && !m_hooks.save(&error)) {
         APP_TRACE(1, "write settings: %s", error.c_str());
-        app.m_host->MessageText(m_dlg, QString::fromStdString(error));
+        m_host.MessageText(m_dlg, QString::fromStdString(error));
         return;
     }
-    if (app.m_control) app.m_control->PushEvent("settings-applied");
-    app.m_host->Message(m_dlg, "ProjectSet_Msg_Set");
+    if (m_hooks.applied) m_hooks.applied();
+    m_host.Message(m_dlg, "ProjectSet_Msg_Set");
 }
 
 bool CSettingsDlg::SetControls(const QJsonObject& values, QString* error)
 {
     // Checked whole first: one wrong value refuses the set and moves no control.
-    SettingsRecord scratch = App().m_settings.Get();
+    SettingsRecord scratch = m_settings.Get();
     std::vector<std::pair<const SettingKey*, SettingValue>> puts;
     for (auto it = values.begin(); it != values.end(); ++it) {
         const SettingKey* k = FindSettingKey(it.key().toStdString());
@@ -197,9 +196,8 @@ bool CSettingsDlg::SetControls(const QJsonObject& values, QString* error)
     return true;
 }
 
-QJsonObject SettingsJson()
+QJsonObject SettingsJson(const SettingsRecord& s)
 {
-    const SettingsRecord s = App().m_settings.Get();
     QJsonObject out;
     for (const SettingKey& k : SettingKeys()) {
         const SettingValue v = GetSetting(s, k);

@@ -6,15 +6,26 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+#include <string>
+
 #include "player/settings/Settings.h"
 
 class QDialog;
 
 namespace velmor {
 
+class CUiHost;
+
+// What OK does beyond the store: writing the file, and telling who listens.
+struct SettingsDlgHooks {
+    std::function<bool(std::string* error)> save;
+    std::function<void()> applied;
+};
+
 class CSettingsDlg {
 public:
-    explicit CSettingsDlg(QWidget* parent);
+    CSettingsDlg(CUiHost& host, CSettings& settings, SettingsDlgHooks hooks, QWidget* parent);
     ~CSettingsDlg();
 
     int exec();
@@ -37,10 +48,13 @@ private:
     template <class T>
     T* Ctl(const char* name) const;
 
+    CUiHost& m_host;
+    CSettings& m_settings;
+    SettingsDlgHooks m_hooks;
     QDialog* m_dlg = nullptr;
 };
 
 // The settings in force as the control socket reports them.
-QJsonObject SettingsJson();
+QJsonObject SettingsJson(const SettingsRecord& s);
 
 }  // namespace velmor

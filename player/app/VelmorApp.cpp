@@ -9,6 +9,7 @@
 #include "player/ui/AppTrace.h"
 #include "player/app/ControlServer.h"
 #include "player/app/MainFrame.h"
+#include "player/app/SettingsDlg.h"
 #include "player/ui/UiHost.h"
 #include "player/playback/PlayWndDlg.h"
 #include "player/workspace/DrivingRecord.h"
@@ -54,6 +55,16 @@ void CVelmorApp::RelabelAll()
 bool CVelmorApp::SaveSettings(std::string* error)
 {
     return WriteSettings(m_folders.ConfigFile(), m_settings.Get(), error);
+}
+
+std::unique_ptr<CSettingsDlg> CVelmorApp::MakeSettingsDlg(QWidget* parent)
+{
+    SettingsDlgHooks hooks;
+    hooks.save = [this](std::string* error) { return SaveSettings(error); };
+    hooks.applied = [this] {
+        if (m_control) m_control->PushEvent("settings-applied");
+    };
+    return std::make_unique<CSettingsDlg>(*m_host, m_settings, std::move(hooks), parent);
 }
 
 }  // namespace velmor

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class QWidget;
+
 #include <deque>
 #include <memory>
 #include <string>
@@ -19,6 +21,7 @@ namespace velmor {
 
 class CMainFrame;
 class CControlServer;
+class CSettingsDlg;
 
 class CVelmorApp {
 public:
@@ -45,6 +48,8 @@ public:
 
     // Writes the settings dialog's keys; false with `error` on failure.
     bool SaveSettings(std::string* error = nullptr);
+    // The settings dialog over this program's store, host and file.
+    std::unique_ptr<CSettingsDlg> MakeSettingsDlg(QWidget* parent);
 
     QString Text(const char* key) const { return QString::fromStdString(m_language.Text(key)); }
 

@@ -7,7 +7,6 @@
 
 #include "player/app/ControlServer.h"
 #include "player/app/MainFrame.h"
-#include "player/app/VelmorApp.h"
 #include "player/workspace/DrivingRecord.h"
 #include "player/workspace/Graphs.h"
 #include "player/workspace/TimelineWnd.h"
@@ -16,8 +15,6 @@ namespace velmor {
 namespace {
 
 constexpr int kSearchLimitMs = 10 * 60 * 1000;
-
-CRKDrivingRecord& Page() { return *App().m_mainFrame->DrivingRecord(); }
 
 QJsonObject SearchData(const CRKDrivingRecord& page)
 {
@@ -81,14 +78,13 @@ bool ParseSearch(const QJsonArray& args, SearchRequest* request, ETypeFilter* ty
     return true;
 }
 
-CControlResult Search(const QJsonArray& args)
+CControlResult Search(CRKDrivingRecord& page, const QJsonArray& args)
 {
     SearchRequest request;
     ETypeFilter types = ETypeFilter::kAll;
     std::optional<uint32_t> channels;
     QString error;
     if (!ParseSearch(args, &request, &types, &channels, &error)) return CControlResult::Fail(error);
-    CRKDrivingRecord& page = Page();
     // The user's steps: the type box, the source, the search button.
     page.SetTypeFilter(types);
     page.ChooseSource(request.source, request.path.string());
@@ -114,11 +110,10 @@ CControlResult Search(const QJsonArray& args)
     return CControlResult{"success", SearchData(page)};
 }
 
-CControlResult Day(const QJsonArray& args)
+CControlResult Day(CRKDrivingRecord& page, const QJsonArray& args)
 {
     const auto day = args.size() == 1 && args[0].isString() ? ParseDay(args[0].toString().toStdString()) : std::nullopt;
     if (!day) return CControlResult::Fail("day takes \"YYYY-MM-DD\"");
-    CRKDrivingRecord& page = Page();
     if (!page.ShowOneDayIFVInfoToTimeline(*day)) return CControlResult::Fail("no recording on that day");
     QJsonArray rows;
     for (const auto& row : page.CurrentRows()) {
@@ -129,12 +124,11 @@ CControlResult Day(const QJsonArray& args)
     return CControlResult{"success", rows};
 }
 
-CControlResult PlayAtCommand(const QJsonArray& args)
+CControlResult PlayAtCommand(CRKDrivingRecord& page, const QJsonArray& args)
 {
     const auto t = args.size() == 1 && args[0].isString() ? ParseDayTime(args[0].toString().toStdString())
                                                           : std::nullopt;
     if (!t) return CControlResult::Fail("play_at takes \"YYYY-MM-DD hh:mm:ss\"");
-    CRKDrivingRecord& page = Page();
     const int day = DayOf(*t);
     // The user clicks the day first when another is shown, then double
     // clicks the timeline at that second.
@@ -175,11 +169,11 @@ void PushSearchEvents(CControlServer& control, CRKDrivingRecord& page)
     });
 }
 
-void AddWorkspaceCommands(CControlServer& control)
+void AddWorkspaceCommands(CControlServer& control, CRKDrivingRecord& page)
 {
-    control.AddCommand("search", Search);
-    control.AddCommand("day", Day);
-    control.AddCommand("play_at", PlayAtCommand);
+    control.AddCommand("search", [p = &page](const QJsonArray& a) { return Search(*p, a); });
+    control.AddCommand("day", [p = &page](const QJsonArray& a) { return Day(*p, a); });
+    control.AddCommand("play_at", [p = &page](const QJsonArray& a) { return PlayAtCommand(*p, a); });
 }
 
 }  // namespace velmor

@@ -10,7 +10,7 @@ namespace velmor {
 class CControlServer;
 class CRKDrivingRecord;
 
-void AddWorkspaceCommands(CControlServer& control);
+void AddWorkspaceCommands(CControlServer& control, CRKDrivingRecord& page);
 // Tells the socket's clients of every search that ends ("search-done").
 void PushSearchEvents(CControlServer& control, CRKDrivingRecord& page);
 // ["get","map"] and ["get","speed_graph"].

@@ -140,7 +140,7 @@ void AddShellCommands(CControlServer& ctl)
             g_uiLateness.Tick(NowUs());
             return CControlResult{"success", QJsonObject{{"worst_ms", double(g_uiLateness.TakeWorst()) / 1000.0}}};
         }
-        if (args.size() == 1 && args[0].toString() == "settings") return CControlResult{"success", SettingsJson()};
+        if (args.size() == 1 && args[0].toString() == "settings") return CControlResult{"success", SettingsJson(App().m_settings.Get())};
         if (args.size() == 1 && args[0].toString() == "state") {
             QJsonObject state = PlayStateJson(*App().m_mainFrame->PlayWnd());
             // Where the timeline's cursor stands, in seconds of the day shown.
@@ -162,10 +162,10 @@ void AddShellCommands(CControlServer& ctl)
     });
     ctl.AddCommand("settings", [](const QJsonArray& args) {
         if (args.size() != 1 || !args[0].isObject()) return CControlResult::Fail("settings takes one object");
-        CSettingsDlg dlg(App().m_mainFrame);
+        const auto dlg = App().MakeSettingsDlg(App().m_mainFrame);
         QString error;
-        if (!dlg.SetControls(args[0].toObject(), &error)) return CControlResult::Fail(error);
-        dlg.Apply();
+        if (!dlg->SetControls(args[0].toObject(), &error)) return CControlResult::Fail(error);
+        dlg->Apply();
         return CControlResult{};
     });
     ctl.AddCommand("page", [](const QJsonArray& args) {
@@ -198,9 +198,9 @@ void AddShellCommands(CControlServer& ctl)
             if (pic.isNull()) pic = frame->grab();
         } else if (args[1].toString() == "ProjectSet") {
             // The settings dialog as it would open now, drawn without being shown.
-            CSettingsDlg dlg(App().m_mainFrame);
-            dlg.Dialog()->adjustSize();
-            pic = dlg.Dialog()->grab();
+            const auto dlg = App().MakeSettingsDlg(App().m_mainFrame);
+            dlg->Dialog()->adjustSize();
+            pic = dlg->Dialog()->grab();
         } else if (args[1].toString() == "VoiceSetting" || args[1].toString() == "EqualizeSetting") {
             // The play window set's sound windows, as they would show now.
             CPlayWndDlg* play = App().m_mainFrame->PlayWnd();
@@ -363,8 +363,6 @@ int main(int argc, char** argv)
         app.m_control = control.get();
         app.m_host->SetMessageHook([c = control.get()](const QString& caption, const QString& text) { c->OnMessage(caption, text); });
         AddShellCommands(*control);
-        AddPlayCommands(*control);
-        AddWorkspaceCommands(*control);
     }
     QTimer uiProbe;
     if (control) {
@@ -377,7 +375,11 @@ int main(int argc, char** argv)
         CMainFrame frame;
         app.m_mainFrame = &frame;
         frame.DrivingRecord()->SetCutFolder([] { return std::filesystem::path(App().m_settings.Get().saveFilePath); });
-        if (control) PushSearchEvents(*control, *frame.DrivingRecord());
+        if (control) {
+            AddPlayCommands(*control, frame, *app.m_host);
+            AddWorkspaceCommands(*control, *frame.DrivingRecord());
+            PushSearchEvents(*control, *frame.DrivingRecord());
+        }
         if (control)
             AddCutCommands(
                 *control, *app.m_host, [page = frame.DrivingRecord()] { return page->CurrentCutSource(); },
