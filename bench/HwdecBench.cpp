@@ -48,10 +48,12 @@ bool Load(const char* path, Input& in)
         if (VIDEOPLAY_ReadOneFrame(&slot, &isAudio, &pts) < 0) break;
         int length = 0, key = 0;
         int64_t ms = 0;
-        if (VIDEOPLAY_GetCurrentPacket(&slot, nullptr, 0, &length, &key, &ms) != VIDEOPLAY_PACKET_SMALL_BUFFER) continue;
+        if (VIDEOPLAY_GetCurrentPacket(&slot, nullptr, 0, &length, &key, &ms) != VIDEOPLAY_PACKET_SMALL_BUFFER)
+            continue;
         Unit u;
         u.data.resize(size_t(length));
-        if (VIDEOPLAY_GetCurrentPacket(&slot, u.data.data(), length, &length, &key, &ms) != VIDEOPLAY_PACKET_OK) continue;
+        if (VIDEOPLAY_GetCurrentPacket(&slot, u.data.data(), length, &length, &key, &ms) != VIDEOPLAY_PACKET_OK)
+            continue;
         u.key = key != 0;
         in.units.push_back(std::move(u));
     }

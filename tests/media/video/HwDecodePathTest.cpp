@@ -68,11 +68,11 @@ INSTANTIATE_TEST_SUITE_P(
 struct ChoiceCase {
     const char* name;
     const char* setting;
-    std::set<HardwareMode> failToOpen;          // device or decoder
-    std::set<HardwareMode> failFirstPicture;    // opens, but its first picture is lost
-    Modes opened;                               // attempts in order, kHwNone for software
+    std::set<HardwareMode> failToOpen;        // device or decoder
+    std::set<HardwareMode> failFirstPicture;  // opens, but its first picture is lost
+    Modes opened;                             // attempts in order, kHwNone for software
     HardwareMode path;
-    std::vector<std::string> reasonMentions;    // empty: no reason
+    std::vector<std::string> reasonMentions;  // empty: no reason
 };
 
 void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
@@ -204,7 +204,8 @@ protected:
             dst->height = src->height;
             if (av_frame_get_buffer(dst, 0) < 0) return AVERROR(ENOMEM);
             for (int y = 0; y < src->height; ++y)
-                std::memcpy(dst->data[0] + y * dst->linesize[0], src->data[0] + y * src->linesize[0], size_t(src->width));
+                std::memcpy(dst->data[0] + y * dst->linesize[0], src->data[0] + y * src->linesize[0],
+                            size_t(src->width));
             for (int y = 0; y < src->height / 2; ++y)
                 for (int x = 0; x < src->width / 2; ++x) {
                     dst->data[1][y * dst->linesize[1] + 2 * x] = src->data[1][y * src->linesize[1] + x];
@@ -221,7 +222,10 @@ protected:
         std::vector<uint8_t> out;
         if (!p) return out;
         const int w = p->width, h = p->height;
-        for (int y = 0; y < h; ++y) out.insert(out.end(), p->data[0] + y * p->linesize[0], p->data[0] + y * p->linesize[0] + w);
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* row = p->data[0] + y * p->linesize[0];
+            out.insert(out.end(), row, row + w);
+        }
         for (int plane : {0, 1})
             for (int y = 0; y < h / 2; ++y)
                 for (int x = 0; x < w / 2; ++x)

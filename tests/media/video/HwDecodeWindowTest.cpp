@@ -112,8 +112,8 @@ TEST_P(ForcedHwDecode, EveryPictureIsShownAndThePathSaysWhy)
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, ForcedHwDecode,
-                         ::testing::Values(ForcedCase{"Vaapi", "vaapi", "vaapi: "}, ForcedCase{"Cuda", "cuda", "cuda: "},
-                                           ForcedCase{"None", "none", nullptr},
+                         ::testing::Values(ForcedCase{"Vaapi", "vaapi", "vaapi: "},
+                                           ForcedCase{"Cuda", "cuda", "cuda: "}, ForcedCase{"None", "none", nullptr},
                                            ForcedCase{"Unknown", "d3d11va", "VELMOR_HWDEC=\"d3d11va\""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
