@@ -52,7 +52,14 @@ RKMEDIA_API int RKPLAYER_InitVideoDecoder(RKPLAYER_HANDLE* slot, int width, int 
                                           int hwAccel);
 /* Binds the window, chooses hardware decoding when the machine offers it
  * ("vaapi", then "cuda") or software decoding, creates the renderer and opens
- * the decoder. 0 / -1; a null window clears the player's window and gives -1. */
+ * the decoder. 0 / -1; a null window clears the player's window and gives -1.
+ * A device type is passed over when its device cannot be created, when the
+ * decoder does not open with it, or when its first picture cannot be copied
+ * to system memory (that picture is then decoded again on the next path);
+ * software decoding is the last path. The environment variable VELMOR_HWDEC
+ * chooses: "vaapi" or "cuda" tries only that type, "none" decodes in
+ * software; any other value decodes in software and says so
+ * (RKPLAYER_GetHwDecodePath). */
 RKMEDIA_API int RKPLAYER_SetShowWnd(RKPLAYER_HANDLE* slot, void* window, int windowNumber);
 /* Opens the decoder without a window: pictures are decoded and kept for
  * RKPLAYER_SavePictureFile but not shown (thumbnails, snapshots from the
@@ -84,6 +91,21 @@ typedef struct RKPLAYER_SHOW_STAT {
 } RKPLAYER_SHOW_STAT;
 /* 0, or -1 without a player or stat. */
 RKMEDIA_API int RKPLAYER_GetShowStat(RKPLAYER_HANDLE* slot, RKPLAYER_SHOW_STAT* stat);
+/* The decoding path a player uses (RKPLAYER_SetShowWnd). */
+#define RKPLAYER_HWDEC_REASON_BYTES 256
+typedef struct RKPLAYER_HWDEC_PATH {
+    char name[8]; /* "vaapi", "cuda" or "none" (software; also before a window
+                   * is bound and for offscreen players); zero-terminated */
+    char reason[RKPLAYER_HWDEC_REASON_BYTES]; /* when software decoding was chosen
+                   * after hardware failed: each device type tried and why it was
+                   * given up ("vaapi: ...; cuda: ..."), or the VELMOR_HWDEC value
+                   * that named no path; zero-terminated UTF-8, cut to fit. "" on a
+                   * hardware path and when software was asked for ("none") */
+} RKPLAYER_HWDEC_PATH;
+/* Fills *path; any thread may ask, also while the player decodes. The path
+ * changes when the window is bound again, at a rebuild, and once more when a
+ * device's first picture fails. 0, or -1 without a player or path. */
+RKMEDIA_API int RKPLAYER_GetHwDecodePath(RKPLAYER_HANDLE* slot, RKPLAYER_HWDEC_PATH* path);
 /* On-screen text (recorder code page bytes; "," separates lines, at most five
  * are drawn); at most 49 bytes are kept; length 0 clears it. 0 / -1. */
 RKMEDIA_API int RKPLAYER_SetOSDText(RKPLAYER_HANDLE* slot, const char* text, int length);

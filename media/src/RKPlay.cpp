@@ -7,13 +7,17 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <dlfcn.h>
+
 #include <chrono>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <thread>
 
 #include "common/CodePage.h"
+#include "common/LibraryLog.h"
 #include "media/src/MediaGlobals.h"
 #include "media/src/SpsParser.h"
 #include "media/src/video/Snapshot.h"
@@ -24,6 +28,26 @@ namespace {
 
 // The largest picture side drawn or kept: what textures take everywhere.
 constexpr int kMaxPictureSide = 16384;
+
+// A unit the path on trial was given is kept to be decoded again on the
+// next path; past this many without a first picture the path is trusted
+// as it is (a stream that yields no picture says nothing of the device).
+constexpr size_t kMaxHeldUnits = 256;
+
+[[gnu::format(printf, 2, 3)]] void VideoLog(int level, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    velmor::LogFormatV(velmor::LogLibrary::Media, level, format, args);
+    va_end(args);
+}
+
+std::string ErrorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
 
 int64_t NowMs()
 {
@@ -44,6 +68,7 @@ CRKPlay::~CRKPlay()
     std::lock_guard guard(m_videoLock);
     Cleanup();
     CloseInput();
+    avcodec_parameters_free(&m_decoderParams);
     av_packet_free(&m_packet);
     av_packet_free(&m_current);
 }
@@ -89,12 +114,47 @@ enum AVPixelFormat CRKPlay::GetHwFormat(AVCodecContext* ctx, const enum AVPixelF
     for (const enum AVPixelFormat* p = formats; *p != AV_PIX_FMT_NONE; ++p)
         if (*p == self->m_hwPixFmt) return *p;
     // The device cannot take this stream (a profile it lacks): decode it in
-    // software rather than not at all.
+    // software rather than not at all. A path on trial is given up for it
+    // when its first picture comes (the next device may take the stream).
     for (const enum AVPixelFormat* p = formats; *p != AV_PIX_FMT_NONE; ++p) {
         const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*p);
         if (d && !(d->flags & AV_PIX_FMT_FLAG_HWACCEL)) return *p;
     }
     return AV_PIX_FMT_NONE;
+}
+
+HwDeviceOps FfmpegHwDeviceOps()
+{
+    HwDeviceOps ops;
+    ops.attach = [](HardwareMode mode, AVCodecContext* ctx, AVPixelFormat& hwFormat) -> std::string {
+        const AVHWDeviceType type = av_hwdevice_find_type_by_name(HwModeName(mode));
+        if (type == AV_HWDEVICE_TYPE_NONE) return "FFmpeg was built without this device type";
+        AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
+        for (int i = 0;; ++i) {
+            const AVCodecHWConfig* config = avcodec_get_hw_config(ctx->codec, i);
+            if (!config) break;
+            if ((config->methods & AV_CODEC_HW_CONFIG_METHOD_HW_DEVICE_CTX) && config->device_type == type) {
+                pixFmt = config->pix_fmt;
+                break;
+            }
+        }
+        if (pixFmt == AV_PIX_FMT_NONE) return std::string("the ") + ctx->codec->name + " decoder cannot use the device";
+        if (mode == kHwCuda) {
+            // FFmpeg loads the driver itself, but says why it could not only
+            // on standard error; the reason here is what the user needs.
+            void* driver = dlopen("libcuda.so.1", RTLD_NOW | RTLD_LOCAL);
+            if (!driver) return std::string("no CUDA driver (") + dlerror() + ")";
+            dlclose(driver);
+        }
+        AVBufferRef* device = nullptr;
+        const int rc = av_hwdevice_ctx_create(&device, type, nullptr, nullptr, 0);
+        if (rc < 0) return "cannot create the device (" + ErrorText(rc) + ")";
+        ctx->hw_device_ctx = device;  // the context owns it from here
+        hwFormat = pixFmt;
+        return {};
+    };
+    ops.transfer = [](AVFrame* dst, const AVFrame* src) { return av_hwframe_transfer_data(dst, src, 0); };
+    return ops;
 }
 
 int CRKPlay::SetShowWnd(void* window, int windowNumber)
@@ -113,13 +173,13 @@ int CRKPlay::SetShowWnd(void* window, int windowNumber)
     return OpenDecoder(true);
 }
 
-int CRKPlay::OpenOffscreen()
+int CRKPlay::OpenOffscreen(bool hardware)
 {
     std::lock_guard video(m_videoLock);
     std::lock_guard process(ProcessLock());
     if (!m_ctx || !m_codec) return -1;
     m_offscreen = true;
-    return OpenDecoder(false);
+    return OpenDecoder(hardware);
 }
 
 int CRKPlay::OpenDecoder(bool hardware)
@@ -134,47 +194,77 @@ int CRKPlay::OpenDecoder(bool hardware)
         // the frame of its time.
         m_ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
     }
+    if (!m_decoderParams) m_decoderParams = avcodec_parameters_alloc();
+    if (!m_decoderParams || avcodec_parameters_from_context(m_decoderParams, m_ctx) < 0) return -1;
+    m_decoderTimeBase = m_ctx->time_base;
+    m_packetTimeBase = m_ctx->pkt_timebase;
+    m_decoderFlags = m_ctx->flags;
+    DropHeld();
 
-    // Hardware decoding where the machine has it; VELMOR_HWDEC=none turns it off.
-    m_hwMode = kHwNone;
-    m_hwPixFmt = AV_PIX_FMT_NONE;
-    const char* wanted = std::getenv("VELMOR_HWDEC");
-    if (hardware && !(wanted && std::strcmp(wanted, "none") == 0)) {
-        for (const auto& [name, mode] : {std::pair{"vaapi", kHwVaapi}, std::pair{"cuda", kHwCuda}}) {
-            const AVHWDeviceType type = av_hwdevice_find_type_by_name(name);
-            if (type == AV_HWDEVICE_TYPE_NONE) continue;
-            AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
-            for (int i = 0;; ++i) {
-                const AVCodecHWConfig* config = avcodec_get_hw_config(m_codec, i);
-                if (!config) break;
-                if ((config->methods & AV_CODEC_HW_CONFIG_METHOD_HW_DEVICE_CTX) && config->device_type == type) {
-                    pixFmt = config->pix_fmt;
-                    break;
-                }
-            }
-            if (pixFmt == AV_PIX_FMT_NONE) continue;
-            if (av_hwdevice_ctx_create(&m_hwDevice, type, nullptr, nullptr, 0) < 0) break;
-            m_hwPixFmt = pixFmt;
-            m_hwMode = mode;
-            m_ctx->hw_device_ctx = av_buffer_ref(m_hwDevice);
-            m_ctx->opaque = this;
-            m_ctx->get_format = GetHwFormat;
-            break;
-        }
-    }
-
-    if (avcodec_open2(m_ctx, m_codec, nullptr) < 0) {
-        if (m_hwMode == kHwNone) return -1;
-        // The device refused the stream: software decoding instead.
-        av_buffer_unref(&m_ctx->hw_device_ctx);
-        av_buffer_unref(&m_hwDevice);
-        m_ctx->get_format = avcodec_default_get_format;
-        m_hwMode = kHwNone;
-        m_hwPixFmt = AV_PIX_FMT_NONE;
-        if (avcodec_open2(m_ctx, m_codec, nullptr) < 0) return -1;
+    // Hardware decoding where the machine has it; VELMOR_HWDEC names the one
+    // device type to try, or "none".
+    m_hwPath.Reset(std::getenv("VELMOR_HWDEC"), hardware);
+    const std::string failed = m_hwPath.Open([this](HardwareMode mode) { return OpenPath(mode); });
+    PublishHwState();
+    if (!failed.empty()) {
+        VideoLog(velmor::kLogInfo, "WndNum:%d,the decoder does not open: %s\n", m_windowNumber, failed.c_str());
+        return -1;
     }
     if (!m_frame) m_frame = av_frame_alloc();
     return m_frame ? 0 : -1;
+}
+
+std::string CRKPlay::OpenPath(HardwareMode mode)
+{
+    // A fresh context for every path: one that failed or was given up keeps
+    // nothing of its device.
+    avcodec_free_context(&m_ctx);
+    m_hwPixFmt = AV_PIX_FMT_NONE;
+    m_ctx = avcodec_alloc_context3(m_codec);
+    if (!m_ctx || avcodec_parameters_to_context(m_ctx, m_decoderParams) < 0) return "out of memory";
+    if (!m_mediaFile) {
+        m_ctx->coded_width = m_ctx->width;
+        m_ctx->coded_height = m_ctx->height;
+    }
+    m_ctx->time_base = m_decoderTimeBase;
+    m_ctx->pkt_timebase = m_packetTimeBase;
+    m_ctx->flags = m_decoderFlags;
+    if (mode != kHwNone) {
+        AVPixelFormat hwFormat = AV_PIX_FMT_NONE;
+        std::string why = m_hwOps.attach(mode, m_ctx, hwFormat);
+        if (!why.empty()) {
+            VideoLog(velmor::kLogDebug, "WndNum:%d,%s: %s\n", m_windowNumber, HwModeName(mode), why.c_str());
+            return why;
+        }
+        m_hwPixFmt = hwFormat;
+        m_ctx->opaque = this;
+        m_ctx->get_format = GetHwFormat;
+    }
+    const int rc = avcodec_open2(m_ctx, m_codec, nullptr);
+    if (rc < 0) {
+        m_hwPixFmt = AV_PIX_FMT_NONE;
+        std::string why = "the decoder does not open with it (" + ErrorText(rc) + ")";
+        VideoLog(velmor::kLogDebug, "WndNum:%d,%s: %s\n", m_windowNumber, HwModeName(mode), why.c_str());
+        return why;
+    }
+    return {};
+}
+
+void CRKPlay::PublishHwState()
+{
+    HwDecodeState state{m_hwPath.Mode(), m_hwPath.Reason()};
+    if (state.mode != kHwNone)
+        VideoLog(velmor::kLogDebug, "WndNum:%d,decoding with %s\n", m_windowNumber, HwModeName(state.mode));
+    else if (!state.reason.empty())
+        VideoLog(velmor::kLogInfo, "WndNum:%d,decoding in software: %s\n", m_windowNumber, state.reason.c_str());
+    std::lock_guard guard(m_hwStateLock);
+    m_hwState = std::move(state);
+}
+
+HwDecodeState CRKPlay::HwState() const
+{
+    std::lock_guard guard(m_hwStateLock);
+    return m_hwState;
 }
 
 bool CRKPlay::DecoderReady() const
@@ -277,6 +367,67 @@ int CRKPlay::DecodeOneFrame(const uint8_t* data, int length, int keyFlag, int* f
 int CRKPlay::RKPLAY_DecodeVideoAndShow(AVPacket* packet)
 {
     if (!m_ctx || !avcodec_is_open(m_ctx)) return -1;
+    if (packet && m_hwPath.OnTrial() && !HoldForReplay(packet)) {
+        m_hwPath.Proven();
+        DropHeld();
+    }
+    bool pathFailed = false;
+    int rc = SendAndShow(packet, pathFailed);
+    while (pathFailed) {
+        // The device could not deliver its first picture: the next path
+        // (another device or software) decodes everything the failed one
+        // was given, this unit included, so that no picture is lost.
+        const HardwareMode failed = m_hwPath.Mode();
+        VideoLog(velmor::kLogDebug, "WndNum:%d,%s: %s\n", m_windowNumber, HwModeName(failed), m_pathFailure.c_str());
+        std::string open;
+        {
+            // Opening a decoder is a window binding's step, under its lock.
+            std::lock_guard process(ProcessLock());
+            open = m_hwPath.GiveUp(m_pathFailure, [this](HardwareMode mode) { return OpenPath(mode); });
+        }
+        PublishHwState();
+        if (!open.empty()) {
+            DropHeld();
+            return -1;
+        }
+        std::vector<AVPacket*> held;
+        held.swap(m_held);
+        pathFailed = false;
+        for (AVPacket* unit : held) {
+            if (!pathFailed) rc = SendAndShow(unit, pathFailed);
+        }
+        // Kept while the new path is on trial in turn.
+        if (pathFailed || m_hwPath.OnTrial()) {
+            m_held.swap(held);
+        } else {
+            for (AVPacket* unit : held) av_packet_free(&unit);
+        }
+        if (!pathFailed && !packet) rc = SendAndShow(nullptr, pathFailed);
+    }
+    return rc;
+}
+
+bool CRKPlay::HoldForReplay(const AVPacket* packet)
+{
+    if (m_held.size() >= kMaxHeldUnits) return false;
+    AVPacket* copy = av_packet_alloc();
+    // The parser's packets are not reference-counted: their bytes are copied.
+    if (!copy || av_packet_ref(copy, packet) < 0) {
+        av_packet_free(&copy);
+        return false;
+    }
+    m_held.push_back(copy);
+    return true;
+}
+
+void CRKPlay::DropHeld()
+{
+    for (AVPacket* unit : m_held) av_packet_free(&unit);
+    m_held.clear();
+}
+
+int CRKPlay::SendAndShow(AVPacket* packet, bool& pathFailed)
+{
     int rc = avcodec_send_packet(m_ctx, packet);
     if (rc < 0) {
         avcodec_flush_buffers(m_ctx);
@@ -291,13 +442,32 @@ int CRKPlay::RKPLAY_DecodeVideoAndShow(AVPacket* packet)
             break;
         }
         if (rc < 0) return rc;
-        m_decodeResult = RKPLAY_ShowVideoFrame(m_frame);
+        if (m_hwPath.OnTrial() && m_frame->width > 0 && m_frame->height > 0) {
+            // The first picture of a hardware path decides whether it stays.
+            if (m_frame->format != m_hwPixFmt)
+                m_pathFailure = "the device does not decode this stream";
+            else if (CopyDecodeFrameToBuffer(m_frame) != 0)
+                m_pathFailure = "its first picture does not reach system memory" +
+                                (m_transferError < 0 ? " (" + ErrorText(m_transferError) + ")" : std::string());
+            else
+                m_pathFailure.clear();
+            if (!m_pathFailure.empty()) {
+                av_frame_unref(m_frame);
+                pathFailed = true;
+                return -1;
+            }
+            m_hwPath.Proven();
+            DropHeld();
+            m_decodeResult = RKPLAY_ShowVideoFrame(m_frame, true);
+        } else {
+            m_decodeResult = RKPLAY_ShowVideoFrame(m_frame);
+        }
         av_frame_unref(m_frame);
     }
     return 0;
 }
 
-int CRKPlay::RKPLAY_ShowVideoFrame(AVFrame* frame)
+int CRKPlay::RKPLAY_ShowVideoFrame(AVFrame* frame, bool copied)
 {
     // A damaged parameter set can describe a picture no recorder makes and
     // no window can draw (96 x 19712 was found): a decode failure, and the
@@ -306,7 +476,7 @@ int CRKPlay::RKPLAY_ShowVideoFrame(AVFrame* frame)
         return -1;
     m_lastWidth = frame->width;
     m_lastHeight = frame->height;
-    if (CopyDecodeFrameToBuffer(frame) != 0) return -1;
+    if (!copied && CopyDecodeFrameToBuffer(frame) != 0) return -1;
     if (m_offscreen) return 0;
     // A renderer that failed makes the decoder "not ready": the next key
     // frame rebuilds it.
@@ -315,11 +485,16 @@ int CRKPlay::RKPLAY_ShowVideoFrame(AVFrame* frame)
 
 int CRKPlay::CopyDecodeFrameToBuffer(AVFrame* frame)
 {
+    m_transferError = 0;
     ff::FramePtr picture(av_frame_alloc());
     if (!picture) return -1;
     if (m_hwPixFmt != AV_PIX_FMT_NONE && frame->format == m_hwPixFmt) {
         // A fresh frame each time: the presenter may still hold the last one.
-        if (av_hwframe_transfer_data(picture.get(), frame, 0) < 0) return -1;  // "Error transferring the data to system memory"
+        m_transferError = m_hwOps.transfer(picture.get(), frame);
+        if (m_transferError < 0) {
+            VideoLog(velmor::kLogDebug, "WndNum:%d,Error transferring the data to system memory\n", m_windowNumber);
+            return -1;
+        }
         picture->width = frame->width;
         picture->height = frame->height;
     }
@@ -410,7 +585,7 @@ void CRKPlay::Cleanup()
     m_exit.store(true);
     // Drawing ends before the decoder it draws from goes.
     m_presenter.Release();
-    av_buffer_unref(&m_hwDevice);
+    DropHeld();
     if (m_parser) av_parser_close(m_parser);
     m_parser = nullptr;
     avcodec_free_context(&m_parserCtx);
@@ -423,8 +598,9 @@ void CRKPlay::Cleanup()
     av_bsf_free(&m_bsf);
     sws_freeContext(m_sws);
     m_sws = nullptr;
-    m_hwMode = kHwNone;
     m_hwPixFmt = AV_PIX_FMT_NONE;
+    m_hwPath.Reset(nullptr, false);
+    PublishHwState();
     m_osdLength = 0;
 }
 

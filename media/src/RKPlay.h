@@ -12,19 +12,37 @@ extern "C" {
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "media/include/rkmedia.h"
 #include "media/src/audio/RKPlayAudio.h"
+#include "media/src/video/HwDecodePath.h"
 #include "media/src/video/SdlPresenter.h"
 
 struct SwsContext;
 
 namespace rkmedia {
 
-enum HardwareMode { kHwNone = 0, kHwVaapi = 1, kHwCuda = 2 };
+// How a hardware device type is brought up for a decoder and how its
+// pictures reach system memory: FFmpeg's own unless replaced (tests bring up
+// device types this machine lacks).
+struct HwDeviceOps {
+    // Gives the decoder context a device of the type and sets the pixel
+    // format its pictures carry. "" or why not.
+    std::function<std::string(HardwareMode mode, AVCodecContext* ctx, AVPixelFormat& hwFormat)> attach;
+    // As av_hwframe_transfer_data: 0 or a negative FFmpeg error.
+    std::function<int(AVFrame* dst, const AVFrame* src)> transfer;
+};
+HwDeviceOps FfmpegHwDeviceOps();
+
+// The decoding path of a player as it reports it.
+struct HwDecodeState {
+    HardwareMode mode = kHwNone;
+    std::string reason;  // why software decoding, after a failure; else ""
+};
 
 class CRKPlay {
 public:
@@ -36,7 +54,8 @@ public:
     // ---- Video ----
     int RKPLAY_InitVideoParam(int width, int height, int videoType, int frameRate);
     int SetShowWnd(void* window, int windowNumber);
-    int OpenOffscreen();
+    // Offscreen players decode in software; tests ask for hardware.
+    int OpenOffscreen(bool hardware = false);
     int OpenDecoder(bool hardware);
     int DecodeOneFrame(const uint8_t* data, int length, int keyFlag, int* frameBytes, int* width, int* height);
     int ShowLastFrame();
@@ -58,9 +77,14 @@ public:
     // ---- Sound ----
     CRKPlayAudio m_audio;
 
+    // The decoding path in use; any thread may ask.
+    HwDecodeState HwState() const;
+    // Before the decoder is opened.
+    void SetHwDeviceOps(HwDeviceOps ops) { m_hwOps = std::move(ops); }
+
     // For tests and diagnostics.
-    HardwareMode Hardware() const { return m_hwMode; }
     int DecodeResult() const { return m_decodeResult; }
+    const AVFrame* LastPicture() const { return m_picture.get(); }
     PresentStat ShowStat() const { return m_presenter.Stat(); }
     std::string OsdText() const;
 
@@ -69,8 +93,13 @@ private:
     std::string OsdUtf8() const;  // the on-screen text as the presenter draws it
     int Rebuild();
     bool FreshParser();
+    std::string OpenPath(HardwareMode mode);
+    void PublishHwState();
     int RKPLAY_DecodeVideoAndShow(AVPacket* packet);
-    int RKPLAY_ShowVideoFrame(AVFrame* frame);
+    int SendAndShow(AVPacket* packet, bool& pathFailed);
+    bool HoldForReplay(const AVPacket* packet);
+    void DropHeld();
+    int RKPLAY_ShowVideoFrame(AVFrame* frame, bool copied = false);
     int CopyDecodeFrameToBuffer(AVFrame* frame);
     int Render();
     void CloseInput();
@@ -84,9 +113,19 @@ private:
     AVCodecContext* m_parserCtx = nullptr;  // what the parser reads and writes, apart from the decoder's
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
-    AVBufferRef* m_hwDevice = nullptr;
+    // What each decoder context starts from: a path given up takes its
+    // context with it, and the next path gets a fresh one.
+    AVCodecParameters* m_decoderParams = nullptr;
+    AVRational m_decoderTimeBase{0, 1}, m_packetTimeBase{0, 1};
+    int m_decoderFlags = 0;
     AVPixelFormat m_hwPixFmt = AV_PIX_FMT_NONE;
-    HardwareMode m_hwMode = kHwNone;
+    HwDeviceOps m_hwOps = FfmpegHwDeviceOps();
+    CHwDecodePath m_hwPath;
+    std::vector<AVPacket*> m_held;  // what a path on trial was given, to decode again on the next
+    std::string m_pathFailure;      // why the path on trial failed with its first picture
+    int m_transferError = 0;        // of the last transfer to system memory
+    mutable std::mutex m_hwStateLock;
+    HwDecodeState m_hwState;  // under m_hwStateLock
     SwsContext* m_sws = nullptr;
     int m_width = 0, m_height = 0, m_frameRate = 25, m_videoType = 0;
     int m_decodeResult = 0;

@@ -1,7 +1,9 @@
 // Exported functions of the media engine: the handle slot, lazy creation of
 // the player, and a guard that keeps every C++ exception inside the library.
 #include <algorithm>
+#include <cstring>
 #include <new>
+#include <string>
 
 #include "common/LibraryLog.h"
 #include "media/include/rkmedia.h"
@@ -36,6 +38,18 @@ CRKPlay* PlayerFor(RKPLAYER_HANDLE* slot)
     if (!slot) return nullptr;
     if (!*slot) *slot = Create<CRKPlay>();
     return PlayerOf(slot);
+}
+
+// Copies text into a caller's array, cut to fit at a character boundary
+// (UTF-8) and zero-terminated.
+template <size_t N>
+void CopyCut(char (&to)[N], const std::string& text)
+{
+    size_t n = std::min(text.size(), N - 1);
+    if (n < text.size())
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    std::memcpy(to, text.data(), n);
+    to[n] = '\0';
 }
 
 }  // namespace
@@ -100,6 +114,19 @@ RKMEDIA_API int RKPLAYER_GetShowStat(RKPLAYER_HANDLE* slot, RKPLAYER_SHOW_STAT* 
         if (!p || !stat) return -1;
         const rkmedia::PresentStat s = p->ShowStat();
         *stat = RKPLAYER_SHOW_STAT{s.handed, s.shown, s.passedOver, s.shownOnTime};
+        return 0;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_GetHwDecodePath(RKPLAYER_HANDLE* slot, RKPLAYER_HWDEC_PATH* path)
+{
+    return Guarded(kLibrary, -1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        if (!p || !path) return -1;
+        const rkmedia::HwDecodeState state = p->HwState();
+        *path = RKPLAYER_HWDEC_PATH{};
+        CopyCut(path->name, rkmedia::HwModeName(state.mode));
+        CopyCut(path->reason, state.reason);
         return 0;
     });
 }

@@ -249,7 +249,7 @@ bool CSdlPresenter::BindOnThread(void* nativeWindow)
             SDL_DestroyRenderer(m_renderer);
             m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_SOFTWARE);
         }
-        m_softwareScaling = m_renderer != nullptr;
+        m_softwareScaling = m_renderer != nullptr && m_allowSoftwareScaling;
     }
     return m_renderer != nullptr;
 }

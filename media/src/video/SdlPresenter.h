@@ -69,6 +69,11 @@ public:
     // Binds the native window; false when SDL cannot draw into it. The
     // caller holds the process-wide lock.
     bool Bind(void* nativeWindow);
+    // Before Bind. Where SDL draws without graphics hardware, pictures are
+    // converted and scaled by libswscale unless this is turned off; then
+    // they go through a texture of their own layout as on graphics hardware
+    // (tests draw both ways on a machine without it).
+    void AllowSoftwareScaling(bool allowed) { m_allowSoftwareScaling = allowed; }
     // Draws a picture still waiting, then stops the thread.
     void Release();
     // Bound, and no presentation has failed since.
@@ -131,6 +136,7 @@ private:
     bool m_wasShown = false;
     Clock::time_point m_sizeChecked;
     bool m_softwareScaling = false;
+    bool m_allowSoftwareScaling = true;
     SDL_Texture* m_rgbTexture = nullptr;  // window-sized, for software scaling
     int m_rgbW = 0, m_rgbH = 0;
     ::SwsContext* m_sws = nullptr;
