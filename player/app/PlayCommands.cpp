@@ -97,6 +97,7 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
                                       {"passed_over", double(show.passedOver)},
                                       {"shown_on_time", double(show.shownOnTime)}}},
             {"stream", info.subStream ? "sub" : "main"},
+            {"hwdec", QString::fromStdString(w->DecodePath().name)},
             {"error", QString::fromStdString(w->LastError())},
         });
     }

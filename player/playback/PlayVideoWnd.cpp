@@ -433,6 +433,17 @@ void CPlayVideoWnd::mousePressEvent(QMouseEvent* event)
     QWidget::mousePressEvent(event);
 }
 
+DecodePathInfo CPlayVideoWnd::DecodePath() const
+{
+    DecodePathInfo info;
+    std::lock_guard<std::mutex> lock(m_playerLock);
+    RKPLAYER_HWDEC_PATH path{};
+    if (!m_player || RKPLAYER_GetHwDecodePath(const_cast<RKPLAYER_HANDLE*>(&m_player), &path) != 0) return info;
+    info.name = path.name;
+    info.reason = path.reason;
+    return info;
+}
+
 void CPlayVideoWnd::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton) m_dialog->ToggleEnlarge(m_index);
@@ -441,7 +452,7 @@ void CPlayVideoWnd::mouseDoubleClickEvent(QMouseEvent* event)
 void CPlayVideoWnd::contextMenuEvent(QContextMenuEvent* event)
 {
     m_dialog->Select(m_index);
-    const CPlayWndMenu::EChoice choice = CPlayWndMenu::Exec(m_dialog->Host(), this, event->globalPos());
+    const CPlayWndMenu::EChoice choice = CPlayWndMenu::Exec(m_dialog->Host(), this, event->globalPos(), DecodePath());
     if (choice != CPlayWndMenu::EChoice::kNone) {
         m_infoStrip = choice == CPlayWndMenu::EChoice::kOpenInfo;
         m_dialog->UpdateToolStrip(m_index);

@@ -16,6 +16,7 @@
 #include "media/include/rkmedia.h"
 #include "player/playback/PlayLoop.h"
 #include "player/playback/PlayRequest.h"
+#include "player/playback/PlayWndMenu.h"
 
 class QLabel;
 
@@ -68,6 +69,8 @@ public:
     RKPLAYER_SHOW_STAT ShowStat() const;
     // The last failure to open or read, for the user; empty when none.
     std::string LastError() const;
+    // The decoding path of the current file ("none" before one is open).
+    DecodePathInfo DecodePath() const;
 
     void SetAudioOn(bool on) { m_audioOn = on; }
     void SetInfoStrip(bool on) { m_infoStrip = on; }
@@ -120,7 +123,7 @@ private:
     // interface thread.
     uintptr_t m_nativeWindow = 0;
     RKPLAYER_HANDLE m_player = nullptr;  // made and freed on the play thread, under m_playerLock
-    std::mutex m_playerLock;
+    mutable std::mutex m_playerLock;
     std::atomic<int> m_width{0}, m_height{0};
     bool m_h265 = false;
     int m_audioKey = -1;  // type * 100000 + rate of the sound prepared

@@ -17,7 +17,7 @@ constexpr Item kItems[] = {{"PlayWnd_Label_OpenInfo", "PlayBack_ToolTip_OpenTool
 
 }  // namespace
 
-std::unique_ptr<QMenu> CPlayWndMenu::Build(CUiHost& host, QWidget* parent)
+std::unique_ptr<QMenu> CPlayWndMenu::Build(CUiHost& host, QWidget* parent, const DecodePathInfo* path)
 {
     // The loader answers a missing or broken layout with a plain widget:
     // the menu is then made here, with the same items.
@@ -36,6 +36,16 @@ std::unique_ptr<QMenu> CPlayWndMenu::Build(CUiHost& host, QWidget* parent)
         }
         action->setText(host.Text(item.langKey));
     }
+    if (path) {
+        menu->addSeparator();
+        const bool hardware = path->name != "none";
+        QAction* line = menu->addAction(host.Text(hardware ? "PlayWnd_Menu_DecodeHardware" : "PlayWnd_Menu_DecodeSoftware") +
+                                        (hardware ? " (" + QString::fromStdString(path->name) + ")" : QString()));
+        line->setObjectName("PlayWnd_Label_Decoding");
+        line->setEnabled(false);
+        if (!path->reason.empty()) line->setToolTip(QString::fromStdString(path->reason));
+        menu->setToolTipsVisible(true);
+    }
     return menu;
 }
 
@@ -47,9 +57,10 @@ CPlayWndMenu::EChoice CPlayWndMenu::ChoiceOf(const QAction* chosen)
     return EChoice::kNone;
 }
 
-CPlayWndMenu::EChoice CPlayWndMenu::Exec(CUiHost& host, QWidget* parent, const QPoint& globalPos)
+CPlayWndMenu::EChoice CPlayWndMenu::Exec(CUiHost& host, QWidget* parent, const QPoint& globalPos,
+                                          const DecodePathInfo& path)
 {
-    const std::unique_ptr<QMenu> menu = Build(host, parent);
+    const std::unique_ptr<QMenu> menu = Build(host, parent, &path);
     return ChoiceOf(menu->exec(globalPos));
 }
 

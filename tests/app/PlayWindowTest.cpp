@@ -363,6 +363,9 @@ TEST_F(PlayWindowTest, LargeLayoutsPlaySubStreamsAndAnEnlargedWindowTheMainStrea
     };
     json s = WaitState(playing("sub", 176));
     EXPECT_EQ(Win(s, 1)["channel"], 1);
+    // The path the window's decoder took (software where the machine has no device).
+    EXPECT_TRUE(Win(s, 1)["hwdec"] == "none" || Win(s, 1)["hwdec"] == "vaapi" || Win(s, 1)["hwdec"] == "cuda")
+        << Win(s, 1)["hwdec"];
     EXPECT_EQ(Win(s, 1)["height"], 144);
     EXPECT_EQ(Win(s, 2)["channel"], 2);
     // Channel 3 starts 20 s later: its window has its decoder ready meanwhile.

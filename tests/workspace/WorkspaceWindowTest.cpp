@@ -347,6 +347,23 @@ TEST_F(WorkspaceWindowTest, PlayToolStripAndContextMenu)
         EXPECT_EQ(CPlayWndMenu::ChoiceOf(items[1]), CPlayWndMenu::EChoice::kCloseInfo);
         EXPECT_EQ(CPlayWndMenu::ChoiceOf(nullptr), CPlayWndMenu::EChoice::kNone);
     }
+
+    // The decoding path's line: named, not to be chosen, the reason as its tip.
+    struct PathRow {
+        DecodePathInfo path;
+        const char* text;
+    };
+    const PathRow paths[] = {{{"cuda", ""}, "Hardware decoding (cuda)"},
+                             {{"none", "vaapi: cannot create the device"}, "Software decoding"}};
+    for (const PathRow& r : paths) {
+        const std::unique_ptr<QMenu> menu = CPlayWndMenu::Build(*m_host, nullptr, &r.path);
+        auto* line = menu->findChild<QAction*>("PlayWnd_Label_Decoding");
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(line->text(), r.text);
+        EXPECT_FALSE(line->isEnabled());
+        EXPECT_EQ(line->toolTip().toStdString(), r.path.reason.empty() ? line->text().toStdString() : r.path.reason);
+        EXPECT_EQ(CPlayWndMenu::ChoiceOf(line), CPlayWndMenu::EChoice::kNone);
+    }
 }
 
 TEST_F(WorkspaceWindowTest, CalendarMarksDaysGreen)
