@@ -449,10 +449,12 @@ void CPlayVideoWnd::mouseDoubleClickEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton) m_dialog->ToggleEnlarge(m_index);
 }
 
-void CPlayVideoWnd::contextMenuEvent(QContextMenuEvent* event)
+void CPlayVideoWnd::contextMenuEvent(QContextMenuEvent* event) { ShowMenu(event->globalPos()); }
+
+void CPlayVideoWnd::ShowMenu(const QPoint& globalPos)
 {
     m_dialog->Select(m_index);
-    const CPlayWndMenu::EChoice choice = CPlayWndMenu::Exec(m_dialog->Host(), this, event->globalPos(), DecodePath());
+    const CPlayWndMenu::EChoice choice = CPlayWndMenu::Exec(m_dialog->Host(), this, globalPos, DecodePath());
     if (choice != CPlayWndMenu::EChoice::kNone) {
         m_infoStrip = choice == CPlayWndMenu::EChoice::kOpenInfo;
         m_dialog->UpdateToolStrip(m_index);

@@ -71,6 +71,8 @@ public:
     std::string LastError() const;
     // The decoding path of the current file ("none" before one is open).
     DecodePathInfo DecodePath() const;
+    // The window's menu at `globalPos`: the information strip and the decoding path.
+    void ShowMenu(const QPoint& globalPos);
 
     void SetAudioOn(bool on) { m_audioOn = on; }
     void SetInfoStrip(bool on) { m_infoStrip = on; }

@@ -137,6 +137,11 @@ void CPlayWndDlg::BuildWindows()
         QWidget* cell = m_cells[i] ? m_cells[i] : m_root;
         // The strip heads the cell, above the placeholder and the picture.
         m_toolStripWnd[i] = new CPlayToolWnd(m_host, i, cell);
+        // The strip is the window's too: its right click opens the window's menu.
+        m_toolStripWnd[i]->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(m_toolStripWnd[i], &QWidget::customContextMenuRequested, this, [this, i](const QPoint& at) {
+            m_windows[i]->ShowMenu(m_toolStripWnd[i]->mapToGlobal(at));
+        });
         if (auto* box = qobject_cast<QBoxLayout*>(cell->layout())) box->insertWidget(0, m_toolStripWnd[i]);
         m_windows[i] = new CPlayVideoWnd(i, this, cell);
         if (cell->layout()) cell->layout()->addWidget(m_windows[i]);
