@@ -12,7 +12,7 @@ FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 
-.PHONY: all deps build demo test test-asan test-tsan bench fuzz clean
+.PHONY: all deps build demo test test-asan test-tsan test-package package bench fuzz clean
 
 all: build
 
@@ -31,6 +31,18 @@ demo: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-package
+
+# The Debian package: velmor_<version>_amd64.deb in the build folder.
+package: build
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/velmor_*_amd64.deb
+
+# The package checked by lintian, installed into a scratch root and run
+# from there: the versions, and the player on a virtual display playing a
+# recording through its control socket, writing only to the user's folders.
+test-package: package
+	@scripts/test-package.sh $(BUILD)
 
 # The same tests once more with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps

@@ -55,6 +55,7 @@ int Usage(int rc)
 {
     std::fprintf(rc ? stderr : stdout,
                  "usage: velmor [--control SOCKET] [FILE]\n"
+                 "       velmor --version\n"
                  "       velmor --command SOCKET JSON...   send requests to a running velmor, print the replies\n");
     return rc;
 }
@@ -281,6 +282,9 @@ int main(int argc, char** argv)
             opt.control = argv[++i];
         } else if (a == "--help" || a == "-h") {
             return Usage(0);
+        } else if (a == "--version") {
+            std::printf("velmor %s\n", VELMOR_VERSION);
+            return 0;
         } else if (a.rfind("--", 0) == 0 || !opt.path.empty()) {
             return Usage(2);
         } else {

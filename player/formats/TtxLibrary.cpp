@@ -85,7 +85,7 @@ bool CTtxLibrary::Bind()
 std::vector<std::filesystem::path> CTtxLibrary::PluginFolders()
 {
     const auto exe = ApplicationDir();
-    return {exe, exe.parent_path() / "lib"};
+    return {exe, exe.parent_path() / "lib" / "velmor", exe.parent_path() / "lib"};
 }
 
 CTtxLibrary& CTtxLibrary::Shared()

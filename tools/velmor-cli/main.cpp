@@ -16,6 +16,7 @@ int main(int argc, char** argv)
     CLI::App app{"velmor-cli: find, inspect and export vehicle recorder recordings without a window.\n"
                  "Output is JSON on standard output; diagnostics go to standard error.\n"
                  "Exit status: 0 success, 1 bad or unreadable input, 2 usage error."};
+    app.set_version_flag("--version", std::string("velmor-cli ") + VELMOR_VERSION);
     app.require_subcommand(1);
     Runner run;
     AddFileCommands(app, run);
@@ -31,6 +32,8 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::cerr << "velmor-cli: " << e.what() << "\n" << "Run 'velmor-cli --help' for usage.\n";
