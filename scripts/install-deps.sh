@@ -16,6 +16,8 @@ packages=(
   xvfb xauth
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the package and its check; the mock desktop disk service of the disk tests
+  lintian python3-dbusmock
   # small needs
   nlohmann-json3-dev libcli11-dev zlib1g-dev libsqlite3-dev
 )
