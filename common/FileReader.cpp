@@ -1,4 +1,5 @@
 #include "common/FileReader.h"
+#include "common/ReadOnlyOpen.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,7 +31,7 @@ CFileReader& CFileReader::operator=(CFileReader&& other) noexcept
 bool CFileReader::Open(const std::filesystem::path& path, int* error)
 {
     Close();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenReadOnly(path);
     if (fd < 0) {
         if (error) *error = errno;
         return false;

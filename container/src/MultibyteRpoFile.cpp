@@ -19,6 +19,7 @@
 #include "common/PathUtil.h"
 #include "container/src/RpoTrace.h"
 #include "container/src/SingleRpoFile.h"
+#include "common/ReadOnlyOpen.h"
 
 namespace rkcontainer {
 
@@ -60,9 +61,14 @@ int CMultibyteRpoFile::Mount2(const std::string& diskPath, const std::string& ex
         // index block heads know the partition.
         return GeometryFromIndexHeads(diskPath) ? 0 : -301;
     }
-    const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = velmor::OpenReadOnly(device);
     if (fd < 0) {
         RPO_TRACE("CreateFileA Error:%d", errno);
+        // The device the folder is mounted from may be closed to this user
+        // (device nodes are root:disk): its index block heads still tell the
+        // partition, as for a copied folder. A device named by the caller is
+        // what was asked for, and its failure is reported.
+        if (explicitDevice.empty()) return GeometryFromIndexHeads(diskPath) ? 0 : -301;
         return -301;
     }
     struct stat st {};

@@ -3,6 +3,7 @@
 #include <sys/statvfs.h>
 
 #include <fstream>
+#include <set>
 #include <system_error>
 
 #include "common/Mounts.h"
@@ -12,7 +13,13 @@ namespace {
 
 bool IsRecorderFileSystem(const std::string& type) { return type == "vfat" || type == "exfat" || type == "msdos"; }
 
-bool IsSystemMount(const std::string& point) { return point == "/" || point.rfind("/boot", 0) == 0; }
+// The system's own mounts: the root, the boot folders and the EFI system
+// partition (mounted at /efi or under /boot).
+bool IsSystemMount(const std::string& point)
+{
+    return point == "/" || point == "/boot" || point.rfind("/boot/", 0) == 0 || point == "/efi" ||
+           point.rfind("/efi/", 0) == 0;
+}
 
 }  // namespace
 
@@ -32,14 +39,28 @@ std::string ParentDiskOf(const std::string& device, const std::filesystem::path&
 std::map<std::string, RecorderDisk> FindRecorderDisks(const std::filesystem::path& mountInfo,
                                                       const std::filesystem::path& sysClassBlock)
 {
-    std::map<std::string, RecorderDisk> disks;
+    struct Mount {
+        std::string point, type, disk;
+    };
+    std::vector<Mount> mounts;
+    // The disks the system itself lives on are never recorder disks, whatever
+    // else they carry; any other disk with a FAT-family file system is, a hard
+    // disk in a USB case (not flagged removable) as much as a card.
+    std::set<std::string> systemDisks;
     std::ifstream in(mountInfo);
     for (std::string line; std::getline(in, line);) {
         std::string point, type, source;
         if (!ParseMountLine(line, &point, &type, &source)) continue;
-        if (!IsRecorderFileSystem(type) || IsSystemMount(point)) continue;
-        const std::string diskName = ParentDiskOf(source, sysClassBlock);
-        if (diskName.empty()) continue;
+        const std::string disk = source.rfind("/dev/", 0) == 0 ? ParentDiskOf(source, sysClassBlock) : std::string();
+        if (IsSystemMount(point) && !disk.empty()) systemDisks.insert(disk);
+        mounts.push_back({point, type, disk});
+    }
+    std::map<std::string, RecorderDisk> disks;
+    for (const Mount& m : mounts) {
+        if (!IsRecorderFileSystem(m.type) || IsSystemMount(m.point)) continue;
+        const std::string& diskName = m.disk;
+        if (diskName.empty() || systemDisks.count(diskName)) continue;
+        const std::string& point = m.point;
         RecorderDisk& disk = disks[diskName];
         if (disk.name.empty()) {
             disk.name = diskName;

@@ -204,10 +204,7 @@ void CRKDrivingRecord::FillDisks()
     const QString current = combo->currentText();
     combo->blockSignals(true);
     combo->clear();
-    for (const auto& [name, disk] : FindRecorderDisks()) {
-        if (!disk.removable) continue;
-        combo->addItem(QString::fromStdString(name));
-    }
+    for (const auto& [name, disk] : FindRecorderDisks()) combo->addItem(QString::fromStdString(name));
     const int at = combo->findText(current);
     if (at >= 0) combo->setCurrentIndex(at);
     combo->blockSignals(false);
@@ -405,6 +402,7 @@ bool CRKDrivingRecord::StartSearch(SearchRequest request, std::string* error)
         return false;
     }
     request.types = m_filter;
+    request.diskService = &m_diskService;
     m_removableSource = request.source == ESearchSource::kRecorderDisk;
     if (m_progress) {
         m_progress->setValue(0);
@@ -423,6 +421,14 @@ void CRKDrivingRecord::OnSearchDone(SearchOutcome outcome)
 {
     if (m_progress) m_progress->hide();
     for (const std::string& note : outcome.notes) APP_TRACE(1, "%s", note.c_str());
+    // A partition read from its index heads because its device could not be
+    // had: the user is told once, the reason goes to the trace.
+    bool tell = false;
+    for (const std::string& notice : outcome.notices) {
+        APP_TRACE(1, "%s", notice.c_str());
+        tell |= m_toldNotices.insert(notice).second;
+    }
+    if (tell) m_host.Message(this, "Driving_Msg_DeviceNotRead");
     if (outcome.ok) {
         m_result = outcome.result;
         m_events = outcome.events;

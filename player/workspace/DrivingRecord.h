@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "player/playback/PlayWndDlg.h"
+#include "player/search/UDisks2Service.h"
 #include "player/ui/ActionTable.h"
 #include "player/workspace/CutDlg.h"
 #include "player/workspace/DrivingPlan.h"
@@ -144,6 +145,8 @@ private:
 
     CSearchRunner m_runner;
     CActionTable m_actions;
+    CUDisks2Service m_diskService;
+    std::set<std::string> m_toldNotices;  // each said once a run
     std::vector<std::function<void(const SearchOutcome&)>> m_onSearchDone;
     SearchResultMap m_result;
     std::vector<EventRecord> m_events;

@@ -22,16 +22,30 @@ std::vector<WorkRecord> FromRecorder(const CSearchRecordFile& search)
 
 // A recorder's folders, found: index disks and container folders are
 // searched each by their own search.
-void SearchRecorder(CSearchRecordFile& search, SearchOutcome& out)
+void SearchRecorder(CSearchRecordFile& search, const SearchRequest& request, SearchOutcome& out)
 {
     bool index = false, container = false;
     for (const SearchSource& s : search.Sources()) {
         index |= s.kind == kListIndexDisk;
         container |= s.kind == kListContainerFolder;
     }
+    // Each container folder's device: read directly, through the disk
+    // service, or not at all (its index heads then, and the user is told).
+    std::vector<std::string> devices;
+    std::vector<std::shared_ptr<CHeldDescriptor>> held;
+    for (const SearchSource& s : search.Sources()) {
+        if (s.kind != kListContainerFolder) {
+            devices.emplace_back();
+            continue;
+        }
+        PartitionAccess access = ResolvePartitionAccess(s.folder, {}, request.diskService, request.deviceHooks);
+        if (access.route == EDeviceRoute::kIndexHeads) out.notices.push_back(access.message);
+        devices.push_back(access.path);
+        if (access.held) held.push_back(access.held);
+    }
     std::vector<WorkRecord> records;
     if (index && search.SearchRecordFile()) records = FromRecorder(search);
-    if (container && search.SearchRpoRecordFile()) {
+    if (container && search.SearchRpoRecordFile(devices)) {
         auto more = FromRecorder(search);
         records.insert(records.end(), more.begin(), more.end());
     }
@@ -138,7 +152,7 @@ SearchOutcome RunSearch(const SearchRequest& request, const std::function<void(i
                     out.error = disks.empty() ? "no recorder disk is attached" : "the disk holds no recorder folder";
                     break;
                 }
-                SearchRecorder(search, out);
+                SearchRecorder(search, request, out);
                 break;
             }
             case ESearchSource::kFolder:
@@ -155,7 +169,7 @@ SearchOutcome RunSearch(const SearchRequest& request, const std::function<void(i
                     search.SetNow(request.now);
                     search.SetProgress(progress, cancel);
                     if (search.SetSource(request.path)) {
-                        SearchRecorder(search, out);
+                        SearchRecorder(search, request, out);
                         break;
                     }
                 }

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "player/search/PartitionAccess.h"
 #include "player/search/EventFile.h"
 #include "player/search/RecorderDisks.h"
 #include "player/search/SourceKind.h"
@@ -32,6 +33,9 @@ struct SearchRequest {
     std::time_t now = 0;            // 0: the wall clock
     std::filesystem::path mountInfo = "/proc/self/mountinfo";
     std::filesystem::path sysClassBlock = "/sys/class/block";
+    // Partition devices the user may not open are asked for here (null: none).
+    IDiskService* diskService = nullptr;
+    PartitionAccessHooks deviceHooks;  // tests stand in for the mounts and the opening
 };
 
 struct SearchOutcome {
@@ -44,6 +48,9 @@ struct SearchOutcome {
     std::optional<SourceCapacity> capacity;  // recorder disks and recorder folders
     std::vector<std::string> notes;          // what the page traces
     std::vector<EventRecord> events;         // the recorder's events (recorder folders)
+    // Said to the user once: a partition listed from its index block heads
+    // because its device could not be read, and why.
+    std::vector<std::string> notices;
 };
 
 // The folders whose recorder log ("log.bin") belongs to what a search found:

@@ -16,6 +16,7 @@
 #include "common/Mounts.h"
 #include "store/format/RkFormat.h"
 #include "store/src/StoreLog.h"
+#include "common/ReadOnlyOpen.h"
 
 namespace rkstore {
 
@@ -39,7 +40,7 @@ bool ReadPartitionGeometry(const std::string& part, PartitionGeometry2* out, con
                       unsigned(st.st_mode & S_IFMT) >> 12);
         return false;
     }
-    const int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = velmor::OpenReadOnly(part);
     if (fd < 0) {
         SFS_LOG(fn, "open error %lu\n", (unsigned long)errno);
         return false;

@@ -18,6 +18,7 @@
 #include "store/src/StoreDiagnostics.h"
 #include "store/src/StoreLog.h"
 #include "store/src/StoreState.h"
+#include "common/ReadOnlyOpen.h"
 
 namespace rkstore {
 
@@ -357,7 +358,7 @@ int MountFileDir(const MountPlan& plan)
     for (uint32_t n = 0; n < plan.fileContCnt; ++n) {
         bool ok = false;
         if (!files[n].empty()) {
-            const int fd = ::open(files[n].c_str(), O_RDONLY | O_CLOEXEC);
+            const int fd = velmor::OpenReadOnly(files[n]);
             struct stat st {};
             ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) == plan.fileSize;
             if (fd >= 0) ::close(fd);

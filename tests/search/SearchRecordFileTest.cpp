@@ -291,6 +291,39 @@ TEST(RecorderDisks, FatMountsGroupedByTheirDisk)
     EXPECT_FALSE(disks.at("sdb").removable);
     EXPECT_EQ(disks.at("sdb").roots, (std::vector<fs::path>{"/mnt/b"}));
     EXPECT_TRUE(FindRecorderDisks(dir / "none", sys).empty());
+
+    // The system's disks are never offered, whatever else they carry; the
+    // EFI partition at /efi neither; any other disk is, removable or not.
+    part("nvme0n1", "nvme0n1p1");
+    part("nvme0n1", "nvme0n1p2");
+    part("nvme0n1", "nvme0n1p3");
+    wholeDisk("nvme0n1", 0);
+    struct Row {
+        const char* mounts;
+        std::vector<std::string> offered;
+    };
+    const Row rows[] = {
+        {"40 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n"
+         "41 1 259:1 / /efi rw - vfat /dev/nvme0n1p1 rw\n"
+         "42 1 259:3 / /data rw - vfat /dev/nvme0n1p3 rw\n"
+         "43 1 8:17 / /media/u/DVR rw - exfat /dev/sdb1 rw\n",
+         {"sdb"}},
+        {"40 1 259:2 / /boot rw - ext4 /dev/nvme0n1p2 rw\n"
+         "42 1 259:3 / /media/u/CARD rw - vfat /dev/nvme0n1p3 rw\n",
+         {}},
+        {"41 1 259:1 / /efi rw - vfat /dev/nvme0n1p1 rw\n", {}},
+        {"42 1 259:3 / /media/u/CARD rw - vfat /dev/nvme0n1p3 rw\n"
+         "43 1 8:17 / /mnt/b rw - vfat /dev/sdb1 rw\n",
+         {"nvme0n1", "sdb"}},
+        {"44 1 0:40 / /mnt/share rw - vfat //server/share rw\n", {}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.mounts);
+        std::ofstream(dir / "mountinfo2") << r.mounts;
+        std::vector<std::string> offered;
+        for (const auto& [name, disk] : FindRecorderDisks(dir / "mountinfo2", sys)) offered.push_back(name);
+        EXPECT_EQ(offered, r.offered);
+    }
 }
 
 TEST_F(Search, ARecorderDiskClassifiesEachOfItsRoots)

@@ -23,6 +23,7 @@
 #include "player/search/EventFormat.h"
 #include "player/search/LocalFileSearch.h"
 #include "player/search/SearchRecordFile.h"
+#include "player/search/UDisks2Service.h"
 #include "tools/velmor-cli/CliOutput.h"
 #include "tools/velmor-cli/Commands.h"
 
@@ -128,7 +129,20 @@ int RunList(const ListOptions& o)
                 if (index) {
                     search.SearchRecordFile();
                 } else {
-                    search.SearchRpoRecordFile({o.device});
+                    // Each folder's device: directly, through the desktop's disk
+                    // service, or its index heads (said on standard error).
+                    CUDisks2Service service;
+                    std::vector<std::string> devices;
+                    std::vector<std::shared_ptr<CHeldDescriptor>> held;
+                    for (const SearchSource& s : search.Sources()) {
+                        const PartitionAccess access = ResolvePartitionAccess(
+                            s.folder, devices.empty() ? o.device : std::string(), &service);
+                        if (access.route == EDeviceRoute::kFailed) throw CliError(access.device, access.message);
+                        if (access.route == EDeviceRoute::kIndexHeads) Warn(o.source, access.message);
+                        devices.push_back(access.path);
+                        if (access.held) held.push_back(access.held);
+                    }
+                    search.SearchRpoRecordFile(devices);
                 }
                 break;
             }

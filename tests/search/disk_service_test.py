@@ -1,0 +1,77 @@
+#!/usr/bin/python3
+"""The command line against a stand-in for the desktop's disk service on a
+private system bus: a device the user may not open is read through the
+descriptor the service hands over; a refusal and a missing service are
+errors that name the device and say why. The stand-in serves the demo
+partition's image for a device node that does not exist, so the test never
+rests on file permissions (the tests run as root)."""
+import json
+import os
+import subprocess
+import sys
+import unittest
+
+import dbus
+import dbusmock
+
+CLI, CORPUS = sys.argv[1], sys.argv[2]
+del sys.argv[1:3]
+FOLDER = os.path.join(CORPUS, 'partition', 'disk')
+IMAGE = os.path.join(CORPUS, 'partition', 'device.img')
+DEVICE = '/dev/velmor-test-sdz1'
+OBJECT = '/org/freedesktop/UDisks2/block_devices/velmor_2dtest_2dsdz1'
+
+
+def list_records(device):
+    return subprocess.run([CLI, 'list', FOLDER, '--device', device], capture_output=True, text=True, timeout=120)
+
+
+class DiskServiceTest(dbusmock.DBusTestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.start_system_bus()
+        cls.direct = json.loads(subprocess.run([CLI, 'list', FOLDER, '--device', IMAGE], capture_output=True,
+                                               text=True, check=True).stdout)
+
+    def serve(self, code):
+        server = self.spawn_server('org.freedesktop.UDisks2', OBJECT, 'org.freedesktop.UDisks2.Block',
+                                   system_bus=True, stdout=subprocess.DEVNULL)
+        self.addCleanup(server.wait)
+        self.addCleanup(server.terminate)
+        mock = dbus.Interface(self.get_dbus(True).get_object('org.freedesktop.UDisks2', OBJECT), dbusmock.MOCK_IFACE)
+        mock.AddMethod('org.freedesktop.UDisks2.Block', 'OpenForBackup', 'a{sv}', 'h', code)
+        return mock
+
+    def test_a_granted_device_is_read_through_the_descriptor(self):
+        mock = self.serve('ret = dbus.types.UnixFd(os.open(%r, os.O_RDONLY))' % IMAGE)
+        run = list_records(DEVICE)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        records = json.loads(run.stdout)
+        self.assertGreater(len(records), 0)
+        self.assertEqual(records, self.direct)
+        self.assertEqual([c[1] for c in mock.GetCalls()], ['OpenForBackup'])
+
+    def test_a_refusal_is_an_error_that_says_why(self):
+        self.serve("raise dbus.exceptions.DBusException('Not authorized to perform operation', "
+                   "name='org.freedesktop.UDisks2.Error.NotAuthorized')")
+        run = list_records(DEVICE)
+        self.assertEqual(run.returncode, 1)
+        self.assertEqual(run.stdout, '')
+        self.assertIn('velmor-cli: %s: cannot be read (No such file or directory; the disk service: '
+                      'Not authorized to perform operation)' % DEVICE, run.stderr)
+
+    def test_a_service_that_opens_for_writing_is_refused(self):
+        self.serve('ret = dbus.types.UnixFd(os.open(%r, os.O_RDWR))' % IMAGE)
+        run = list_records(DEVICE)
+        self.assertEqual(run.returncode, 1)
+        self.assertIn('the service opened the device for writing; refused', run.stderr)
+
+    def test_no_service_is_an_error_too(self):
+        run = list_records(DEVICE)
+        self.assertEqual(run.returncode, 1)
+        self.assertIn('velmor-cli: %s: cannot be read (No such file or directory; the disk service: ' % DEVICE,
+                      run.stderr)
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)
