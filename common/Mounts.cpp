@@ -28,7 +28,8 @@ std::string Unescape(const std::string& s)
 
 }  // namespace
 
-bool ParseMountLine(const std::string& line, std::string* mountPoint, std::string* type, std::string* source)
+bool ParseMountLine(const std::string& line, std::string* mountPoint, std::string* type, std::string* source,
+                    bool* writable)
 {
     // id parent major:minor root mountpoint options [optional...] - fstype source superoptions
     std::istringstream in(line);
@@ -40,6 +41,10 @@ bool ParseMountLine(const std::string& line, std::string* mountPoint, std::strin
     *mountPoint = Unescape(fields[4]);
     *type = fields[dash + 1];
     *source = Unescape(fields[dash + 2]);
+    if (writable) {
+        const auto rw = [](const std::string& options) { return options == "rw" || options.rfind("rw,", 0) == 0; };
+        *writable = rw(fields[5]) && (dash + 3 >= fields.size() || rw(fields[dash + 3]));
+    }
     return true;
 }
 

@@ -22,6 +22,14 @@ public:
     // A read-only descriptor of `device` ("/dev/sdb1"), owned by the caller,
     // or none with the reason in `why` (refused, no service, no such device).
     virtual std::optional<int> OpenForReading(const std::string& device, std::string* why) = 0;
+    // Mounts `device` again, read-only: unmounted, then mounted with "ro".
+    // The new mount point, or none with the reason.
+    virtual std::optional<std::string> RemountReadOnly(const std::string& device, std::string* why)
+    {
+        if (why) *why = "not offered";
+        (void)device;
+        return std::nullopt;
+    }
 };
 
 // A descriptor kept open while the libraries read through its

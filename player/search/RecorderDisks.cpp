@@ -40,7 +40,8 @@ std::map<std::string, RecorderDisk> FindRecorderDisks(const std::filesystem::pat
                                                       const std::filesystem::path& sysClassBlock)
 {
     struct Mount {
-        std::string point, type, disk;
+        std::string point, type, source, disk;
+        bool writable = false;
     };
     std::vector<Mount> mounts;
     // The disks the system itself lives on are never recorder disks, whatever
@@ -50,10 +51,11 @@ std::map<std::string, RecorderDisk> FindRecorderDisks(const std::filesystem::pat
     std::ifstream in(mountInfo);
     for (std::string line; std::getline(in, line);) {
         std::string point, type, source;
-        if (!ParseMountLine(line, &point, &type, &source)) continue;
+        bool writable = false;
+        if (!ParseMountLine(line, &point, &type, &source, &writable)) continue;
         const std::string disk = source.rfind("/dev/", 0) == 0 ? ParentDiskOf(source, sysClassBlock) : std::string();
         if (IsSystemMount(point) && !disk.empty()) systemDisks.insert(disk);
-        mounts.push_back({point, type, disk});
+        mounts.push_back({point, type, source, disk, writable});
     }
     std::map<std::string, RecorderDisk> disks;
     for (const Mount& m : mounts) {
@@ -69,6 +71,8 @@ std::map<std::string, RecorderDisk> FindRecorderDisks(const std::filesystem::pat
             disk.removable = removable >> flag && flag == 1;
         }
         disk.roots.emplace_back(point);
+        disk.devices.push_back(m.source);
+        disk.writable.push_back(m.writable);
     }
     return disks;
 }

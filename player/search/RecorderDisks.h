@@ -15,6 +15,11 @@ struct RecorderDisk {
     std::string name;  // the whole disk's block device name, e.g. "sdb"
     bool removable = false;
     std::vector<std::filesystem::path> roots;  // mount points, in mount order
+    std::vector<std::string> devices;          // each root's device
+    // Each root mounted so that it may be written to: a FAT file system
+    // mounted read-write has its access dates and dirty flag written by the
+    // kernel, whatever this program does.
+    std::vector<bool> writable;
 };
 
 // Keyed by disk name, so the first entry is the lowest-named disk. The system

@@ -29,6 +29,34 @@ std::string CUDisks2Service::ObjectPathOf(const std::string& device)
     return path;
 }
 
+std::optional<std::string> CUDisks2Service::RemountReadOnly(const std::string& device, std::string* why)
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) {
+        if (why) *why = "no system bus: " + bus.lastError().message().toStdString();
+        return std::nullopt;
+    }
+    const QString object = QString::fromStdString(ObjectPathOf(device));
+    const auto call = [&](const char* method, const QVariantMap& options) {
+        QDBusMessage m = QDBusMessage::createMethodCall("org.freedesktop.UDisks2", object,
+                                                        "org.freedesktop.UDisks2.Filesystem", method);
+        m.setInteractiveAuthorizationAllowed(true);
+        m << options;
+        return bus.call(m, QDBus::Block, 120 * 1000);
+    };
+    const QDBusMessage unmounted = call("Unmount", {});
+    if (unmounted.type() == QDBusMessage::ErrorMessage) {
+        if (why) *why = "unmount: " + unmounted.errorMessage().toStdString();
+        return std::nullopt;
+    }
+    const QDBusMessage mounted = call("Mount", {{"options", QString("ro")}});
+    if (mounted.type() == QDBusMessage::ErrorMessage || mounted.arguments().isEmpty()) {
+        if (why) *why = "mount: " + mounted.errorMessage().toStdString();
+        return std::nullopt;
+    }
+    return mounted.arguments().front().toString().toStdString();
+}
+
 std::optional<int> CUDisks2Service::OpenForReading(const std::string& device, std::string* why)
 {
     QDBusConnection bus = QDBusConnection::systemBus();

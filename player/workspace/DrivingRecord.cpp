@@ -404,6 +404,7 @@ bool CRKDrivingRecord::StartSearch(SearchRequest request, std::string* error)
     request.types = m_filter;
     request.diskService = &m_diskService;
     m_removableSource = request.source == ESearchSource::kRecorderDisk;
+    if (m_removableSource) OfferReadOnlyMount(request);
     if (m_progress) {
         m_progress->setValue(0);
         m_progress->show();
@@ -415,6 +416,33 @@ bool CRKDrivingRecord::StartSearch(SearchRequest request, std::string* error)
             if (m_progress) m_progress->setValue(percent);
         },
         [this](SearchOutcome outcome) { OnSearchDone(std::move(outcome)); });
+}
+
+void CRKDrivingRecord::OfferReadOnlyMount(const SearchRequest& request)
+{
+    const auto disks = FindRecorderDisks(request.mountInfo, request.sysClassBlock);
+    const auto it = request.path.empty() ? disks.begin() : disks.find(request.path.string());
+    if (it == disks.end()) return;
+    std::vector<std::string> writable;
+    for (size_t i = 0; i < it->second.devices.size(); ++i)
+        if (it->second.writable[i]) writable.push_back(it->second.devices[i]);
+    if (writable.empty()) return;
+    // Mounted read-write, the disk has its access dates and dirty flag
+    // written by the system, whatever this program does: say so, and offer
+    // to mount it again read-only.
+    APP_TRACE(1, "disk %s is mounted read-write", it->first.c_str());
+    if (m_host.Message(this, "Driving_Msg_MountedWritable", QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) !=
+        QMessageBox::Yes)
+        return;
+    for (const std::string& device : writable) {
+        std::string why;
+        if (const auto point = m_diskService.RemountReadOnly(device, &why)) {
+            APP_TRACE(1, "%s mounted again read-only at %s", device.c_str(), point->c_str());
+        } else {
+            APP_TRACE(1, "%s could not be mounted read-only: %s", device.c_str(), why.c_str());
+            m_host.Message(this, "Driving_Msg_RemountFailed");
+        }
+    }
 }
 
 void CRKDrivingRecord::OnSearchDone(SearchOutcome outcome)

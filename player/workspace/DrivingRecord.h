@@ -107,6 +107,9 @@ private:
     // The page's controls in one table, the way the play window set has its own.
     void BuildActions();
     void OnNotify(const QString& control, const QString& notification);
+    // A recorder disk mounted read-write: the user is warned and offered a
+    // read-only mount through the disk service.
+    void OfferReadOnlyMount(const SearchRequest& request);
     void OnRButtonUpMsg(const QString& control);
     void OnSettingsChanged(const SettingsRecord& before, const SettingsRecord& now);
     void SetConvertGps(bool convert);
