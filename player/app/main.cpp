@@ -107,13 +107,6 @@ int SendCommands(const char* path, int count, char** lines)
     return rc;
 }
 
-std::filesystem::path ExeDir()
-{
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::current_path() : exe.parent_path();
-}
-
 uint32_t ParseRecorderSeconds(const QJsonValue& v, uint32_t def, bool* ok)
 {
     if (v.isUndefined() || v.isNull()) return def;
@@ -289,7 +282,7 @@ int main(int argc, char** argv)
     }
 
     auto& app = App();
-    app.m_folders = ResolveAppFolders(ExeDir());
+    app.m_folders = ResolveOwnAppFolders();
     // The libraries look for the language table beside the program; an
     // installed program keeps it in the share folder.
     if (app.m_folders.resources != app.m_folders.exeDir) setenv("VELMOR_APPDIR", app.m_folders.resources.c_str(), 1);
