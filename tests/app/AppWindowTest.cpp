@@ -40,7 +40,7 @@ TEST_F(AppWindowTest, DefaultsLanguageSwitchScreenshotAndOrderlyQuit)
         {"MapType", 0}, {"ConvertGPS", 1}, {"Language", 0}, {"SnapPicFormat", 0}, {"RecordChn", 65535},
         {"ADDOSD", 0}, {"MEDIAINFO", 1}, {"VIDEOSCALE", 1}, {"ALWAYSMAIN", 0}, {"LOWPASS", 0}, {"LOWPASSVALUE", 0.8},
         {"NSENABLE", 0}, {"NSVALUE", 1}, {"SHOWGEO", 0}, {"DELAYTIME", 0}, {"SPEEDMPH", 0},
-        {"GOOGLEKEY", ""}, {"Voice", 0}, {"Equalize", ""}, {"SKIN", ""}};
+        {"GOOGLEKEY", ""}, {"CaseUtcOffset", ""}, {"Voice", 0}, {"Equalize", ""}, {"SKIN", ""}};
     EXPECT_EQ(r["data"], defaults);
     EXPECT_EQ(Call(R"({"command":["get","text","MainFrm_Btn_Log"]})")["data"], "日志");
 
