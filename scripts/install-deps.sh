@@ -18,6 +18,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # small needs
   nlohmann-json3-dev libcli11-dev zlib1g-dev libsqlite3-dev
+  # SHA-256 and Ed25519 signatures of export reports
+  libssl-dev
 )
 
 missing=()
