@@ -221,6 +221,7 @@ TEST_F(ExportJobTest, ABackupRecordCutWithoutChannelsIsNamedAfterItsOwnChannel)
     ASSERT_EQ(result.files.size(), 1u);
     EXPECT_EQ(result.files[0].filename(), "AV3_100001_100004_T0C0_100001.rkrec");
     EXPECT_EQ(result.channels, std::vector<int>{3});
+    EXPECT_TRUE(VerifyReport(result.report).ok);
 }
 
 TEST_F(ExportJobTest, RefusalsWriteNothing)
