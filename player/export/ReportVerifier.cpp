@@ -73,6 +73,10 @@ std::optional<json> ParseJson(std::string_view text, std::string* error)
     } catch (const json::parse_error& e) {
         SetError(error, "not JSON (at byte " + std::to_string(e.byte) + ")");
         return std::nullopt;
+    } catch (const json::exception&) {
+        // A number too large for any type ends the parse with an exception of its own.
+        SetError(error, "not a report: holds a number that is not an integer");
+        return std::nullopt;
     }
     if (!value.is_object()) {
         SetError(error, "not a report: not a JSON object");

@@ -390,6 +390,7 @@ TEST_F(ReportTest, HostileReportsAreRefusedWithAReason)
          "not a report: nested deeper than a report ever is"},
         {"{\"files\": [], \"x\": \"\xC3\x28\"}", "not JSON (at byte 22)"},
         {"{\"files\": [], \"x\": 18446744073709551616}", "not a report: holds a number that is not an integer"},
+        {"{\"files\": [], \"x\": 44E4444444444}", "not a report: holds a number that is not an integer"},
     };
     for (const Row& row : rows) {
         Write(dir / "r.json", row.text);
