@@ -213,6 +213,19 @@ void AddShellCommands(CControlServer& ctl)
             return CControlResult::Fail("cannot write " + args[0].toString());
         return CControlResult{"success", QJsonObject{{"path", args[0].toString()}}};
     });
+    ctl.AddCommand("verify", [](const QJsonArray& args) {
+        if (args.size() != 1 || !args[0].isString()) return CControlResult::Fail("verify takes the path of a report");
+        // The menu's "verify an export", the report chosen for it.
+        CMainFrame* frame = App().m_mainFrame;
+        frame->TakeLastVerify();
+        App().m_host->AnswerNextChooser(args[0].toString());
+        frame->VerifyExportAction()->trigger();
+        const std::optional<ReportCheck> check = frame->TakeLastVerify();
+        if (!check) return CControlResult::Fail("no report was checked");
+        if (!check->readable) return CControlResult::Fail(args[0].toString() + ": " + QString::fromStdString(check->error));
+        return CControlResult{"success",
+                              QJsonDocument::fromJson(QByteArray::fromStdString(ReportCheckJson(*check))).object()};
+    });
     ctl.AddCommand("quit", [](const QJsonArray&) {
         if (!App().m_mainFrame->RequestClose()) return CControlResult::Fail("cancelled");
         App().m_mainFrame->hide();
