@@ -96,6 +96,11 @@ TEST_F(AppWindowTest, VerifyAnExportThroughTheMenu)
     ASSERT_FALSE(path.empty()) << error;
 
     StartControlled();
+    // The case's offset from UTC goes through the settings dialog, which takes only offsets.
+    EXPECT_EQ(Call(R"({"command":["settings",{"CaseUtcOffset":"Beijing"}]})")["error"], "wrong value for CaseUtcOffset");
+    EXPECT_EQ(Call(R"({"command":["settings",{"CaseUtcOffset":"+08:00"}]})")["error"], "success");
+    EXPECT_EQ(Call(R"({"command":["get","settings"]})")["data"]["CaseUtcOffset"], "+08:00");
+
     json r = Call(R"({"command":["verify",")" + path.string() + R"("]})");
     ASSERT_EQ(r["error"], "success") << r.dump();
     EXPECT_EQ(r["data"], json::parse(R"({"ok":true,"signature":"valid","key":")" + key.Fingerprint() +
