@@ -210,7 +210,9 @@ std::optional<ParsedReport> ParseReportText(std::string_view text, std::string* 
         const auto path = f.is_object() ? f.find("path") : f.end();
         const auto bytes = f.is_object() ? f.find("bytes") : f.end();
         const auto sha = f.is_object() ? f.find("sha256") : f.end();
+        // A path with a NUL in it would name another file than it shows.
         if (!f.is_object() || path == f.end() || !path->is_string() || path->get<std::string>().empty() ||
+            path->get<std::string>().find('\0') != std::string::npos ||
             bytes == f.end() || !bytes->is_number_unsigned() || sha == f.end() || !sha->is_string()) {
             SetError(error, "not a report: file " + std::to_string(r.files.size() + 1) +
                                 " lacks its path, size or SHA-256");

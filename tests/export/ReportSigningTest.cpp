@@ -386,6 +386,8 @@ TEST_F(ReportTest, HostileReportsAreRefusedWithAReason)
          "not a report: file 1 lacks its path, size or SHA-256"},
         {"{\"files\": [{\"path\": \"\", \"bytes\": 1, \"sha256\": \"\"}]}",
          "not a report: file 1 lacks its path, size or SHA-256"},
+        {"{\"files\": [{\"path\": \"a.mp4\\u0000.txt\", \"bytes\": 1, \"sha256\": \"\"}]}",
+         "not a report: file 1 lacks its path, size or SHA-256"},
         {"{\"files\": [], \"x\": " + std::string(100000, '[') + std::string(100000, ']') + "}",
          "not a report: nested deeper than a report ever is"},
         {"{\"files\": [], \"x\": \"\xC3\x28\"}", "not JSON (at byte 22)"},
