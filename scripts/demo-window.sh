@@ -4,7 +4,8 @@
 # in each language with the demo partition searched, its channels playing in
 # step from the timeline with the vehicle on the ruled map, then on the
 # demo's offline tile map (positions corrected on the grid), the log page
-# the search filled, the speed graph, a cut of two channels, the index
+# the search filled, the speed graph, a cut of two channels with its signed
+# report verified, the index
 # disk's emergency button as on-screen text, the settings dialog, and the
 # play windows: an IFV file and the grec file alone.
 set -euo pipefail
@@ -27,7 +28,7 @@ names=(zh_CN zh_TW en)
 partition="$demo/partition/disk"
 # The page as a new user finds it: the partition searched, the first day on
 # the calendar and timeline, time play from 10:00:05 on the timeline.
-send "{\"command\":[\"settings\",{\"SaveFilePath\":\"$(cd "$demo" && pwd)/clips\",\"ADDOSD\":1}]}" \
+send "{\"command\":[\"settings\",{\"SaveFilePath\":\"$(cd "$demo" && pwd)/clips\",\"ADDOSD\":1,\"CaseUtcOffset\":\"+08:00\"}]}" \
      "{\"command\":[\"search\",\"$partition\",{\"types\":\"all\"}]}" \
      "{\"command\":[\"day\",\"2026-12-01\"]}" \
      "{\"command\":[\"play_at\",\"2026-12-01 10:00:05\"]}"
@@ -49,6 +50,13 @@ send "{\"command\":[\"settings\",{\"MapType\":2,\"GSTFILE\":\"$(cd "$demo" && pw
 sleep 8
 send "{\"command\":[\"screenshot\",\"$shots/offline-map-en.png\"]}"
 send "{\"command\":[\"cut\",{\"from\":1796119200,\"to\":1796119230,\"channels\":[1,2],\"format\":\"mp4\",\"combine\":true}]}"
+# The cut's signed report, checked as "verify an export" does.
+report=$(ls -t "$demo"/clips/*/*.report.json 2> /dev/null | head -1 || true)
+if [ -n "$report" ]; then
+  "$bin/velmor" --command "$sock" "{\"command\":[\"verify\",\"$(cd "$(dirname "$report")" && pwd)/$(basename "$report")\"]}" \
+    > "$demo/verify.json" || true
+  grep -q '"ok":true' "$demo/verify.json" || echo "demo: the cut's report did not verify: $demo/verify.json" >&2
+fi
 # The play-back view: the same windows without the side panels, at X32.
 send "{\"command\":[\"page\",\"MainFrm_Btn_PlayBack\"]}" \
      "{\"command\":[\"faster\"]}" "{\"command\":[\"faster\"]}" "{\"command\":[\"faster\"]}" \

@@ -20,6 +20,8 @@ packages=(
   lintian python3-dbusmock
   # small needs
   nlohmann-json3-dev libcli11-dev zlib1g-dev libsqlite3-dev
+  # SHA-256 and Ed25519 signatures of export reports
+  libssl-dev
 )
 
 missing=()

@@ -31,7 +31,7 @@ CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& hos
                    const std::function<std::optional<CutSource>()>& currentSource,
                    const std::function<std::filesystem::path()>& saveFolder,
                    const std::function<void(uint32_t, uint32_t)>& markRange,
-                   const std::function<bool()>& convertGps)
+                   const std::function<bool()>& convertGps, const std::function<std::string()>& caseUtcOffset)
 {
     if (args.size() != 1 || !args[0].isObject()) return CControlResult::Fail("the command takes one object");
     const QJsonObject o = args[0].toObject();
@@ -68,6 +68,7 @@ CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& hos
     dlg.SetFormat(format);
     dlg.SetCombine(o.value("combine").toBool(false));
     dlg.SetConvertGps(convertGps && convertGps());
+    if (caseUtcOffset) dlg.SetCaseUtcOffset(caseUtcOffset());
     QEventLoop loop;
     dlg.SetOnProgress([&control](int percent) { control.PushEvent("cut-progress", QJsonObject{{"percent", percent}}); });
     dlg.SetOnDone([&](const ExportJobResult& r) {
@@ -88,12 +89,14 @@ CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& hos
 
 void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource,
                     std::function<std::filesystem::path()> saveFolder,
-                    std::function<void(uint32_t, uint32_t)> markRange, std::function<bool()> convertGps)
+                    std::function<void(uint32_t, uint32_t)> markRange, std::function<bool()> convertGps,
+                    std::function<std::string()> caseUtcOffset)
 {
     control.AddCommand("cut", [&control, &host, currentSource = std::move(currentSource),
                                saveFolder = std::move(saveFolder), markRange = std::move(markRange),
-                               convertGps = std::move(convertGps)](const QJsonArray& args) {
-        return Cut(args, control, host, currentSource, saveFolder, markRange, convertGps);
+                               convertGps = std::move(convertGps),
+                               caseUtcOffset = std::move(caseUtcOffset)](const QJsonArray& args) {
+        return Cut(args, control, host, currentSource, saveFolder, markRange, convertGps, caseUtcOffset);
     });
 }
 

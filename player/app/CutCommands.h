@@ -27,6 +27,6 @@ void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::o
 void AddCutCommands(CControlServer& control, CUiHost& host, std::function<std::optional<CutSource>()> currentSource,
                     std::function<std::filesystem::path()> saveFolder,
                     std::function<void(uint32_t from, uint32_t to)> markRange = {},
-                    std::function<bool()> convertGps = {});
+                    std::function<bool()> convertGps = {}, std::function<std::string()> caseUtcOffset = {});
 
 }  // namespace velmor

@@ -22,6 +22,7 @@
 #include "player/app/LogPage.h"
 #include "player/app/SettingsDlg.h"
 #include "player/app/Skin.h"
+#include "player/app/VerifyExport.h"
 #include "player/app/VelmorApp.h"
 #include "player/playback/PlayWndDlg.h"
 #include "player/workspace/DrivingRecord.h"
@@ -68,10 +69,13 @@ CMainFrame::CMainFrame()
     m_menu->setObjectName("MainfrmMenu");
     m_actSet = m_menu->addAction(QString());
     m_actSet->setObjectName("Mainfrm_Menu_SystemSet");
+    m_actVerify = m_menu->addAction(QString());
+    m_actVerify->setObjectName("Mainfrm_Menu_VerifyExport");
     m_actAbout = m_menu->addAction(QString());
     m_actAbout->setObjectName("Mainfrm_Menu_About");
     connect(m_actSet, &QAction::triggered, this, [this] { OpenSettings(); });
     connect(m_actAbout, &QAction::triggered, this, [this] { OpenAbout(); });
+    connect(m_actVerify, &QAction::triggered, this, [this] { OpenVerifyExport(); });
 
     app.m_host->Route(m_frame, [this](const QString& c, const QString& n) { OnNotify(c, n); });
     ApplySkin(app.m_settings.Get().skin);
@@ -127,6 +131,7 @@ void CMainFrame::Relabel()
     App().m_host->Relabel(this);
     m_actSet->setText(App().Text("Main_Menu_SystemSet"));
     m_actAbout->setText(App().Text("Main_Menu_About"));
+    m_actVerify->setText(App().Text("Main_Menu_VerifyExport"));
     if (m_log) m_log->Relabel();
     if (m_driving) m_driving->Relabel();
 }
@@ -196,6 +201,16 @@ void CMainFrame::PollHandOver()
 void CMainFrame::OpenSettings()
 {
     App().MakeSettingsDlg(this)->exec();
+}
+
+void CMainFrame::OpenVerifyExport()
+{
+    CUiHost& host = *App().m_host;
+    const QString path = host.ChooseOpenFile(this, "Export report (*.json)|*.json|All Files (*.*)|*.*||");
+    if (path.isEmpty()) return;
+    const std::filesystem::path report = path.toStdString();
+    m_lastVerify = VerifyWhileResponsive(report);
+    host.MessageText(this, VerifyMessageText(host, report, *m_lastVerify));
 }
 
 void CMainFrame::OpenAbout()

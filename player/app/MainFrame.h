@@ -6,7 +6,11 @@
 #include <QWidget>
 
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
+
+#include "player/export/ReportVerifier.h"
 
 #include "player/ui/ActionTable.h"
 
@@ -40,6 +44,11 @@ public:
 
     void OpenSettings();
     void OpenAbout();
+    // The menu's "verify an export": a report chosen, checked, the outcome shown.
+    void OpenVerifyExport();
+    QAction* VerifyExportAction() const { return m_actVerify; }
+    // The check the menu item made last, handed over once.
+    std::optional<ReportCheck> TakeLastVerify() { return std::exchange(m_lastVerify, std::nullopt); }
     void OpenSkin();
     void Relabel();
 
@@ -68,6 +77,8 @@ private:
     QMenu* m_menu = nullptr;
     QAction* m_actSet = nullptr;
     QAction* m_actAbout = nullptr;
+    QAction* m_actVerify = nullptr;
+    std::optional<ReportCheck> m_lastVerify;
     QString m_page;
     bool m_closing = false;
     int m_settingsListener = 0;

@@ -12,7 +12,7 @@ class QWidget;
 #include <string>
 
 #include "common/LanguageTable.h"
-#include "player/ui/AppFolders.h"
+#include "common/AppFolders.h"
 #include "player/settings/Settings.h"
 #include "player/app/SingleInstance.h"
 #include "player/ui/UiHost.h"

@@ -108,13 +108,6 @@ int SendCommands(const char* path, int count, char** lines)
     return rc;
 }
 
-std::filesystem::path ExeDir()
-{
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::current_path() : exe.parent_path();
-}
-
 uint32_t ParseRecorderSeconds(const QJsonValue& v, uint32_t def, bool* ok)
 {
     if (v.isUndefined() || v.isNull()) return def;
@@ -221,6 +214,19 @@ void AddShellCommands(CControlServer& ctl)
             return CControlResult::Fail("cannot write " + args[0].toString());
         return CControlResult{"success", QJsonObject{{"path", args[0].toString()}}};
     });
+    ctl.AddCommand("verify", [](const QJsonArray& args) {
+        if (args.size() != 1 || !args[0].isString()) return CControlResult::Fail("verify takes the path of a report");
+        // The menu's "verify an export", the report chosen for it.
+        CMainFrame* frame = App().m_mainFrame;
+        frame->TakeLastVerify();
+        App().m_host->AnswerNextChooser(args[0].toString());
+        frame->VerifyExportAction()->trigger();
+        const std::optional<ReportCheck> check = frame->TakeLastVerify();
+        if (!check) return CControlResult::Fail("no report was checked");
+        if (!check->readable) return CControlResult::Fail(args[0].toString() + ": " + QString::fromStdString(check->error));
+        return CControlResult{"success",
+                              QJsonDocument::fromJson(QByteArray::fromStdString(ReportCheckJson(*check))).object()};
+    });
     ctl.AddCommand("quit", [](const QJsonArray&) {
         if (!App().m_mainFrame->RequestClose()) return CControlResult::Fail("cancelled");
         App().m_mainFrame->hide();
@@ -293,7 +299,7 @@ int main(int argc, char** argv)
     }
 
     auto& app = App();
-    app.m_folders = ResolveAppFolders(ExeDir());
+    app.m_folders = ResolveOwnAppFolders();
     // The libraries look for the language table beside the program; an
     // installed program keeps it in the share folder.
     if (app.m_folders.resources != app.m_folders.exeDir) setenv("VELMOR_APPDIR", app.m_folders.resources.c_str(), 1);

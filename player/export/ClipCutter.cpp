@@ -175,6 +175,7 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
     ok = ok && RK_FileEnableAttach(out) == 0;
 
     CutResult result;
+    WrittenSpan span;
     uint64_t baseMs = 0;
     bool first = true;
     uint64_t frames = 0;
@@ -195,6 +196,7 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
             if (RK_FileSetStartTime(out, uint32_t(f.wallMs / 1000)) != 0) return false;
         }
         const uint32_t rel = uint32_t(ts >= baseMs ? ts - baseMs : 0);
+        span.Add(f.wallMs);
         int wrote = 0;
         if (f.kind == EFrameKind::kVideo) {
             wrote = RK_FileWriteVideoFrame(out, f.data, f.length, rel, uint8_t(f.type), f.pts, nullptr);
@@ -255,6 +257,7 @@ CutResult CClipCutter::CutIfvRecordFile(const std::filesystem::path& source)
     Done();
     result.ok = !result.stopped;
     result.files.push_back(outPath);
+    result.spans.push_back(span);
     return result;
 }
 
@@ -275,6 +278,8 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
     CGpxWriter track(base, grid);
 
     CutResult result;
+    std::vector<WrittenSpan> lineSpans;  // of each GPS file, as the writer opens them
+    WrittenSpan trackSpan;
     SourceFrame f;
     uint64_t frames = 0;
     bool ok = true;
@@ -295,7 +300,15 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
                         ok = false;
                         break;
                     }
-                    if (gpx) track.Add(*record);
+                    const uint64_t ms = uint64_t(record->time.get()) * 1000;
+                    if (withLines) {
+                        lineSpans.resize(lines.Files().size());
+                        lineSpans.back().Add(ms);
+                    }
+                    if (gpx) {
+                        track.Add(*record);
+                        trackSpan.Add(ms);
+                    }
                 }
             }
             if (++frames % 5 == 0) Report(uint32_t(f.wallMs / 1000));
@@ -303,6 +316,8 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
     }
     ok = lines.Close() && ok;
     result.files = lines.Files();
+    result.spans = lineSpans;
+    result.spans.resize(result.files.size());
     if (!ok || rc == EFrameResult::kReadFailed) {
         for (const auto& written : result.files) RemoveQuietly(written);
         return Failure(ok ? "OpenFile:" + source.string() + " Fail: " + in->ErrorText() : lines.Error());
@@ -313,6 +328,7 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
         const auto path = FreePath(*day / (base + ".gpx"));
         if (!track.Save(path, &error)) return Failure(error);
         result.files.push_back(path);
+        result.spans.push_back(trackSpan);
     }
     Done();
     result.ok = !result.stopped;
@@ -443,6 +459,7 @@ CutResult CClipCutter::CutRKRecRecordFile(const std::filesystem::path& source, i
     CBackupBlockWriter writer(BackupLayoutBlockSize(in),
                               [fd](const uint8_t* data, size_t n) { return WriteAll(fd, data, n); });
     CutResult result;
+    WrittenSpan span;
     std::string damage;
     bool ok = true;
     for (uint64_t n = 0;; ++n) {
@@ -464,6 +481,7 @@ CutResult CClipCutter::CutRKRecRecordFile(const std::filesystem::path& source, i
         const uint32_t second = uint32_t(head.pts / kUsPerSecond);
         if (second > m_request.end) break;
         if (!(ok = writer.Add(rkfs::FrameHeadFromPublic(head), buffer.data(), in.Block(b)))) break;
+        span.Add(head.pts / 1000);
         if (n % 5 == 4) Report(second);
     }
     // What a stopped cut wrote is kept, so it is closed as a whole file.
@@ -500,6 +518,7 @@ CutResult CClipCutter::CutRKRecRecordFile(const std::filesystem::path& source, i
     Done();
     result.ok = !result.stopped;
     result.files.push_back(outPath);
+    result.spans.push_back(span);
     return result;
 }
 
@@ -519,6 +538,7 @@ CutResult CClipCutter::WriteMp4(CFrameSource& source, const std::filesystem::pat
         return Failure("CutFile:" + outPath.string() + " Fail");
     }
     std::vector<uint8_t> out(RKPLAYER_AAC_MAX_FRAME_BYTES);
+    WrittenSpan span;
     bool ok = true, keySeen = false;
     uint64_t frames = 0;
     SourceFrame f;
@@ -537,11 +557,13 @@ CutResult CClipCutter::WriteMp4(CFrameSource& source, const std::filesystem::pat
             if (result.frames.video == 0) result.firstWrittenMs = f.wallMs;
             ok = RKPLAYER_WriteMp4VideoData(&writer, f.data, int(f.length), f.key ? 1 : 0, f.wallMs) == 0;
             ++result.frames.video;
+            span.Add(f.wallMs);
         } else if (keySeen && f.kind == EFrameKind::kAudio && withAudio) {
             int n = 0;
             if (RKPLAYER_ConvertPCMToAACEncode(&aac, f.data, int(f.length), out.data(), &n) == 1 && n > 0)
                 ok = RKPLAYER_WriteMp4AudioData(&writer, out.data(), n) == 0;
             ++result.frames.audio;
+            span.Add(f.wallMs);
         }
         if (++frames % 5 == 0) Report(uint32_t(f.wallMs / 1000));
     }
@@ -563,6 +585,7 @@ CutResult CClipCutter::WriteMp4(CFrameSource& source, const std::filesystem::pat
         return Failure(result.frames.video == 0 && ok ? "Cut_CHN_Error" : "CutFile:" + outPath.string() + " Fail");
     }
     result.files.push_back(outPath);
+    result.spans.push_back(span);
     result.ok = true;
     return result;
 }
@@ -633,6 +656,7 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
         if (one.stopped) {
             all.stopped = true;
             all.files.insert(all.files.end(), one.files.begin(), one.files.end());
+            all.spans.insert(all.spans.end(), one.spans.begin(), one.spans.end());
             return all;
         }
         if (!one.ok) {
@@ -641,6 +665,7 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
             return one;
         }
         all.files.insert(all.files.end(), one.files.begin(), one.files.end());
+        all.spans.insert(all.spans.end(), one.spans.begin(), one.spans.end());
         all.channels.push_back(channel);
         startsMs.push_back(int64_t(one.firstWrittenMs) - int64_t(m_request.start) * 1000);
         all.frames.video += one.frames.video;
@@ -657,7 +682,11 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
     if (m_request.combine && all.files.size() > 1) {
         auto combined = Combine(all.files, startsMs, width, height, h265);
         if (!combined.ok) return combined;
+        // The mosaic holds what its channel files hold.
+        WrittenSpan mosaic;
+        for (const WrittenSpan& one : all.spans) mosaic.Add(one);
         all.files.insert(all.files.end(), combined.files.begin(), combined.files.end());
+        all.spans.push_back(mosaic);
     }
     Done();
     all.ok = true;
@@ -698,6 +727,7 @@ CutResult CClipCutter::Combine(const std::vector<std::filesystem::path>& files, 
     CutResult r;
     r.ok = true;
     r.files.push_back(outPath);
+    r.spans.emplace_back();  // the job knows the channel files it was made of
     return r;
 }
 

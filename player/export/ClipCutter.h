@@ -35,6 +35,7 @@ struct CutResult {
     bool stopped = false;  // ended by the stop check; what was written is kept
     std::string error;     // the message of the failure ("OpenFile:%s Fail", ...)
     std::vector<std::filesystem::path> files;
+    std::vector<WrittenSpan> spans;  // what each of `files` holds of the span, in the same order
     std::vector<int> channels;  // the channels written, counted from 1
     ExportFrameCounts frames;
     uint64_t firstWrittenMs = 0;   // recorder clock of the first picture written (MP4 cuts)

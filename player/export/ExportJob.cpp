@@ -4,11 +4,14 @@
 #include <bit>
 #include <cstdio>
 
+#include "common/AppFolders.h"
 #include "common/PathUtil.h"
+#include "common/UtcOffset.h"
 #include "container/include/rkcontainer.h"
 #include "player/export/ClipCutter.h"
 #include "player/export/ExportNames.h"
 #include "player/export/PositionGrid.h"
+#include "player/export/ReportSigning.h"
 #include "player/formats/IfvFile.h"
 #include "store/include/rkstore.h"
 
@@ -180,6 +183,19 @@ ExportJobResult CExportJob::Run()
                           std::string("a ") + SourceKindName(rq.kind) + " cannot be exported yet");
     }
 
+    // What the report needs is settled before anything is cut: an export
+    // whose report cannot be signed or whose time statement would be wrong
+    // is refused whole.
+    std::optional<int> utcOffset;
+    if (!rq.caseUtcOffset.empty() && !(utcOffset = ParseUtcOffset(rq.caseUtcOffset)))
+        return Failed(EExportFailure::kCaseUtcOffset, "the offset from UTC declared for the case (CaseUtcOffset), '" +
+                                                          rq.caseUtcOffset + "', is not one such as +08:00");
+    const fs::path keyFile = rq.signingKey.empty() ? ResolveOwnAppFolders().SigningKeyFile() : rq.signingKey;
+    CSigningKey key;
+    if (std::string why; !key.LoadOrCreate(keyFile, &why))
+        return Failed(EExportFailure::kSigningKey,
+                      "the profile's signing key " + keyFile.string() + " cannot be used: " + why);
+
     CutRequest cut;
     cut.start = rq.start;
     cut.end = rq.end;
@@ -236,6 +252,7 @@ ExportJobResult CExportJob::Run()
 
     ExportJobResult result;
     result.files = r.files;
+    std::vector<WrittenSpan> spans = r.spans;
     // A stopped cut may have closed what it wrote as if it were whole.
     if (r.stopped || Cancelled()) return Stop(result);
     if (!r.ok) {
@@ -252,6 +269,11 @@ ExportJobResult CExportJob::Run()
         Report(EExportStep::kCombine, 90);
         CutResult mosaic = cutter.Combine(r.files, r.startsMs, r.width, r.height, r.h265);
         result.files.insert(result.files.end(), mosaic.files.begin(), mosaic.files.end());
+        // The mosaic holds what its channel files hold.
+        WrittenSpan all;
+        for (const WrittenSpan& one : r.spans) all.Add(one);
+        spans.resize(r.files.size());
+        spans.insert(spans.end(), mosaic.files.size(), all);
         if (Cancelled()) return Stop(result);
         if (!mosaic.ok) {
             RemoveAll(result.files);
@@ -262,23 +284,34 @@ ExportJobResult CExportJob::Run()
 
     Report(EExportStep::kReport, 98);
     CExportReport report;
-    report.AddSource(fs::absolute(rq.source).string());
+    if (container && rq.kind == ESourceKind::kContainerFolder) {
+        // A partition's container files also hold what was not exported:
+        // they are named with their size and time, not hashed.
+        for (const auto& f : spanFiles) report.AddSource(f);
+    } else {
+        report.AddSource(rq.source, true);
+    }
     report.SetSpan(rq.start, rq.end);
     report.SetFormat(formatName);
+    report.SetCaseUtcOffset(utcOffset);
     for (int n : result.channels) report.AddChannel(n);
     report.AddFrames(result.frames);
-    for (const auto& f : result.files) report.AddFile(f);
+    spans.resize(result.files.size());
+    for (size_t i = 0; i < result.files.size(); ++i) report.AddFile(result.files[i], spans[i]);
     std::string error;
-    result.report = report.Save(&error);
+    result.report = report.Save(key, &error, [this] { return Cancelled(); });
+    if (Cancelled()) {
+        if (!result.report.empty()) result.files.push_back(result.report);
+        if (!report.PublicKeyFile().empty()) result.files.push_back(report.PublicKeyFile());
+        return Stop(result);
+    }
     if (result.report.empty()) {
         result.failure = EExportFailure::kReport;
         result.error = "the export report could not be written: " + error;
         return result;
     }
-    if (Cancelled()) {
-        result.files.push_back(result.report);
-        return Stop(result);
-    }
+    result.publicKey = report.PublicKeyFile();
+    result.keyFingerprint = key.Fingerprint();
     Report(EExportStep::kDone, 100);
     result.ok = true;
     return result;

@@ -32,6 +32,8 @@ enum class EExportFailure {
     kCut,                 // the cut failed (no recording in the span, unreadable, unwritable)
     kStopped,             // cancelled; every output made so far was removed
     kReport,              // the export report could not be written
+    kSigningKey,          // the profile's signing key cannot be read or made; nothing was cut
+    kCaseUtcOffset,       // the declared offset from UTC is not one; nothing was cut
 };
 
 struct ExportJobRequest {
@@ -48,6 +50,14 @@ struct ExportJobRequest {
     // GPS lines and GPX tracks with positions corrected through the program's
     // grid (CPositionGrid::Shared), as the setting ConvertGPS asks.
     bool convertGps = false;
+    // The key that signs the report: the profile's (CAppFolders::SigningKeyFile),
+    // made at the first export. Empty: the profile of the running program, by
+    // the rules velmor-cli and the program share.
+    std::filesystem::path signingKey;
+    // The offset from UTC the user declared for the case (setting
+    // CaseUtcOffset), as stored; empty: unknown. The report states it; no
+    // time is shifted by it.
+    std::string caseUtcOffset;
 };
 
 struct ExportJobResult {
@@ -56,6 +66,8 @@ struct ExportJobResult {
     std::string error;  // in words
     std::vector<std::filesystem::path> files;
     std::filesystem::path report;
+    std::filesystem::path publicKey;  // the signing key's public half, beside the report
+    std::string keyFingerprint;       // of the key that signed the report
     std::vector<int> channels;  // counted from 1
     ExportFrameCounts frames;
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/UtcOffset.h"
 #include "player/settings/ConfigFile.h"
 
 #include <algorithm>
@@ -139,6 +140,7 @@ SettingsRecord ReadSettings(const CIniFile& ini, const std::filesystem::path& de
     s.voice = ini.GetInt(sec, "Voice", 0);
     s.equalize = ini.GetString(sec, "Equalize", "");
     s.skin = ini.GetString(sec, "SKIN", "");
+    s.caseUtcOffset = ini.GetString(sec, "CaseUtcOffset", "");
 
     bool filled = false;
     if (s.snapPath.empty()) {
@@ -168,6 +170,12 @@ bool WriteSettings(const std::filesystem::path& file, const SettingsRecord& s, s
             // A key the user cleared must not come back from the file at the next start.
             if (!s.googleKey.empty())
                 ed.Set(sec, k.key, Base64Encode(s.googleKey));
+            else
+                ed.Remove(sec, k.key);
+        } else if (std::string_view(k.key) == "CaseUtcOffset") {
+            // Files of profiles that never declared one stay as they were.
+            if (!s.caseUtcOffset.empty())
+                ed.Set(sec, k.key, s.caseUtcOffset);
             else
                 ed.Remove(sec, k.key);
         } else if (k.kind == ESettingKind::kReal) {
@@ -201,6 +209,9 @@ using R = SettingsRecord;
 using K = ESettingKind;
 using C = ESettingControl;
 
+// Empty (nothing declared) or an offset from UTC.
+bool AcceptsUtcOffset(std::string_view text) { return text.empty() || ParseUtcOffset(text).has_value(); }
+
 // In the order the file has always been written in.
 const SettingKey kKeys[] = {
     {"SnapPath", K::kText, 0, 0, &R::snapPath, "Project_Edit_SnapPath", C::kEdit},
@@ -222,6 +233,8 @@ const SettingKey kKeys[] = {
     {"SHOWGEO", K::kBool, 0, 1, &R::showGeo, "Project_CheckBox_ShowGeo", C::kCheck},
     {"SPEEDMPH", K::kBool, 0, 1, &R::speedMph, "Project_Speed_Unit", C::kComboIndex},
     {"GOOGLEKEY", K::kText, 0, 0, &R::googleKey, "Project_Edit_GoogleKey", C::kEdit},
+    {"CaseUtcOffset", K::kText, 0, 0, &R::caseUtcOffset, "Project_Edit_CaseUtcOffset", C::kEdit, true,
+     AcceptsUtcOffset},
     {"DELAYTIME", K::kInt, 0, 0, &R::delayTime, nullptr, C::kNone, false},
     {"Voice", K::kInt, 0, 100, &R::voice, nullptr, C::kNone, false},
     {"Equalize", K::kText, 0, 0, &R::equalize, nullptr, C::kNone, false},
@@ -256,6 +269,7 @@ bool SetSetting(SettingsRecord& s, const SettingKey& k, const SettingValue& v)
 {
     if (k.kind == ESettingKind::kText) {
         if (!std::holds_alternative<std::string>(v)) return false;
+        if (k.accepts && !k.accepts(std::get<std::string>(v))) return false;
         s.*std::get<std::string SettingsRecord::*>(k.field) = std::get<std::string>(v);
         return true;
     }

@@ -44,6 +44,9 @@ struct SettingsRecord {
     int voice = 0;             // Voice
     std::string equalize;      // Equalize
     std::string skin;          // SKIN: "FFRRGGBB" frame colour or a background's name; empty: the frame's own
+    // CaseUtcOffset: the offset from UTC the user declares for the case's
+    // recorder clock ("+08:00"), stated in export reports; empty: unknown.
+    std::string caseUtcOffset;
 };
 
 inline constexpr const char* kConfigSection = "CONFIG";
@@ -97,6 +100,7 @@ struct SettingKey {
     const char* control = nullptr;
     ESettingControl controlKind = ESettingControl::kNone;
     bool editable = true;  // the dialog and the control socket may change it
+    bool (*accepts)(std::string_view text) = nullptr;  // a text key's own rule
 };
 std::span<const SettingKey> SettingKeys();
 const SettingKey* FindSettingKey(std::string_view key);
@@ -105,7 +109,8 @@ const SettingKey* FindSettingKey(std::string_view key);
 using SettingValue = std::variant<double, std::string>;
 SettingValue GetSetting(const SettingsRecord& s, const SettingKey& k);
 // False (and the record unchanged) when the value has the wrong kind or lies
-// outside the key's range; a bool key takes 0 or 1.
+// outside the key's range; a bool key takes 0 or 1, a text key with a rule
+// only the texts it accepts.
 bool SetSetting(SettingsRecord& s, const SettingKey& k, const SettingValue& v);
 
 // The keys whose values differ between two records, in table order.

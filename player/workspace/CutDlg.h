@@ -59,6 +59,8 @@ public:
     void SetFolder(const std::filesystem::path& folder);
     // GPS exports correct their positions with the grid (setting ConvertGPS).
     void SetConvertGps(bool convert) { m_convertGps = convert; }
+    // The report states this offset from UTC for the case (setting CaseUtcOffset).
+    void SetCaseUtcOffset(std::string offset) { m_caseUtcOffset = std::move(offset); }
     void SetType(int type) { m_type = type; }
     CutChoice Choice() const;
     // Channels whose boxes can be ticked.
@@ -107,6 +109,7 @@ private:
     std::function<void(int)> m_onProgress;
     std::function<void(const ExportJobResult&)> m_onDone;
     bool m_convertGps = false;
+    std::string m_caseUtcOffset;
 };
 
 }  // namespace velmor

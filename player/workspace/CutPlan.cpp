@@ -59,6 +59,7 @@ CutPlan PlanCut(const CutSource& source, const CutChoice& choice)
     r.type = choice.type;
     r.gpsHeader = choice.gpsHeader;
     r.convertGps = choice.convertGps;
+    r.caseUtcOffset = choice.caseUtcOffset;
     plan.ok = true;
     return plan;
 }

@@ -22,7 +22,7 @@
 #include <ctime>
 
 #include "common/LanguageTable.h"
-#include "player/ui/AppFolders.h"
+#include "common/AppFolders.h"
 #include "player/workspace/GSensorEvents.h"
 
 namespace velmor {

@@ -12,7 +12,7 @@
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
-#include "player/ui/AppFolders.h"
+#include "common/AppFolders.h"
 #include "player/workspace/MapPage.h"
 #include "player/workspace/MapScript.h"
 #include "player/workspace/MbTiles.h"

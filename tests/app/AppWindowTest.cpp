@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "player/export/ExportReport.h"
+#include "player/export/ReportSigning.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/LogWriter.h"
 
@@ -40,7 +42,7 @@ TEST_F(AppWindowTest, DefaultsLanguageSwitchScreenshotAndOrderlyQuit)
         {"MapType", 0}, {"ConvertGPS", 1}, {"Language", 0}, {"SnapPicFormat", 0}, {"RecordChn", 65535},
         {"ADDOSD", 0}, {"MEDIAINFO", 1}, {"VIDEOSCALE", 1}, {"ALWAYSMAIN", 0}, {"LOWPASS", 0}, {"LOWPASSVALUE", 0.8},
         {"NSENABLE", 0}, {"NSVALUE", 1}, {"SHOWGEO", 0}, {"DELAYTIME", 0}, {"SPEEDMPH", 0},
-        {"GOOGLEKEY", ""}, {"Voice", 0}, {"Equalize", ""}, {"SKIN", ""}};
+        {"GOOGLEKEY", ""}, {"CaseUtcOffset", ""}, {"Voice", 0}, {"Equalize", ""}, {"SKIN", ""}};
     EXPECT_EQ(r["data"], defaults);
     EXPECT_EQ(Call(R"({"command":["get","text","MainFrm_Btn_Log"]})")["data"], "日志");
 
@@ -77,6 +79,48 @@ TEST_F(AppWindowTest, DefaultsLanguageSwitchScreenshotAndOrderlyQuit)
     EXPECT_EQ(WaitExit(m_pid, 10000), 0);
     m_pid = -1;
     EXPECT_FALSE(fs::exists(m_socket));
+}
+
+TEST_F(AppWindowTest, VerifyAnExportThroughTheMenu)
+{
+    // An export signed with the key of the program's own profile.
+    const fs::path out = m_dir / "export";
+    fs::create_directories(out);
+    std::ofstream(out / "AV1.mp4") << "first channel";
+    velmor::CSigningKey key;
+    std::string error;
+    ASSERT_TRUE(key.LoadOrCreate(m_dir / "profile" / "Keys" / "ReportSigning.pem", &error)) << error;
+    velmor::CExportReport report;
+    report.AddFile(out / "AV1.mp4");
+    const fs::path path = report.Save(key, &error);
+    ASSERT_FALSE(path.empty()) << error;
+
+    StartControlled();
+    // The case's offset from UTC goes through the settings dialog, which takes only offsets.
+    EXPECT_EQ(Call(R"({"command":["settings",{"CaseUtcOffset":"Beijing"}]})")["error"], "wrong value for CaseUtcOffset");
+    EXPECT_EQ(Call(R"({"command":["settings",{"CaseUtcOffset":"+08:00"}]})")["error"], "success");
+    EXPECT_EQ(Call(R"({"command":["get","settings"]})")["data"]["CaseUtcOffset"], "+08:00");
+
+    json r = Call(R"({"command":["verify",")" + path.string() + R"("]})");
+    ASSERT_EQ(r["error"], "success") << r.dump();
+    EXPECT_EQ(r["data"], json::parse(R"({"ok":true,"signature":"valid","key":")" + key.Fingerprint() +
+                                     R"(","files":[{"path":")" + (out / "AV1.mp4").string() +
+                                     R"(","size_ok":true,"sha256_ok":true}]})"));
+    ASSERT_EQ(r["messages"].size(), 1u);
+    EXPECT_EQ(r["messages"][0]["text"], "导出完好：每个文件都与报告一致，签名有效。\n签名密钥指纹： " + key.Fingerprint());
+
+    std::ofstream(out / "AV1.mp4", std::ios::trunc) << "first channeL";
+    r = Call(R"({"command":["verify",")" + path.string() + R"("]})");
+    ASSERT_EQ(r["error"], "success") << r.dump();
+    EXPECT_EQ(r["data"]["ok"], false);
+    EXPECT_EQ(r["data"]["files"][0]["sha256_ok"], false);
+    EXPECT_EQ(r["messages"][0]["text"], "导出与报告不符：\n" + (out / "AV1.mp4").string() +
+                                            ": SHA-256 differs from the report's\n签名密钥指纹： " + key.Fingerprint());
+
+    r = Call(R"({"command":["verify",")" + (out / "none.json").string() + R"("]})");
+    EXPECT_EQ(r["error"], (out / "none.json").string() + ": No such file or directory");
+    EXPECT_EQ(r["messages"][0]["text"], "无法读取该报告：\n" + (out / "none.json").string() + ": No such file or directory");
+    EXPECT_EQ(Call(R"({"command":["verify"]})")["error"], "verify takes the path of a report");
 }
 
 TEST_F(AppWindowTest, SecondStartHandsItsPathOverAndEnds)

@@ -13,6 +13,7 @@
 #include "player/export/GpsExport.h"
 #include "player/export/GpxWriter.h"
 #include "player/export/PositionGrid.h"
+#include "player/export/ReportSigning.h"
 #include "player/export/SpreadSheet.h"
 #include "tests/support/TempDir.h"
 
@@ -352,6 +353,9 @@ TEST(Report, HashesEveryFileAndNamesItselfAfterTheFirst)
     EXPECT_EQ(FileSha256(dir / "AV1.mp4"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(FileSha256(dir / "AV2.mp4"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(FileSha256(dir / "none"), "");
+    CSigningKey key;
+    std::string error;
+    ASSERT_TRUE(key.LoadOrCreate(dir / "key.pem", &error)) << error;
     CExportReport report;
     report.AddSource("/media/disk");
     report.SetSpan(kT10, kT10 + 300);
@@ -362,16 +366,15 @@ TEST(Report, HashesEveryFileAndNamesItselfAfterTheFirst)
     report.AddFrames({1, 2, 0});
     report.AddFile(dir / "AV1.mp4");
     report.AddFile(dir / "AV2.mp4");
-    std::string error;
-    const auto path = report.Save(&error);
+    const auto path = report.Save(key, &error);
     ASSERT_EQ(path, dir / "AV1.report.json") << error;
     const std::string text = ReadAll(path);
     EXPECT_NE(text.find("\"from_text\": \"2025-12-08 10:00:00\""), std::string::npos);
     EXPECT_NE(text.find("\"video\": 11"), std::string::npos);
     EXPECT_NE(text.find("\"audio\": 22"), std::string::npos);
     EXPECT_NE(text.find("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"), std::string::npos);
-    EXPECT_EQ(report.Save(&error), dir / "AV1.report_2.json") << "a second report never replaces the first";
-    EXPECT_TRUE(CExportReport().Save(&error).empty());
+    EXPECT_EQ(report.Save(key, &error), dir / "AV1.report_2.json") << "a second report never replaces the first";
+    EXPECT_TRUE(CExportReport().Save(key, &error).empty());
 }
 
 }  // namespace

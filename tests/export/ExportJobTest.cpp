@@ -7,7 +7,11 @@
 #include <iterator>
 #include <memory>
 
+#include <nlohmann/json.hpp>
+
 #include "player/export/ExportJob.h"
+#include "player/export/ReportSigning.h"
+#include "player/export/ReportVerifier.h"
 #include "player/formats/AttachInfo.h"
 #include "player/formats/IfvFile.h"
 #include "tests/support/BackupWriter.h"
@@ -46,6 +50,8 @@ protected:
     static void SetUpTestSuite()
     {
         s_dir = new CTempDir("export-job");
+        // Jobs that name no key sign with the profile's, as the program's do.
+        ::setenv("VELMOR_PROFILE_DIR", (s_dir->Path() / "profile").c_str(), 1);
         fixtures::VideoSpec recipe;
         recipe.width = 96;
         recipe.height = 64;
@@ -215,6 +221,7 @@ TEST_F(ExportJobTest, ABackupRecordCutWithoutChannelsIsNamedAfterItsOwnChannel)
     ASSERT_EQ(result.files.size(), 1u);
     EXPECT_EQ(result.files[0].filename(), "AV3_100001_100004_T0C0_100001.rkrec");
     EXPECT_EQ(result.channels, std::vector<int>{3});
+    EXPECT_TRUE(VerifyReport(result.report).ok);
 }
 
 TEST_F(ExportJobTest, RefusalsWriteNothing)
@@ -302,6 +309,80 @@ TEST_F(ExportJobTest, ConvertGpsCorrectsPositionsThroughTheProgramsGrid)
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_NE(text.find(row.expected), std::string::npos) << row.expected << " in\n" << text;
         EXPECT_EQ(text.find(row.absent), std::string::npos) << row.absent << " in\n" << text;
+    }
+}
+
+TEST_F(ExportJobTest, TheReportIsSignedWithTheProfilesKeyAndStatesTheDeclaredOffset)
+{
+    auto request = Request(false, EExportFormat::kIfv, "signed");
+    request.caseUtcOffset = "-05:30";
+    const auto result = CExportJob(request).Run();
+    ASSERT_TRUE(result.ok) << result.error;
+    CSigningKey profileKey;
+    std::string error;
+    ASSERT_TRUE(profileKey.LoadOrCreate(s_dir->Path() / "profile/Keys/ReportSigning.pem", &error)) << error;
+    EXPECT_EQ(result.keyFingerprint, profileKey.Fingerprint()) << "made by the first export, in the profile";
+    const fs::path day = s_dir->Path() / "signed" / "2025-12-08";
+    EXPECT_EQ(result.report, day / "ch01_100001_100004_N_1.report.json");
+    EXPECT_EQ(result.publicKey, day / "ch01_100001_100004_N_1.report.pub");
+    EXPECT_EQ(FilesUnder(s_dir->Path() / "signed").size(), 3u) << "the cut, its report and the public key";
+    const ReportCheck check = VerifyReport(result.report);
+    EXPECT_TRUE(check.ok);
+    EXPECT_EQ(check.signature, ESignatureCheck::kValid);
+
+    const auto r = nlohmann::json::parse(std::ifstream(result.report));
+    EXPECT_EQ(r["time"]["utc_offset"], "-05:30");
+    EXPECT_EQ(r["time"]["from_utc"], "2025-12-08T15:30:01Z");
+    ASSERT_EQ(r["sources"].size(), 1u);
+    EXPECT_EQ(r["sources"][0]["sha256"], FileSha256(request.source)) << "one recording file: hashed";
+    EXPECT_EQ(r["files"][0]["path"], "ch01_100001_100004_N_1.ifv");
+    EXPECT_EQ(r["files"][0]["span_written"],
+              nlohmann::json::parse(R"({"first_ms":1765188001000,"last_ms":1765188004960,
+                  "first_text":"2025-12-08 10:00:01","last_text":"2025-12-08 10:00:04"})"));
+
+    // Channel files and their mosaic: the mosaic holds what they hold.
+    const auto mosaic = CExportJob(Request(true, EExportFormat::kMp4, "signed-mosaic")).Run();
+    ASSERT_TRUE(mosaic.ok) << mosaic.error;
+    const auto m = nlohmann::json::parse(std::ifstream(mosaic.report));
+    ASSERT_EQ(m["files"].size(), 3u);
+    const auto& spans = m["files"];
+    EXPECT_NE(spans[0]["span_written"], nullptr);
+    EXPECT_EQ(spans[2]["span_written"]["first_ms"],
+              std::min(spans[0]["span_written"]["first_ms"], spans[1]["span_written"]["first_ms"]));
+    EXPECT_EQ(spans[2]["span_written"]["last_ms"],
+              std::max(spans[0]["span_written"]["last_ms"], spans[1]["span_written"]["last_ms"]));
+    EXPECT_EQ(m["time"]["utc_offset"], nullptr);
+    EXPECT_TRUE(VerifyReport(mosaic.report).ok);
+}
+
+TEST_F(ExportJobTest, NoUsableKeyOrOffsetNoExport)
+{
+    const fs::path broken = s_dir->Path() / "broken.pem";
+    std::ofstream(broken) << "not a key";
+    struct Row {
+        fs::path key;
+        std::string offset;
+        EExportFailure failure;
+        const char* error;
+    };
+    const Row rows[] = {
+        {{}, "Beijing", EExportFailure::kCaseUtcOffset,
+         "the offset from UTC declared for the case (CaseUtcOffset), 'Beijing', is not one such as +08:00"},
+        {broken, "", EExportFailure::kSigningKey, "cannot be used: holds no Ed25519 private key"},
+        {s_dir->Path(), "+08:00", EExportFailure::kSigningKey, "cannot be used: "},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(n);
+        const auto out = s_dir->Path() / ("unsigned" + std::to_string(n++));
+        auto request = Request(false, EExportFormat::kIfv, out.filename().string());
+        request.signingKey = row.key;
+        request.caseUtcOffset = row.offset;
+        const auto result = CExportJob(request).Run();
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.failure, row.failure);
+        EXPECT_NE(result.error.find(row.error), std::string::npos) << result.error;
+        EXPECT_FALSE(fs::exists(out)) << "refused before anything was cut";
     }
 }
 

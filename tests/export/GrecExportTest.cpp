@@ -31,6 +31,7 @@ class GrecExport : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ::setenv("VELMOR_PROFILE_DIR", (m_dir / "profile").c_str(), 1);
         GrecLayout layout;
         layout.originUs = uint64_t(kT10) * 1000000;
         layout.audioEncoding = 8;

@@ -34,6 +34,9 @@ TEST(SettingKeys, ValuesAreCheckedByKindAndRange)
         {"LOWPASSVALUE", 1.01, false},    {"LOWPASSVALUE", -0.1, false},   {"GSTFILE", std::string("/m.mbtiles"), true},
         {"GSTFILE", 1.0, false},          {"SnapPicFormat", 2.0, true},    {"SnapPicFormat", 3.0, false},
         {"MapType", std::nan(""), false},
+        {"CaseUtcOffset", std::string("+08:00"), true}, {"CaseUtcOffset", std::string(""), true},
+        {"CaseUtcOffset", std::string("UTC-5"), true},  {"CaseUtcOffset", std::string("Beijing"), false},
+        {"CaseUtcOffset", std::string("+15:00"), false}, {"CaseUtcOffset", 8.0, false},
     };
     for (const auto& c : cases) {
         const SettingKey* k = FindSettingKey(c.key);
@@ -138,6 +141,7 @@ TEST(SettingsStore, EveryEditableKeyRoundTripsThroughTheFile)
     s.showGeo = 1;
     s.speedMph = 1;
     s.googleKey = "key-1";
+    s.caseUtcOffset = "+08:00";
     ASSERT_TRUE(WriteSettings(file, s));
     const SettingsRecord back = ReadSettings(CIniFile::Load(file), "/x", "/y");
     SettingsRecord expected = s;
@@ -145,6 +149,11 @@ TEST(SettingsStore, EveryEditableKeyRoundTripsThroughTheFile)
     expected.voice = 40;
     EXPECT_TRUE(ChangedKeys(expected, back).empty()) << ::testing::PrintToString(ChangedKeys(expected, back));
     EXPECT_EQ(CIniFile::Load(file).GetString("CONFIG", "GSTFILE", "?"), "/maps/area.mbtiles");
+    EXPECT_EQ(CIniFile::Load(file).GetString("CONFIG", "CaseUtcOffset", "?"), "+08:00");
+    // A cleared offset leaves the file, as it was before one was declared.
+    s.caseUtcOffset.clear();
+    ASSERT_TRUE(WriteSettings(file, s));
+    EXPECT_EQ(CIniFile::Load(file).GetString("CONFIG", "CaseUtcOffset", "?"), "?");
 }
 
 }  // namespace

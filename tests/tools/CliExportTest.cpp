@@ -21,7 +21,12 @@ using nlohmann::json;
 
 constexpr uint32_t kT10 = 1765188000;  // 2025-12-08 10:00:00
 
-ProcessResult Cli(const std::vector<std::string>& args) { return RunProgram("velmor-cli", args, {}); }
+// Exports sign with the key of a profile of the test's own, never the user's.
+ProcessResult Cli(const std::vector<std::string>& args)
+{
+    static const CTempDir profile("cli-export-profile");
+    return RunProgram("velmor-cli", args, {{"VELMOR_PROFILE_DIR", profile.Path().string()}});
+}
 
 // Twenty seconds from 10:00:00 with a position record each second.
 std::filesystem::path WriteSource(const CTempDir& dir)

@@ -126,9 +126,13 @@ TEST_F(CliGrec, ExportCutsTheSpanToMp4)
 {
     const auto out = m_dir / "out";
     auto r = RunProgram("velmor-cli", {"export", m_path.string(), "--from", std::to_string(kT0 + 4), "--to",
-                                       std::to_string(kT0 + 7), "--out", out.string(), "--format", "mp4", "--audio"});
+                                       std::to_string(kT0 + 7), "--out", out.string(), "--format", "mp4", "--audio"},
+                        {{"VELMOR_PROFILE_DIR", (m_dir / "profile").string()}});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const json doc = json::parse(r.out);
+    const auto verified = RunProgram("velmor-cli", {"verify", doc["report"].get<std::string>()});
+    EXPECT_EQ(verified.exitCode, 0) << verified.err;
+    EXPECT_EQ(json::parse(verified.out)["signature"], "valid");
     ASSERT_EQ(doc["files"].size(), 1u);
     const std::filesystem::path file = doc["files"][0].get<std::string>();
     EXPECT_EQ(file, out / "2025-12-08" / "AV1_100004_100007_T0C0_100004.mp4");

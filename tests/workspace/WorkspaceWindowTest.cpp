@@ -31,6 +31,7 @@
 #include "player/playback/PlayToolWnd.h"
 #include "player/playback/PlayVideoWnd.h"
 #include "player/playback/PlayWndMenu.h"
+#include "player/export/ReportVerifier.h"
 #include "player/workspace/CutDlg.h"
 #include "player/workspace/RKCalendar.h"
 #include "player/workspace/TimelineWnd.h"
@@ -430,6 +431,8 @@ protected:
     static void SetUpTestSuite()
     {
         s_dir = new fixtures::CTempDir("cut-dialog");
+        // Exports sign with the key of a profile of the test's own.
+        ::setenv("VELMOR_PROFILE_DIR", (s_dir->Path() / "profile").c_str(), 1);
         fixtures::VideoSpec recipe;
         recipe.width = 96;
         recipe.height = 64;
@@ -508,7 +511,8 @@ TEST_F(CutDialogTest, RunsTheExportToTheEnd)
         EXPECT_GT(fs::file_size(f), 1000u);
     }
     EXPECT_TRUE(fs::is_regular_file(dlg.Result().report));
-    EXPECT_EQ(FilesUnder(out).size(), 3u);
+    EXPECT_EQ(FilesUnder(out).size(), 4u) << "two clips, the report and its public key";
+    EXPECT_TRUE(VerifyReport(dlg.Result().report).ok);
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), 100);
     for (size_t i = 0; i + 1 < progress.size(); ++i) EXPECT_LT(progress[i], 100);

@@ -25,6 +25,7 @@ void AddVoiceCommands(CLI::App& app, Runner& run);  // voice ...
 void AddExportCommands(CLI::App& app, Runner& run);  // export
 void AddSnapshotCommands(CLI::App& app, Runner& run);  // snapshot
 void AddSearchCommands(CLI::App& app, Runner& run);  // list, events
+void AddVerifyCommands(CLI::App& app, Runner& run);  // verify
 
 using SourceKind = ESourceKind;
 

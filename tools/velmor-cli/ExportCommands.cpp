@@ -7,9 +7,12 @@
 #include <memory>
 #include <sstream>
 
+#include "common/AppFolders.h"
+#include "common/IniFile.h"
 #include "common/LanguageTable.h"
 #include "player/export/ExportJob.h"
 #include "player/export/GpsExport.h"
+#include "player/settings/Settings.h"
 #include "tools/velmor-cli/CliOutput.h"
 #include "tools/velmor-cli/Commands.h"
 
@@ -60,6 +63,13 @@ int RunExport(const ExportOptions& o)
     request.combine = o.combine;
     request.folder = o.out;
     request.convertGps = o.convertGps;
+    // The profile the program uses: its signing key and the offset from UTC
+    // declared there for the case.
+    const CAppFolders folders = ResolveOwnAppFolders();
+    request.signingKey = folders.SigningKeyFile();
+    request.caseUtcOffset = ReadSettings(CIniFile::Load(folders.ConfigFile()), folders.DefaultSnapPath(),
+                                         folders.DefaultSaveFilePath())
+                                .caseUtcOffset;
     if (request.format == EExportFormat::kGps || request.format == EExportFormat::kGpx)
         request.gpsHeader = GpsHeaderLine(CLanguageTable::Load());
 
@@ -71,6 +81,8 @@ int RunExport(const ExportOptions& o)
         case EExportFailure::kNone: break;
         case EExportFailure::kFormatNotForSource: throw CliError("--format", result.error);
         case EExportFailure::kReport: throw CliError(o.out, result.error);
+        case EExportFailure::kSigningKey: throw CliError(request.signingKey.string(), result.error);
+        case EExportFailure::kCaseUtcOffset: throw CliError(folders.ConfigFile().string(), result.error);
         default: throw CliError(o.source, result.error);
     }
 
@@ -78,6 +90,8 @@ int RunExport(const ExportOptions& o)
     out["files"] = nlohmann::ordered_json::array();
     for (const auto& f : result.files) out["files"].push_back(f.string());
     out["report"] = result.report.string();
+    out["public_key"] = result.publicKey.string();
+    out["key"] = result.keyFingerprint;
     WriteJson(out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
     return kExitOk;
 }
@@ -89,7 +103,8 @@ void AddExportCommands(CLI::App& app, Runner& run)
     auto o = std::make_shared<ExportOptions>();
     auto* cmd = app.add_subcommand("export",
                                    "Cuts a span as the cut dialog does (same folder and file names) and writes an "
-                                   "export report beside the files: {\"files\":[P...],\"report\":P}");
+                                   "export report signed with the profile's key beside the files: "
+                                   "{\"files\":[P...],\"report\":P,\"public_key\":P,\"key\":FINGERPRINT}");
     cmd->add_option("SOURCE", o->source, "the recording to cut")->required();
     cmd->add_option("--from", o->from, "first second of the span (recorder clock)")->required();
     cmd->add_option("--to", o->to, "last second of the span")->required();

@@ -26,6 +26,7 @@ int main(int argc, char** argv)
     AddExportCommands(app, run);
     AddSnapshotCommands(app, run);
     AddSearchCommands(app, run);
+    AddVerifyCommands(app, run);
 
     try {
         app.parse(argc, argv);

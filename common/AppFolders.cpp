@@ -1,4 +1,4 @@
-#include "player/ui/AppFolders.h"
+#include "common/AppFolders.h"
 
 #include <cstdlib>
 #include <system_error>
@@ -43,6 +43,13 @@ CAppFolders ResolveAppFolders(const std::filesystem::path& exeDir)
         f.data = data / "velmor";
     }
     return f;
+}
+
+CAppFolders ResolveOwnAppFolders()
+{
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ResolveAppFolders(ec ? std::filesystem::current_path(ec) : exe.parent_path());
 }
 
 }  // namespace velmor

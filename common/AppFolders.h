@@ -21,10 +21,17 @@ struct CAppFolders {
     std::filesystem::path LockFile() const { return data / "Velmor.dat"; }
     std::filesystem::path DefaultSnapPath() const { return data / "SnapFile"; }
     std::filesystem::path DefaultSaveFilePath() const { return data / "BackUpFile"; }
+    // The profile's private key that signs export reports (made at the first export).
+    std::filesystem::path SigningKeyFile() const { return data / "Keys" / "ReportSigning.pem"; }
 };
 
 // Decides the folders from the executable's folder and the environment
 // (VELMOR_PROFILE_DIR, XDG_CONFIG_HOME, XDG_DATA_HOME, HOME).
 CAppFolders ResolveAppFolders(const std::filesystem::path& exeDir);
+
+// The folders of the running executable (its folder as /proc/self/exe
+// names it): the program and velmor-cli, side by side in one folder, find
+// the same profile.
+CAppFolders ResolveOwnAppFolders();
 
 }  // namespace velmor
