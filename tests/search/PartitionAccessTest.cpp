@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 
+#include "common/Mounts.h"
 #include "common/ReadOnlyOpen.h"
 #include "player/search/PartitionAccess.h"
 #include "player/search/UDisks2Service.h"
@@ -153,6 +155,68 @@ TEST(PartitionAccessTest, ServiceObjectPaths)
         {"/dev/mapper/a.b", "/org/freedesktop/UDisks2/block_devices/a_2eb"},
     };
     for (const auto& [device, path] : rows) EXPECT_EQ(CUDisks2Service::ObjectPathOf(device), path);
+}
+
+}  // namespace
+}  // namespace velmor
+
+namespace velmor {
+namespace {
+
+// Run by disk_service_test.py against its stand-in service on a private
+// system bus (skipped elsewhere): the answer the service gave, or its refusal.
+TEST(DiskServiceOnBus, RemountsReadOnly)
+{
+    const char* device = std::getenv("VELMOR_MOCK_UDISKS_DEVICE");
+    const char* expected = std::getenv("VELMOR_MOCK_UDISKS_EXPECT");
+    if (!device || !expected) GTEST_SKIP() << "run by disk_service_test.py";
+    CUDisks2Service service;
+    std::string why;
+    const auto point = service.RemountReadOnly(device, &why);
+    if (std::string(expected).rfind("mounted:", 0) == 0) {
+        ASSERT_TRUE(point) << why;
+        EXPECT_EQ(*point, std::string(expected).substr(8));
+    } else {
+        EXPECT_FALSE(point);
+        EXPECT_EQ(why, expected);
+    }
+}
+
+}  // namespace
+}  // namespace velmor
+
+namespace velmor {
+namespace {
+
+// Whether a mount may be written: its own options and its file system's both.
+TEST(MountLine, WritableAndFields)
+{
+    struct Row {
+        const char* line;
+        bool ok;
+        const char* point;
+        const char* source;
+        bool writable;
+    };
+    const Row rows[] = {
+        {"30 1 8:33 / /media/u/REC\\040ONE rw,nosuid shared:1 - vfat /dev/sdc1 rw,fmask=0022", true,
+         "/media/u/REC ONE", "/dev/sdc1", true},
+        {"31 1 8:33 / /media/u/DVR ro,nosuid - vfat /dev/sdc1 rw", true, "/media/u/DVR", "/dev/sdc1", false},
+        {"32 1 8:33 / /media/u/DVR rw - exfat /dev/sdc1 ro,errors=remount-ro", true, "/media/u/DVR", "/dev/sdc1",
+         false},
+        {"33 1 8:33 / /m rwx - vfat /dev/sdd1 rw", true, "/m", "/dev/sdd1", false},
+        {"34 1 8:33 / /m rw", false, "", "", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.line);
+        std::string point, type, source;
+        bool writable = !r.writable;
+        EXPECT_EQ(ParseMountLine(r.line, &point, &type, &source, &writable), r.ok);
+        if (!r.ok) continue;
+        EXPECT_EQ(point, r.point);
+        EXPECT_EQ(source, r.source);
+        EXPECT_EQ(writable, r.writable);
+    }
 }
 
 }  // namespace

@@ -14,8 +14,8 @@ import unittest
 import dbus
 import dbusmock
 
-CLI, CORPUS = sys.argv[1], sys.argv[2]
-del sys.argv[1:3]
+CLI, CORPUS, SEARCH_TESTS = sys.argv[1], sys.argv[2], sys.argv[3]
+del sys.argv[1:4]
 FOLDER = os.path.join(CORPUS, 'partition', 'disk')
 IMAGE = os.path.join(CORPUS, 'partition', 'device.img')
 DEVICE = '/dev/velmor-test-sdz1'
@@ -33,14 +33,36 @@ class DiskServiceTest(dbusmock.DBusTestCase):
         cls.direct = json.loads(subprocess.run([CLI, 'list', FOLDER, '--device', IMAGE], capture_output=True,
                                                text=True, check=True).stdout)
 
-    def serve(self, code):
+    def serve(self, code, unmount='', mount=''):
         server = self.spawn_server('org.freedesktop.UDisks2', OBJECT, 'org.freedesktop.UDisks2.Block',
                                    system_bus=True, stdout=subprocess.DEVNULL)
         self.addCleanup(server.wait)
         self.addCleanup(server.terminate)
         mock = dbus.Interface(self.get_dbus(True).get_object('org.freedesktop.UDisks2', OBJECT), dbusmock.MOCK_IFACE)
         mock.AddMethod('org.freedesktop.UDisks2.Block', 'OpenForBackup', 'a{sv}', 'h', code)
+        mock.AddMethod('org.freedesktop.UDisks2.Filesystem', 'Unmount', 'a{sv}', '', unmount)
+        mock.AddMethod('org.freedesktop.UDisks2.Filesystem', 'Mount', 'a{sv}', 's', mount)
         return mock
+
+    def remount(self, expect):
+        env = dict(os.environ, VELMOR_MOCK_UDISKS_DEVICE=DEVICE, VELMOR_MOCK_UDISKS_EXPECT=expect)
+        run = subprocess.run([SEARCH_TESTS, '--gtest_filter=DiskServiceOnBus.*'], env=env, capture_output=True,
+                             text=True, timeout=120)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertIn('[  PASSED  ] 1 test', run.stdout)
+
+    def test_a_writable_mount_is_mounted_again_read_only(self):
+        mock = self.serve('', mount="ret = '/media/u/DVR' if args[0].get('options') == 'ro' else '/media/u/RW'")
+        self.remount('mounted:/media/u/DVR')
+        calls = [(c[1], c[2]) for c in mock.GetCalls()]
+        self.assertEqual([c[0] for c in calls], ['Unmount', 'Mount'])
+        self.assertEqual(dict(calls[1][1][0]), {'options': 'ro'})
+
+    def test_a_disk_in_use_stays_as_it_is(self):
+        mock = self.serve('', unmount="raise dbus.exceptions.DBusException('Target is busy', "
+                          "name='org.freedesktop.UDisks2.Error.DeviceBusy')")
+        self.remount('unmount: Target is busy')
+        self.assertEqual([c[1] for c in mock.GetCalls()], ['Unmount'])
 
     def test_a_granted_device_is_read_through_the_descriptor(self):
         mock = self.serve('ret = dbus.types.UnixFd(os.open(%r, os.O_RDONLY))' % IMAGE)
