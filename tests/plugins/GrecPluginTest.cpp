@@ -372,9 +372,11 @@ TEST(GrecPluginLoading, FfmpegLinesAfterThePluginIsClosedStillHaveSomewhereToGo)
 TEST(GrecPluginLoading, TheProgramLooksBesideItselfThenInTheInstalledLibFolder)
 {
     const auto folders = CTtxLibrary::PluginFolders();
-    ASSERT_EQ(folders.size(), 2u);
+    ASSERT_EQ(folders.size(), 3u);
     EXPECT_EQ(folders[0], ApplicationDir());
-    EXPECT_EQ(folders[1], ApplicationDir().parent_path() / "lib");
+    // The package's library folder, then the plain lib folder of an older install.
+    EXPECT_EQ(folders[1], ApplicationDir().parent_path() / "lib" / "velmor");
+    EXPECT_EQ(folders[2], ApplicationDir().parent_path() / "lib");
     EXPECT_TRUE(CTtxLibrary::Shared().Loaded()) << CTtxLibrary::Shared().Error();
 }
 
