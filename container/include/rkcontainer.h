@@ -10,6 +10,15 @@
  * Every function returns 0 (or a count) on success and a negative value on
  * failure, as documented for each. No C++ exception crosses this interface.
  * A handle is used by one thread at a time.
+ *
+ * Devices (Linux): a block device, an image file, or "/proc/self/fd/N" for
+ * a descriptor the caller holds open for reading (one the desktop's disk
+ * service opened for a user who may not open the device node): it is
+ * duplicated, never opened anew, and one open for writing is refused. Files
+ * and devices are opened with O_NOATIME where the system permits it. A
+ * partition whose mounted device cannot be opened is read from its index
+ * block heads, as a copied folder is; a device named by the caller that
+ * cannot be opened is a failure.
  */
 #ifndef RKCONTAINER_H
 #define RKCONTAINER_H

@@ -23,8 +23,12 @@
  * time; several may be open at once. The mounted-partition functions may be
  * called from any thread.
  *
- * Platform notes (Linux): a "partition" is a block device ("/dev/sdb1") or
- * an image file of a whole partition; a mount directory is the folder that
+ * Platform notes (Linux): a "partition" is a block device ("/dev/sdb1"), an
+ * image file of a whole partition, or "/proc/self/fd/N" for a descriptor the
+ * caller holds open for reading (as the desktop's disk service hands one to
+ * a user who may not open the device node; it is duplicated, never opened
+ * anew, and one open for writing is refused); files and devices are opened
+ * with O_NOATIME where permitted; a mount directory is the folder that
  * holds the container files (at most RKSFS_MNT_DIR_MAX - 1 characters, not
  * ending in '/').
  */
