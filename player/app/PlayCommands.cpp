@@ -108,6 +108,8 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
         {"speed_level", level},
         {"speed_label", SpeedLabel(level)},
         {"paused", dlg.Paused()},
+        {"falling_behind", dlg.FallingBehindShown()},
+        {"sub_streams_chosen", dlg.PrefersSubStreams()},
         {"stopping", dlg.Stopping()},
         {"clock", double(shared.CurrTime())},
         {"range_start", double(shared.RangeStart())},

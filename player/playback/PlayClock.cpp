@@ -112,6 +112,27 @@ void CFramePacer::Released(int64_t nowMs)
     m_held = false;
 }
 
+bool CLagWatch::Shown(int64_t nowMs, int64_t mediaMs, int level)
+{
+    if (level != 0 || m_told) {
+        m_started = false;
+        return false;
+    }
+    if (!m_started || mediaMs < m_media0) {
+        m_started = true;
+        m_wall0 = nowMs;
+        m_media0 = mediaMs;
+        return false;
+    }
+    const int64_t wall = nowMs - m_wall0;
+    if (wall < kStretchMs) return false;
+    const bool behind = double(mediaMs - m_media0) < kLeast * double(wall);
+    m_wall0 = nowMs;
+    m_media0 = mediaMs;
+    m_told = behind;
+    return behind;
+}
+
 void CPauseGate::Set()
 {
     {

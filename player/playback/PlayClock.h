@@ -137,6 +137,28 @@ private:
     bool m_held = false;
 };
 
+// Whether a window keeps up at normal speed: over each stretch of 5 s of
+// wall time, the recording must advance at least 90 % as far. Decoders that
+// cannot keep up make the pacer release every picture a little late; each
+// lateness is small, but the recording drifts behind the clock. Pauses,
+// seeks and other speeds start a new stretch.
+class CLagWatch {
+public:
+    static constexpr int64_t kStretchMs = 5000;
+    static constexpr double kLeast = 0.9;
+
+    // A picture at recording time `mediaMs` shown at `nowMs`, at `level`.
+    // True once: at the end of the first stretch that fell behind.
+    bool Shown(int64_t nowMs, int64_t mediaMs, int level);
+    // The stretch so far does not count (pause, seek, stream switch, a wait for the clock).
+    void Restart() { m_started = false; }
+    bool Told() const { return m_told; }
+
+private:
+    bool m_started = false, m_told = false;
+    int64_t m_wall0 = 0, m_media0 = 0;
+};
+
 // The pause gate: a manual-reset event every play loop passes before each
 // frame. Waiting ends when the gate is open or the caller's stop test says so.
 class CPauseGate {

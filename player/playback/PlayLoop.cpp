@@ -213,6 +213,7 @@ bool CPlayLoop::Begin(LoopState& st)
     m_seekTarget = 0;
     m_pacer.Reset();
     m_skipper.Reset();
+    m_lag = CLagWatch();
     return true;
 }
 
@@ -225,7 +226,10 @@ bool CPlayLoop::WaitForTurn()
             if (!SleepUnlessStopped(kWaitSliceMs)) return false;
         }
     }
-    if (!m_shared.pauseGate.IsSet()) m_pacer.Held();
+    if (!m_shared.pauseGate.IsSet()) {
+        m_pacer.Held();
+        m_lag.Restart();
+    }
     return m_shared.pauseGate.Wait([this] { return Stopped(); });
 }
 
@@ -247,6 +251,7 @@ CPlayLoop::EStep CPlayLoop::ApplySeek(LoopState& st)
     }
     st.started = false;
     m_pacer.Reset();
+    m_lag.Restart();
     st.lastShownAt = st.resumeAfter = -1;
     st.seekedTo = target;
     st.picturesRead = 0;
@@ -290,6 +295,7 @@ CPlayLoop::EStep CPlayLoop::FollowStreamChoice(LoopState& st)
     st.started = false;
     st.resumeAfter = st.lastShownAt;
     m_pacer.Reset();
+    m_lag.Restart();
     ++st.result.streamSwitches;
     st.refusedSub = -1;
     return EStep::kGoOn;
@@ -387,7 +393,10 @@ CPlayLoop::EStep CPlayLoop::ShowPicture(LoopState& st, const SourceFrame& frame,
     // Pictures that follow on are kept in step by the sync wait.
     if (m_options.timePlay) {
         const uint32_t second = st.stream.begin + uint32_t(std::max<int64_t>(frame.ms, 0) / 1000);
-        if ((st.shownSecond == 0 || second > st.shownSecond + 1) && !WaitForClock(second)) return EStep::kEnd;
+        if (st.shownSecond == 0 || second > st.shownSecond + 1) {
+            if (!WaitForClock(second)) return EStep::kEnd;
+            m_lag.Restart();
+        }
         st.shownSecond = second;
     }
     ITickSource& ticks = m_shared.Ticks();
@@ -407,7 +416,13 @@ CPlayLoop::EStep CPlayLoop::ShowPicture(LoopState& st, const SourceFrame& frame,
     ++st.result.shown;
     st.lastShownAt = int64_t(st.stream.begin) * 1000 + frame.ms;
     st.seekedTo = 0;
+    if (m_lag.Shown(ticks.NowMs(), st.lastShownAt, level)) {
+        PLAY_TRACE("window %d: the pictures fall behind at X1", m_options.window);
+        ++st.result.behind;
+        m_video.FallingBehind();
+    }
     while (m_state.load() == EWindowState::kPaused) {
+        m_lag.Restart();
         m_pacer.Held();
         m_video.ShowLastFrame();
         ticks.SleepMs(kWaitSliceMs);

@@ -36,6 +36,9 @@ public:
     virtual void Flush() = 0;
     // A frame passed over by the skipping rules of high speeds.
     virtual void Skipped() {}
+    // The pictures have fallen behind at normal speed for a stretch: the
+    // decoder cannot keep up. Told once a play.
+    virtual void FallingBehind() {}
 };
 
 class IPlayAudioSink {
@@ -91,6 +94,7 @@ struct PlayLoopResult {
     std::string error;
     uint64_t shown = 0, skipped = 0, decodeErrors = 0, audio = 0, info = 0, published = 0;
     int streamSwitches = 0;
+    int behind = 0;  // times the pictures were found falling behind at X1 (at most once)
 };
 
 class CPlayLoop {
@@ -168,6 +172,7 @@ private:
     std::atomic<uint32_t> m_seekTarget{0};
     CFramePacer m_pacer;
     CFrameSkipper m_skipper;
+    CLagWatch m_lag;
 };
 
 }  // namespace velmor

@@ -433,6 +433,13 @@ void CPlayVideoWnd::mousePressEvent(QMouseEvent* event)
     QWidget::mousePressEvent(event);
 }
 
+void CPlayVideoWnd::FallingBehind()
+{
+    const int index = m_index;
+    CPlayWndDlg* dialog = m_dialog;
+    CUiHost::Post(this, [dialog, index] { dialog->OnFallingBehind(index); });
+}
+
 DecodePathInfo CPlayVideoWnd::DecodePath() const
 {
     DecodePathInfo info;

@@ -87,6 +87,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    void FallingBehind() override;
     // One request through the reader its kind and file choose.
     void Play(const PlayRequest& request);
     std::unique_ptr<CFrameSource> OpenInWantedStream(ESourceKind kind, const std::filesystem::path& path, int channel);

@@ -12,6 +12,7 @@
 #include <QStyleOptionSlider>
 #include <QUrl>
 #include <QLabel>
+#include <QPushButton>
 #include <QBoxLayout>
 #include <QLayout>
 #include <QShortcut>
@@ -149,6 +150,25 @@ void CPlayWndDlg::BuildWindows()
     }
     m_slider = CUiHost::Find<QSlider>(m_root, "Driving_SliderWnd");
     m_timeLabel = CUiHost::Find<QLabel>(m_root, "Driving_Label_PlayTime");
+    // Beside the progress and speed: the word that the decoders cannot keep
+    // up, and the offer of the sub streams. Hidden until needed.
+    if (m_timeLabel && m_timeLabel->parentWidget()) {
+        QWidget* bar = m_timeLabel->parentWidget();
+        m_behindLabel = new QLabel(bar);
+        m_behindLabel->setObjectName("Driving_Label_Behind");
+        m_behindLabel->setProperty("langKey", "PlayBack_Label_Behind");
+        auto* sub = new QPushButton(bar);
+        sub->setObjectName("Driving_Btn_SubStreams");
+        sub->setProperty("langKey", "PlayBack_Btn_SubStreams");
+        sub->setFocusPolicy(Qt::NoFocus);
+        if (auto* box = qobject_cast<QBoxLayout*>(bar->layout())) {
+            const int at = box->indexOf(m_timeLabel) + 1;
+            box->insertWidget(at, sub);
+            box->insertWidget(at, m_behindLabel);
+        }
+        m_behindLabel->hide();
+        sub->hide();
+    }
     if (m_slider) {
         connect(m_slider, &QSlider::sliderPressed, this, [this] { m_sliderDragging = true; });
         connect(m_slider, &QSlider::sliderReleased, this, [this] {
@@ -223,6 +243,12 @@ void CPlayWndDlg::BuildActions()
         const QString dir = m_host.ChooseFolder(this, QString());
         if (!dir.isEmpty()) OpenPath(dir.toStdString());
     }, {"Ctrl+Shift+O"});
+    add("Driving_Btn_SubStreams", [this] {
+        // Sub streams wherever a channel has one, until the play stops.
+        m_preferSub = true;
+        UpdateStreams();
+        ShowFallingBehind(false);
+    });
     add("PlayWnd_Btn_Layout1", [this] { Layout(kLayout1); });
     add("PlayWnd_Btn_Layout4", [this] { Layout(kLayout2x2); });
     add("PlayWnd_Btn_Layout9", [this] { Layout(kLayout3x3); });
@@ -509,7 +535,32 @@ void CPlayWndDlg::AfterStop(CPlayShared::EStopKind kind)
     if (m_slider) m_slider->setValue(0);
     if (m_timeLabel && !m_stopWatch.Active())
         m_timeLabel->setText(QString::fromStdString(EmptyProgressLabel(m_shared.speedLevel)));
+    if (kind == CPlayShared::EStopKind::kStopButton) {
+        m_toldBehind = false;
+        if (m_preferSub) {
+            m_preferSub = false;
+            UpdateStreams();
+        }
+        ShowFallingBehind(false);
+    }
     UpdatePlayButtons();
+}
+
+void CPlayWndDlg::OnFallingBehind(int index)
+{
+    PLAY_TRACE("window %d cannot keep up at X1", index);
+    // Once a play: the user has been told, and may have chosen already.
+    if (m_toldBehind || m_preferSub) return;
+    m_toldBehind = true;
+    ShowFallingBehind(true);
+}
+
+bool CPlayWndDlg::FallingBehindShown() const { return m_behindLabel && !m_behindLabel->isHidden(); }
+
+void CPlayWndDlg::ShowFallingBehind(bool show)
+{
+    if (m_behindLabel) m_behindLabel->setVisible(show);
+    if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_SubStreams")) b->setVisible(show);
 }
 
 void CPlayWndDlg::SpeedUp()
@@ -577,7 +628,8 @@ void CPlayWndDlg::UpdateStreams()
 {
     for (int i = 1; i <= kMaxWindows; ++i)
         if (m_windows[i])
-            m_windows[i]->SetSubStreamWanted(PlaysSubStream(m_shared.layout, m_enlarged == i, Settings()->alwaysMain != 0));
+            m_windows[i]->SetSubStreamWanted(
+                m_preferSub || PlaysSubStream(m_shared.layout, m_enlarged == i, Settings()->alwaysMain != 0));
 }
 
 void CPlayWndDlg::OnSettingsChanged(const SettingsRecord& before, const SettingsRecord& now)

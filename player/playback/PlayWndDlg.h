@@ -153,6 +153,11 @@ public:
 
     // Called by the windows' threads (queued onto the interface thread).
     void OnWindowFinished(int index);
+    // A window's pictures fall behind at normal speed: said once a play, by
+    // the speed label, with the offer of the sub streams.
+    void OnFallingBehind(int index);
+    bool FallingBehindShown() const;
+    bool PrefersSubStreams() const { return m_preferSub; }
     // `starting`: the window is about to take its requests.
     void UpdateToolStrip(int index, bool starting = false);
     // Captions and the tool strips' texts in the language now chosen.
@@ -193,6 +198,7 @@ private:
     void UpdateStreams();
     void OnSettingsChanged(const SettingsRecord& before, const SettingsRecord& now);
     void UpdatePlayButtons();
+    void ShowFallingBehind(bool show);
     void ToggleFullScreen();
     void OpenFileDialog();
     // Plays a file or a folder; tells the user why not.
@@ -213,6 +219,9 @@ private:
     CStopWatch m_stopWatch;
     bool m_stripsVisible = true;
     bool m_busyCursor = false;
+    QLabel* m_behindLabel = nullptr;
+    bool m_toldBehind = false;
+    bool m_preferSub = false;  // the user chose the sub streams to keep up
     int m_selected = 1;
     int m_enlarged = 0;
     bool m_sliderDragging = false;

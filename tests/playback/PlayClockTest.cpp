@@ -313,3 +313,46 @@ TEST_F(PlayClockTest, SubStreamsInTheSmallWindowsOnly)
 
 }  // namespace
 }  // namespace velmor
+
+namespace velmor {
+namespace {
+
+// Stretches of 5 s: the recording must advance 90 % as far as the wall
+// clock; a restart or another speed begins a new stretch; told once.
+TEST(LagWatch, FallsBehindOnlyOverAWholeStretchAtNormalSpeed)
+{
+    struct Step {
+        int64_t now, media;
+        int level;
+        bool restart;  // before the picture
+        bool told;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    const Row rows[] = {
+        {"on time", {{0, 0, 0, false, false}, {5000, 5000, 0, false, false}, {10000, 10000, 0, false, false}}},
+        {"exactly 90 %", {{0, 0, 0, false, false}, {5000, 4500, 0, false, false}}},
+        {"just under", {{0, 0, 0, false, false}, {4999, 4000, 0, false, false}, {5000, 4499, 0, false, true}}},
+        {"once only", {{0, 0, 0, false, false}, {5000, 1000, 0, false, true}, {10000, 1001, 0, false, false}}},
+        {"a pause restarts", {{0, 0, 0, false, false}, {4000, 4000, 0, false, false}, {9000, 4040, 0, true, false},
+                              {14000, 9040, 0, false, false}}},
+        {"other speeds never", {{0, 0, 1, false, false}, {5000, 1000, 1, false, false}, {10000, 1000, -2, false, false}}},
+        {"back to X1 starts over", {{0, 0, 1, false, false}, {5000, 0, 0, false, false}, {9999, 4000, 0, false, false},
+                                    {10000, 4001, 0, false, true}}},
+        {"a seek back starts over", {{0, 60000, 0, false, false}, {5000, 1000, 0, false, false},
+                                     {10000, 6000, 0, false, false}}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        CLagWatch watch;
+        for (const Step& s : r.steps) {
+            if (s.restart) watch.Restart();
+            EXPECT_EQ(watch.Shown(s.now, s.media, s.level), s.told) << s.now;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace velmor

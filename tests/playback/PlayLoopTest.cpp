@@ -545,3 +545,83 @@ TEST_F(PlayLoopTest, ADecoderThatCannotFollowASeekEndsThePlayAsAFailure)
 
 }  // namespace
 }  // namespace velmor
+
+namespace velmor {
+namespace {
+
+// Key pictures 40 ms apart for 20 s.
+class CSteadySource : public CFrameSource {
+public:
+    CSteadySource()
+    {
+        m_stream.begin = kT0;
+        m_stream.end = kT0 + 19;
+        m_stream.width = 352;
+        m_stream.height = 288;
+        Opened(EFrameResult::kOk);
+    }
+
+private:
+    EFrameResult DoSeek(uint32_t) override { return EFrameResult::kOk; }
+    EFrameResult DoRead(SourceFrame& frame) override
+    {
+        if (m_next == 500) return EFrameResult::kEnd;
+        frame.kind = EFrameKind::kVideo;
+        frame.key = true;
+        frame.ms = int64_t(m_next) * 40;
+        frame.pts = (uint64_t(kT0) * 1000 + uint64_t(frame.ms)) * 1000;
+        frame.data = m_byte;
+        frame.length = 1;
+        ++m_next;
+        return EFrameResult::kOk;
+    }
+    uint32_t m_next = 0;
+    uint8_t m_byte[1] = {0};
+};
+
+class CSlowSinks : public CRecordingSinks {
+public:
+    CSlowSinks(fixtures::CFakeTicks& ticks, int64_t decodeMs) : CRecordingSinks(ticks), m_clock(ticks), m_decodeMs(decodeMs)
+    {
+    }
+    int Decode(const SourceFrame& frame) override
+    {
+        m_clock.Advance(m_decodeMs);
+        return CRecordingSinks::Decode(frame);
+    }
+    void FallingBehind() override { ++behind; }
+    std::atomic<int> behind{0};
+
+private:
+    fixtures::CFakeTicks& m_clock;
+    int64_t m_decodeMs;
+};
+
+// A decoder slower than the pictures come is told once; one that keeps up,
+// and any decoder at another speed, never.
+TEST_F(PlayLoopTest, ADecoderThatCannotKeepUpAtNormalSpeedIsToldOnce)
+{
+    struct Row {
+        int64_t decodeMs;
+        int level;
+        int told;
+    };
+    const Row rows[] = {{60, 0, 1}, {20, 0, 0}, {39, 0, 0}, {60, 1, 0}, {120, -1, 0}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.decodeMs << " ms at level " << r.level);
+        CSteadySource source;
+        CPlayShared shared(m_ticks);
+        shared.speedLevel = r.level;
+        WindowStateCell state{EWindowState::kPlayFile};
+        CSlowSinks sinks(m_ticks, r.decodeMs);
+        CPlayLoop loop(shared, state, sinks, &sinks, PlayLoopOptions{});
+        const PlayLoopResult result = loop.Run(source);
+        EXPECT_EQ(result.end, EFrameResult::kEnd);
+        EXPECT_EQ(sinks.shownMs.size(), 500u);
+        EXPECT_EQ(sinks.behind.load(), r.told);
+        EXPECT_EQ(result.behind, r.told);
+    }
+}
+
+}  // namespace
+}  // namespace velmor
