@@ -30,6 +30,13 @@ public:
         (void)device;
         return std::nullopt;
     }
+    // Mounts an unmounted `device` read-only; its mount point, or none with the reason.
+    virtual std::optional<std::string> MountReadOnly(const std::string& device, std::string* why)
+    {
+        if (why) *why = "not offered";
+        (void)device;
+        return std::nullopt;
+    }
 };
 
 // A descriptor kept open while the libraries read through its

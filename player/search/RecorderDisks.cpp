@@ -2,6 +2,7 @@
 
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <system_error>
@@ -36,8 +37,27 @@ std::string ParentDiskOf(const std::string& device, const std::filesystem::path&
     return parent.empty() ? name : parent;
 }
 
+namespace {
+
+// The file system type the device manager found on a block device
+// ("E:ID_FS_TYPE=vfat" in its record "b<major>:<minor>"); "" when unknown.
+std::string UdevFileSystem(const std::filesystem::path& sysEntry, const std::filesystem::path& udevData)
+{
+    std::ifstream dev(sysEntry / "dev");
+    std::string numbers;
+    if (!(dev >> numbers)) return {};
+    std::ifstream record(udevData / ("b" + numbers));
+    const std::string key = "E:ID_FS_TYPE=";
+    for (std::string line; std::getline(record, line);)
+        if (line.rfind(key, 0) == 0) return line.substr(key.size());
+    return {};
+}
+
+}  // namespace
+
 std::map<std::string, RecorderDisk> FindRecorderDisks(const std::filesystem::path& mountInfo,
-                                                      const std::filesystem::path& sysClassBlock)
+                                                      const std::filesystem::path& sysClassBlock,
+                                                      const std::filesystem::path& udevData)
 {
     struct Mount {
         std::string point, type, source, disk;
@@ -57,12 +77,10 @@ std::map<std::string, RecorderDisk> FindRecorderDisks(const std::filesystem::pat
         if (IsSystemMount(point) && !disk.empty()) systemDisks.insert(disk);
         mounts.push_back({point, type, source, disk, writable});
     }
+    std::set<std::string> mountedDevices;
+    for (const Mount& m : mounts) mountedDevices.insert(m.source);
     std::map<std::string, RecorderDisk> disks;
-    for (const Mount& m : mounts) {
-        if (!IsRecorderFileSystem(m.type) || IsSystemMount(m.point)) continue;
-        const std::string& diskName = m.disk;
-        if (diskName.empty() || systemDisks.count(diskName)) continue;
-        const std::string& point = m.point;
+    const auto diskEntry = [&](const std::string& diskName) -> RecorderDisk& {
         RecorderDisk& disk = disks[diskName];
         if (disk.name.empty()) {
             disk.name = diskName;
@@ -70,9 +88,32 @@ std::map<std::string, RecorderDisk> FindRecorderDisks(const std::filesystem::pat
             int flag = 0;
             disk.removable = removable >> flag && flag == 1;
         }
+        return disk;
+    };
+    for (const Mount& m : mounts) {
+        if (!IsRecorderFileSystem(m.type) || IsSystemMount(m.point)) continue;
+        const std::string& diskName = m.disk;
+        if (diskName.empty() || systemDisks.count(diskName)) continue;
+        const std::string& point = m.point;
+        RecorderDisk& disk = diskEntry(diskName);
         disk.roots.emplace_back(point);
         disk.devices.push_back(m.source);
         disk.writable.push_back(m.writable);
+    }
+    // Partitions with a FAT-family file system that nothing has mounted.
+    std::error_code ec;
+    std::vector<std::string> names;
+    for (std::filesystem::directory_iterator it(sysClassBlock, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const auto entry = sysClassBlock / name;
+        if (!std::filesystem::exists(entry / "partition", ec)) continue;
+        const std::string device = "/dev/" + name;
+        if (mountedDevices.count(device) || !IsRecorderFileSystem(UdevFileSystem(entry, udevData))) continue;
+        const std::string diskName = ParentDiskOf(device, sysClassBlock);
+        if (systemDisks.count(diskName)) continue;
+        diskEntry(diskName).unmounted.push_back(device);
     }
     return disks;
 }

@@ -20,13 +20,19 @@ struct RecorderDisk {
     // mounted read-write has its access dates and dirty flag written by the
     // kernel, whatever this program does.
     std::vector<bool> writable;
+    // FAT-family partitions of the disk that are not mounted ("/dev/sdc1"):
+    // offered too, and mounted read-only on the user's choice.
+    std::vector<std::string> unmounted;
 };
 
 // Keyed by disk name, so the first entry is the lowest-named disk. The system
 // mounts ("/" and "/boot...") are never candidates. The paths are those of
 // this machine; tests hand in files of their own.
+// Unmounted partitions are found in sysfs, their file system type in the
+// device manager's database (readable by every user, unlike the devices).
 std::map<std::string, RecorderDisk> FindRecorderDisks(const std::filesystem::path& mountInfo = "/proc/self/mountinfo",
-                                                      const std::filesystem::path& sysClassBlock = "/sys/class/block");
+                                                      const std::filesystem::path& sysClassBlock = "/sys/class/block",
+                                                      const std::filesystem::path& udevData = "/run/udev/data");
 
 // The whole disk a partition device ("/dev/sdb1") belongs to ("sdb"); the
 // device's own name when it is a whole disk or sysfs does not know it.

@@ -29,6 +29,41 @@ std::string CUDisks2Service::ObjectPathOf(const std::string& device)
     return path;
 }
 
+namespace {
+
+QDBusMessage CallFilesystem(QDBusConnection& bus, const std::string& device, const char* method,
+                            const QVariantMap& options)
+{
+    QDBusMessage m = QDBusMessage::createMethodCall("org.freedesktop.UDisks2",
+                                                    QString::fromStdString(CUDisks2Service::ObjectPathOf(device)),
+                                                    "org.freedesktop.UDisks2.Filesystem", method);
+    // The desktop may ask the user for a password: wait for the answer.
+    m.setInteractiveAuthorizationAllowed(true);
+    m << options;
+    return bus.call(m, QDBus::Block, 120 * 1000);
+}
+
+std::optional<std::string> MountPointOf(const QDBusMessage& mounted, std::string* why)
+{
+    if (mounted.type() == QDBusMessage::ErrorMessage || mounted.arguments().isEmpty()) {
+        if (why) *why = "mount: " + mounted.errorMessage().toStdString();
+        return std::nullopt;
+    }
+    return mounted.arguments().front().toString().toStdString();
+}
+
+}  // namespace
+
+std::optional<std::string> CUDisks2Service::MountReadOnly(const std::string& device, std::string* why)
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) {
+        if (why) *why = "no system bus: " + bus.lastError().message().toStdString();
+        return std::nullopt;
+    }
+    return MountPointOf(CallFilesystem(bus, device, "Mount", {{"options", QString("ro")}}), why);
+}
+
 std::optional<std::string> CUDisks2Service::RemountReadOnly(const std::string& device, std::string* why)
 {
     QDBusConnection bus = QDBusConnection::systemBus();
@@ -36,25 +71,12 @@ std::optional<std::string> CUDisks2Service::RemountReadOnly(const std::string& d
         if (why) *why = "no system bus: " + bus.lastError().message().toStdString();
         return std::nullopt;
     }
-    const QString object = QString::fromStdString(ObjectPathOf(device));
-    const auto call = [&](const char* method, const QVariantMap& options) {
-        QDBusMessage m = QDBusMessage::createMethodCall("org.freedesktop.UDisks2", object,
-                                                        "org.freedesktop.UDisks2.Filesystem", method);
-        m.setInteractiveAuthorizationAllowed(true);
-        m << options;
-        return bus.call(m, QDBus::Block, 120 * 1000);
-    };
-    const QDBusMessage unmounted = call("Unmount", {});
+    const QDBusMessage unmounted = CallFilesystem(bus, device, "Unmount", {});
     if (unmounted.type() == QDBusMessage::ErrorMessage) {
         if (why) *why = "unmount: " + unmounted.errorMessage().toStdString();
         return std::nullopt;
     }
-    const QDBusMessage mounted = call("Mount", {{"options", QString("ro")}});
-    if (mounted.type() == QDBusMessage::ErrorMessage || mounted.arguments().isEmpty()) {
-        if (why) *why = "mount: " + mounted.errorMessage().toStdString();
-        return std::nullopt;
-    }
-    return mounted.arguments().front().toString().toStdString();
+    return MountPointOf(CallFilesystem(bus, device, "Mount", {{"options", QString("ro")}}), why);
 }
 
 std::optional<int> CUDisks2Service::OpenForReading(const std::string& device, std::string* why)

@@ -15,6 +15,7 @@ class CUDisks2Service : public IDiskService {
 public:
     std::optional<int> OpenForReading(const std::string& device, std::string* why) override;
     std::optional<std::string> RemountReadOnly(const std::string& device, std::string* why) override;
+    std::optional<std::string> MountReadOnly(const std::string& device, std::string* why) override;
 
     // The service's object path of a block device: "/dev/sdb1" becomes
     // ".../block_devices/sdb1"; bytes other than letters, digits and '_'

@@ -423,6 +423,20 @@ void CRKDrivingRecord::OfferReadOnlyMount(const SearchRequest& request)
     const auto disks = FindRecorderDisks(request.mountInfo, request.sysClassBlock);
     const auto it = request.path.empty() ? disks.begin() : disks.find(request.path.string());
     if (it == disks.end()) return;
+    // Partitions nothing has mounted: mounted read-only on the user's word.
+    if (!it->second.unmounted.empty() &&
+        m_host.Message(this, "Driving_Msg_MountUnmounted", QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
+            QMessageBox::Yes) {
+        for (const std::string& device : it->second.unmounted) {
+            std::string why;
+            if (const auto point = m_diskService.MountReadOnly(device, &why)) {
+                APP_TRACE(1, "%s mounted read-only at %s", device.c_str(), point->c_str());
+            } else {
+                APP_TRACE(1, "%s could not be mounted read-only: %s", device.c_str(), why.c_str());
+                m_host.Message(this, "Driving_Msg_RemountFailed");
+            }
+        }
+    }
     std::vector<std::string> writable;
     for (size_t i = 0; i < it->second.devices.size(); ++i)
         if (it->second.writable[i]) writable.push_back(it->second.devices[i]);

@@ -107,8 +107,9 @@ private:
     // The page's controls in one table, the way the play window set has its own.
     void BuildActions();
     void OnNotify(const QString& control, const QString& notification);
-    // A recorder disk mounted read-write: the user is warned and offered a
-    // read-only mount through the disk service.
+    // Before a recorder disk's search: partitions of it that nothing has
+    // mounted are offered a read-only mount, and one mounted read-write is
+    // warned of and offered a read-only mount again, through the disk service.
     void OfferReadOnlyMount(const SearchRequest& request);
     void OnRButtonUpMsg(const QString& control);
     void OnSettingsChanged(const SettingsRecord& before, const SettingsRecord& now);

@@ -321,9 +321,33 @@ TEST(RecorderDisks, FatMountsGroupedByTheirDisk)
         SCOPED_TRACE(r.mounts);
         std::ofstream(dir / "mountinfo2") << r.mounts;
         std::vector<std::string> offered;
-        for (const auto& [name, disk] : FindRecorderDisks(dir / "mountinfo2", sys)) offered.push_back(name);
+        for (const auto& [name, disk] : FindRecorderDisks(dir / "mountinfo2", sys, dir / "udev")) offered.push_back(name);
         EXPECT_EQ(offered, r.offered);
     }
+
+    // Partitions nobody mounted: offered when the device manager found a
+    // FAT-family file system on them, and only on disks not the system's.
+    const fs::path udev = dir / "udev";
+    fs::create_directories(udev);
+    auto known = [&](const std::string& name, const std::string& numbers, const char* type) {
+        std::ofstream(devices / (name.substr(0, 3) == "nvm" ? "nvme0n1" : name.substr(0, 3)) / name / "dev")
+            << numbers << "\n";
+        if (type) std::ofstream(udev / ("b" + numbers)) << "S:disk/by-uuid/X\nE:ID_FS_TYPE=" << type << "\nE:X=1\n";
+    };
+    known("sdc1", "8:33", "vfat");
+    known("sdc2", "8:34", "exfat");
+    known("sdb1", "8:17", "ext4");
+    known("sda1", "8:1", nullptr);
+    known("nvme0n1p3", "259:3", "vfat");
+    std::ofstream(dir / "mountinfo3") << "40 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n"
+                                      << "43 1 8:34 / /media/u/REC2 ro - exfat /dev/sdc2 ro\n";
+    const auto found = FindRecorderDisks(dir / "mountinfo3", sys, udev);
+    ASSERT_EQ(found.size(), 1u);
+    const RecorderDisk& card = found.at("sdc");
+    EXPECT_EQ(card.unmounted, (std::vector<std::string>{"/dev/sdc1"}));
+    EXPECT_EQ(card.roots, (std::vector<fs::path>{"/media/u/REC2"}));
+    EXPECT_EQ(card.devices, (std::vector<std::string>{"/dev/sdc2"}));
+    EXPECT_EQ(card.writable, (std::vector<bool>{false}));
 }
 
 TEST_F(Search, ARecorderDiskClassifiesEachOfItsRoots)
