@@ -270,7 +270,35 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
     if (in->OpenResult() != EFrameResult::kOk) return SourceFailure(*in, source);
     const auto name = IfvBaseName(source, channel);
     if (!name) return Failure(kIfvNameError);
-    const std::string& base = *name;
+    return SaveGpsInfo(*in, *name, channel, withLines, gpx, header, grid);
+}
+
+CutResult CClipCutter::SaveContainerGpsInfo(const std::vector<std::filesystem::path>& sources, bool withLines,
+                                            bool gpx, const std::string& header, const CPositionGrid* grid)
+{
+    if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
+    if (sources.empty()) return Failure("Cut_CHN_Error");
+    for (int channel = 1; channel <= 16; ++channel) {
+        if (!(m_request.channelMask & (1u << (channel - 1)))) continue;
+        auto in = CFrameSource::OpenPartitionSpan(sources, channel, m_request.start, m_request.end);
+        if (in->OpenResult() != EFrameResult::kOk) continue;
+        CutResult one = SaveGpsInfo(*in, ClipBaseName(channel, m_request.start, m_request.end, m_request.type),
+                                    channel, withLines, gpx, header, grid);
+        // A channel without position records: the next one may have them.
+        if (!one.ok && !one.stopped && one.error == "Cut_CHN_Error") continue;
+        if (one.ok) one.channels.push_back(channel);
+        return one;
+    }
+    return Failure("Cut_CHN_Error");
+}
+
+CutResult CClipCutter::SaveGpsInfo(CFrameSource& source, const std::string& base, int channel, bool withLines,
+                                   bool gpx, const std::string& header, const CPositionGrid* grid)
+{
+    if (auto bad = CheckRequest(m_request); !bad.empty()) return Failure(bad);
+    if (!withLines && !gpx) return Failure("nothing to write");
+    if (source.OpenResult() != EFrameResult::kOk) return Failure(source.ErrorText());
+    CFrameSource* in = &source;
     std::error_code ec;
     const auto day = MakeCutFolder(m_request.folder, m_request.start, ec);
     if (!day) return Failure("strCutFilePath:" + m_request.folder.string() + " Fail");
@@ -320,7 +348,7 @@ CutResult CClipCutter::SaveIfvFileGpsInfo(const std::filesystem::path& source, i
     result.spans.resize(result.files.size());
     if (!ok || rc == EFrameResult::kReadFailed) {
         for (const auto& written : result.files) RemoveQuietly(written);
-        return Failure(ok ? "OpenFile:" + source.string() + " Fail: " + in->ErrorText() : lines.Error());
+        return Failure(ok ? "the recording cannot be read: " + in->ErrorText() : lines.Error());
     }
     if (result.frames.info == 0) return Failure("Cut_CHN_Error");
     if (gpx) {

@@ -62,6 +62,16 @@ public:
     // at 100 MB, with `lines`) and as a GPX track (with `gpx`).
     CutResult SaveIfvFileGpsInfo(const std::filesystem::path& source, int channel, bool lines, bool gpx,
                                  const std::string& header, const CPositionGrid* grid = nullptr);
+    // The same from any recording that carries attached records, read
+    // through `in` (a container partition's span, a backup record file, a
+    // grec file), its files named `base`.
+    CutResult SaveGpsInfo(CFrameSource& in, const std::string& base, int channel, bool lines, bool gpx,
+                          const std::string& header, const CPositionGrid* grid = nullptr);
+    // A container partition's span: the track of the first channel of the
+    // request that carries attached records (every channel records the same
+    // vehicle's positions).
+    CutResult SaveContainerGpsInfo(const std::vector<std::filesystem::path>& sources, bool lines, bool gpx,
+                                   const std::string& header, const CPositionGrid* grid = nullptr);
     // RKRec (backup record file) to RKRec: the frames from the last I frame
     // at or before the span's start through the last one of its end second,
     // laid down in blocks of their own whose heads describe just them, so

@@ -13,6 +13,7 @@
 #include "player/export/PositionGrid.h"
 #include "player/export/ReportSigning.h"
 #include "player/formats/IfvFile.h"
+#include "player/playback/FrameSource.h"
 #include "store/include/rkstore.h"
 
 namespace velmor {
@@ -159,6 +160,8 @@ ExportJobResult CExportJob::Run()
     const std::string formatName = ExportFormatName(rq.format);
     const bool container = rq.kind == ESourceKind::kContainerFile || rq.kind == ESourceKind::kContainerFolder;
     const bool video = rq.format == EExportFormat::kMp4 || rq.format == EExportFormat::kAvi;
+    // Every recording with attached records gives its track.
+    const bool track = rq.format == EExportFormat::kGps || rq.format == EExportFormat::kGpx;
     switch (rq.kind) {
         case ESourceKind::kIfvFile:
             if (rq.format == EExportFormat::kRkrec)
@@ -166,15 +169,15 @@ ExportJobResult CExportJob::Run()
             break;
         case ESourceKind::kContainerFile:
         case ESourceKind::kContainerFolder:
-            if (!video)
+            if (!video && !track)
                 return Failed(EExportFailure::kFormatNotForSource, formatName + " cannot be cut from container files");
             break;
         case ESourceKind::kGrecFile:
-            if (!video)
+            if (!video && !track)
                 return Failed(EExportFailure::kFormatNotForSource, formatName + " cannot be cut from a grec file");
             break;
         case ESourceKind::kBackupRecordFile:
-            if (rq.format != EExportFormat::kRkrec)
+            if (rq.format != EExportFormat::kRkrec && !track)
                 return Failed(EExportFailure::kFormatNotForSource,
                               formatName + " cannot be cut from a backup record file yet");
             break;
@@ -241,6 +244,23 @@ ExportJobResult CExportJob::Run()
                                           rq.convertGps ? &CPositionGrid::Shared() : nullptr);
         else
             r = cutter.CutIfvRecordToMp4(rq.source, channel);
+    } else if (track) {
+        const CPositionGrid* grid = rq.convertGps ? &CPositionGrid::Shared() : nullptr;
+        const bool lines = rq.format == EExportFormat::kGps, gpx = rq.format == EExportFormat::kGpx;
+        if (container) {
+            r = cutter.SaveContainerGpsInfo(spanFiles, lines, gpx, rq.gpsHeader, grid);
+        } else {
+            std::unique_ptr<CFrameSource> in;
+            if (rq.kind == ESourceKind::kGrecFile) {
+                if (!channel) channel = 1;
+                in = CFrameSource::OpenGrecFile(rq.source, channel);
+            } else {
+                if (!channel) channel = BackupRecordChannel(rq.source);
+                in = CFrameSource::OpenBackupRecord(rq.source, channel);
+            }
+            r = cutter.SaveGpsInfo(*in, ClipBaseName(channel, rq.start, rq.end, rq.type), channel, lines, gpx,
+                                   rq.gpsHeader, grid);
+        }
     } else if (rq.kind == ESourceKind::kGrecFile) {
         r = cutter.CutGrecFileToMp4(rq.source, channel ? channel : 1);
     } else if (container) {

@@ -6,7 +6,7 @@ namespace velmor {
 
 namespace {
 constexpr EExportFormat kFormats[kCutFormatCount] = {EExportFormat::kIfv, EExportFormat::kMp4, EExportFormat::kAvi,
-                                                     EExportFormat::kGps, EExportFormat::kRkrec};
+                                                     EExportFormat::kGps, EExportFormat::kRkrec, EExportFormat::kGpx};
 }
 
 EExportFormat CutFormatAt(int index)

@@ -40,7 +40,7 @@ struct CutPlan {
 };
 
 // The dialog's format list, in order: recorder format, MP4, AVI, GPS, RKRec.
-inline constexpr int kCutFormatCount = 5;
+inline constexpr int kCutFormatCount = 6;
 EExportFormat CutFormatAt(int index);
 int CutFormatIndex(EExportFormat format);  // -1 when the list lacks it
 

@@ -1,5 +1,6 @@
 // Exports of grec files: MP4 through the frame source and the grec plugin,
 // refusals of the formats a grec file cannot be cut to, and a damaged span.
+// (Its track, against the partition's, is in the demo corpus's tests.)
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -67,9 +68,9 @@ TEST_F(GrecExport, Mp4HoldsTheSpanFromItsKeyFrame)
     EXPECT_EQ(result.frames.audio, 150u);
 }
 
-TEST_F(GrecExport, FormatsOtherThanVideoAreRefusedWithoutOutput)
+TEST_F(GrecExport, FormatsOtherThanVideoAndTracksAreRefusedWithoutOutput)
 {
-    for (EExportFormat format : {EExportFormat::kIfv, EExportFormat::kGps, EExportFormat::kGpx, EExportFormat::kRkrec}) {
+    for (EExportFormat format : {EExportFormat::kIfv, EExportFormat::kRkrec}) {
         SCOPED_TRACE(ExportFormatName(format));
         const auto result = CExportJob(Request(format, "refused")).Run();
         EXPECT_EQ(result.failure, EExportFailure::kFormatNotForSource);

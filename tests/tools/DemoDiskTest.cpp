@@ -1107,3 +1107,73 @@ TEST(DemoMapFile, BoundsTakeTheMarginAndEveryTileUnderThemIsDrawn)
 
 }  // namespace
 }  // namespace velmor::fixtures
+
+namespace velmor::fixtures {
+namespace {
+
+std::string Slurp(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The vehicle's track comes from every source that carries the records,
+// and the sources agree: the partition, the backup record file exported
+// from it and the grec file give the same positions, second by second.
+TEST_F(DemoDisk, GpsTracksFromEverySourceAgree)
+{
+    const fs::path out = s_first->dir->Path() / "tracks";
+    ::setenv("VELMOR_PROFILE_DIR", (s_first->dir->Path() / "profile").c_str(), 1);
+    const fs::path demo = s_first->root;
+    struct Row {
+        fs::path source;
+        const char* channels;  // "" none given
+        const char* from;
+        const char* to;
+        const char* format;
+        const char* file;
+        std::vector<std::string> lines;  // in the file, in order
+    };
+    const std::vector<std::string> ch3 = {"3,2026-12-01 10:00:25,1,22.536683,113.975665,46 km/h,18,81\r\n",
+                                          "3,2026-12-01 10:00:26,1,22.536702,113.975787,47 km/h,18,81\r\n",
+                                          "3,2026-12-01 10:00:27,1,22.536720,113.975913,48 km/h,18,81\r\n"};
+    const std::vector<std::string> points = {
+        "<trkpt lat=\"22.536310\" lon=\"113.973200\"><ele>18</ele><time>2026-12-01T10:00:05Z</time></trkpt>",
+        "<trkpt lat=\"22.536330\" lon=\"113.973327\"><ele>18</ele><time>2026-12-01T10:00:06Z</time></trkpt>",
+        "<trkpt lat=\"22.536348\" lon=\"113.973453\"><ele>18</ele><time>2026-12-01T10:00:07Z</time></trkpt>"};
+    const Row rows[] = {
+        {demo / "partition" / "disk", "3", "1796119225", "1796119227", "gps", "AV3_100025_100027_T0C0_100025.gps", ch3},
+        {demo / "backup" / "CH03_20261201_100020.rkrec", "", "1796119225", "1796119227", "gps",
+         "AV3_100025_100027_T0C0_100025.gps", ch3},
+        {demo / "partition" / "disk", "1", "1796119205", "1796119207", "gpx", "AV1_100005_100007_T0C0_100005.gpx",
+         points},
+        {demo / "grec" / "CH02_20261201_100000.grec", "", "1796119205", "1796119207", "gpx",
+         "AV1_100005_100007_T0C0_100005.gpx", points},
+    };
+    int n = 0;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.source.filename().string() + " " + r.format);
+        const fs::path folder = out / std::to_string(n++);
+        std::vector<std::string> args = {"export", r.source.string(), "--from", r.from, "--to", r.to,
+                                         "--format", r.format, "--out", folder.string(), "--quiet"};
+        if (*r.channels) args.insert(args.end(), {"--channels", r.channels});
+        const ProcessResult run = RunProgram("velmor-cli", args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const std::string text = Slurp(folder / "2026-12-01" / r.file);
+        size_t at = 0;
+        for (const std::string& line : r.lines) {
+            const size_t found = text.find(line, at);
+            ASSERT_NE(found, std::string::npos) << line << "\nin\n" << text;
+            at = found + line.size();
+        }
+        // Nothing but the span: three positions, no more.
+        const bool gps = std::string(r.format) == "gps";
+        const std::string unit = gps ? "\r\n" : "<trkpt";
+        size_t count = 0;
+        for (size_t p = text.find(unit); p != std::string::npos; p = text.find(unit, p + 1)) ++count;
+        EXPECT_EQ(count, gps ? 4u : 3u) << "a header and three lines, or three points";
+    }
+}
+
+}  // namespace
+}  // namespace velmor::fixtures

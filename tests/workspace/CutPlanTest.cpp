@@ -67,8 +67,10 @@ TEST(CutPlan, FolderAndFormat)
     c.folder.clear();
     EXPECT_EQ(PlanCut(Source(), c).messageKey, "Cut_Path_Error");
     c = Choice();
-    c.format = EExportFormat::kGpx;
+    c.format = EExportFormat(99);  // no entry of the dialog's list
     EXPECT_EQ(PlanCut(Source(), c).messageKey, "Cut_Format_Error");
+    c.format = EExportFormat::kGpx;
+    EXPECT_EQ(PlanCut(Source(), c).messageKey, "");
 }
 
 TEST(CutPlan, RequestCarriesTheChoice)
@@ -102,14 +104,13 @@ TEST(CutPlan, RequestCarriesTheChoice)
 TEST(CutPlan, FormatList)
 {
     const EExportFormat expected[] = {EExportFormat::kIfv, EExportFormat::kMp4, EExportFormat::kAvi,
-                                      EExportFormat::kGps, EExportFormat::kRkrec};
+                                      EExportFormat::kGps, EExportFormat::kRkrec, EExportFormat::kGpx};
     for (int i = 0; i < kCutFormatCount; ++i) {
         EXPECT_EQ(CutFormatAt(i), expected[i]);
         EXPECT_EQ(CutFormatIndex(expected[i]), i);
     }
     EXPECT_EQ(CutFormatAt(-1), EExportFormat::kMp4);
-    EXPECT_EQ(CutFormatAt(5), EExportFormat::kMp4);
-    EXPECT_EQ(CutFormatIndex(EExportFormat::kGpx), -1);
+    EXPECT_EQ(CutFormatAt(6), EExportFormat::kMp4);
 }
 
 }  // namespace

@@ -486,9 +486,10 @@ TEST_F(CutDialogTest, RunsTheExportToTheEnd)
     EXPECT_EQ(c.folder, out);
     auto* formats = CUiHost::Find<QComboBox>(dlg.Root(), "Cut_Combo_Format");
     ASSERT_NE(formats, nullptr);
-    ASSERT_EQ(formats->count(), 5);
+    ASSERT_EQ(formats->count(), 6);
     EXPECT_EQ(formats->itemText(0), "Recorder format");
     EXPECT_EQ(formats->itemText(4), "RKRec");
+    EXPECT_EQ(formats->itemText(5), "GPX track");
     EXPECT_EQ(formats->currentIndex(), 1);
     EXPECT_FALSE(CUiHost::Find<QCheckBox>(dlg.Root(), "Cut_Option_Chn3")->isEnabled());
     dlg.show();
