@@ -57,6 +57,8 @@ if [ -n "$report" ]; then
     > "$demo/verify.json" || true
   grep -q '"ok":true' "$demo/verify.json" || echo "demo: the cut's report did not verify: $demo/verify.json" >&2
 fi
+# The vehicle's track of the same span from the partition, as a GPX file.
+send "{\"command\":[\"cut\",{\"from\":1796119200,\"to\":1796119230,\"channels\":[1],\"format\":\"gpx\"}]}"
 # The play-back view: the same windows without the side panels, at X32.
 send "{\"command\":[\"page\",\"MainFrm_Btn_PlayBack\"]}" \
      "{\"command\":[\"faster\"]}" "{\"command\":[\"faster\"]}" "{\"command\":[\"faster\"]}" \

@@ -45,7 +45,7 @@ CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& hos
     if (o.contains("format")) {
         if (!o.value("format").isString() || !ParseExportFormat(o.value("format").toString().toStdString(), format) ||
             CutFormatIndex(format) < 0)
-            return CControlResult::Fail("format must be ifv, mp4, avi, gps or rkrec");
+            return CControlResult::Fail("format must be ifv, mp4, avi, gps, gpx or rkrec");
     }
     if (o.contains("combine") && !o.value("combine").isBool()) return CControlResult::Fail("combine must be true or false");
     if (markRange && from < to) markRange(from, to);
