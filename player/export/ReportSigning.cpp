@@ -85,34 +85,7 @@ constexpr size_t kMaxKeyFileBytes = 64 * 1024;
 
 bool ReadSmallFile(const std::filesystem::path& file, std::string& out, std::string* error)
 {
-    const int fd = OpenReadOnly(file);
-    if (fd < 0) {
-        SetError(error, std::strerror(errno));
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) > kMaxKeyFileBytes) {
-        ::close(fd);
-        SetError(error, "not a key file");
-        return false;
-    }
-    out.clear();
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int e = errno;
-            ::close(fd);
-            SetError(error, std::strerror(e));
-            return false;
-        }
-        if (n == 0) break;
-        out.append(buffer, size_t(n));
-        if (out.size() > kMaxKeyFileBytes) break;
-    }
-    ::close(fd);
-    return true;
+    return ReadBoundedFile(file, kMaxKeyFileBytes, out, error, "not a key file");
 }
 
 bool WriteAll(int fd, const std::string& text)
@@ -156,6 +129,41 @@ bool ParseHex(std::string_view hex, uint8_t* out, size_t n)
         out[i] = uint8_t(hi << 4 | lo);
     }
     return true;
+}
+
+bool ReadBoundedFile(const std::filesystem::path& file, size_t limit, std::string& out, std::string* error,
+                     const char* tooLarge)
+{
+    const int fd = OpenReadOnly(file);
+    if (fd < 0) {
+        SetError(error, std::strerror(errno));
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        SetError(error, "not a regular file");
+        return false;
+    }
+    bool ok = uint64_t(st.st_size) <= limit;
+    out.clear();
+    std::vector<char> buffer(64 * 1024);
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int e = errno;
+            ::close(fd);
+            SetError(error, std::strerror(e));
+            return false;
+        }
+        if (n == 0) break;
+        out.append(buffer.data(), size_t(n));
+        ok = out.size() <= limit;  // the file grew while it was read
+    }
+    ::close(fd);
+    if (!ok) SetError(error, tooLarge);
+    return ok;
 }
 
 Sha256Digest Sha256Of(std::string_view bytes)

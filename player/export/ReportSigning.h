@@ -38,6 +38,11 @@ Sha256Digest Sha256Of(std::string_view bytes);
 std::optional<Sha256Digest> FileSha256Digest(const std::filesystem::path& file, std::string* error = nullptr,
                                              const std::function<bool()>& stop = {});
 
+// A small regular file's whole text, read only (no pipe or device, which
+// might never end); refused with `tooLarge` as the error past `limit` bytes.
+bool ReadBoundedFile(const std::filesystem::path& file, size_t limit, std::string& out, std::string* error,
+                     const char* tooLarge);
+
 // The fingerprint a report names its key by: hex SHA-256 of the 32 raw bytes.
 std::string KeyFingerprint(const Ed25519PublicKey& key);
 

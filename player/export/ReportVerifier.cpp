@@ -96,50 +96,6 @@ std::string Lowercase(std::string s)
     return s;
 }
 
-// A file's whole text, read only; refused when it is no regular file or is
-// larger than `limit`.
-bool ReadLimited(const fs::path& path, size_t limit, std::string& out, std::string* error)
-{
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOATIME);
-    if (fd < 0 && errno == EPERM) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        SetError(error, std::strerror(errno));
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        SetError(error, "not a regular file");
-        return false;
-    }
-    if (uint64_t(st.st_size) > limit) {
-        ::close(fd);
-        SetError(error, "larger than any report");
-        return false;
-    }
-    out.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int e = errno;
-            ::close(fd);
-            SetError(error, std::strerror(e));
-            return false;
-        }
-        if (n == 0) break;
-        out.append(buffer, size_t(n));
-        if (out.size() > limit) {
-            ::close(fd);
-            SetError(error, "larger than any report");
-            return false;
-        }
-    }
-    ::close(fd);
-    return true;
-}
-
 void ReadSigning(const json& root, ParsedReport& r)
 {
     if (const auto it = root.find("version"); it != root.end()) {
@@ -246,7 +202,7 @@ ReportCheck VerifyReport(const std::filesystem::path& report, const std::functio
 {
     ReportCheck check;
     std::string text, error;
-    if (!ReadLimited(report, kMaxReportBytes, text, &error)) {
+    if (!ReadBoundedFile(report, kMaxReportBytes, text, &error, "larger than any report")) {
         check.error = error;
         return check;
     }
@@ -326,7 +282,8 @@ ReportCheck VerifyReport(const std::filesystem::path& report, const std::functio
                 std::error_code ec;
                 std::string pem, why;
                 if (fs::exists(fs::symlink_status(keyFile, ec))) {
-                    const auto beside = ReadLimited(keyFile, 64 * 1024, pem, &why) ? ParsePublicKeyPem(pem)
+                    const auto beside = ReadBoundedFile(keyFile, 64 * 1024, pem, &why, "not a key file")
+                                            ? ParsePublicKeyPem(pem)
                                                                                    : std::nullopt;
                     if (!beside || *beside != *parsed->publicKey) {
                         keyFileOk = false;

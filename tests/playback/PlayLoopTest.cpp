@@ -483,14 +483,14 @@ TEST(LoopReaderChoiceTest, FromTheRequest)
     }
 }
 
-// A source whose pictures change size at a seek, read by a decoder that
-// cannot be prepared again.
-class CResizingSource : public CFrameSource {
+// Key pictures 40 ms apart from kT0, as many as asked; with `resizeOnSeek`
+// the pictures are larger after a seek.
+class CKeyPictureSource : public CFrameSource {
 public:
-    CResizingSource()
+    CKeyPictureSource(uint32_t pictures, bool resizeOnSeek) : m_pictures(pictures), m_resize(resizeOnSeek)
     {
         m_stream.begin = kT0;
-        m_stream.end = kT0 + 9;
+        m_stream.end = kT0 + pictures / 25;
         m_stream.width = 352;
         m_stream.height = 288;
         Opened(EFrameResult::kOk);
@@ -499,23 +499,26 @@ public:
 private:
     EFrameResult DoSeek(uint32_t) override
     {
-        m_stream.width = 704;
-        m_stream.height = 576;
+        if (m_resize) {
+            m_stream.width = 704;
+            m_stream.height = 576;
+        }
         return EFrameResult::kOk;
     }
     EFrameResult DoRead(SourceFrame& frame) override
     {
-        if (m_next == 250) return EFrameResult::kEnd;
+        if (m_next == m_pictures) return EFrameResult::kEnd;
         frame.kind = EFrameKind::kVideo;
         frame.key = true;
         frame.ms = int64_t(m_next) * 40;
-        frame.pts = uint64_t(frame.ms) * 1000;
+        frame.pts = (uint64_t(kT0) * 1000 + uint64_t(frame.ms)) * 1000;
         frame.data = m_byte;
         frame.length = 1;
         ++m_next;
         return EFrameResult::kOk;
     }
-    uint32_t m_next = 0;
+    uint32_t m_pictures, m_next = 0;
+    bool m_resize;
     uint8_t m_byte[1] = {0};
 };
 
@@ -527,7 +530,7 @@ public:
 
 TEST_F(PlayLoopTest, ADecoderThatCannotFollowASeekEndsThePlayAsAFailure)
 {
-    CResizingSource source;
+    CKeyPictureSource source(250, true);
     CPlayShared shared(m_ticks);
     WindowStateCell state{EWindowState::kPlayFile};
     CRefusingSinks sinks(m_ticks);
@@ -548,36 +551,6 @@ TEST_F(PlayLoopTest, ADecoderThatCannotFollowASeekEndsThePlayAsAFailure)
 
 namespace velmor {
 namespace {
-
-// Key pictures 40 ms apart for 20 s.
-class CSteadySource : public CFrameSource {
-public:
-    CSteadySource()
-    {
-        m_stream.begin = kT0;
-        m_stream.end = kT0 + 19;
-        m_stream.width = 352;
-        m_stream.height = 288;
-        Opened(EFrameResult::kOk);
-    }
-
-private:
-    EFrameResult DoSeek(uint32_t) override { return EFrameResult::kOk; }
-    EFrameResult DoRead(SourceFrame& frame) override
-    {
-        if (m_next == 500) return EFrameResult::kEnd;
-        frame.kind = EFrameKind::kVideo;
-        frame.key = true;
-        frame.ms = int64_t(m_next) * 40;
-        frame.pts = (uint64_t(kT0) * 1000 + uint64_t(frame.ms)) * 1000;
-        frame.data = m_byte;
-        frame.length = 1;
-        ++m_next;
-        return EFrameResult::kOk;
-    }
-    uint32_t m_next = 0;
-    uint8_t m_byte[1] = {0};
-};
 
 class CSlowSinks : public CRecordingSinks {
 public:
@@ -609,7 +582,7 @@ TEST_F(PlayLoopTest, ADecoderThatCannotKeepUpAtNormalSpeedIsToldOnce)
     const Row rows[] = {{60, 0, 1}, {20, 0, 0}, {39, 0, 0}, {60, 1, 0}, {120, -1, 0}};
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.decodeMs << " ms at level " << r.level);
-        CSteadySource source;
+        CKeyPictureSource source(500, false);
         CPlayShared shared(m_ticks);
         shared.speedLevel = r.level;
         WindowStateCell state{EWindowState::kPlayFile};
