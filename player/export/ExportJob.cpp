@@ -60,7 +60,8 @@ std::vector<fs::path> ContainerFilesOfSpan(const ExportJobRequest& request, uint
     for (int i = 0; i < n; ++i) {
         const auto& e = entries[size_t(i)];
         if (e.endTime >= request.start && e.beginTime <= request.end) {
-            spans.emplace_back(e.beginTime, e.fileNo);
+            // By value: the entry is packed, its fields unaligned.
+            spans.emplace_back(uint32_t(e.beginTime), uint32_t(e.fileNo));
             if (e.channel < 16) found = uint16_t(found | (1u << e.channel));
         }
     }
