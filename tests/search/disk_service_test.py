@@ -4,7 +4,10 @@ private system bus: a device the user may not open is read through the
 descriptor the service hands over; a refusal and a missing service are
 errors that name the device and say why. The stand-in serves the demo
 partition's image for a device node that does not exist, so the test never
-rests on file permissions (the tests run as root)."""
+rests on file permissions (the tests run as root). A folder the desktop
+mounted is searched with no device named: in a mount namespace of its own,
+the command line sees a mount table where the demo folder is a FAT
+partition of that missing node."""
 import json
 import os
 import subprocess
@@ -24,6 +27,15 @@ OBJECT = '/org/freedesktop/UDisks2/block_devices/velmor_2dtest_2dsdz1'
 
 def list_records(device):
     return subprocess.run([CLI, 'list', FOLDER, '--device', device], capture_output=True, text=True, timeout=120)
+
+
+def list_mounted_folder(table):
+    """`list FOLDER` with FOLDER mounted from DEVICE as far as the command
+    line can tell: its own mount table is replaced by one line."""
+    with open(table, 'w') as f:
+        f.write('900 1 8:33 / %s ro,relatime - vfat %s ro,fmask=0022\n' % (os.path.realpath(FOLDER), DEVICE))
+    return subprocess.run(['unshare', '-m', 'sh', '-c', 'mount --bind "$0" /proc/$$/mountinfo && exec "$@"', table,
+                           CLI, 'list', FOLDER], capture_output=True, text=True, timeout=120)
 
 
 class DiskServiceTest(dbusmock.DBusTestCase):
@@ -87,6 +99,34 @@ class DiskServiceTest(dbusmock.DBusTestCase):
         run = list_records(DEVICE)
         self.assertEqual(run.returncode, 1)
         self.assertIn('the service opened the device for writing; refused', run.stderr)
+
+    def mounted(self):
+        table = os.path.join(os.environ.get('TMPDIR', '/tmp'), 'velmor-mountinfo-%d' % os.getpid())
+        self.addCleanup(lambda: os.path.exists(table) and os.remove(table))
+        run = list_mounted_folder(table)
+        if 'mount' in run.stderr and run.returncode != 0 and 'velmor-cli' not in run.stderr:
+            self.skipTest('no mount namespace here: ' + run.stderr.strip())
+        return run
+
+    def test_a_mounted_disk_the_service_opens_is_read_through_the_descriptor(self):
+        mock = self.serve('ret = dbus.types.UnixFd(os.open(%r, os.O_RDONLY))' % IMAGE)
+        run = self.mounted()
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(json.loads(run.stdout), self.direct)
+        self.assertNotIn('index block heads', run.stderr)
+        self.assertEqual([c[1] for c in mock.GetCalls()], ['OpenForBackup'])
+
+    def test_a_mounted_disk_refused_is_listed_from_its_index_heads_and_says_so(self):
+        self.serve("raise dbus.exceptions.DBusException('Not authorized to perform operation', "
+                   "name='org.freedesktop.UDisks2.Error.NotAuthorized')")
+        run = self.mounted()
+        self.assertEqual(run.returncode, 0, run.stderr)
+        records = json.loads(run.stdout)
+        self.assertGreater(len(records), 0)
+        self.assertEqual(records, self.direct)
+        self.assertIn('velmor-cli: %s: the recordings of %s were listed from its index block heads: its device %s '
+                      'cannot be read (No such file or directory; the disk service: Not authorized to perform '
+                      'operation)' % (FOLDER, FOLDER, DEVICE), run.stderr)
 
     def test_no_service_is_an_error_too(self):
         run = list_records(DEVICE)
