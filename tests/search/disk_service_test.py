@@ -10,15 +10,18 @@ the command line sees a mount table where the demo folder is a FAT
 partition of that missing node."""
 import json
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
+import time
 import unittest
 
 import dbus
 import dbusmock
 
-CLI, CORPUS, SEARCH_TESTS = sys.argv[1], sys.argv[2], sys.argv[3]
-del sys.argv[1:4]
+CLI, CORPUS, SEARCH_TESTS, PLAYER, WITH_DISPLAY, LANGUAGE = sys.argv[1:7]
+del sys.argv[1:7]
 FOLDER = os.path.join(CORPUS, 'partition', 'disk')
 IMAGE = os.path.join(CORPUS, 'partition', 'device.img')
 DEVICE = '/dev/velmor-test-sdz1'
@@ -29,13 +32,18 @@ def list_records(device):
     return subprocess.run([CLI, 'list', FOLDER, '--device', device], capture_output=True, text=True, timeout=120)
 
 
-def list_mounted_folder(table):
-    """`list FOLDER` with FOLDER mounted from DEVICE as far as the command
-    line can tell: its own mount table is replaced by one line."""
+def mounted_command(table, command):
+    """`command` with FOLDER mounted from DEVICE as far as it can tell: in a
+    mount namespace of its own, its mount table is replaced by one line."""
     with open(table, 'w') as f:
         f.write('900 1 8:33 / %s ro,relatime - vfat %s ro,fmask=0022\n' % (os.path.realpath(FOLDER), DEVICE))
-    return subprocess.run(['unshare', '-m', 'sh', '-c', 'mount --bind "$0" /proc/$$/mountinfo && exec "$@"', table,
-                           CLI, 'list', FOLDER], capture_output=True, text=True, timeout=120)
+    return ['unshare', '-m', 'sh', '-c', 'mount --bind "$0" /proc/$$/mountinfo && exec "$@"', table] + command
+
+
+def texts_of(key):
+    """The key's text in every language of the language file."""
+    with open(LANGUAGE, encoding='utf-8') as f:
+        return {line.split('=', 1)[1].strip() for line in f if line.startswith(key + '=')}
 
 
 class DiskServiceTest(dbusmock.DBusTestCase):
@@ -100,13 +108,58 @@ class DiskServiceTest(dbusmock.DBusTestCase):
         self.assertEqual(run.returncode, 1)
         self.assertIn('the service opened the device for writing; refused', run.stderr)
 
+    def scratch(self):
+        path = tempfile.mkdtemp(prefix='velmor-disk-')
+        self.addCleanup(shutil.rmtree, path, True)
+        return path
+
     def mounted(self):
-        table = os.path.join(os.environ.get('TMPDIR', '/tmp'), 'velmor-mountinfo-%d' % os.getpid())
-        self.addCleanup(lambda: os.path.exists(table) and os.remove(table))
-        run = list_mounted_folder(table)
+        run = subprocess.run(mounted_command(os.path.join(self.scratch(), 'mountinfo'), [CLI, 'list', FOLDER]),
+                             capture_output=True, text=True, timeout=120)
         if 'mount' in run.stderr and run.returncode != 0 and 'velmor-cli' not in run.stderr:
             self.skipTest('no mount namespace here: ' + run.stderr.strip())
         return run
+
+    def test_the_page_tells_once_that_a_refused_disk_was_listed_from_its_index(self):
+        self.serve("raise dbus.exceptions.DBusException('Not authorized to perform operation', "
+                   "name='org.freedesktop.UDisks2.Error.NotAuthorized')")
+        work = self.scratch()
+        sock = os.path.join(work, 'velmor.sock')
+        env = dict(os.environ, VELMOR_PROFILE_DIR=os.path.join(work, 'profile'), HOME=work)
+        player = subprocess.Popen([WITH_DISPLAY] + mounted_command(os.path.join(work, 'mountinfo'),
+                                                                   [PLAYER, '--control', sock]),
+                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(player.communicate, None, 60)
+        for _ in range(600):
+            if os.path.exists(sock) or player.poll() is not None:
+                break
+            time.sleep(0.1)
+        if not os.path.exists(sock):
+            err = player.communicate(timeout=60)[1]
+            if 'mount' in err and 'velmor' not in err:
+                self.skipTest('no mount namespace here: ' + err.strip())
+            self.fail('the player opened no control socket: ' + err)
+
+        def send(*command):
+            run = subprocess.run([PLAYER, '--command', sock, json.dumps({'command': list(command)})],
+                                 capture_output=True, text=True, timeout=300)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            return json.loads(run.stdout)
+
+        try:
+            told = texts_of('Driving_Msg_DeviceNotRead')
+            first = send('search', FOLDER, {'types': 'all'})
+            self.assertEqual(first['error'], 'success', first)
+            self.assertEqual(first['data']['records'], len(self.direct))
+            texts = [m['text'] for m in first.get('messages', [])]
+            self.assertEqual(len(texts), 1, first)
+            self.assertIn(texts[0], told)
+            # The same reason again: the trace has it, the user is not asked twice.
+            again = send('search', FOLDER, {'types': 'all'})
+            self.assertEqual(again['data']['records'], len(self.direct))
+            self.assertEqual(again.get('messages', []), [])
+        finally:
+            send('quit')
 
     def test_a_mounted_disk_the_service_opens_is_read_through_the_descriptor(self):
         mock = self.serve('ret = dbus.types.UnixFd(os.open(%r, os.O_RDONLY))' % IMAGE)
