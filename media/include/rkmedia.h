@@ -80,6 +80,23 @@ RKMEDIA_API int RKPLAYER_DecodeFrame(RKPLAYER_HANDLE* slot, const uint8_t* data,
  * once it is on screen. 0, the presentation result, or -2 when there is
  * nothing to show. */
 RKMEDIA_API int RKPLAYER_ShowLastFrame(RKPLAYER_HANDLE* slot);
+/* Stepping picture by picture. With show 0, decoded pictures become the
+ * last picture (RKPLAYER_ShowLastFrame, RKPLAYER_SavePictureFile) without
+ * being drawn; 1 (the default) draws them again. 0 / -1. */
+RKMEDIA_API int RKPLAYER_SetShowDecoded(RKPLAYER_HANDLE* slot, int show);
+/* Keeps the last picture under `stamp` (any number the caller chooses, its
+ * time for instance), replacing one kept under the same stamp, so that
+ * stepping back shows it again without decoding. At most
+ * RKPLAYER_MAX_KEPT_PICTURES are kept: beyond that the lowest stamp goes.
+ * 0; -2 without a picture; -1 without a player. */
+#define RKPLAYER_MAX_KEPT_PICTURES 300
+RKMEDIA_API int RKPLAYER_KeepLastPicture(RKPLAYER_HANDLE* slot, long long stamp);
+/* Makes the picture kept under `stamp` the last picture and shows it,
+ * returning once it is on screen (as RKPLAYER_ShowLastFrame). 0, the
+ * presentation result, -2 when nothing is kept under it, -1 without a player. */
+RKMEDIA_API int RKPLAYER_ShowKeptPicture(RKPLAYER_HANDLE* slot, long long stamp);
+/* Lets every kept picture go. 0 / -1. */
+RKMEDIA_API int RKPLAYER_DropKeptPictures(RKPLAYER_HANDLE* slot);
 /* What the window of a player did with its pictures since it was bound: a
  * window is drawn at most once per display refresh, with the newest
  * picture; pictures decoded faster than that are passed over. */

@@ -477,7 +477,7 @@ int CRKPlay::RKPLAY_ShowVideoFrame(AVFrame* frame, bool copied)
     m_lastWidth = frame->width;
     m_lastHeight = frame->height;
     if (!copied && CopyDecodeFrameToBuffer(frame) != 0) return -1;
-    if (m_offscreen) return 0;
+    if (m_offscreen || !m_showDecoded) return 0;
     // A renderer that failed makes the decoder "not ready": the next key
     // frame rebuilds it.
     return Render() == 0 ? 0 : -2;
@@ -537,6 +537,50 @@ int CRKPlay::ShowLastFrame()
     return m_presenter.ShowAndWait(m_picture.get(), m_scaleMode.load(), OsdUtf8());
 }
 
+void CRKPlay::SetShowDecoded(bool show)
+{
+    std::lock_guard video(m_videoLock);
+    m_showDecoded = show;
+}
+
+int CRKPlay::KeepLastPicture(int64_t stamp)
+{
+    std::lock_guard video(m_videoLock);
+    if (!m_picture) return -2;
+    // A reference: the decoder hands out fresh buffers for the pictures after it.
+    ff::FramePtr kept(av_frame_clone(m_picture.get()));
+    if (!kept) return -1;
+    m_kept[stamp] = std::move(kept);
+    while (m_kept.size() > RKPLAYER_MAX_KEPT_PICTURES) m_kept.erase(m_kept.begin());
+    return 0;
+}
+
+int CRKPlay::ShowKeptPicture(int64_t stamp)
+{
+    std::lock_guard video(m_videoLock);
+    const auto it = m_kept.find(stamp);
+    if (it == m_kept.end()) return -2;
+    ff::FramePtr picture(av_frame_clone(it->second.get()));
+    if (!picture) return -1;
+    m_picture = std::move(picture);
+    m_lastWidth = m_picture->width;
+    m_lastHeight = m_picture->height;
+    if (m_offscreen) return 0;
+    return m_presenter.ShowAndWait(m_picture.get(), m_scaleMode.load(), OsdUtf8());
+}
+
+void CRKPlay::DropKeptPictures()
+{
+    std::lock_guard video(m_videoLock);
+    m_kept.clear();
+}
+
+size_t CRKPlay::KeptPictures() const
+{
+    std::lock_guard video(m_videoLock);
+    return m_kept.size();
+}
+
 int CRKPlay::SetOSDText(const char* text, int length)
 {
     std::lock_guard video(m_videoLock);
@@ -594,6 +638,7 @@ void CRKPlay::Cleanup()
     av_frame_free(&m_frame);
     m_decodeResult = 0;
     m_picture.reset();
+    m_kept.clear();
     m_lastWidth = m_lastHeight = 0;
     av_bsf_free(&m_bsf);
     sws_freeContext(m_sws);

@@ -13,6 +13,7 @@ extern "C" {
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -61,6 +62,13 @@ public:
     int ShowLastFrame();
     int SetOSDText(const char* text, int length);
     void SetScaleMode(int mode) { m_scaleMode.store(mode); }
+    // Stepping: pictures decoded without being drawn, kept by a stamp and
+    // shown again without decoding.
+    void SetShowDecoded(bool show);
+    int KeepLastPicture(int64_t stamp);
+    int ShowKeptPicture(int64_t stamp);
+    void DropKeptPictures();
+    size_t KeptPictures() const;
     int RKPLAY_SavePictureFile(const std::string& path, int pictureFormat);
     void SetExitFlag() { m_exit.store(true); }
     void Cleanup();
@@ -140,10 +148,14 @@ private:
     std::vector<uint8_t> m_padded;  // the access unit being parsed, with the decoder's padding
     CSdlPresenter::Clock::time_point m_unitArrived;
     int m_lastWidth = 0, m_lastHeight = 0;
+    bool m_showDecoded = true;
+    // References to earlier pictures, by the caller's stamp: a group of
+    // pictures stepped back through costs its memory, not its decoding again.
+    std::map<int64_t, ff::FramePtr> m_kept;
     std::atomic<int> m_scaleMode{0};
     char m_osd[50] = {};
     int m_osdLength = 0;
-    std::recursive_mutex m_videoLock;
+    mutable std::recursive_mutex m_videoLock;
 
     // Media file
     AVFormatContext* m_input = nullptr;

@@ -107,6 +107,42 @@ RKMEDIA_API int RKPLAYER_ShowLastFrame(RKPLAYER_HANDLE* slot)
     });
 }
 
+RKMEDIA_API int RKPLAYER_SetShowDecoded(RKPLAYER_HANDLE* slot, int show)
+{
+    return Guarded(kLibrary, -1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        if (!p) return -1;
+        p->SetShowDecoded(show != 0);
+        return 0;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_KeepLastPicture(RKPLAYER_HANDLE* slot, long long stamp)
+{
+    return Guarded(kLibrary, -1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        return p ? p->KeepLastPicture(stamp) : -1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_ShowKeptPicture(RKPLAYER_HANDLE* slot, long long stamp)
+{
+    return Guarded(kLibrary, -1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        return p ? p->ShowKeptPicture(stamp) : -1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_DropKeptPictures(RKPLAYER_HANDLE* slot)
+{
+    return Guarded(kLibrary, -1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        if (!p) return -1;
+        p->DropKeptPictures();
+        return 0;
+    });
+}
+
 RKMEDIA_API int RKPLAYER_GetShowStat(RKPLAYER_HANDLE* slot, RKPLAYER_SHOW_STAT* stat)
 {
     return Guarded(kLibrary, -1, [&] {

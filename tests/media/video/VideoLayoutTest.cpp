@@ -167,6 +167,32 @@ TEST(Offscreen, DecodesWithoutAWindowForSnapshots)
     RKPLAYER_Uninitgpu(&slot);
 }
 
+// Kept pictures are bounded: past the limit the lowest stamp goes; a stamp
+// kept again is replaced, not counted twice.
+TEST(Offscreen, KeptPicturesAreBoundedLowestStampFirst)
+{
+    VideoSpec recipe;
+    recipe.width = 176;
+    recipe.height = 144;
+    recipe.frames = 1;
+    EncodedVideo video = EncodeVideo(recipe);
+    RKPLAYER_HANDLE slot = nullptr;
+    EXPECT_EQ(RKPLAYER_KeepLastPicture(&slot, 1), -1);
+    ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 176, 144, 0, 25, 1), 0);
+    ASSERT_EQ(RKPLAYER_OpenOffscreen(&slot), 0);
+    EXPECT_EQ(RKPLAYER_KeepLastPicture(&slot, 1), -2) << "nothing decoded yet";
+    ASSERT_EQ(RKPLAYER_DecodeFrame(&slot, video.units[0].data.data(), int(video.units[0].data.size()), 3, nullptr,
+                                   nullptr, nullptr, nullptr),
+              0);
+    for (int64_t stamp = RKPLAYER_MAX_KEPT_PICTURES; stamp >= 0; --stamp)
+        ASSERT_EQ(RKPLAYER_KeepLastPicture(&slot, stamp), 0);
+    ASSERT_EQ(RKPLAYER_KeepLastPicture(&slot, 7), 0);
+    EXPECT_EQ(RKPLAYER_ShowKeptPicture(&slot, 0), -2);
+    EXPECT_EQ(RKPLAYER_ShowKeptPicture(&slot, 1), 0);
+    EXPECT_EQ(RKPLAYER_ShowKeptPicture(&slot, RKPLAYER_MAX_KEPT_PICTURES), 0);
+    RKPLAYER_Uninitgpu(&slot);
+}
+
 // The parser and decoder read past the end of what they are handed unless it
 // is padded; the caller's buffers are exactly as long as the frame (checked
 // under AddressSanitizer), cut at many places and with bytes flipped.

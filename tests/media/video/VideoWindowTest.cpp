@@ -111,6 +111,38 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ShownPictures,
                                     std::to_string(info.param.w) + "x" + std::to_string(info.param.h);
                          });
 
+// Frame stepping: pictures decoded without being drawn leave the window as
+// it was, and each kept picture comes back as it was decoded, in any order,
+// without decoding again.
+TEST(PlayerWindow, KeptPicturesComeBackWithoutDecoding)
+{
+    EncodedVideo video = Stream(VideoCodec::kH264, 320, 240);
+    CXWindow window(320, 240);
+    CPlayer player(window, 320, 240, VideoCodec::kH264);
+    const auto expected = [&](size_t i) { return ToRgb(video.pictures[i].yuv, 320, 240, Bt709(320, 240)); };
+    ASSERT_EQ(player.Decode(video.units[0]), 0);
+    ASSERT_EQ(RKPLAYER_SetShowDecoded(player.Slot(), 0), 0);
+    for (size_t i = 1; i < video.units.size(); ++i) {
+        ASSERT_EQ(player.Decode(video.units[i]), 0);
+        ASSERT_EQ(RKPLAYER_KeepLastPicture(player.Slot(), 40 * int64_t(i)), 0);
+    }
+    EXPECT_LT(MeanDiff(window.Grab(), expected(0), 0, 0, 320, 240), 2.0) << "a hidden picture was drawn";
+    // Earlier pictures after later ones: only kept pictures can be shown so.
+    for (size_t i : {5u, 2u, 7u, 1u}) {
+        ASSERT_EQ(RKPLAYER_ShowKeptPicture(player.Slot(), 40 * int64_t(i)), 0);
+        const Rgb shown = window.Grab();
+        EXPECT_LT(MeanDiff(shown, expected(i), 0, 0, 320, 240), 2.0) << "picture " << i;
+        EXPECT_LT(MeanDiff(shown, expected(i), 0, 0, 320, 240) * 2, MeanDiff(shown, expected(i - 1), 0, 0, 320, 240));
+    }
+    EXPECT_EQ(RKPLAYER_ShowKeptPicture(player.Slot(), 41), -2);
+    ASSERT_EQ(RKPLAYER_DropKeptPictures(player.Slot()), 0);
+    EXPECT_EQ(RKPLAYER_ShowKeptPicture(player.Slot(), 40), -2);
+    // Drawing again: the next picture decoded is on screen.
+    ASSERT_EQ(RKPLAYER_SetShowDecoded(player.Slot(), 1), 0);
+    ASSERT_EQ(player.Decode(video.units[0]), 0);
+    EXPECT_LT(MeanDiff(window.Grab(), expected(0), 0, 0, 320, 240), 2.0);
+}
+
 // Binds a 320 x 240 H.264 player to the window and hands it every unit
 // without waiting for any picture to be drawn.
 void DecodeAllAtOnce(RKPLAYER_HANDLE& slot, CXWindow& window, const EncodedVideo& video)
