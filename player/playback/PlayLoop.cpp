@@ -1,6 +1,7 @@
 #include "player/playback/PlayLoop.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "player/playback/PlayRequest.h"
 
@@ -123,12 +124,12 @@ bool CPlayLoop::WaitForClock(uint32_t second)
     return go;
 }
 
-void CPlayLoop::ReportPosition(const SourceFrame& frame, uint32_t begin, int64_t totalMs)
+void CPlayLoop::ReportPosition(int64_t positionMs, uint32_t begin, int64_t totalMs)
 {
     // A stopped loop's last picture is no time of the window any more: its
     // clock was taken back by the stop, and a restart may have set a new one.
     if (m_state.load() == EWindowState::kStop) return;
-    const int64_t position = std::max<int64_t>(frame.ms, 0);
+    const int64_t position = std::max<int64_t>(positionMs, 0);
     m_shared.SetWindowTime(m_options.window, begin + uint32_t(position / 1000));
     // A single file's progress is its own position, clock or not (a media
     // file whose timeline starts at second 0 takes no part in the clock).
@@ -237,6 +238,7 @@ CPlayLoop::EStep CPlayLoop::ApplySeek(LoopState& st)
 {
     const uint32_t target = m_seekTarget.exchange(0);
     if (!target) return EStep::kGoOn;
+    st.pending = false;
     if (st.src->Seek(target) != EFrameResult::kOk) {
         PLAY_TRACE("Seek I frame Error");
     } else if (const SourceStream now = st.src->Stream();
@@ -284,6 +286,7 @@ CPlayLoop::EStep CPlayLoop::FollowStreamChoice(LoopState& st)
     PLAY_TRACE("window %d: %s stream from %u", m_options.window, want ? "sub" : "main", second);
     st.switched = std::move(next);
     st.src = st.switched.get();
+    st.pending = false;
     st.stream = st.src->Stream();
     // The decoder follows the new picture size; the common clock and the
     // window's time are left as they are.
@@ -303,7 +306,7 @@ CPlayLoop::EStep CPlayLoop::FollowStreamChoice(LoopState& st)
 
 CPlayLoop::EStep CPlayLoop::ReadNext(LoopState& st, SourceFrame& frame)
 {
-    const EFrameResult r = st.src->Read(frame);
+    const EFrameResult r = ReadFrame(st, frame);
     if (r != EFrameResult::kOk) {
         st.result.end = r;
         if (r != EFrameResult::kEnd) {
@@ -410,25 +413,227 @@ CPlayLoop::EStep CPlayLoop::ShowPicture(LoopState& st, const SourceFrame& frame,
         // The recording has still come this far: a window whose pictures
         // fail (references dropped at high speed, a damaged stretch) must
         // not hold the other windows back.
-        ReportPosition(frame, st.stream.begin, st.totalMs);
+        ReportPosition(frame.ms, st.stream.begin, st.totalMs);
         return EStep::kGoOn;
     }
     ++st.result.shown;
-    st.lastShownAt = int64_t(st.stream.begin) * 1000 + frame.ms;
+    st.lastShownAt = st.decodedAt = FrameAt(st, frame);
+    m_video.PictureShownAt(st.lastShownAt);
     st.seekedTo = 0;
     if (m_lag.Shown(ticks.NowMs(), st.lastShownAt, level)) {
         PLAY_TRACE("window %d: the pictures fall behind at X1", m_options.window);
         ++st.result.behind;
         m_video.FallingBehind();
     }
+    ReportPosition(frame.ms, st.stream.begin, st.totalMs);
+    HoldWhilePaused(st);
+    return EStep::kGoOn;
+}
+
+// ---- Frame stepping --------------------------------------------------------
+
+void CPlayLoop::RequestStep(const StepOrder& order)
+{
+    std::lock_guard lock(m_stepLock);
+    m_step = order;
+}
+
+void CPlayLoop::ClearSteps()
+{
+    std::lock_guard lock(m_stepLock);
+    m_step.reset();
+}
+
+std::optional<StepOrder> CPlayLoop::TakeStep()
+{
+    std::lock_guard lock(m_stepLock);
+    std::optional<StepOrder> order;
+    order.swap(m_step);
+    return order;
+}
+
+EFrameResult CPlayLoop::ReadFrame(LoopState& st, SourceFrame& frame)
+{
+    if (st.pending) {
+        st.pending = false;
+        frame = st.pendingFrame;
+        frame.data = st.pendingBytes.data();
+        return EFrameResult::kOk;
+    }
+    return st.src->Read(frame);
+}
+
+void CPlayLoop::HoldBack(LoopState& st, const SourceFrame& frame)
+{
+    // The frame may be the one read ahead before: its bytes are already here.
+    if (frame.data != st.pendingBytes.data()) st.pendingBytes.assign(frame.data, frame.data + frame.length);
+    st.pendingFrame = frame;
+    st.pending = true;
+}
+
+void CPlayLoop::HoldWhilePaused(LoopState& st)
+{
+    ITickSource& ticks = m_shared.Ticks();
     while (m_state.load() == EWindowState::kPaused) {
         m_lag.Restart();
         m_pacer.Held();
+        if (const auto order = TakeStep()) {
+            RunStep(st, *order);
+            continue;
+        }
         m_video.ShowLastFrame();
         ticks.SleepMs(kWaitSliceMs);
     }
-    ReportPosition(frame, st.stream.begin, st.totalMs);
-    return EStep::kGoOn;
+    ClearSteps();
+    if (!st.stepped) return;
+    st.stepped = false;
+    // Stepped back within the group, the decoder is ahead of the picture on
+    // screen: play goes on from that picture, so its group is decoded again
+    // unseen up to it, and the frame after it is read first.
+    if (!Stopped() && st.lastShownAt >= 0 && st.lastShownAt < st.decodedAt) DecodeGroupOf(st, st.lastShownAt);
+    m_video.ShowDecoded(true);
+    ForgetKept(st);
+    m_pacer.Reset();
+    m_lag.Restart();
+}
+
+void CPlayLoop::ForgetKept(LoopState& st)
+{
+    st.kept.clear();
+    m_video.DropKeptPictures();
+}
+
+void CPlayLoop::RunStep(LoopState& st, const StepOrder& order)
+{
+    if (!st.stepped) {
+        st.stepped = true;
+        m_video.ShowDecoded(false);
+        // The picture on screen starts the group the steps go through.
+        ForgetKept(st);
+        if (st.lastShownAt >= 0 && m_video.KeepPicture(st.lastShownAt)) st.kept.push_back(st.lastShownAt);
+    }
+    const int64_t now = st.lastShownAt;
+    switch (order.kind) {
+        case EStepKind::kNext: StepForward(st, 0, true); break;
+        case EStepKind::kPrevious:
+            if (now >= 0) StepBackTo(st, now - 1);
+            break;
+        case EStepKind::kTo:
+            if (order.at >= now)
+                StepForward(st, order.at, false);
+            else
+                StepBackTo(st, order.at);
+            break;
+    }
+    PLAY_TRACE("window %d: stepped to %lld", m_options.window, static_cast<long long>(st.lastShownAt));
+    if (m_options.stepped) m_options.stepped(st.lastShownAt);
+}
+
+void CPlayLoop::ShowStepPicture(LoopState& st, int64_t at)
+{
+    if (!m_video.ShowKeptPicture(at)) m_video.ShowLastFrame();
+    st.lastShownAt = at;
+    m_video.PictureShownAt(at);
+    ReportPosition(at - int64_t(st.stream.begin) * 1000, st.stream.begin, st.totalMs);
+}
+
+void CPlayLoop::StepForward(LoopState& st, int64_t limit, bool one)
+{
+    // The kept pictures after the one on screen come first: they were
+    // decoded one after another, up to the decoder's newest.
+    const auto after = std::upper_bound(st.kept.begin(), st.kept.end(), st.lastShownAt);
+    if (one && after != st.kept.end()) return ShowStepPicture(st, *after);
+    if (!one && !st.kept.empty() && limit < st.kept.back()) {
+        const auto upto = std::upper_bound(st.kept.begin(), st.kept.end(), limit);
+        if (upto != st.kept.begin() && *(upto - 1) > st.lastShownAt) ShowStepPicture(st, *(upto - 1));
+        return;
+    }
+    DecodeOnward(st, limit, one);
+    if (st.decodedAt > st.lastShownAt) ShowStepPicture(st, st.decodedAt);
+}
+
+bool CPlayLoop::DecodeOnward(LoopState& st, int64_t limit, bool one)
+{
+    for (;;) {
+        if (Stopped()) return false;
+        SourceFrame frame;
+        // The end (or damage) sticks in the source: play, when it goes on, meets it too.
+        if (ReadFrame(st, frame) != EFrameResult::kOk) return false;
+        if (frame.kind == EFrameKind::kInfo) {
+            TakeInformation(st, frame, 0);
+            continue;
+        }
+        if (frame.kind != EFrameKind::kVideo) continue;
+        const int64_t at = FrameAt(st, frame);
+        if (!one && at > limit) {
+            HoldBack(st, frame);
+            return true;
+        }
+        if (!st.started && !frame.key) continue;
+        st.started = true;
+        // A key frame begins the next group: the one before is let go.
+        if (frame.key) ForgetKept(st);
+        if (m_video.Decode(frame) != 0) {
+            ++st.result.decodeErrors;
+            continue;
+        }
+        st.decodedAt = at;
+        if (m_video.KeepPicture(at)) {
+            st.kept.push_back(at);
+        } else {
+            // Without it the kept times would skip a picture: start over from this one.
+            ForgetKept(st);
+        }
+        if (one) return true;
+    }
+}
+
+bool CPlayLoop::StepBackTo(LoopState& st, int64_t at)
+{
+    if (!st.kept.empty() && st.kept.front() <= at) {
+        const auto upto = std::upper_bound(st.kept.begin(), st.kept.end(), at);
+        ShowStepPicture(st, *(upto - 1));
+        return true;
+    }
+    if (DecodeGroupOf(st, at)) return true;
+    // Nothing before could be decoded (damage): back to the picture that was shown.
+    const int64_t shown = st.lastShownAt;
+    if (shown >= 0 && DecodeGroupOf(st, shown)) return false;
+    // Not even that: play goes on from the next key frame.
+    st.started = false;
+    return false;
+}
+
+bool CPlayLoop::DecodeGroupOf(LoopState& st, int64_t at)
+{
+    const int64_t begin = st.stream.begin;
+    int64_t second = std::clamp<int64_t>(at / 1000, begin, st.stream.end);
+    // A key frame later in the second than the moment asked for is no
+    // start: the second before is tried, for at most a minute of recording.
+    for (int tries = 0; tries < 60 && second >= begin && !Stopped(); ++tries, --second) {
+        st.pending = false;
+        if (st.src->Seek(uint32_t(second)) != EFrameResult::kOk) continue;
+        SourceFrame key;
+        EFrameResult r;
+        while ((r = st.src->Read(key)) == EFrameResult::kOk && key.kind != EFrameKind::kVideo) {
+        }
+        if (r != EFrameResult::kOk || !key.key) continue;
+        const int64_t keyAt = FrameAt(st, key);
+        // The recording's first picture stands for any moment before it.
+        if (keyAt > at && second > begin) continue;
+        ForgetKept(st);
+        st.started = true;
+        if (m_video.Decode(key) != 0) {
+            ++st.result.decodeErrors;
+            continue;
+        }
+        st.decodedAt = keyAt;
+        if (m_video.KeepPicture(keyAt)) st.kept.push_back(keyAt);
+        if (keyAt <= at) DecodeOnward(st, at, false);
+        ShowStepPicture(st, st.decodedAt);
+        return true;
+    }
+    return false;
 }
 
 void CPlayLoop::Finish(LoopState& st)

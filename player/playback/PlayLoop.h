@@ -13,7 +13,10 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "player/playback/AttachPublisher.h"
 #include "player/playback/FrameSource.h"
@@ -39,6 +42,16 @@ public:
     // The pictures have fallen behind at normal speed for a stretch: the
     // decoder cannot keep up. Told once a play.
     virtual void FallingBehind() {}
+
+    // Frame stepping. With false, pictures are decoded without being drawn.
+    virtual void ShowDecoded(bool /*show*/) {}
+    // Keeps the picture just decoded under its time; false when it cannot.
+    virtual bool KeepPicture(int64_t /*at*/) { return false; }
+    // Shows the picture kept under `at` again; false when none is.
+    virtual bool ShowKeptPicture(int64_t /*at*/) { return false; }
+    virtual void DropKeptPictures() {}
+    // The recorder time (ms since 1970) of the picture now on screen.
+    virtual void PictureShownAt(int64_t /*at*/) {}
 };
 
 class IPlayAudioSink {
@@ -66,6 +79,15 @@ struct LoopReaderChoice {
 LoopReaderChoice ChooseLoopReader(int requestKind, uint8_t recordSource, int channel,
                                   const std::filesystem::path& path);
 
+// A frame step asked of a paused window: the next or the previous picture,
+// or the picture of a moment (the one at or before it), which keeps windows
+// of other frame rates on the common clock.
+enum class EStepKind { kNext, kPrevious, kTo };
+struct StepOrder {
+    EStepKind kind = EStepKind::kNext;
+    int64_t at = 0;  // kTo: recorder time, ms since 1970
+};
+
 struct PlayLoopOptions {
     int window = 1;  // 1..16
     EPlaySourceKind source = EPlaySourceKind::kIfv;
@@ -86,6 +108,9 @@ struct PlayLoopOptions {
     // channel's stream of that choice. Without both the stream never changes.
     const std::atomic<bool>* wantSub = nullptr;
     std::function<std::unique_ptr<CFrameSource>(bool sub)> openStream;
+    // After each frame step, with the recorder time of the picture shown
+    // (-1: none), on the loop's thread.
+    std::function<void(int64_t at)> stepped;
 };
 
 struct PlayLoopResult {
@@ -108,6 +133,10 @@ public:
     // From any thread.
     void RequestStop();
     void SetSeekTarget(uint32_t second) { m_seekTarget = second; }
+    // From any thread: taken while the window is paused; a newer order
+    // replaces one not yet taken. ClearSteps forgets it (play goes on).
+    void RequestStep(const StepOrder& order);
+    void ClearSteps();
 
 private:
     // Everything one run keeps between frames.
@@ -137,6 +166,16 @@ private:
         // Pictures read since the start or the last seek: a seek starts the count
         // again, so that the header's count bounds the reading and never cuts it short.
         uint32_t picturesRead = 0;
+        // Frame stepping: the times of the pictures kept since the key frame
+        // of the group stepped through, in decoding order; the last is the
+        // decoder's newest picture.
+        std::vector<int64_t> kept;
+        bool stepped = false;  // pictures were stepped through in this pause
+        int64_t decodedAt = -1;  // the time of the decoder's newest picture
+        // A frame a step read ahead and did not want yet: it is read first.
+        bool pending = false;
+        SourceFrame pendingFrame;
+        std::vector<uint8_t> pendingBytes;
     };
     // What a step leaves the loop to do.
     enum class EStep { kGoOn, kNextFrame, kEnd };
@@ -153,13 +192,37 @@ private:
     EStep ShowPicture(LoopState& st, const SourceFrame& frame, int level);
     void Finish(LoopState& st);
 
+    // The frame a step read ahead, else the source's next.
+    EFrameResult ReadFrame(LoopState& st, SourceFrame& frame);
+    void HoldBack(LoopState& st, const SourceFrame& frame);
+    // The paused window: steps when asked, and after the pause the decoder
+    // is brought back to the picture on screen.
+    void HoldWhilePaused(LoopState& st);
+    std::optional<StepOrder> TakeStep();
+    void RunStep(LoopState& st, const StepOrder& order);
+    // Shows the next picture (`one`), or the picture at or before `limit`.
+    void StepForward(LoopState& st, int64_t limit, bool one);
+    // Shows the picture at or before `at`, from the kept group or by decoding
+    // the group that holds it; false when no group could be decoded.
+    bool StepBackTo(LoopState& st, int64_t at);
+    bool DecodeGroupOf(LoopState& st, int64_t at);
+    // Decodes, unseen, the frames after the decoder's newest picture: one
+    // picture, or up to `limit`. False at the end of the recording.
+    bool DecodeOnward(LoopState& st, int64_t limit, bool one);
+    void ShowStepPicture(LoopState& st, int64_t at);
+    void ForgetKept(LoopState& st);
+    static int64_t FrameAt(const LoopState& st, const SourceFrame& frame)
+    {
+        return int64_t(st.stream.begin) * 1000 + frame.ms;
+    }
+
     bool Stopped() const;
     // Sleeps `ms` in slices, looking at the state between them; false when stopped.
     bool SleepUnlessStopped(int64_t ms);
     bool SkipRules() const { return m_options.timePlay || m_options.source == EPlaySourceKind::kContainer; }
     // Holds a picture of `second` until the common clock reaches it; false when stopped.
     bool WaitForClock(uint32_t second);
-    void ReportPosition(const SourceFrame& frame, uint32_t begin, int64_t totalMs);
+    void ReportPosition(int64_t positionMs, uint32_t begin, int64_t totalMs);
     // The channel's other stream positioned on the key frame at or before
     // `second`, or null when it cannot be opened or has none there.
     std::unique_ptr<CFrameSource> OpenOtherStream(bool sub, uint32_t second);
@@ -173,6 +236,8 @@ private:
     CFramePacer m_pacer;
     CFrameSkipper m_skipper;
     CLagWatch m_lag;
+    std::mutex m_stepLock;
+    std::optional<StepOrder> m_step;  // under m_stepLock
 };
 
 }  // namespace velmor
