@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QSlider>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "common/CodePage.h"
@@ -98,6 +99,7 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
                                       {"shown_on_time", double(show.shownOnTime)}}},
             {"stream", info.subStream ? "sub" : "main"},
             {"hwdec", QString::fromStdString(w->DecodePath().name)},
+            {"picture_ms", double(w->PictureAt())},
             {"error", QString::fromStdString(w->LastError())},
         });
     }
@@ -144,6 +146,17 @@ void AddPlayCommands(CControlServer& control, CMainFrame& frame, CUiHost& host)
     control.AddCommand("stop", [f](const QJsonArray& a) { return Click(*f, a, "Driving_Btn_Stop"); });
     control.AddCommand("faster", [f](const QJsonArray& a) { return Click(*f, a, "Driving_Btn_Fast"); });
     control.AddCommand("slower", [f](const QJsonArray& a) { return Click(*f, a, "Driving_Btn_Slow"); });
+    control.AddCommand("step", [f](const QJsonArray& a) {
+        int n = 0;
+        if (a.size() != 1 || !IntArg(a, 0, -1000, 1000, &n) || n == 0)
+            return CControlResult::Fail("step takes a number of pictures, -1000..1000 and not 0");
+        // The frame-step button, pressed once per picture.
+        auto* b = CUiHost::Find<QAbstractButton>(&Dlg(*f), n > 0 ? "Driving_Btn_StepNext" : "Driving_Btn_StepBack");
+        if (!b) return CControlResult::Fail("no frame-step button");
+        if (!b->isVisibleTo(&Dlg(*f))) return CControlResult::Fail("nothing is playing to step through");
+        for (int i = 0; i < std::abs(n); ++i) b->click();
+        return CControlResult{};
+    });
     control.AddCommand("seek_percent", [f](const QJsonArray& a) {
         int p = 0;
         if (a.size() != 1 || !IntArg(a, 0, 0, 100, &p)) return CControlResult::Fail("seek_percent takes 0..100");

@@ -74,6 +74,38 @@ void CPlayVideoWnd::SetSeekTarget(uint32_t second)
     if (m_loop) m_loop->SetSeekTarget(second);
 }
 
+void CPlayVideoWnd::RequestStep(const StepOrder& order)
+{
+    std::lock_guard<std::mutex> lock(m_loopLock);
+    if (m_loop) m_loop->RequestStep(order);
+}
+
+void CPlayVideoWnd::ClearSteps()
+{
+    std::lock_guard<std::mutex> lock(m_loopLock);
+    if (m_loop) m_loop->ClearSteps();
+}
+
+void CPlayVideoWnd::ShowDecoded(bool show)
+{
+    if (m_player) RKPLAYER_SetShowDecoded(&m_player, show ? 1 : 0);
+}
+
+bool CPlayVideoWnd::KeepPicture(int64_t at) { return m_player && RKPLAYER_KeepLastPicture(&m_player, at) == 0; }
+
+bool CPlayVideoWnd::ShowKeptPicture(int64_t at)
+{
+    if (!m_player || RKPLAYER_ShowKeptPicture(&m_player, at) != 0) return false;
+    m_lastDrawnMs = SteadyMilliseconds();
+    TakeShowStat();
+    return true;
+}
+
+void CPlayVideoWnd::DropKeptPictures()
+{
+    if (m_player) RKPLAYER_DropKeptPictures(&m_player);
+}
+
 int CPlayVideoWnd::SavePicture(const std::string& path, int format)
 {
     // The play thread may be replacing the player for a new picture size.
@@ -165,6 +197,7 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
 {
     m_decoded = 0;
     m_shown = 0;
+    m_pictureAt = -1;
     m_skipped = 0;
     SetError({});
     {
@@ -186,6 +219,11 @@ void CPlayVideoWnd::Play(const PlayRequest& request)
     options.wantOsd = [dialog = m_dialog] { return dialog->Settings()->addOsd != 0; };
     options.events = m_dialog->Events();
     options.attach = &m_dialog->AttachQueue();
+    options.stepped = [this](int64_t at) {
+        CPlayWndDlg* dialog = m_dialog;
+        const int index = m_index;
+        CUiHost::Post(this, [dialog, index, at] { dialog->OnStepped(index, at); });
+    };
 
     const LoopReaderChoice choice = ChooseLoopReader(request.kind, sourceKind, channel, path);
     const ESourceKind kind = choice.reader;

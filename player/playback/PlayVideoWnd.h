@@ -53,6 +53,12 @@ public:
     bool QueueEmpty() { return m_requests.Empty(); }
 
     void SetSeekTarget(uint32_t second);
+    // A frame step of the paused window; the window set hears where it
+    // landed (OnStepped). ClearSteps forgets one not yet taken.
+    void RequestStep(const StepOrder& order);
+    void ClearSteps();
+    // The recorder time (ms since 1970) of the picture on screen; -1 before one.
+    int64_t PictureAt() const { return m_pictureAt; }
     // The stream a channel recorded in both plays in: at the next play, and
     // in a play going on at the other stream's next key frame.
     void SetSubStreamWanted(bool sub) { m_wantSub = sub; }
@@ -88,6 +94,11 @@ protected:
 
 private:
     void FallingBehind() override;
+    void ShowDecoded(bool show) override;
+    bool KeepPicture(int64_t at) override;
+    bool ShowKeptPicture(int64_t at) override;
+    void DropKeptPictures() override;
+    void PictureShownAt(int64_t at) override { m_pictureAt = at; }
     // One request through the reader its kind and file choose.
     void Play(const PlayRequest& request);
     std::unique_ptr<CFrameSource> OpenInWantedStream(ESourceKind kind, const std::filesystem::path& path, int channel);
@@ -151,6 +162,7 @@ private:
     std::atomic<int64_t> m_lastDrawnMs{0};
     std::atomic<bool> m_infoStrip{true};
     std::atomic<uint64_t> m_decoded{0}, m_shown{0}, m_skipped{0};
+    std::atomic<int64_t> m_pictureAt{-1};
 };
 
 }  // namespace velmor

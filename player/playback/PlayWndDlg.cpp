@@ -226,6 +226,8 @@ void CPlayWndDlg::BuildActions()
     add("Driving_Btn_Pause", [this] { SetPlayState(EPlayState::kPause); }, {"Space"});
     add("Driving_Btn_Play", [this] { SetPlayState(EPlayState::kPlay); }, {"Space"});
     add("Driving_Btn_Stop", [this] { Stop(); });
+    add("Driving_Btn_StepBack", [this] { StepFrames(-1); }, {","});
+    add("Driving_Btn_StepNext", [this] { StepFrames(1); }, {"."});
     add("Driving_Btn_Fast", [this] { SpeedUp(); }, {"+", "="});
     add("Driving_Btn_Slow", [this] { SlowDown(); }, {"-"});
     add("Driving_Btn_Snap", [this] {
@@ -398,9 +400,55 @@ void CPlayWndDlg::AddFileInfo(const std::map<int, PlayRequestMap>& channels, boo
     UpdatePlayButtons();
 }
 
+void CPlayWndDlg::StepFrames(int direction)
+{
+    if (direction == 0 || !AnyPlaying()) return;
+    if (!Paused()) SetPlayState(EPlayState::kPause);
+    m_stepsDue += direction > 0 ? 1 : -1;
+    if (!m_stepReference) NextStep();
+}
+
+void CPlayWndDlg::NextStep()
+{
+    m_stepReference = 0;
+    if (m_stepsDue == 0) return;
+    const auto onPicture = [this](int i) {
+        return m_windows[i]->State() == EWindowState::kPaused && m_windows[i]->PictureAt() >= 0;
+    };
+    int lead = onPicture(m_selected) ? m_selected : 0;
+    for (int i = 1; i <= kMaxWindows && !lead; ++i)
+        if (onPicture(i)) lead = i;
+    if (!lead) {
+        m_stepsDue = 0;
+        return;
+    }
+    const bool forward = m_stepsDue > 0;
+    m_stepsDue += forward ? -1 : 1;
+    m_stepReference = lead;
+    m_windows[lead]->RequestStep({forward ? EStepKind::kNext : EStepKind::kPrevious, 0});
+}
+
+void CPlayWndDlg::OnStepped(int index, int64_t at)
+{
+    if (index != m_stepReference) return;
+    PLAY_TRACE("frame step: window %d at %lld", index, static_cast<long long>(at));
+    if (at >= 0)
+        for (int i = 1; i <= kMaxWindows; ++i)
+            if (i != index && m_windows[i]->State() == EWindowState::kPaused) m_windows[i]->RequestStep({EStepKind::kTo, at});
+    NextStep();
+}
+
+void CPlayWndDlg::ForgetSteps()
+{
+    m_stepsDue = 0;
+    m_stepReference = 0;
+    for (int i = 1; i <= kMaxWindows; ++i) m_windows[i]->ClearSteps();
+}
+
 void CPlayWndDlg::SetPlayState(EPlayState state)
 {
     const bool pause = state == EPlayState::kPause;
+    if (!pause) ForgetSteps();
     // A window plays on in the state its request runs in.
     const auto playing = [pause](CPlayVideoWnd* w) {
         return pause ? EWindowState::kPaused
@@ -436,6 +484,8 @@ void CPlayWndDlg::UpdatePlayButtons()
 {
     if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_Play")) b->setVisible(Paused() || !AnyPlaying());
     if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_Pause")) b->setVisible(!Paused() && AnyPlaying());
+    for (const char* name : {"Driving_Btn_StepBack", "Driving_Btn_StepNext"})
+        if (auto* b = CUiHost::Find<QWidget>(m_root, name)) b->setVisible(AnyPlaying());
     const bool muted = m_shared.mute;
     if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_Sound")) b->setVisible(!muted);
     if (auto* b = CUiHost::Find<QWidget>(m_root, "Driving_Btn_SoundClose")) b->setVisible(muted);
@@ -475,6 +525,7 @@ void CPlayWndDlg::StopAll()
 
 void CPlayWndDlg::StopAllInternal(bool showBusy, CPlayShared::EStopKind kind)
 {
+    ForgetSteps();
     std::vector<WindowStateCell*> states;
     for (int i = 1; i <= kMaxWindows; ++i) {
         m_windows[i]->ClearRequests();
@@ -748,6 +799,11 @@ void CPlayWndDlg::OnWindowFinished(int index)
 {
     CPlayVideoWnd* w = Window(index);
     if (!w) return;
+    // A step its leading window will never answer.
+    if (index == m_stepReference) {
+        m_stepReference = 0;
+        m_stepsDue = 0;
+    }
     // A play started since this one ended owns the window now.
     if (w->State() != EWindowState::kIdle || !w->QueueEmpty()) return;
     ShowPlaceholder(index, true);

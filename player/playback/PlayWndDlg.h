@@ -151,8 +151,16 @@ public:
         if (m_fileEvent) m_fileEvent(start, window, path, error);
     }
 
+    // Frame steps (+1 / -1): every playing window pauses; the selected
+    // window (or the first paused one) shows its next or previous picture,
+    // and the others the picture of that moment on the common clock. Steps
+    // asked while one is under way follow it.
+    void StepFrames(int direction);
+
     // Called by the windows' threads (queued onto the interface thread).
     void OnWindowFinished(int index);
+    // The leading window of a frame step shows the picture at `at`.
+    void OnStepped(int index, int64_t at);
     // A window's pictures fall behind at normal speed: said once a play, by
     // the speed label, with the offer of the sub streams.
     void OnFallingBehind(int index);
@@ -199,6 +207,8 @@ private:
     void OnSettingsChanged(const SettingsRecord& before, const SettingsRecord& now);
     void UpdatePlayButtons();
     void ShowFallingBehind(bool show);
+    void NextStep();
+    void ForgetSteps();
     void ToggleFullScreen();
     void OpenFileDialog();
     // Plays a file or a folder; tells the user why not.
@@ -224,6 +234,8 @@ private:
     bool m_preferSub = false;  // the user chose the sub streams to keep up
     int m_selected = 1;
     int m_enlarged = 0;
+    int m_stepsDue = 0;       // frame steps asked and not yet under way (+ forward)
+    int m_stepReference = 0;  // the window leading the step under way; 0 none
     bool m_sliderDragging = false;
     std::string m_lastSnapshot, m_lastSnapshotError;
     CActionTable m_actions;

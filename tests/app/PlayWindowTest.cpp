@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <cmath>
+#include <map>
 #include <set>
 
 #include "player/formats/IfvFile.h"
@@ -344,6 +345,92 @@ TEST_F(PlayWindowTest, AContainerFileShowsItsChannelsAndPlaysThemInStep)
             if (w["state"] != 3) return false;
         return true;
     });
+}
+
+// Frame steps from the step buttons: every playing window pauses, the
+// selected one moves one picture, and the others show the picture of that
+// moment; play then goes on. A single IFV file, and the six channels of a
+// container file of the demo partition (started in step).
+TEST_F(PlayWindowTest, FrameStepsPauseEveryWindowOnOneClock)
+{
+    struct Row {
+        const char* name;
+        fs::path file;
+        int windows;  // windows whose recordings start with the play (channels 1 and 2: 25 and 15 a second)
+    };
+    const Row rows[] = {{"single IFV file", s_ifv, 1},
+                        {"six channels of the partition", s_demo / "partition" / "disk" / "fc00000.rpo", 2}};
+    StartControlled();
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        ASSERT_EQ(Call(json({{"command", {"open", r.file.string()}}}).dump())["error"], "success");
+        const auto showing = [](const json& s) {
+            std::set<int> on;
+            for (const auto& w : s["windows"])
+                if (w["picture_ms"].get<double>() > 0 && w["state"] != 0) on.insert(w["index"].get<int>());
+            return on;
+        };
+        WaitState([&](const json& s) {
+            for (int i = 1; i <= r.windows; ++i)
+                if (Win(s, i)["shown"].get<int>() < 10) return false;
+            return true;
+        });
+        ASSERT_EQ(Call(R"({"command":["pause"]})")["error"], "success");
+        // The picture each window ends its pause on, once they all stand still.
+        json s = State();
+        for (json before = json(); before != s;) {
+            before = s;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            s = State();
+        }
+        EXPECT_TRUE(s["paused"]);
+        const double lead = Win(s, 1)["picture_ms"];
+        // Windows whose recording starts after the clock wait on their first
+        // picture; the others step on the clock.
+        std::set<int> onClock;
+        std::map<int, double> waiting;
+        for (int i : showing(s)) {
+            if (Win(s, i)["picture_ms"].get<double>() <= lead + 1000)
+                onClock.insert(i);
+            else
+                waiting[i] = Win(s, i)["picture_ms"];
+        }
+        EXPECT_EQ(onClock.size(), size_t(r.windows));
+        // Each step lands the selected window a picture on, and the others
+        // on the picture of that moment: at or before it, within a picture
+        // of their own frame rate.
+        const auto landed = [&](double at) {
+            return [&, at](const json& s) {
+                if (Win(s, 1)["picture_ms"] != at) return false;
+                for (int i : onClock) {
+                    const double p = Win(s, i)["picture_ms"], period = 1000.0 / Win(s, i)["frame_rate"].get<double>();
+                    if (p > at || p <= at - period) return false;
+                }
+                for (const auto& [i, p] : waiting)
+                    if (Win(s, i)["picture_ms"] != p) return false;
+                return true;
+            };
+        };
+        const struct {
+            int step;
+            double at;
+        } steps[] = {{1, lead + 40}, {1, lead + 80}, {-3, lead - 40}, {2, lead + 40}};
+        for (const auto& st : steps) {
+            SCOPED_TRACE(st.step);
+            ASSERT_EQ(Call(json({{"command", {"step", st.step}}}).dump())["error"], "success");
+            s = WaitState(landed(st.at), 5000);
+            EXPECT_TRUE(s["paused"]);
+        }
+        const char* keep = std::getenv("VELMOR_SCREENSHOTS");
+        const fs::path shot = (keep ? fs::path(keep) : m_dir) / ("step-" + std::to_string(r.windows) + ".png");
+        ASSERT_EQ(Call(json({{"command", {"screenshot", shot.string()}}}).dump())["error"], "success");
+        // Play goes on from the picture stepped to.
+        ASSERT_EQ(Call(R"({"command":["play"]})")["error"], "success");
+        WaitState([&](const json& s) { return !s["paused"] && Win(s, 1)["picture_ms"].get<double>() > lead + 400; });
+        Call(R"({"command":["stop"]})");
+    }
+    EXPECT_EQ(Call(R"({"command":["step",0]})")["error"], "step takes a number of pictures, -1000..1000 and not 0");
+    EXPECT_EQ(Call(R"({"command":["step",1]})")["error"], "nothing is playing to step through");
 }
 
 // Channels 1 and 2 of the demo partition's first day are also recorded in a
