@@ -272,5 +272,117 @@ INSTANTIATE_TEST_SUITE_P(Formats, OverlayExportTest,
                                          Case{"H264Avi", fixtures::VideoCodec::kH264, EExportFormat::kAvi, ".avi"}),
                          [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
+// Refusals and cancels: nothing is left that could pass for an export.
+class OverlayRefusalTest : public OverlayExportTest {};
+
+TEST_P(OverlayRefusalTest, FormatsWithoutPicturesAreRefusedAndACancelLeavesNothing)
+{
+    for (EExportFormat format : {EExportFormat::kIfv, EExportFormat::kGps, EExportFormat::kGpx}) {
+        ExportJobRequest r = Request();
+        r.format = format;
+        const ExportJobResult result = CExportJob(r).Run();
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.failure, EExportFailure::kOverlayFormat) << ExportFormatName(format);
+        EXPECT_FALSE(fs::exists(r.folder));
+    }
+    // Stopped at every point of the cut: the clip, its copy and the report go.
+    for (int stopAt : {0, 10, 60, 96}) {
+        ExportJobRequest r = Request();
+        std::unique_ptr<CExportJob> job;
+        job = std::make_unique<CExportJob>(r, [&](EExportStep, int percent) {
+            if (percent >= stopAt) job->Cancel();
+        });
+        const ExportJobResult result = job->Run();
+        EXPECT_EQ(result.failure, EExportFailure::kStopped) << stopAt;
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(r.folder, ec), end; !ec && it != end; it.increment(ec))
+            EXPECT_FALSE(it->is_regular_file()) << it->path();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, OverlayRefusalTest,
+                         testing::Values(Case{"H264Mp4", fixtures::VideoCodec::kH264, EExportFormat::kMp4, ".mp4"}),
+                         [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+TEST(OverlayTextTest, LinesOfARecord)
+{
+    struct Row {
+        fixtures::AttachInfo info;
+        const char* text;
+    };
+    fixtures::AttachInfo south;
+    south.time = kT10 + 59;
+    south.latitude = -33.5;
+    south.longitude = -70.25;
+    south.speed = 120;
+    fixtures::AttachInfo none;
+    none.time = kT10;
+    none.events = {"A", "B", "C", "D", "E", "F"};
+    fixtures::AttachInfo cut;
+    cut.time = kT10;
+    cut.latitude = 22.5;
+    cut.longitude = 114;
+    const std::vector<Row> rows = {
+        {south, "2025-12-08 10:00:59,120 km/h,S33.50000 W70.25000"},
+        {none, "2025-12-08 10:00:00,0 km/h,no position,A,B,C,D,E,F"},
+        {cut, "2025-12-08 10:00:00,0 km/h,N22.50000 E114.00000"},
+    };
+    for (const Row& row : rows) {
+        const auto bytes = fixtures::MakeAttachInfo(row.info);
+        EXPECT_EQ(OverlayText(*LoadAttachInfo(bytes.data(), bytes.size())), row.text);
+    }
+}
+
+// Which text each picture gets, whatever order records and pictures come in.
+TEST(OverlayTextTest, PicturesWaitForTheRecordOfTheirSecond)
+{
+    struct Step {
+        char kind;  // 'p' picture, 'r' record
+        uint32_t second;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Step> steps;
+        std::vector<std::string> seconds;  // the record second each picture shows ("" none), in order handed on
+    };
+    const std::vector<Row> rows = {
+        {"record first", {{'r', 0}, {'p', 0}, {'p', 0}, {'r', 1}, {'p', 1}}, {"0", "0", "1"}},
+        {"record after pictures", {{'p', 0}, {'p', 0}, {'r', 0}, {'p', 0}}, {"0", "0", "0"}},
+        {"a second without record holds", {{'r', 0}, {'p', 0}, {'p', 1}, {'p', 2}, {'r', 3}, {'p', 3}},
+         {"0", "0", "0", "3"}},
+        {"no record at all", {{'p', 0}, {'p', 1}}, {"", ""}},
+        {"a later record frees the waiting", {{'r', 0}, {'p', 1}, {'r', 2}, {'p', 2}}, {"0", "2"}},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> shown;
+        std::vector<std::string> texts;
+        COverlayTexts overlay(
+            [&](const SourceFrame&, const std::string& text) {
+                texts.push_back(text);
+                return true;
+            },
+            nullptr);
+        std::vector<uint8_t> bytes(8, 1);
+        for (const Step& s : row.steps) {
+            if (s.kind == 'p') {
+                SourceFrame f;
+                f.wallMs = (uint64_t(kT10) + s.second) * 1000 + 400;
+                f.data = bytes.data();
+                f.length = uint32_t(bytes.size());
+                ASSERT_TRUE(overlay.Picture(f));
+            } else {
+                fixtures::AttachInfo info;
+                info.time = kT10 + s.second;
+                const auto rec = fixtures::MakeAttachInfo(info);
+                ASSERT_TRUE(overlay.Record(*LoadAttachInfo(rec.data(), rec.size())));
+            }
+        }
+        ASSERT_TRUE(overlay.Finish());
+        for (const std::string& t : texts)
+            shown.push_back(t.empty() ? "" : std::to_string(std::stoi(t.substr(17, 2))));
+        EXPECT_EQ(shown, row.seconds) << row.name;
+    }
+}
+
 }  // namespace
 }  // namespace velmor
