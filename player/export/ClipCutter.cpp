@@ -658,7 +658,7 @@ CutResult CClipCutter::WriteMp4(CFrameSource& source, const std::filesystem::pat
     }
     result.files.push_back(outPath);
     result.spans.push_back(span);
-    if (overlay) {
+    if (!overlayPath.empty()) {
         result.overlays.push_back(overlayPath);
         result.overlaySpans.push_back(span);
     }

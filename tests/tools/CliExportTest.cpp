@@ -205,5 +205,31 @@ TEST(CliExport, Refusals)
     EXPECT_FALSE(std::filesystem::exists(dir / "unnamed")) << "nothing was written";
 }
 
+TEST(CliExport, OverlayOnlyOfPicturesAndNeverHalfMade)
+{
+    CTempDir dir;
+    const auto source = WriteSource(dir);
+    const std::string from = std::to_string(kT10), to = std::to_string(kT10 + 4), out = (dir / "out").string();
+    struct Case {
+        const char* format;
+        const char* error;
+    } cases[] = {
+        {"gps", "velmor-cli: --overlay: the copy with burned-in text is made of mp4 and avi exports only, not gps"},
+        {"ifv", "velmor-cli: --overlay: the copy with burned-in text is made of mp4 and avi exports only, not ifv"},
+        // The source's pictures are not video: neither the clip nor its copy is left.
+        {"mp4", "velmor-cli: "},
+    };
+    for (const Case& c : cases) {
+        auto r = Cli({"export", source.string(), "--from", from, "--to", to, "--out", out, "--format", c.format,
+                      "--overlay", "--quiet"});
+        EXPECT_EQ(r.exitCode, 1) << c.format;
+        EXPECT_EQ(r.err.rfind(c.error, 0), 0u) << c.format << ": " << r.err;
+        EXPECT_EQ(r.out, "") << c.format;
+    }
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(out, ec), end; !ec && it != end; it.increment(ec))
+        EXPECT_FALSE(it->is_regular_file()) << it->path();
+}
+
 }  // namespace
 }  // namespace velmor::fixtures
