@@ -212,18 +212,19 @@ TEST(CliExport, OverlayOnlyOfPicturesAndNeverHalfMade)
     const std::string from = std::to_string(kT10), to = std::to_string(kT10 + 4), out = (dir / "out").string();
     struct Case {
         const char* format;
+        int exitCode;
         const char* error;
     } cases[] = {
-        {"gps", "velmor-cli: --overlay: the copy with burned-in text is made of mp4 and avi exports only, not gps"},
-        {"ifv", "velmor-cli: --overlay: the copy with burned-in text is made of mp4 and avi exports only, not ifv"},
+        {"gps", 2, "velmor-cli: --overlay: the copy with burned-in text is made of mp4 and avi exports only, not gps\n"},
+        {"ifv", 2, "velmor-cli: --overlay: the copy with burned-in text is made of mp4 and avi exports only, not ifv\n"},
         // The source's pictures are not video: neither the clip nor its copy is left.
-        {"mp4", "velmor-cli: "},
+        {"mp4", 1, "velmor-cli: "},
     };
     for (const Case& c : cases) {
         auto r = Cli({"export", source.string(), "--from", from, "--to", to, "--out", out, "--format", c.format,
                       "--overlay", "--quiet"});
-        EXPECT_EQ(r.exitCode, 1) << c.format;
-        EXPECT_EQ(r.err.rfind(c.error, 0), 0u) << c.format << ": " << r.err;
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.format;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << c.format << ": " << r.err;
         EXPECT_EQ(r.out, "") << c.format;
     }
     std::error_code ec;

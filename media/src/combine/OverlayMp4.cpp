@@ -6,6 +6,7 @@
 #include "media/src/video/OsdText.h"
 
 extern "C" {
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -33,6 +34,9 @@ int COverlayMp4::Create(const char* path, int width, int height, int videoType, 
     // One thread: pictures come out in the order they went in, one for one,
     // and the export beside it keeps the other core.
     m_dec->thread_count = 1;
+    // The library reports through its caller, never on the process's
+    // standard error: FFmpeg's own lines fall below what its logger prints.
+    m_dec->log_level_offset = AV_LOG_DEBUG;
     if ((ret = avcodec_open2(m_dec.get(), dec, nullptr)) < 0) return Fail(ret, "the video decoder cannot be opened");
     return 0;
 }
@@ -45,6 +49,7 @@ int COverlayMp4::OpenEncoder(const AVFrame* first)
     m_enc.reset(avcodec_alloc_context3(enc));
     if (!m_enc) return Fail(AVERROR(ENOMEM), "out of memory");
     AVCodecContext* e = m_enc.get();
+    e->log_level_offset = AV_LOG_DEBUG;
     e->width = first->width;
     e->height = first->height;
     e->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -62,7 +67,7 @@ int COverlayMp4::OpenEncoder(const AVFrame* first)
     av_opt_set(e->priv_data, "tune", "zerolatency", 0);
     av_opt_set(e->priv_data, "crf", "18", 0);
     av_opt_set(e->priv_data, "forced-idr", "1", 0);
-    if (hevc) av_opt_set(e->priv_data, "x265-params", "log-level=error", 0);
+    if (hevc) av_opt_set(e->priv_data, "x265-params", "log-level=none", 0);
     // No global header: parameter sets go in front of every key picture, as
     // the recorder writes them and the clip's writer reads them.
     const int ret = avcodec_open2(e, enc, nullptr);
