@@ -49,8 +49,9 @@ send "{\"command\":[\"settings\",{\"MapType\":2,\"GSTFILE\":\"$(cd "$demo" && pw
      "{\"command\":[\"play_at\",\"2026-12-01 10:00:05\"]}"
 sleep 8
 send "{\"command\":[\"screenshot\",\"$shots/offline-map-en.png\"]}"
-send "{\"command\":[\"cut\",{\"from\":1796119200,\"to\":1796119230,\"channels\":[1,2],\"format\":\"mp4\",\"combine\":true}]}"
-# The cut's signed report, checked as "verify an export" does.
+# Each channel also with its second's time, speed, position and events burned in.
+send "{\"command\":[\"cut\",{\"from\":1796119200,\"to\":1796119230,\"channels\":[1,2],\"format\":\"mp4\",\"combine\":true,\"overlay\":true}]}"
+# The cut's signed report (the copies with text in it), checked as "verify an export" does.
 report=$(ls -t "$demo"/clips/*/*.report.json 2> /dev/null | head -1 || true)
 if [ -n "$report" ]; then
   "$bin/velmor" --command "$sock" "{\"command\":[\"verify\",\"$(cd "$(dirname "$report")" && pwd)/$(basename "$report")\"]}" \

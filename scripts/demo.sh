@@ -61,4 +61,15 @@ run info "$demo/index-disk/fly00004.ifv"
 run store info --device "$device" "$partition" 2>/dev/null
 run store search --device "$device" "$partition" --channels 1 2>/dev/null
 run log "$demo/index-disk" --type 0x60 --mode 1
+# A signed export of half a minute of channel 1 with a copy that has each
+# second's time, speed, position and events burned in, and its check.
+export VELMOR_PROFILE_DIR="$demo/profile"
+run export "$partition" --from 1796119200 --to 1796119230 --channels 1 --format mp4 --overlay --quiet \
+  --out "$demo/clips"
+report=$(ls -t "$demo"/clips/*/*.report.json 2> /dev/null | head -1 || true)
+if [ -n "$report" ]; then
+  run verify "$report"
+else
+  echo "demo: the export wrote no report" >&2
+fi
 echo "== the corpus: $demo/MANIFEST.json"

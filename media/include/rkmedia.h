@@ -218,6 +218,33 @@ RKMEDIA_API int RKPLAYER_WriteMp4AudioData(RKPLAYER_HANDLE* slot, const uint8_t*
  * no file is left under either name); -1 for an empty slot. */
 RKMEDIA_API int RKPLAYER_CloseMp4File(RKPLAYER_HANDLE* slot);
 
+/* ---- Clips with burned-in text ---------------------------------------------------
+ * A second file beside a clip: the same access units decoded, the on-screen
+ * text of each picture's second drawn into it as the play windows draw it
+ * (white on black boxes), and encoded again (H.264 or H.265 as recorded,
+ * key pictures where the recording has them) with the clip's sound and
+ * clock. Written as "<path>.part" until RKPLAYER_CloseOverlayMp4File has
+ * finished it, as RKPLAYER_CreateMp4FileInit does. Failures leave their
+ * reason in RKPLAYER_GetLastErrorText. */
+
+/* As RKPLAYER_CreateMp4FileInit: 0, or negative; the slot is filled whenever
+ * the writer exists, also on failure; close it with
+ * RKPLAYER_CloseOverlayMp4File. */
+RKMEDIA_API int RKPLAYER_CreateOverlayMp4FileInit(RKPLAYER_HANDLE* slot, int width, int height, int videoType,
+                                                  int frameRate, const char* path);
+/* One access unit (Annex B) as recorded and the text to draw on its picture
+ * (UTF-8, textLength bytes, "," between lines, at most five drawn; 0 bytes:
+ * none). Refused (-1) until the first key frame. 0 / negative. */
+RKMEDIA_API int RKPLAYER_WriteOverlayMp4VideoData(RKPLAYER_HANDLE* slot, const uint8_t* data, int length,
+                                                  int keyFlag, uint64_t time, const char* text, int textLength);
+/* One raw AAC frame, as RKPLAYER_WriteMp4AudioData. 0 / negative. */
+RKMEDIA_API int RKPLAYER_WriteOverlayMp4AudioData(RKPLAYER_HANDLE* slot, const uint8_t* data, int length);
+/* Draws and encodes what is still held, finishes the file, gives it its name
+ * and frees the writer; the slot is cleared. 0; a negative error when the
+ * file could not be finished or would not hold every picture written (then
+ * no file is left under either name); -1 for an empty slot. */
+RKMEDIA_API int RKPLAYER_CloseOverlayMp4File(RKPLAYER_HANDLE* slot);
+
 /* ---- Multi-channel combination --------------------------------------------------
  * Per-channel files of one export tiled into one picture on black, their
  * sound mixed, encoded (H.264 or H.265, "ultrafast", 400 kbit/s; AAC). */

@@ -11,6 +11,7 @@
 #include "media/src/RKPlay.h"
 #include "media/src/SpsParser.h"
 #include "media/src/combine/CombineMp4.h"
+#include "media/src/combine/OverlayMp4.h"
 #include "media/src/mp4/AacConvert.h"
 #include "media/src/mp4/RKMp4Convert.h"
 
@@ -522,6 +523,60 @@ RKMEDIA_API int RKPLAYER_CloseMp4File(RKPLAYER_HANDLE* slot)
             ret = w->CloseMp4File();
         } catch (...) {
         }
+        delete w;
+        *slot = nullptr;
+        return ret;
+    });
+}
+
+// ---- Clips with burned-in text ---------------------------------------------------------------
+
+RKMEDIA_API int RKPLAYER_CreateOverlayMp4FileInit(RKPLAYER_HANDLE* slot, int width, int height, int videoType,
+                                                  int frameRate, const char* path)
+{
+    return Guarded(kLibrary, -1, [&] {
+        if (!slot) return -1;
+        auto* w = Create<rkmedia::COverlayMp4>();
+        if (!w) return -1;
+        *slot = w;
+        const int ret = w->Create(path, width, height, videoType, frameRate);
+        if (ret < 0) velmor::SetLastError(kLibrary, w->Error());
+        return ret;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_WriteOverlayMp4VideoData(RKPLAYER_HANDLE* slot, const uint8_t* data, int length,
+                                                  int keyFlag, uint64_t time, const char* text, int textLength)
+{
+    return Guarded(kLibrary, -1, [&] {
+        auto* w = ObjectOf<rkmedia::COverlayMp4>(slot);
+        if (!w || textLength < 0 || (textLength > 0 && !text)) return -1;
+        const int ret = w->WriteVideo(data, length, keyFlag, time, std::string(text ? text : "", size_t(textLength)));
+        if (ret < 0 && !w->Error().empty()) velmor::SetLastError(kLibrary, w->Error());
+        return ret;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_WriteOverlayMp4AudioData(RKPLAYER_HANDLE* slot, const uint8_t* data, int length)
+{
+    return Guarded(kLibrary, -1, [&] {
+        auto* w = ObjectOf<rkmedia::COverlayMp4>(slot);
+        return w ? w->WriteAudio(data, length) : -1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_CloseOverlayMp4File(RKPLAYER_HANDLE* slot)
+{
+    return Guarded(kLibrary, -1, [&] {
+        auto* w = ObjectOf<rkmedia::COverlayMp4>(slot);
+        if (!w) return -1;
+        int ret = -1;
+        try {
+            ret = w->Close();
+        } catch (...) {
+        }
+        if (ret < 0) velmor::SetLastError(kLibrary, w->Error().empty() ? "the file cannot be finished" : w->Error());
+        // Its writer takes back an unfinished file as it goes.
         delete w;
         *slot = nullptr;
         return ret;

@@ -36,7 +36,8 @@ CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& hos
     if (args.size() != 1 || !args[0].isObject()) return CControlResult::Fail("the command takes one object");
     const QJsonObject o = args[0].toObject();
     for (const QString& key : o.keys())
-        if (key != "from" && key != "to" && key != "channels" && key != "format" && key != "combine")
+        if (key != "from" && key != "to" && key != "channels" && key != "format" && key != "combine" &&
+            key != "overlay")
             return CControlResult::Fail("unknown field " + key);
     uint32_t from = 0, to = 0;
     if (!Seconds(o.value("from"), &from) || !Seconds(o.value("to"), &to))
@@ -48,6 +49,7 @@ CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& hos
             return CControlResult::Fail("format must be ifv, mp4, avi, gps, gpx or rkrec");
     }
     if (o.contains("combine") && !o.value("combine").isBool()) return CControlResult::Fail("combine must be true or false");
+    if (o.contains("overlay") && !o.value("overlay").isBool()) return CControlResult::Fail("overlay must be true or false");
     if (markRange && from < to) markRange(from, to);
     std::optional<CutSource> source = currentSource ? currentSource() : std::nullopt;
     if (!source) return CControlResult::Fail("no recording is shown");
@@ -67,6 +69,7 @@ CControlResult Cut(const QJsonArray& args, CControlServer& control, CUiHost& hos
     dlg.SetChannels(channels);
     dlg.SetFormat(format);
     dlg.SetCombine(o.value("combine").toBool(false));
+    dlg.SetOverlay(o.value("overlay").toBool(false));
     dlg.SetConvertGps(convertGps && convertGps());
     if (caseUtcOffset) dlg.SetCaseUtcOffset(caseUtcOffset());
     QEventLoop loop;

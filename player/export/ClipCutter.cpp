@@ -16,6 +16,7 @@
 #include "player/export/ExportNames.h"
 #include "player/export/GpsExport.h"
 #include "player/export/GpxWriter.h"
+#include "player/export/OverlayText.h"
 #include "player/formats/AttachInfo.h"
 #include "player/formats/IfvFile.h"
 #include "player/playback/FrameSource.h"
@@ -552,7 +553,7 @@ CutResult CClipCutter::CutRKRecRecordFile(const std::filesystem::path& source, i
 
 CutResult CClipCutter::WriteMp4(CFrameSource& source, const std::filesystem::path& outPath, CutResult& result)
 {
-    RKPLAYER_HANDLE writer = nullptr, aac = nullptr;
+    RKPLAYER_HANDLE writer = nullptr, aac = nullptr, overlay = nullptr;
     const SourceStream& stream = source.Stream();
     const bool withAudio = m_request.withAudio && stream.hasAudio;
     if (withAudio && RKPLAYER_ConvertPCMToAACInit(&aac, 1, 8000, 0, stream.audioType) != 1) {
@@ -565,7 +566,38 @@ CutResult CClipCutter::WriteMp4(CFrameSource& source, const std::filesystem::pat
         RKPLAYER_ConvertPCMToAACUnit(&aac);
         return Failure("CutFile:" + outPath.string() + " Fail");
     }
+    std::filesystem::path overlayPath;
+    std::string overlayError;
+    auto overlayFailed = [&] {
+        const char* why = RKPLAYER_GetLastErrorText();
+        overlayError = "the copy with text " + overlayPath.string() + " cannot be made: " +
+                       (why && *why ? why : "unknown failure");
+        return false;
+    };
+    if (m_request.overlay) {
+        overlayPath = OverlayPath(outPath);
+        if (RKPLAYER_CreateOverlayMp4FileInit(&overlay, stream.width, stream.height, stream.h265 ? 1 : 0,
+                                              int(stream.frameRate), overlayPath.c_str()) != 0) {
+            overlayFailed();
+            RKPLAYER_CloseOverlayMp4File(&overlay);
+            RKPLAYER_CloseMp4File(&writer);
+            RemoveQuietly(outPath);
+            RKPLAYER_ConvertPCMToAACUnit(&aac);
+            return Failure(overlayError);
+        }
+    }
+    COverlayTexts texts(
+        [&](const SourceFrame& p, const std::string& text) {
+            return RKPLAYER_WriteOverlayMp4VideoData(&overlay, p.data, int(p.length), p.key ? 1 : 0, p.wallMs,
+                                                     text.data(), int(text.size())) == 0 ||
+                   overlayFailed();
+        },
+        m_request.grid);
     std::vector<uint8_t> out(RKPLAYER_AAC_MAX_FRAME_BYTES);
+    auto writeAac = [&](int n) {
+        if (RKPLAYER_WriteMp4AudioData(&writer, out.data(), n) != 0) return false;
+        return !overlay || RKPLAYER_WriteOverlayMp4AudioData(&overlay, out.data(), n) == 0 || overlayFailed();
+    };
     WrittenSpan span;
     bool ok = true, keySeen = false;
     uint64_t frames = 0;
@@ -584,36 +616,52 @@ CutResult CClipCutter::WriteMp4(CFrameSource& source, const std::filesystem::pat
         if (keySeen && f.kind == EFrameKind::kVideo) {
             if (result.frames.video == 0) result.firstWrittenMs = f.wallMs;
             ok = RKPLAYER_WriteMp4VideoData(&writer, f.data, int(f.length), f.key ? 1 : 0, f.wallMs) == 0;
+            if (ok && overlay) ok = texts.Picture(f);
             ++result.frames.video;
             span.Add(f.wallMs);
         } else if (keySeen && f.kind == EFrameKind::kAudio && withAudio) {
             int n = 0;
             if (RKPLAYER_ConvertPCMToAACEncode(&aac, f.data, int(f.length), out.data(), &n) == 1 && n > 0)
-                ok = RKPLAYER_WriteMp4AudioData(&writer, out.data(), n) == 0;
+                ok = writeAac(n);
             ++result.frames.audio;
             span.Add(f.wallMs);
+        } else if (f.kind == EFrameKind::kInfo && overlay) {
+            // Records from before the first key frame still give its text.
+            if (const auto record = LoadAttachInfo(f.data, f.length)) ok = texts.Record(*record);
         }
         if (++frames % 5 == 0) Report(uint32_t(f.wallMs / 1000));
     }
+    if (overlay && ok) ok = texts.Finish();
     if (withAudio) {
         int n = 0;
         while (ok && RKPLAYER_ConvertPCMToAACFlush(&aac, out.data(), &n) == 1)
-            if (n > 0) ok = RKPLAYER_WriteMp4AudioData(&writer, out.data(), n) == 0;
+            if (n > 0) ok = writeAac(n);
         RKPLAYER_ConvertPCMToAACUnit(&aac);
     }
     const bool closed = RKPLAYER_CloseMp4File(&writer) == 0;
+    bool overlayClosed = true;
+    if (overlay) overlayClosed = RKPLAYER_CloseOverlayMp4File(&overlay) == 0 || (ok && overlayFailed());
+    auto removeBoth = [&] {
+        RemoveQuietly(outPath);
+        if (!overlayPath.empty()) RemoveQuietly(overlayPath);
+    };
     // Damage inside the span fails the cut: a clip that silently ends early
     // is not the span the user asked for.
     if (rc == EFrameResult::kReadFailed) {
-        RemoveQuietly(outPath);
+        removeBoth();
         return Failure("CutFile:" + outPath.string() + " Fail: " + source.ErrorText());
     }
-    if (!ok || !closed || result.frames.video == 0) {
-        RemoveQuietly(outPath);
+    if (!ok || !closed || !overlayClosed || result.frames.video == 0) {
+        removeBoth();
+        if (!overlayError.empty() && result.frames.video > 0) return Failure(overlayError);
         return Failure(result.frames.video == 0 && ok ? "Cut_CHN_Error" : "CutFile:" + outPath.string() + " Fail");
     }
     result.files.push_back(outPath);
     result.spans.push_back(span);
+    if (!overlayPath.empty()) {
+        result.overlays.push_back(overlayPath);
+        result.overlaySpans.push_back(span);
+    }
     result.ok = true;
     return result;
 }
@@ -681,19 +729,24 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
             *day / (ClipBaseName(channel, m_request.start, m_request.end, m_request.type) + CutExtension(format)));
         CutResult one;
         one = WriteMp4(*source, outPath, one);
-        if (one.stopped) {
-            all.stopped = true;
+        auto take = [&all](const CutResult& one) {
             all.files.insert(all.files.end(), one.files.begin(), one.files.end());
             all.spans.insert(all.spans.end(), one.spans.begin(), one.spans.end());
+            all.overlays.insert(all.overlays.end(), one.overlays.begin(), one.overlays.end());
+            all.overlaySpans.insert(all.overlaySpans.end(), one.overlaySpans.begin(), one.overlaySpans.end());
+        };
+        if (one.stopped) {
+            all.stopped = true;
+            take(one);
             return all;
         }
         if (!one.ok) {
             if (one.error == "Cut_CHN_Error") continue;
             for (const auto& f : all.files) RemoveQuietly(f);
+            for (const auto& f : all.overlays) RemoveQuietly(f);
             return one;
         }
-        all.files.insert(all.files.end(), one.files.begin(), one.files.end());
-        all.spans.insert(all.spans.end(), one.spans.begin(), one.spans.end());
+        take(one);
         all.channels.push_back(channel);
         startsMs.push_back(int64_t(one.firstWrittenMs) - int64_t(m_request.start) * 1000);
         all.frames.video += one.frames.video;
@@ -709,7 +762,12 @@ CutResult CClipCutter::CutContainerToMp4(const std::vector<std::filesystem::path
     all.startsMs = startsMs;
     if (m_request.combine && all.files.size() > 1) {
         auto combined = Combine(all.files, startsMs, width, height, h265);
-        if (!combined.ok) return combined;
+        if (!combined.ok) {
+            // No half of an export is left that could pass for all of it.
+            for (const auto& f : all.files) RemoveQuietly(f);
+            for (const auto& f : all.overlays) RemoveQuietly(f);
+            return combined;
+        }
         // The mosaic holds what its channel files hold.
         WrittenSpan mosaic;
         for (const WrittenSpan& one : all.spans) mosaic.Add(one);

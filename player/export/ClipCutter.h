@@ -28,6 +28,11 @@ struct CutRequest {
     std::filesystem::path folder;
     bool combine = false;
     int type = 0;  // the record type shown after "T" in file names
+    // MP4 and AVI cuts: beside each clip a copy with the text of its
+    // attached records burned into the pictures (OverlayPath), its positions
+    // corrected through `grid` when one is given.
+    bool overlay = false;
+    const CPositionGrid* grid = nullptr;
 };
 
 struct CutResult {
@@ -36,6 +41,9 @@ struct CutResult {
     std::string error;     // the message of the failure ("OpenFile:%s Fail", ...)
     std::vector<std::filesystem::path> files;
     std::vector<WrittenSpan> spans;  // what each of `files` holds of the span, in the same order
+    // The overlay copies, one per clip that has one, and what each holds.
+    std::vector<std::filesystem::path> overlays;
+    std::vector<WrittenSpan> overlaySpans;
     std::vector<int> channels;  // the channels written, counted from 1
     ExportFrameCounts frames;
     uint64_t firstWrittenMs = 0;   // recorder clock of the first picture written (MP4 cuts)

@@ -187,6 +187,10 @@ ExportJobResult CExportJob::Run()
                           std::string("a ") + SourceKindName(rq.kind) + " cannot be exported yet");
     }
 
+    if (rq.overlay && !video)
+        return Failed(EExportFailure::kOverlayFormat,
+                      "the copy with burned-in text is made of mp4 and avi exports only, not " + formatName);
+
     // What the report needs is settled before anything is cut: an export
     // whose report cannot be signed or whose time statement would be wrong
     // is refused whole.
@@ -209,6 +213,8 @@ ExportJobResult CExportJob::Run()
     cut.folder = rq.folder;
     cut.combine = false;  // a step of its own here
     cut.type = rq.type;
+    cut.overlay = rq.overlay;
+    cut.grid = rq.convertGps ? &CPositionGrid::Shared() : nullptr;
 
     std::vector<fs::path> spanFiles;
     int channels = 1;
@@ -274,10 +280,14 @@ ExportJobResult CExportJob::Run()
     ExportJobResult result;
     result.files = r.files;
     std::vector<WrittenSpan> spans = r.spans;
+    // The copies with text follow the clips they were made beside.
+    spans.resize(r.files.size());
+    result.files.insert(result.files.end(), r.overlays.begin(), r.overlays.end());
+    spans.insert(spans.end(), r.overlaySpans.begin(), r.overlaySpans.end());
     // A stopped cut may have closed what it wrote as if it were whole.
     if (r.stopped || Cancelled()) return Stop(result);
     if (!r.ok) {
-        RemoveAll(r.files);
+        RemoveAll(result.files);
         return Failed(EExportFailure::kCut, Explain(r.error));
     }
     result.frames = r.frames;
@@ -289,11 +299,11 @@ ExportJobResult CExportJob::Run()
     if (combine && r.files.size() > 1) {
         Report(EExportStep::kCombine, 90);
         CutResult mosaic = cutter.Combine(r.files, r.startsMs, r.width, r.height, r.h265);
+        spans.resize(result.files.size());
         result.files.insert(result.files.end(), mosaic.files.begin(), mosaic.files.end());
         // The mosaic holds what its channel files hold.
         WrittenSpan all;
         for (const WrittenSpan& one : r.spans) all.Add(one);
-        spans.resize(r.files.size());
         spans.insert(spans.end(), mosaic.files.size(), all);
         if (Cancelled()) return Stop(result);
         if (!mosaic.ok) {

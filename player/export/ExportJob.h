@@ -34,6 +34,7 @@ enum class EExportFailure {
     kReport,              // the export report could not be written
     kSigningKey,          // the profile's signing key cannot be read or made; nothing was cut
     kCaseUtcOffset,       // the declared offset from UTC is not one; nothing was cut
+    kOverlayFormat,       // a copy with text was asked for a format other than mp4 and avi
 };
 
 struct ExportJobRequest {
@@ -44,6 +45,11 @@ struct ExportJobRequest {
     EExportFormat format = EExportFormat::kMp4;
     bool withAudio = false;
     bool combine = false;
+    // MP4 and AVI: beside each channel's clip a copy with the recorder time,
+    // speed, position and event names of each second burned into the
+    // pictures as the windows' on-screen text ("<clip>_overlay.mp4"); the
+    // clean clip is written all the same and both are in the report.
+    bool overlay = false;
     std::filesystem::path folder;  // a day folder is made inside it
     std::string gpsHeader;         // first line of GPS files, in the user's language
     int type = 0;                  // the record type shown after "T" in file names

@@ -117,6 +117,11 @@ std::filesystem::path FreePath(const std::filesystem::path& path)
     }
 }
 
+std::filesystem::path OverlayPath(const std::filesystem::path& clip)
+{
+    return FreePath(clip.parent_path() / (clip.stem().string() + kOverlaySuffix + clip.extension().string()));
+}
+
 std::string RecorderTimeText(uint32_t t)
 {
     const std::tm tm = Clock(t);

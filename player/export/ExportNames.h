@@ -54,6 +54,11 @@ inline constexpr const char* kIfvNameError = "Cut_Name_Error";
 // "<stem>_2<ext>", "<stem>_3<ext>", ...: an export never replaces a file.
 std::filesystem::path FreePath(const std::filesystem::path& path);
 
+// The copy of a clip with its on-screen text burned in lies beside the clip:
+// "<stem>_overlay<ext>", made free as FreePath makes names.
+inline constexpr const char* kOverlaySuffix = "_overlay";
+std::filesystem::path OverlayPath(const std::filesystem::path& clip);
+
 // "YYYY-MM-DD hh:mm:ss" of a recorder time.
 std::string RecorderTimeText(uint32_t t);
 

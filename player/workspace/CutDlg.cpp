@@ -145,6 +145,11 @@ void CCutDlg::SetCombine(bool on)
     if (auto* box = CUiHost::Find<QCheckBox>(m_root, "Cut_Enable_Combine")) box->setChecked(on);
 }
 
+void CCutDlg::SetOverlay(bool on)
+{
+    if (auto* box = CUiHost::Find<QCheckBox>(m_root, "Cut_Enable_Overlay")) box->setChecked(on);
+}
+
 void CCutDlg::SetFolder(const std::filesystem::path& folder)
 {
     if (auto* edit = CUiHost::Find<QLineEdit>(m_root, "Cut_Edit_Path")) edit->setText(QString::fromStdString(folder.string()));
@@ -163,6 +168,7 @@ CutChoice CCutDlg::Choice() const
     if (auto* combo = CUiHost::Find<QComboBox>(m_root, "Cut_Combo_Format")) c.format = CutFormatAt(combo->currentIndex());
     if (auto* box = CUiHost::Find<QCheckBox>(m_root, "Cut_Audio_option")) c.withAudio = box->isChecked();
     if (auto* box = CUiHost::Find<QCheckBox>(m_root, "Cut_Enable_Combine")) c.combine = box->isChecked();
+    if (auto* box = CUiHost::Find<QCheckBox>(m_root, "Cut_Enable_Overlay")) c.overlay = box->isChecked();
     if (auto* edit = CUiHost::Find<QLineEdit>(m_root, "Cut_Edit_Path")) c.folder = edit->text().trimmed().toStdString();
     c.type = m_type;
     if (const CLanguageTable* language = m_host.Language()) c.gpsHeader = GpsHeaderLine(*language);

@@ -56,6 +56,7 @@ public:
     void SetFormat(EExportFormat format);
     void SetWithAudio(bool on);
     void SetCombine(bool on);
+    void SetOverlay(bool on);
     void SetFolder(const std::filesystem::path& folder);
     // GPS exports correct their positions with the grid (setting ConvertGPS).
     void SetConvertGps(bool convert) { m_convertGps = convert; }

@@ -46,6 +46,11 @@ CutPlan PlanCut(const CutSource& source, const CutChoice& choice)
         plan.messageKey = "Cut_Format_Error";
         return plan;
     }
+    // Only pictures can carry the text.
+    if (choice.overlay && choice.format != EExportFormat::kMp4 && choice.format != EExportFormat::kAvi) {
+        plan.messageKey = "Cut_Overlay_Error";
+        return plan;
+    }
     ExportJobRequest& r = plan.request;
     r.source = source.path;
     r.kind = source.kind;
@@ -55,6 +60,7 @@ CutPlan PlanCut(const CutSource& source, const CutChoice& choice)
     r.format = choice.format;
     r.withAudio = choice.withAudio;
     r.combine = choice.combine;
+    r.overlay = choice.overlay;
     r.folder = choice.folder;
     r.type = choice.type;
     r.gpsHeader = choice.gpsHeader;

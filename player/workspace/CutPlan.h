@@ -26,6 +26,7 @@ struct CutChoice {
     EExportFormat format = EExportFormat::kMp4;
     bool withAudio = true;
     bool combine = false;
+    bool overlay = false;  // mp4, avi: a copy of each channel with its records' text burned in
     std::filesystem::path folder;
     int type = 0;
     std::string gpsHeader;    // the first line of GPS files, in the user's language

@@ -205,5 +205,32 @@ TEST(CliExport, Refusals)
     EXPECT_FALSE(std::filesystem::exists(dir / "unnamed")) << "nothing was written";
 }
 
+TEST(CliExport, OverlayOnlyOfPicturesAndNeverHalfMade)
+{
+    CTempDir dir;
+    const auto source = WriteSource(dir);
+    const std::string from = std::to_string(kT10), to = std::to_string(kT10 + 4), out = (dir / "out").string();
+    struct Case {
+        const char* format;
+        int exitCode;
+        const char* error;
+    } cases[] = {
+        {"gps", 2, "velmor-cli: --overlay: the copy with burned-in text is made of mp4 and avi exports only, not gps\n"},
+        {"ifv", 2, "velmor-cli: --overlay: the copy with burned-in text is made of mp4 and avi exports only, not ifv\n"},
+        // The source's pictures are not video: neither the clip nor its copy is left.
+        {"mp4", 1, "velmor-cli: "},
+    };
+    for (const Case& c : cases) {
+        auto r = Cli({"export", source.string(), "--from", from, "--to", to, "--out", out, "--format", c.format,
+                      "--overlay", "--quiet"});
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.format;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << c.format << ": " << r.err;
+        EXPECT_EQ(r.out, "") << c.format;
+    }
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(out, ec), end; !ec && it != end; it.increment(ec))
+        EXPECT_FALSE(it->is_regular_file()) << it->path();
+}
+
 }  // namespace
 }  // namespace velmor::fixtures

@@ -73,11 +73,35 @@ TEST(CutPlan, FolderAndFormat)
     EXPECT_EQ(PlanCut(Source(), c).messageKey, "");
 }
 
+TEST(CutPlan, TextIsBurnedIntoPicturesOnly)
+{
+    struct Case {
+        EExportFormat format;
+        const char* key;
+    } cases[] = {
+        {EExportFormat::kMp4, ""},
+        {EExportFormat::kAvi, ""},
+        {EExportFormat::kIfv, "Cut_Overlay_Error"},
+        {EExportFormat::kGps, "Cut_Overlay_Error"},
+        {EExportFormat::kGpx, "Cut_Overlay_Error"},
+        {EExportFormat::kRkrec, "Cut_Overlay_Error"},
+    };
+    for (const auto& c : cases) {
+        CutChoice choice = Choice();
+        choice.format = c.format;
+        choice.overlay = true;
+        const CutPlan p = PlanCut(Source(), choice);
+        EXPECT_EQ(p.messageKey, c.key) << ExportFormatName(c.format);
+        EXPECT_EQ(p.ok, *c.key == 0);
+    }
+}
+
 TEST(CutPlan, RequestCarriesTheChoice)
 {
     CutChoice c = Choice();
     c.format = EExportFormat::kAvi;
     c.combine = true;
+    c.overlay = true;
     c.withAudio = false;
     c.type = 3;
     c.gpsHeader = "H\r\n";
@@ -93,6 +117,7 @@ TEST(CutPlan, RequestCarriesTheChoice)
     EXPECT_EQ(p.request.channelMask, 0x3);
     EXPECT_EQ(p.request.format, EExportFormat::kAvi);
     EXPECT_TRUE(p.request.combine);
+    EXPECT_TRUE(p.request.overlay);
     EXPECT_FALSE(p.request.withAudio);
     EXPECT_EQ(p.request.folder, "/tmp/out");
     EXPECT_EQ(p.request.type, 3);

@@ -28,6 +28,7 @@ struct ExportOptions {
     std::string format = "mp4";
     bool audio = false;
     bool combine = false;
+    bool overlay = false;
     bool convertGps = false;
     bool quiet = false;
 };
@@ -61,6 +62,7 @@ int RunExport(const ExportOptions& o)
     request.end = o.to;
     request.withAudio = o.audio;
     request.combine = o.combine;
+    request.overlay = o.overlay;
     request.folder = o.out;
     request.convertGps = o.convertGps;
     // The profile the program uses: its signing key and the offset from UTC
@@ -80,6 +82,7 @@ int RunExport(const ExportOptions& o)
     switch (result.failure) {
         case EExportFailure::kNone: break;
         case EExportFailure::kFormatNotForSource: throw CliError("--format", result.error);
+        case EExportFailure::kOverlayFormat: throw CliError("--overlay", result.error);
         case EExportFailure::kReport: throw CliError(o.out, result.error);
         case EExportFailure::kSigningKey: throw CliError(request.signingKey.string(), result.error);
         case EExportFailure::kCaseUtcOffset: throw CliError(folders.ConfigFile().string(), result.error);
@@ -113,8 +116,11 @@ void AddExportCommands(CLI::App& app, Runner& run)
     cmd->add_option("--format", o->format, "ifv, mp4, avi, gps, gpx or rkrec (default mp4)");
     cmd->add_flag("--audio", o->audio, "export the sound too");
     cmd->add_flag("--combine", o->combine, "also combine the channels into one video");
+    cmd->add_flag("--overlay", o->overlay,
+                  "mp4, avi: also write each channel with the recorder time, speed, position and events of each "
+                  "second drawn into the picture (<clip>_overlay.mp4)");
     cmd->add_flag("--convert-gps", o->convertGps,
-                  "gps and gpx: positions corrected to the coordinates of maps of mainland China "
+                  "gps, gpx and the --overlay text: positions corrected to the coordinates of maps of mainland China "
                   "(GPS/table.txt beside the program)");
     cmd->add_flag("--quiet", o->quiet, "no progress lines on standard error");
     cmd->callback([o, &run] { run = [o] { return RunExport(*o); }; });

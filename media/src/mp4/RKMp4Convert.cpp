@@ -10,6 +10,7 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 }
 
@@ -108,6 +109,8 @@ int CRKMp4Convert::AddAudioStream()
     }
     ff::CodecContextPtr ctx(avcodec_alloc_context3(enc));
     if (!ctx) return AVERROR(ENOMEM);
+    // Its closing summary would go to the process's standard error.
+    ctx->log_level_offset = AV_LOG_DEBUG;
     ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
     ctx->bit_rate = kAudioBitRate;
     ctx->sample_rate = kAudioSampleRate;

@@ -52,25 +52,6 @@ bool IsSoftwareGl(SDL_Renderer* renderer)
            gl.find("swrast") != std::string::npos || gl.find("Software") != std::string::npos;
 }
 
-// One font for every player of the process; TTF is not thread-safe.
-std::mutex g_fontLock;
-TTF_Font* g_font = nullptr;
-bool g_fontTried = false;
-
-TTF_Font* Font()
-{
-    if (g_fontTried) return g_font;
-    g_fontTried = true;
-    if (TTF_WasInit() == 0 && TTF_Init() != 0) return nullptr;
-    // Covers Latin and Chinese texts of the recorder alike.
-    for (const char* path : {"/usr/share/fonts/truetype/wqy/wqy-microhei.ttc",
-                             "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"}) {
-        g_font = TTF_OpenFont(path, 16);
-        if (g_font) break;
-    }
-    return g_font;
-}
-
 }  // namespace
 
 namespace {
@@ -296,15 +277,10 @@ bool CSdlPresenter::EnsureTexture(PictureLayout layout, int w, int h)
 void CSdlPresenter::DrawOsd(const std::string& osdUtf8, int w, int h, const Rect& dst)
 {
     if (osdUtf8.empty() || w <= 0 || h <= 0) return;
-    std::lock_guard guard(g_fontLock);
-    TTF_Font* font = Font();
+    const COsdFont osdFont;
+    TTF_Font* font = osdFont.Get();
     if (!font) return;
-    const auto lines = LayoutOsd(osdUtf8, w, h, [&](const std::string& text, int& tw, int& th) {
-        if (text.empty() || TTF_SizeUTF8(font, text.c_str(), &tw, &th) != 0) {
-            tw = 0;
-            th = TTF_FontHeight(font);
-        }
-    });
+    const auto lines = osdFont.Layout(osdUtf8, w, h);
     // The text is laid out on the picture and scaled with it.
     const double sx = double(dst.w) / w, sy = double(dst.h) / h;
     auto map = [&](const Rect& r) {

@@ -16,31 +16,15 @@
 #include <vector>
 
 #include "media/src/mp4/FfmpegPtr.h"
+#include "media/src/video/OsdText.h"
 
 struct SwsContext;
 
 namespace rkmedia {
 
-struct Rect {
-    int x, y, w, h;
-    bool operator==(const Rect&) const = default;
-};
-
 // Where a picture of w x h goes in a window of W x H: the whole window, or
 // with scale mode 1 the largest centred rectangle of the picture's shape.
 Rect DestinationRect(int windowW, int windowH, int pictureW, int pictureH, int scaleMode);
-
-// One line of on-screen text in picture coordinates: its black box.
-struct OsdLine {
-    std::string text;  // UTF-8
-    Rect box;
-};
-// Splits the text at every ',' and places at most five lines: left edge
-// w * 30 / 704 (+8 when w <= 704), first top 90, the next 10 below the
-// previous box, each box as wide and high as its measured text but not past
-// the picture's right and bottom edges. `measure` gives a line's size.
-template <typename Measure>
-std::vector<OsdLine> LayoutOsd(const std::string& utf8, int pictureW, int pictureH, Measure measure);
 
 enum class PictureLayout { kPlanar420, kNV12 };
 
@@ -146,29 +130,6 @@ private:
 inline PictureLayout LayoutOf(const AVFrame* picture)
 {
     return picture->format == AV_PIX_FMT_NV12 ? PictureLayout::kNV12 : PictureLayout::kPlanar420;
-}
-
-template <typename Measure>
-std::vector<OsdLine> LayoutOsd(const std::string& utf8, int pictureW, int pictureH, Measure measure)
-{
-    std::vector<OsdLine> lines;
-    const int x = pictureW * 30 / 704 + (pictureW <= 704 ? 8 : 0);
-    int y = 90;
-    size_t start = 0;
-    while (lines.size() < 5 && start <= utf8.size()) {
-        size_t comma = utf8.find(',', start);
-        if (comma == std::string::npos) comma = utf8.size();
-        std::string text = utf8.substr(start, comma - start);
-        int tw = 0, th = 0;
-        measure(text, tw, th);
-        const int right = std::min(x + tw, pictureW);
-        const int bottom = std::min(y + th, pictureH);
-        lines.push_back({std::move(text), Rect{x, y, std::max(0, right - x), std::max(0, bottom - y)}});
-        y = bottom + 10;
-        if (comma == utf8.size()) break;
-        start = comma + 1;
-    }
-    return lines;
 }
 
 }  // namespace rkmedia
