@@ -97,6 +97,25 @@ RKMEDIA_API int RKPLAYER_KeepLastPicture(RKPLAYER_HANDLE* slot, long long stamp)
 RKMEDIA_API int RKPLAYER_ShowKeptPicture(RKPLAYER_HANDLE* slot, long long stamp);
 /* Lets every kept picture go. 0 / -1. */
 RKMEDIA_API int RKPLAYER_DropKeptPictures(RKPLAYER_HANDLE* slot);
+/* Zoom: the window shows the part of the picture enlarged `factor` times
+ * (1 to 8) around the picture point (cx, cy) (picture pixels), moved in so
+ * that it stays inside the picture; factor 1 shows the whole picture again.
+ * Drawn from the decoded picture: nothing is decoded again. The zoom is
+ * kept for the pictures that follow until it is ended. 0 / -1. */
+RKMEDIA_API int RKPLAYER_SetZoom(RKPLAYER_HANDLE* slot, double factor, double cx, double cy);
+/* The zoom as the last picture is drawn with it (factor 1 and the picture's
+ * centre when not zoomed). 0 / -1. */
+RKMEDIA_API int RKPLAYER_GetZoom(RKPLAYER_HANDLE* slot, double* factor, double* cx, double* cy);
+/* The mouse wheel over the window: `steps` notches (positive enlarge, each
+ * 1.25 times), keeping the picture point under window point (x, y) where it
+ * is, in a window of windowW x windowH. 0; -2 without a picture; -1. */
+RKMEDIA_API int RKPLAYER_ZoomAt(RKPLAYER_HANDLE* slot, int steps, int x, int y, int windowW, int windowH);
+/* A drag over a zoomed window: the picture follows the pointer by (dx, dy)
+ * window pixels. 0; -2 without a picture; -1. */
+RKMEDIA_API int RKPLAYER_PanZoom(RKPLAYER_HANDLE* slot, int dx, int dy, int windowW, int windowH);
+/* As RKPLAYER_SavePictureFile, the zoomed view: the part of the picture the
+ * window shows, enlarged to the picture's size. */
+RKMEDIA_API int RKPLAYER_SaveZoomedPictureFile(RKPLAYER_HANDLE* slot, const char* path, int pictureFormat);
 /* What the window of a player did with its pictures since it was bound: a
  * window is drawn at most once per display refresh, with the newest
  * picture; pictures decoded faster than that are passed over. */

@@ -524,6 +524,7 @@ int CRKPlay::CopyDecodeFrameToBuffer(AVFrame* frame)
 int CRKPlay::Render()
 {
     if (!m_picture || m_presenter.Failed()) return -1;
+    m_presenter.SetSource(ZoomSource(m_zoom, m_picture->width, m_picture->height));
     m_presenter.Submit(m_picture.get(), m_scaleMode.load(), OsdUtf8(), m_unitArrived,
                        std::chrono::microseconds(1000000 / std::max(1, m_frameRate)));
     return 0;
@@ -534,6 +535,7 @@ int CRKPlay::ShowLastFrame()
     std::lock_guard video(m_videoLock);
     if (!DecoderReady() || !m_picture) return -2;
     if (m_offscreen) return 0;
+    m_presenter.SetSource(ZoomSource(m_zoom, m_picture->width, m_picture->height));
     return m_presenter.ShowAndWait(m_picture.get(), m_scaleMode.load(), OsdUtf8());
 }
 
@@ -566,7 +568,40 @@ int CRKPlay::ShowKeptPicture(int64_t stamp)
     m_lastWidth = m_picture->width;
     m_lastHeight = m_picture->height;
     if (m_offscreen) return 0;
+    m_presenter.SetSource(ZoomSource(m_zoom, m_picture->width, m_picture->height));
     return m_presenter.ShowAndWait(m_picture.get(), m_scaleMode.load(), OsdUtf8());
+}
+
+void CRKPlay::SetZoom(double factor, double cx, double cy)
+{
+    std::lock_guard video(m_videoLock);
+    m_zoom = {factor, cx, cy};
+    if (m_picture) m_zoom = ClampZoom(m_zoom, m_picture->width, m_picture->height);
+}
+
+ZoomView CRKPlay::Zoom() const
+{
+    std::lock_guard video(m_videoLock);
+    if (!m_picture) return m_zoom;
+    return ClampZoom(m_zoom, m_picture->width, m_picture->height);
+}
+
+int CRKPlay::ZoomAt(int steps, int x, int y, int windowW, int windowH)
+{
+    std::lock_guard video(m_videoLock);
+    if (!m_picture) return -2;
+    const int w = m_picture->width, h = m_picture->height;
+    m_zoom = ZoomAround(m_zoom, steps, x, y, DestinationRect(windowW, windowH, w, h, m_scaleMode.load()), w, h);
+    return 0;
+}
+
+int CRKPlay::PanZoom(int dx, int dy, int windowW, int windowH)
+{
+    std::lock_guard video(m_videoLock);
+    if (!m_picture) return -2;
+    const int w = m_picture->width, h = m_picture->height;
+    m_zoom = rkmedia::PanZoom(m_zoom, dx, dy, DestinationRect(windowW, windowH, w, h, m_scaleMode.load()), w, h);
+    return 0;
 }
 
 void CRKPlay::DropKeptPictures()
@@ -595,7 +630,7 @@ int CRKPlay::SetOSDText(const char* text, int length)
     return 0;
 }
 
-int CRKPlay::RKPLAY_SavePictureFile(const std::string& path, int pictureFormat)
+int CRKPlay::RKPLAY_SavePictureFile(const std::string& path, int pictureFormat, bool zoomed)
 {
     if (pictureFormat < 0 || pictureFormat > 2) return -1;  // "Unknow pictype:%d"
     std::vector<uint8_t> picture;
@@ -608,10 +643,28 @@ int CRKPlay::RKPLAY_SavePictureFile(const std::string& path, int pictureFormat)
         w = m_picture->width;
         h = m_picture->height;
         const AVPixelFormat fmt = layout == PictureLayout::kNV12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
-        picture.resize(size_t(av_image_get_buffer_size(fmt, w, h, 1)));
-        if (av_image_copy_to_buffer(picture.data(), int(picture.size()), m_picture->data, m_picture->linesize, fmt, w,
-                                    h, 1) < 0)
-            return -1;
+        const Rect src = ZoomSource(m_zoom, w, h);
+        if (zoomed && (src.w != w || src.h != h)) {
+            // What the window shows, enlarged to the picture's size.
+            layout = PictureLayout::kPlanar420;
+            picture.resize(size_t(av_image_get_buffer_size(AV_PIX_FMT_YUV420P, w, h, 1)));
+            uint8_t* dst[4];
+            int dstLines[4];
+            if (av_image_fill_arrays(dst, dstLines, picture.data(), AV_PIX_FMT_YUV420P, w, h, 1) < 0) return -1;
+            SwsContext* sws = sws_getContext(src.w, src.h, fmt, w, h, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+                                             nullptr, nullptr);
+            if (!sws) return -1;
+            const uint8_t* planes[4];
+            int planeLines[4];
+            CropPlanes(m_picture.get(), src, planes, planeLines);
+            sws_scale(sws, planes, planeLines, 0, src.h, dst, dstLines);
+            sws_freeContext(sws);
+        } else {
+            picture.resize(size_t(av_image_get_buffer_size(fmt, w, h, 1)));
+            if (av_image_copy_to_buffer(picture.data(), int(picture.size()), m_picture->data, m_picture->linesize,
+                                        fmt, w, h, 1) < 0)
+                return -1;
+        }
     }
     CreateFoldersFor(path);
     if (pictureFormat == 2) {
@@ -639,6 +692,7 @@ void CRKPlay::Cleanup()
     m_decodeResult = 0;
     m_picture.reset();
     m_kept.clear();
+    m_zoom = {};
     m_lastWidth = m_lastHeight = 0;
     av_bsf_free(&m_bsf);
     sws_freeContext(m_sws);

@@ -22,6 +22,7 @@ extern "C" {
 #include "media/src/audio/RKPlayAudio.h"
 #include "media/src/video/HwDecodePath.h"
 #include "media/src/video/SdlPresenter.h"
+#include "media/src/video/ZoomView.h"
 
 struct SwsContext;
 
@@ -69,7 +70,13 @@ public:
     int ShowKeptPicture(int64_t stamp);
     void DropKeptPictures();
     size_t KeptPictures() const;
-    int RKPLAY_SavePictureFile(const std::string& path, int pictureFormat);
+    // `zoomed`: the part of the picture the zoom shows, at the picture's size.
+    int RKPLAY_SavePictureFile(const std::string& path, int pictureFormat, bool zoomed = false);
+    // Zoom, drawn by the presenter from the last picture.
+    void SetZoom(double factor, double cx, double cy);
+    ZoomView Zoom() const;
+    int ZoomAt(int steps, int x, int y, int windowW, int windowH);
+    int PanZoom(int dx, int dy, int windowW, int windowH);
     void SetExitFlag() { m_exit.store(true); }
     void Cleanup();
 
@@ -149,6 +156,7 @@ private:
     CSdlPresenter::Clock::time_point m_unitArrived;
     int m_lastWidth = 0, m_lastHeight = 0;
     bool m_showDecoded = true;
+    ZoomView m_zoom;  // as asked; clamped to each picture where it is used
     // References to earlier pictures, by the caller's stamp: a group of
     // pictures stepped back through costs its memory, not its decoding again.
     std::map<int64_t, ff::FramePtr> m_kept;

@@ -144,6 +144,53 @@ RKMEDIA_API int RKPLAYER_DropKeptPictures(RKPLAYER_HANDLE* slot)
     });
 }
 
+RKMEDIA_API int RKPLAYER_SetZoom(RKPLAYER_HANDLE* slot, double factor, double cx, double cy)
+{
+    return Guarded(kLibrary, -1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        if (!p) return -1;
+        p->SetZoom(factor, cx, cy);
+        return 0;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_GetZoom(RKPLAYER_HANDLE* slot, double* factor, double* cx, double* cy)
+{
+    return Guarded(kLibrary, -1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        if (!p) return -1;
+        const rkmedia::ZoomView v = p->Zoom();
+        if (factor) *factor = v.factor;
+        if (cx) *cx = v.cx;
+        if (cy) *cy = v.cy;
+        return 0;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_ZoomAt(RKPLAYER_HANDLE* slot, int steps, int x, int y, int windowW, int windowH)
+{
+    return Guarded(kLibrary, -1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        return p ? p->ZoomAt(steps, x, y, windowW, windowH) : -1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_PanZoom(RKPLAYER_HANDLE* slot, int dx, int dy, int windowW, int windowH)
+{
+    return Guarded(kLibrary, -1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        return p ? p->PanZoom(dx, dy, windowW, windowH) : -1;
+    });
+}
+
+RKMEDIA_API int RKPLAYER_SaveZoomedPictureFile(RKPLAYER_HANDLE* slot, const char* path, int pictureFormat)
+{
+    return Guarded(kLibrary, -1, [&] {
+        CRKPlay* p = PlayerOf(slot);
+        return p && path ? p->RKPLAY_SavePictureFile(path, pictureFormat, true) : -1;
+    });
+}
+
 RKMEDIA_API int RKPLAYER_GetShowStat(RKPLAYER_HANDLE* slot, RKPLAYER_SHOW_STAT* stat)
 {
     return Guarded(kLibrary, -1, [&] {

@@ -312,11 +312,11 @@ void CSdlPresenter::DrawOsd(const std::string& osdUtf8, int w, int h, const Rect
     }
 }
 
-int CSdlPresenter::PresentScaled(const AVFrame* picture, PictureLayout layout, const Rect& d, int windowW,
-                                 int windowH)
+int CSdlPresenter::PresentScaled(const AVFrame* picture, PictureLayout layout, const Rect& src, const Rect& d,
+                                 int windowW, int windowH)
 {
     if (d.w <= 0 || d.h <= 0) return -1;
-    const int w = picture->width, h = picture->height;
+    const int w = src.w, h = src.h;
     if (!m_rgbTexture || m_rgbW != windowW || m_rgbH != windowH) {
         if (m_rgbTexture) SDL_DestroyTexture(m_rgbTexture);
         // Without an alpha channel, so that drawing it is a copy, not a blend.
@@ -335,7 +335,8 @@ int CSdlPresenter::PresentScaled(const AVFrame* picture, PictureLayout layout, c
     if (!m_sws) return -1;
     if (m_sws != before) {
         // The same colours as SDL's own conversion would give the picture.
-        const bool hd = SDL_GetYUVConversionModeForResolution(w, h) == SDL_YUV_CONVERSION_BT709;
+        const bool hd = SDL_GetYUVConversionModeForResolution(picture->width, picture->height) ==
+                        SDL_YUV_CONVERSION_BT709;
         const int* coefficients = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
         sws_setColorspaceDetails(m_sws, coefficients, 0, coefficients, 1, 0, 1 << 16, 1 << 16);
     }
@@ -345,7 +346,10 @@ int CSdlPresenter::PresentScaled(const AVFrame* picture, PictureLayout layout, c
     if (SDL_LockTexture(m_rgbTexture, &area, &pixels, &pitch) != 0) return -1;
     uint8_t* dst[4] = {static_cast<uint8_t*>(pixels), nullptr, nullptr, nullptr};
     int dstLines[4] = {pitch, 0, 0, 0};
-    sws_scale(m_sws, picture->data, picture->linesize, 0, h, dst, dstLines);
+    const uint8_t* planes[4];
+    int planeLines[4];
+    CropPlanes(picture, src, planes, planeLines);
+    sws_scale(m_sws, planes, planeLines, 0, h, dst, dstLines);
     SDL_UnlockTexture(m_rgbTexture);
     SDL_SetRenderDrawColor(m_renderer, 0, 0, 0, 255);
     if (SDL_RenderClear(m_renderer) != 0) return -1;
@@ -381,18 +385,53 @@ void CSdlPresenter::FollowWindowSize(bool always)
     SDL_SetWindowSize(m_window, int(w), int(h));
 }
 
+Rect SourceWithin(const Rect& source, int w, int h)
+{
+    if (source.w <= 0 || source.h <= 0) return {0, 0, w, h};
+    Rect r{source.x & ~1, source.y & ~1, source.w & ~1, source.h & ~1};
+    if (r.x < 0 || r.y < 0 || r.w < 2 || r.h < 2 || r.x + r.w > w || r.y + r.h > h) return {0, 0, w, h};
+    return r;
+}
+
+void CropPlanes(const AVFrame* picture, const Rect& src, const uint8_t* data[4], int lines[4])
+{
+    const bool nv12 = LayoutOf(picture) == PictureLayout::kNV12;
+    for (int i = 0; i < 4; ++i) {
+        data[i] = nullptr;
+        lines[i] = 0;
+    }
+    data[0] = picture->data[0] + ptrdiff_t(src.y) * picture->linesize[0] + src.x;
+    lines[0] = picture->linesize[0];
+    const int planes = nv12 ? 2 : 3;
+    for (int i = 1; i < planes; ++i) {
+        data[i] = picture->data[i] + ptrdiff_t(src.y / 2) * picture->linesize[i] + (nv12 ? src.x : src.x / 2);
+        lines[i] = picture->linesize[i];
+    }
+}
+
+void CSdlPresenter::SetSource(const Rect& source)
+{
+    std::lock_guard lock(m_lock);
+    m_source = source;
+}
+
 int CSdlPresenter::Present(const AVFrame* picture, int scaleMode, const std::string& osdUtf8, bool onRequest)
 {
     const int w = picture->width, h = picture->height;
     if (!m_window || !m_renderer || w <= 0 || h <= 0) return -1;
     const PictureLayout layout = LayoutOf(picture);
+    Rect source;
+    {
+        std::lock_guard lock(m_lock);
+        source = SourceWithin(m_source, w, h);
+    }
     try {
         int W = 0, H = 0;
         FollowWindowSize(onRequest);
         SDL_GetWindowSize(m_window, &W, &H);
         const Rect d = DestinationRect(W, H, w, h, scaleMode);
         if (m_softwareScaling) {
-            if (PresentScaled(picture, layout, d, W, H) != 0) return -1;
+            if (PresentScaled(picture, layout, source, d, W, H) != 0) return -1;
             DrawOsd(osdUtf8, w, h, d);
             SDL_RenderPresent(m_renderer);
             return 0;
@@ -409,7 +448,8 @@ int CSdlPresenter::Present(const AVFrame* picture, int scaleMode, const std::str
         if (rc != 0) return -1;
         SDL_SetRenderDrawColor(m_renderer, 0, 0, 0, 255);
         if (SDL_RenderClear(m_renderer) != 0) return -1;
-        if (SDL_RenderCopy(m_renderer, m_texture, nullptr, &dst) != 0) return -1;
+        const SDL_Rect part{source.x, source.y, source.w, source.h};
+        if (SDL_RenderCopy(m_renderer, m_texture, &part, &dst) != 0) return -1;
         DrawOsd(osdUtf8, w, h, d);
         SDL_RenderPresent(m_renderer);
         return 0;

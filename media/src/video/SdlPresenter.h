@@ -73,6 +73,9 @@ public:
     int ShowAndWait(const AVFrame* picture, int scaleMode, std::string osdUtf8);
 
     PresentStat Stat() const;
+    // The part of every picture shown from now on: x, y, w, h in picture
+    // pixels, or w 0 for the whole picture (clipped to each picture).
+    void SetSource(const Rect& source);
 
 private:
     struct Job {
@@ -92,7 +95,8 @@ private:
     int Present(const AVFrame* picture, int scaleMode, const std::string& osdUtf8, bool onRequest);
     void FollowWindowSize(bool always);
     bool EnsureTexture(PictureLayout layout, int w, int h);
-    int PresentScaled(const AVFrame* picture, PictureLayout layout, const Rect& d, int windowW, int windowH);
+    int PresentScaled(const AVFrame* picture, PictureLayout layout, const Rect& src, const Rect& d, int windowW,
+                      int windowH);
     void DrawOsd(const std::string& osdUtf8, int w, int h, const Rect& dst);
 
     std::thread m_thread;
@@ -100,6 +104,7 @@ private:
     std::condition_variable m_wake;  // a job or the stop for the thread
     std::condition_variable m_done;  // the bind or an awaited job finished
     std::optional<Job> m_pending;
+    Rect m_source{0, 0, 0, 0};  // under m_lock
     bool m_stop = false;
     int m_bindState = 0;  // 0 binding, 1 bound, -1 failed
     uint64_t m_ticketsAsked = 0, m_ticketsDone = 0;
@@ -125,6 +130,14 @@ private:
     int m_rgbW = 0, m_rgbH = 0;
     ::SwsContext* m_sws = nullptr;
 };
+
+// The part of a picture to show: `source` clipped to it, the whole picture
+// when `source` is empty or outside it; on even coordinates (4:2:0 chroma).
+Rect SourceWithin(const Rect& source, int w, int h);
+
+// Plane pointers of the `src` part of a planar 4:2:0 or NV12 picture (src on
+// even coordinates), for a scaler to read.
+void CropPlanes(const AVFrame* picture, const Rect& src, const uint8_t* data[4], int lines[4]);
 
 // The layout of a picture frame the presenter and the snapshots take.
 inline PictureLayout LayoutOf(const AVFrame* picture)

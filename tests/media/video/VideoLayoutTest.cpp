@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -10,6 +12,7 @@
 #include "media/include/rkmedia.h"
 #include "media/src/video/SdlPresenter.h"
 #include "media/src/video/Snapshot.h"
+#include "media/src/video/ZoomView.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VideoCodec.h"
 
@@ -32,6 +35,62 @@ auto FixedMeasure(int perChar, int height)
         w = int(t.size()) * perChar;
         h = height;
     };
+}
+
+// The zoomed view of a 352 x 288 picture: factor 1..8, never past the edges.
+TEST(ZoomView, ClampedToThePicture)
+{
+    struct Row {
+        ZoomView asked;
+        ZoomView clamped;
+        Rect source;
+    };
+    const double nan = std::nan("");
+    const Row rows[] = {
+        {{2, 176, 144}, {2, 176, 144}, {88, 72, 176, 144}},
+        {{2, 10, 280}, {2, 88, 216}, {0, 144, 176, 144}},
+        {{8, 0, 0}, {8, 22, 18}, {0, 0, 44, 36}},
+        {{9, 352, 288}, {8, 330, 270}, {308, 252, 44, 36}},
+        {{0.5, 5, 5}, {1, 176, 144}, {0, 0, 352, 288}},
+        {{nan, nan, nan}, {1, 176, 144}, {0, 0, 352, 288}},
+        {{3, nan, 100}, {3, 176, 100}, {118, 52, 118, 96}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.asked.factor);
+        const ZoomView v = ClampZoom(r.asked, 352, 288);
+        EXPECT_DOUBLE_EQ(v.factor, r.clamped.factor);
+        EXPECT_DOUBLE_EQ(v.cx, r.clamped.cx);
+        EXPECT_DOUBLE_EQ(v.cy, r.clamped.cy);
+        EXPECT_EQ(ZoomSource(r.asked, 352, 288), r.source);
+    }
+}
+
+// The wheel keeps the picture point under the pointer where it is, and a
+// drag moves the picture with the pointer, in a window twice the picture's size.
+TEST(ZoomView, WheelAroundThePointerAndDrag)
+{
+    const Rect dst{0, 0, 704, 576};
+    const auto under = [&](const ZoomView& v, int x, int y) {
+        const double sw = 352 / v.factor, sh = 288 / v.factor;
+        return std::pair{v.cx - sw / 2 + double(x) / dst.w * sw, v.cy - sh / 2 + double(y) / dst.h * sh};
+    };
+    ZoomView v;
+    v = ClampZoom(v, 352, 288);
+    for (const auto& [steps, x, y] : {std::tuple{3, 200, 150}, {2, 600, 500}, {-1, 100, 400}}) {
+        const auto before = under(v, x, y);
+        v = ZoomAround(v, steps, x, y, dst, 352, 288);
+        const auto after = under(v, x, y);
+        EXPECT_NEAR(after.first, before.first, 1e-9);
+        EXPECT_NEAR(after.second, before.second, 1e-9);
+    }
+    EXPECT_NEAR(v.factor, std::pow(1.25, 4), 1e-12);
+    const ZoomView dragged = PanZoom(v, 10, -20, dst, 352, 288);
+    EXPECT_NEAR(dragged.cx, v.cx - 10 * 0.5 / v.factor, 1e-9);
+    EXPECT_NEAR(dragged.cy, v.cy + 20 * 0.5 / v.factor, 1e-9);
+    // Far past 8, then all the way out: the whole picture, centred.
+    EXPECT_DOUBLE_EQ(ZoomAround(v, 40, 0, 0, dst, 352, 288).factor, 8);
+    EXPECT_EQ(ZoomAround(v, -40, 700, 10, dst, 352, 288), (ZoomView{1, 176, 144}));
+    EXPECT_EQ(PanZoom(ZoomView{1, 176, 144}, 50, 50, dst, 352, 288), (ZoomView{1, 176, 144}));
 }
 
 TEST(OsdLayout, FiveLinesFromTheFirstFiveWords)
@@ -164,6 +223,59 @@ TEST(Offscreen, DecodesWithoutAWindowForSnapshots)
     std::vector<uint8_t> bmp((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(bmp, rkmedia::MakeBmp(video.pictures.back().yuv.data(), rkmedia::PictureLayout::kPlanar420, 176, 144));
     EXPECT_EQ(RKPLAYER_ShowLastFrame(&slot), 0);
+    RKPLAYER_Uninitgpu(&slot);
+}
+
+// A zoomed snapshot is the part the window shows, enlarged to the picture's
+// size: its pixel (2x, 2y) at factor 2 on the top left quarter is the
+// whole picture's (x, y); the whole snapshot stays as it was.
+TEST(Offscreen, ZoomedSnapshotIsThePartShownEnlarged)
+{
+    VideoSpec recipe;
+    recipe.width = 176;
+    recipe.height = 144;
+    recipe.frames = 1;
+    recipe.lossless = true;
+    EncodedVideo video = EncodeVideo(recipe);
+    RKPLAYER_HANDLE slot = nullptr;
+    ASSERT_EQ(RKPLAYER_InitVideoDecoder(&slot, 176, 144, 0, 25, 1), 0);
+    ASSERT_EQ(RKPLAYER_OpenOffscreen(&slot), 0);
+    ASSERT_EQ(RKPLAYER_DecodeFrame(&slot, video.units[0].data.data(), int(video.units[0].data.size()), 3, nullptr,
+                                   nullptr, nullptr, nullptr),
+              0);
+    ASSERT_EQ(RKPLAYER_SetZoom(&slot, 2, 44, 36), 0);
+    double f = 0, cx = 0, cy = 0;
+    ASSERT_EQ(RKPLAYER_GetZoom(&slot, &f, &cx, &cy), 0);
+    EXPECT_EQ(std::tuple(f, cx, cy), std::tuple(2.0, 44.0, 36.0));
+    CTempDir dir;
+    ASSERT_EQ(RKPLAYER_SavePictureFile(&slot, (dir / "whole.bmp").c_str(), 2), 0);
+    ASSERT_EQ(RKPLAYER_SaveZoomedPictureFile(&slot, (dir / "zoom.bmp").c_str(), 2), 0);
+    const auto read = [&](const char* name) {
+        std::ifstream in(dir / name, std::ios::binary);
+        return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const auto whole = read("whole.bmp"), zoom = read("zoom.bmp");
+    EXPECT_EQ(whole, rkmedia::MakeBmp(video.pictures[0].yuv.data(), rkmedia::PictureLayout::kPlanar420, 176, 144));
+    ASSERT_EQ(zoom.size(), whole.size());
+    // Bottom-up rows of 176 * 3 bytes after the 54-byte head.
+    const auto pixel = [](const std::vector<uint8_t>& bmp, int x, int y, int c) {
+        return int(bmp[54 + size_t(143 - y) * 528 + size_t(x) * 3 + size_t(c)]);
+    };
+    double same = 0, shifted = 0;
+    for (int y = 4; y < 68; ++y)
+        for (int x = 4; x < 84; ++x)
+            for (int c = 0; c < 3; ++c) {
+                same += std::abs(pixel(zoom, 2 * x, 2 * y, c) - pixel(whole, x, y, c));
+                shifted += std::abs(pixel(zoom, 2 * x, 2 * y, c) - pixel(whole, x + 44, y + 36, c));
+            }
+    const double n = 64.0 * 80 * 3;
+    EXPECT_LT(same / n, 6.0);
+    EXPECT_GT(shifted / n, 3 * same / n);
+    // Not zoomed: the zoomed snapshot is the whole picture.
+    ASSERT_EQ(RKPLAYER_SetZoom(&slot, 1, 0, 0), 0);
+    ASSERT_EQ(RKPLAYER_SaveZoomedPictureFile(&slot, (dir / "zoom1.bmp").c_str(), 2), 0);
+    EXPECT_EQ(read("zoom1.bmp"), whole);
+    EXPECT_EQ(RKPLAYER_ZoomAt(&slot, 1, 0, 0, 0, 0), 0);
     RKPLAYER_Uninitgpu(&slot);
 }
 

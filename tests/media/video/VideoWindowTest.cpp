@@ -9,9 +9,11 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "media/include/rkmedia.h"
 #include "media/src/video/Snapshot.h"
@@ -141,6 +143,35 @@ TEST(PlayerWindow, KeptPicturesComeBackWithoutDecoding)
     ASSERT_EQ(RKPLAYER_SetShowDecoded(player.Slot(), 1), 0);
     ASSERT_EQ(player.Decode(video.units[0]), 0);
     EXPECT_LT(MeanDiff(window.Grab(), expected(0), 0, 0, 320, 240), 2.0);
+}
+
+// A zoomed window draws the part of the picture around the centre asked
+// for, enlarged, from the picture it has: twice on the top left quarter,
+// window pixel (2x, 2y) is picture pixel (x, y); the wheel then zooms
+// around the pointer and factor 1 gives the whole picture back.
+TEST(PlayerWindow, ZoomDrawsThePartAroundTheCentreFromThePictureItHas)
+{
+    EncodedVideo video = Stream(VideoCodec::kH264, 320, 240, 1);
+    CXWindow window(320, 240);
+    CPlayer player(window, 320, 240, VideoCodec::kH264);
+    ASSERT_EQ(player.Decode(video.units[0]), 0);
+    const Rgb picture = ToRgb(video.pictures[0].yuv, 320, 240, Bt709(320, 240));
+    Rgb enlarged = picture;
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 320; ++x) std::copy_n(picture.At(x / 2, y / 2), 3, enlarged.px.data() + (size_t(y) * 320 + x) * 3);
+    ASSERT_EQ(RKPLAYER_SetZoom(player.Slot(), 2, 80, 60), 0);
+    ASSERT_EQ(RKPLAYER_ShowLastFrame(player.Slot()), 0);
+    Rgb shown = window.Grab();
+    const double zoomed = MeanDiff(shown, enlarged, 8, 8, 304, 224, 8, 8);
+    EXPECT_LT(zoomed, 8.0);
+    EXPECT_LT(zoomed * 2, MeanDiff(shown, picture, 8, 8, 304, 224, 8, 8));
+    // Wheel notches all the way out: the whole picture again, centred.
+    ASSERT_EQ(RKPLAYER_ZoomAt(player.Slot(), -10, 50, 50, 320, 240), 0);
+    double f = 0, cx = 0, cy = 0;
+    ASSERT_EQ(RKPLAYER_GetZoom(player.Slot(), &f, &cx, &cy), 0);
+    EXPECT_EQ(std::tuple(f, cx, cy), std::tuple(1.0, 160.0, 120.0));
+    ASSERT_EQ(RKPLAYER_ShowLastFrame(player.Slot()), 0);
+    EXPECT_LT(MeanDiff(window.Grab(), picture, 0, 0, 320, 240), 2.0);
 }
 
 // Binds a 320 x 240 H.264 player to the window and hands it every unit
