@@ -71,6 +71,7 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
         CPlayVideoWnd* w = dlg.Window(i);
         const WindowStreamInfo info = w->Info();
         const RKPLAYER_SHOW_STAT show = w->ShowStat();
+        const CPlayVideoWnd::ZoomState zoom = w->Zoom();
         const char* audio = info.audioType >= 0 ? AudioTypeName(info.audioType) : nullptr;
         QJsonArray tool;
         // What the strip shows, read off its labels.
@@ -100,6 +101,7 @@ QJsonObject PlayStateJson(CPlayWndDlg& dlg)
             {"stream", info.subStream ? "sub" : "main"},
             {"hwdec", QString::fromStdString(w->DecodePath().name)},
             {"picture_ms", double(w->PictureAt())},
+            {"zoom", QJsonObject{{"factor", zoom.factor}, {"cx", zoom.cx}, {"cy", zoom.cy}}},
             {"error", QString::fromStdString(w->LastError())},
         });
     }
@@ -155,6 +157,18 @@ void AddPlayCommands(CControlServer& control, CMainFrame& frame, CUiHost& host)
         if (!b) return CControlResult::Fail("no frame-step button");
         if (!b->isVisibleTo(&Dlg(*f))) return CControlResult::Fail("nothing is playing to step through");
         for (int i = 0; i < std::abs(n); ++i) b->click();
+        return CControlResult{};
+    });
+    control.AddCommand("zoom", [f](const QJsonArray& a) {
+        int w = 0;
+        if (a.size() != 4 || !IntArg(a, 0, 1, 16, &w) || !a[1].isDouble() || !a[2].isDouble() || !a[3].isDouble())
+            return CControlResult::Fail("zoom takes a window 1..16, a factor 1..8 and the picture point at the centre");
+        const double factor = a[1].toDouble(), cx = a[2].toDouble(), cy = a[3].toDouble();
+        if (!(factor >= 1 && factor <= 8)) return CControlResult::Fail("zoom takes a factor 1..8");
+        if (!(cx >= 0 && cy >= 0)) return CControlResult::Fail("zoom takes a picture point with x and y >= 0");
+        CPlayVideoWnd* window = Dlg(*f).Window(w);
+        if (!window || !window->HasDecoder() || !window->ZoomTo(factor, cx, cy))
+            return CControlResult::Fail(QString("window %1 shows no picture").arg(w));
         return CControlResult{};
     });
     control.AddCommand("seek_percent", [f](const QJsonArray& a) {

@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QMouseEvent>
+#include <QWheelEvent>
 
 #include <thread>
 
@@ -106,12 +107,67 @@ void CPlayVideoWnd::DropKeptPictures()
     if (m_player) RKPLAYER_DropKeptPictures(&m_player);
 }
 
-int CPlayVideoWnd::SavePicture(const std::string& path, int format)
+int CPlayVideoWnd::SavePicture(const std::string& path, int format, bool zoomed)
 {
     // The play thread may be replacing the player for a new picture size.
     std::lock_guard<std::mutex> lock(m_playerLock);
     if (!m_player) return -1;
-    return RKPLAYER_SavePictureFile(&m_player, path.c_str(), format);
+    return zoomed ? RKPLAYER_SaveZoomedPictureFile(&m_player, path.c_str(), format)
+                  : RKPLAYER_SavePictureFile(&m_player, path.c_str(), format);
+}
+
+bool CPlayVideoWnd::ZoomTo(double factor, double cx, double cy)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_playerLock);
+        if (!m_player || RKPLAYER_SetZoom(&m_player, factor, cx, cy) != 0) return false;
+    }
+    // Drawn again by the play thread: at its next picture, or within 25 ms paused.
+    m_resized = true;
+    return true;
+}
+
+CPlayVideoWnd::ZoomState CPlayVideoWnd::Zoom() const
+{
+    ZoomState z;
+    std::lock_guard<std::mutex> lock(m_playerLock);
+    RKPLAYER_HANDLE player = m_player;
+    if (player) RKPLAYER_GetZoom(&player, &z.factor, &z.cx, &z.cy);
+    return z;
+}
+
+void CPlayVideoWnd::wheelEvent(QWheelEvent* event)
+{
+    // Eighths of a degree; a notch is 15 degrees, a touchpad gives less at a time.
+    m_wheelRest += event->angleDelta().y();
+    const int steps = m_wheelRest / 120;
+    m_wheelRest -= steps * 120;
+    if (steps == 0) return;
+    const qreal ratio = devicePixelRatioF();
+    const QPointF at = event->position() * ratio;
+    {
+        std::lock_guard<std::mutex> lock(m_playerLock);
+        if (!m_player || RKPLAYER_ZoomAt(&m_player, steps, int(at.x()), int(at.y()), int(width() * ratio),
+                                         int(height() * ratio)) != 0)
+            return;
+    }
+    m_resized = true;
+    event->accept();
+}
+
+void CPlayVideoWnd::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!(event->buttons() & Qt::LeftButton)) return QWidget::mouseMoveEvent(event);
+    const QPoint delta = event->pos() - m_dragFrom;
+    m_dragFrom = event->pos();
+    const qreal ratio = devicePixelRatioF();
+    {
+        std::lock_guard<std::mutex> lock(m_playerLock);
+        if (!m_player || RKPLAYER_PanZoom(&m_player, int(delta.x() * ratio), int(delta.y() * ratio),
+                                          int(width() * ratio), int(height() * ratio)) != 0)
+            return;
+    }
+    m_resized = true;
 }
 
 WindowStreamInfo CPlayVideoWnd::Info() const
@@ -467,7 +523,10 @@ void CPlayVideoWnd::paintEvent(QPaintEvent* event)
 
 void CPlayVideoWnd::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton) m_dialog->Select(m_index);
+    if (event->button() == Qt::LeftButton) {
+        m_dialog->Select(m_index);
+        m_dragFrom = event->pos();
+    }
     QWidget::mousePressEvent(event);
 }
 
@@ -491,7 +550,12 @@ DecodePathInfo CPlayVideoWnd::DecodePath() const
 
 void CPlayVideoWnd::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton) m_dialog->ToggleEnlarge(m_index);
+    if (event->button() != Qt::LeftButton) return;
+    // With Ctrl the zoom ends; the window keeps its place in the layout.
+    if (event->modifiers() & Qt::ControlModifier)
+        ZoomTo(1, 0, 0);
+    else
+        m_dialog->ToggleEnlarge(m_index);
 }
 
 void CPlayVideoWnd::contextMenuEvent(QContextMenuEvent* event) { ShowMenu(event->globalPos()); }

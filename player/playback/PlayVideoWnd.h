@@ -64,7 +64,17 @@ public:
     void SetSubStreamWanted(bool sub) { m_wantSub = sub; }
     bool HasDecoder() const { return m_width.load() > 0 && m_height.load() > 0; }
     // Writes the picture last shown; 0 or the media engine's failure.
-    int SavePicture(const std::string& path, int format);
+    // `zoomed`: the part a zoom shows, enlarged to the picture's size.
+    int SavePicture(const std::string& path, int format, bool zoomed = false);
+
+    // Zoom of the picture, drawn from the picture the window has: 1 to 8
+    // times around picture point (cx, cy); factor 1 ends it. What the mouse
+    // wheel, a drag and a double click with Ctrl do, and the control's zoom.
+    struct ZoomState {
+        double factor = 1, cx = 0, cy = 0;
+    };
+    bool ZoomTo(double factor, double cx, double cy);
+    ZoomState Zoom() const;
 
     WindowStreamInfo Info() const;
     uint64_t Decoded() const { return m_decoded; }
@@ -90,6 +100,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
@@ -163,6 +175,8 @@ private:
     std::atomic<bool> m_infoStrip{true};
     std::atomic<uint64_t> m_decoded{0}, m_shown{0}, m_skipped{0};
     std::atomic<int64_t> m_pictureAt{-1};
+    QPoint m_dragFrom;  // where a drag over a zoomed picture last was
+    int m_wheelRest = 0;  // wheel angle short of a notch
 };
 
 }  // namespace velmor

@@ -891,6 +891,16 @@ std::string CPlayWndDlg::Snapshot(std::string* error)
         if (error) *error = "the picture could not be written to " + path.string();
         return {};
     }
+    // A zoomed window: the whole picture is the evidence, and what the user
+    // looked at is written beside it.
+    if (w->Zoom().factor > 1) {
+        std::filesystem::path zoomed = path;
+        zoomed.replace_filename(path.stem().string() + "_zoom" + path.extension().string());
+        if (w->SavePicture(zoomed.string(), settings->snapPicFormat, true) != 0) {
+            if (error) *error = "the zoomed view could not be written to " + zoomed.string();
+            return {};
+        }
+    }
     return path.string();
 }
 

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -431,6 +433,56 @@ TEST_F(PlayWindowTest, FrameStepsPauseEveryWindowOnOneClock)
     }
     EXPECT_EQ(Call(R"({"command":["step",0]})")["error"], "step takes a number of pictures, -1000..1000 and not 0");
     EXPECT_EQ(Call(R"({"command":["step",1]})")["error"], "nothing is playing to step through");
+}
+
+// Zoom from the control (the mouse wheel's command): the window's state
+// tells the view, kept inside the picture; a snapshot of a zoomed window is
+// the whole picture with the zoomed view beside it; factor 1 ends the zoom.
+TEST_F(PlayWindowTest, ZoomEnlargesAWindowAndItsSnapshotKeepsTheWholePicture)
+{
+    struct Row {
+        const char* name;
+        fs::path file;
+        int window;
+        double cx, cy;        // asked for at factor 4
+        double keptX, keptY;  // the centre that keeps the view inside the picture
+    };
+    const Row rows[] = {{"single IFV file, 320 x 240", s_ifv, 1, 300, 20, 280, 30},
+                        {"channel 2 of the partition, 176 x 144 sub stream", s_demo / "partition" / "disk" / "fc00000.rpo",
+                         2, 88, 72, 88, 72}};
+    StartControlled();
+    const char* keep = std::getenv("VELMOR_SCREENSHOTS");
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        ASSERT_EQ(Call(json({{"command", {"open", r.file.string()}}}).dump())["error"], "success");
+        WaitState([&](const json& s) { return Win(s, r.window)["shown"].get<int>() >= 5; });
+        Call(json({{"command", {"select", r.window}}}).dump());
+        ASSERT_EQ(Call(json({{"command", {"zoom", r.window, 4, r.cx, r.cy}}}).dump())["error"], "success");
+        EXPECT_EQ(Win(State(), r.window)["zoom"], json({{"factor", 4}, {"cx", r.keptX}, {"cy", r.keptY}}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const fs::path shot = (keep ? fs::path(keep) : m_dir) / ("zoom-" + std::to_string(r.window) + ".png");
+        ASSERT_EQ(Call(json({{"command", {"screenshot", shot.string()}}}).dump())["error"], "success");
+
+        const json snap = Call(R"({"command":["snapshot"]})");
+        ASSERT_EQ(snap["error"], "success");
+        const fs::path whole = snap["data"]["path"].get<std::string>();
+        const fs::path zoomed = whole.parent_path() / (whole.stem().string() + "_zoom" + whole.extension().string());
+        ASSERT_TRUE(fs::exists(zoomed));
+        EXPECT_GT(fs::file_size(whole), 1000u);
+        EXPECT_GT(fs::file_size(zoomed), 1000u);
+        std::ifstream a(whole, std::ios::binary), b(zoomed, std::ios::binary);
+        EXPECT_NE(std::string(std::istreambuf_iterator<char>(a), {}), std::string(std::istreambuf_iterator<char>(b), {}));
+
+        ASSERT_EQ(Call(json({{"command", {"zoom", r.window, 1, 0, 0}}}).dump())["error"], "success");
+        EXPECT_EQ(Win(State(), r.window)["zoom"]["factor"], 1);
+        const fs::path plain = Call(R"({"command":["snapshot"]})")["data"]["path"].get<std::string>();
+        EXPECT_FALSE(fs::exists(plain.parent_path() / (plain.stem().string() + "_zoom" + plain.extension().string())));
+        Call(R"({"command":["stop"]})");
+    }
+    EXPECT_EQ(Call(R"({"command":["zoom",1,9,0,0]})")["error"], "zoom takes a factor 1..8");
+    EXPECT_EQ(Call(R"({"command":["zoom",17,2,0,0]})")["error"],
+              "zoom takes a window 1..16, a factor 1..8 and the picture point at the centre");
+    EXPECT_EQ(Call(R"({"command":["zoom",16,2,0,0]})")["error"], "window 16 shows no picture");
 }
 
 // Channels 1 and 2 of the demo partition's first day are also recorded in a
