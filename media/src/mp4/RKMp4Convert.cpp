@@ -66,6 +66,11 @@ int CRKMp4Convert::AddVideoStream(AVCodecID codec, int width, int height)
     st->codecpar->width = width;
     st->codecpar->height = height;
     st->codecpar->format = AV_PIX_FMT_YUV420P;
+    // The AVI muxer knows no tag of its own for H.265 and would write 0,
+    // which readers take for raw pictures.
+    const AVOutputFormat* format = m_out.get()->oformat;
+    if (codec == AV_CODEC_ID_HEVC && format && std::strcmp(format->name, "avi") == 0)
+        st->codecpar->codec_tag = MKTAG('H', 'E', 'V', 'C');
     m_videoCodecTb = AVRational{1, 2 * m_nFrameRate};
     st->time_base = m_videoCodecTb;
     st->avg_frame_rate = AVRational{m_nFrameRate, 1};
