@@ -477,7 +477,10 @@ int CRKPlay::RKPLAY_ShowVideoFrame(AVFrame* frame, bool copied)
     m_lastWidth = frame->width;
     m_lastHeight = frame->height;
     if (!copied && CopyDecodeFrameToBuffer(frame) != 0) return -1;
-    if (m_offscreen || !m_showDecoded) return 0;
+    if (m_offscreen || !m_showDecoded) {
+        ZoomPartOf(m_picture.get());
+        return 0;
+    }
     // A renderer that failed makes the decoder "not ready": the next key
     // frame rebuilds it.
     return Render() == 0 ? 0 : -2;
@@ -524,7 +527,7 @@ int CRKPlay::CopyDecodeFrameToBuffer(AVFrame* frame)
 int CRKPlay::Render()
 {
     if (!m_picture || m_presenter.Failed()) return -1;
-    m_presenter.SetSource(ZoomSource(m_zoom, m_picture->width, m_picture->height));
+    m_presenter.SetSource(ZoomPartOf(m_picture.get()));
     m_presenter.Submit(m_picture.get(), m_scaleMode.load(), OsdUtf8(), m_unitArrived,
                        std::chrono::microseconds(1000000 / std::max(1, m_frameRate)));
     return 0;
@@ -535,7 +538,7 @@ int CRKPlay::ShowLastFrame()
     std::lock_guard video(m_videoLock);
     if (!DecoderReady() || !m_picture) return -2;
     if (m_offscreen) return 0;
-    m_presenter.SetSource(ZoomSource(m_zoom, m_picture->width, m_picture->height));
+    m_presenter.SetSource(ZoomPartOf(m_picture.get()));
     return m_presenter.ShowAndWait(m_picture.get(), m_scaleMode.load(), OsdUtf8());
 }
 
@@ -568,39 +571,46 @@ int CRKPlay::ShowKeptPicture(int64_t stamp)
     m_lastWidth = m_picture->width;
     m_lastHeight = m_picture->height;
     if (m_offscreen) return 0;
-    m_presenter.SetSource(ZoomSource(m_zoom, m_picture->width, m_picture->height));
+    m_presenter.SetSource(ZoomPartOf(m_picture.get()));
     return m_presenter.ShowAndWait(m_picture.get(), m_scaleMode.load(), OsdUtf8());
+}
+
+Rect CRKPlay::ZoomPartOf(const AVFrame* picture)
+{
+    std::lock_guard lock(m_zoomLock);
+    m_zoomW = picture->width;
+    m_zoomH = picture->height;
+    return ZoomSource(m_zoom, m_zoomW, m_zoomH);
 }
 
 void CRKPlay::SetZoom(double factor, double cx, double cy)
 {
-    std::lock_guard video(m_videoLock);
+    std::lock_guard lock(m_zoomLock);
     m_zoom = {factor, cx, cy};
-    if (m_picture) m_zoom = ClampZoom(m_zoom, m_picture->width, m_picture->height);
+    if (m_zoomW > 0) m_zoom = ClampZoom(m_zoom, m_zoomW, m_zoomH);
 }
 
 ZoomView CRKPlay::Zoom() const
 {
-    std::lock_guard video(m_videoLock);
-    if (!m_picture) return m_zoom;
-    return ClampZoom(m_zoom, m_picture->width, m_picture->height);
+    std::lock_guard lock(m_zoomLock);
+    return m_zoomW > 0 ? ClampZoom(m_zoom, m_zoomW, m_zoomH) : m_zoom;
 }
 
 int CRKPlay::ZoomAt(int steps, int x, int y, int windowW, int windowH)
 {
-    std::lock_guard video(m_videoLock);
-    if (!m_picture) return -2;
-    const int w = m_picture->width, h = m_picture->height;
-    m_zoom = ZoomAround(m_zoom, steps, x, y, DestinationRect(windowW, windowH, w, h, m_scaleMode.load()), w, h);
+    std::lock_guard lock(m_zoomLock);
+    if (m_zoomW <= 0) return -2;
+    const Rect dst = DestinationRect(windowW, windowH, m_zoomW, m_zoomH, m_scaleMode.load());
+    m_zoom = ZoomAround(m_zoom, steps, x, y, dst, m_zoomW, m_zoomH);
     return 0;
 }
 
 int CRKPlay::PanZoom(int dx, int dy, int windowW, int windowH)
 {
-    std::lock_guard video(m_videoLock);
-    if (!m_picture) return -2;
-    const int w = m_picture->width, h = m_picture->height;
-    m_zoom = rkmedia::PanZoom(m_zoom, dx, dy, DestinationRect(windowW, windowH, w, h, m_scaleMode.load()), w, h);
+    std::lock_guard lock(m_zoomLock);
+    if (m_zoomW <= 0) return -2;
+    const Rect dst = DestinationRect(windowW, windowH, m_zoomW, m_zoomH, m_scaleMode.load());
+    m_zoom = rkmedia::PanZoom(m_zoom, dx, dy, dst, m_zoomW, m_zoomH);
     return 0;
 }
 
@@ -643,7 +653,7 @@ int CRKPlay::RKPLAY_SavePictureFile(const std::string& path, int pictureFormat, 
         w = m_picture->width;
         h = m_picture->height;
         const AVPixelFormat fmt = layout == PictureLayout::kNV12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
-        const Rect src = ZoomSource(m_zoom, w, h);
+        const Rect src = ZoomSource(Zoom(), w, h);
         if (zoomed && (src.w != w || src.h != h)) {
             // What the window shows, enlarged to the picture's size.
             layout = PictureLayout::kPlanar420;
@@ -692,7 +702,11 @@ void CRKPlay::Cleanup()
     m_decodeResult = 0;
     m_picture.reset();
     m_kept.clear();
-    m_zoom = {};
+    {
+        std::lock_guard lock(m_zoomLock);
+        m_zoom = {};
+        m_zoomW = m_zoomH = 0;
+    }
     m_lastWidth = m_lastHeight = 0;
     av_bsf_free(&m_bsf);
     sws_freeContext(m_sws);

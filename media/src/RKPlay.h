@@ -156,7 +156,14 @@ private:
     CSdlPresenter::Clock::time_point m_unitArrived;
     int m_lastWidth = 0, m_lastHeight = 0;
     bool m_showDecoded = true;
+    // The zoom is asked for and read by the interface thread while the play
+    // thread decodes under m_videoLock: it has a lock of its own, and the
+    // size of the last picture drawn to clamp it with.
+    mutable std::mutex m_zoomLock;
     ZoomView m_zoom;  // as asked; clamped to each picture where it is used
+    int m_zoomW = 0, m_zoomH = 0;
+    // The zoom's part of `picture`, which is about to be drawn.
+    Rect ZoomPartOf(const AVFrame* picture);
     // References to earlier pictures, by the caller's stamp: a group of
     // pictures stepped back through costs its memory, not its decoding again.
     std::map<int64_t, ff::FramePtr> m_kept;
