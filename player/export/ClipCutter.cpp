@@ -592,7 +592,7 @@ CutResult CClipCutter::WriteMp4(CFrameSource& source, const std::filesystem::pat
                                                      text.data(), int(text.size())) == 0 ||
                    overlayFailed();
         },
-        m_request.grid);
+        m_request.grid, m_request.speedMph);
     std::vector<uint8_t> out(RKPLAYER_AAC_MAX_FRAME_BYTES);
     auto writeAac = [&](int n) {
         if (RKPLAYER_WriteMp4AudioData(&writer, out.data(), n) != 0) return false;

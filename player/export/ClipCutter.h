@@ -33,6 +33,7 @@ struct CutRequest {
     // corrected through `grid` when one is given.
     bool overlay = false;
     const CPositionGrid* grid = nullptr;
+    bool speedMph = false;  // the overlay's speed in miles an hour (setting SPEEDMPH)
 };
 
 struct CutResult {

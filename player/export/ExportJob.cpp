@@ -215,6 +215,7 @@ ExportJobResult CExportJob::Run()
     cut.type = rq.type;
     cut.overlay = rq.overlay;
     cut.grid = rq.convertGps ? &CPositionGrid::Shared() : nullptr;
+    cut.speedMph = rq.speedMph;
 
     std::vector<fs::path> spanFiles;
     int channels = 1;

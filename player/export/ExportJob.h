@@ -56,6 +56,8 @@ struct ExportJobRequest {
     // GPS lines and GPX tracks with positions corrected through the program's
     // grid (CPositionGrid::Shared), as the setting ConvertGPS asks.
     bool convertGps = false;
+    // The overlay's speed in miles an hour, as the setting SPEEDMPH asks.
+    bool speedMph = false;
     // The key that signs the report: the profile's (CAppFolders::SigningKeyFile),
     // made at the first export. Empty: the profile of the running program, by
     // the rules velmor-cli and the program share.

@@ -11,11 +11,11 @@
 
 namespace velmor {
 
-std::string OverlayText(const StAttachInfo_t& record, const CPositionGrid* grid)
+std::string OverlayText(const StAttachInfo_t& record, const CPositionGrid* grid, bool mph)
 {
     std::vector<std::string> lines;
     lines.push_back(RecorderTimeText(record.time.get()));
-    lines.push_back(std::to_string(int(record.speed.get())) + " km/h");
+    lines.push_back(SpeedText(int(record.speed.get()), mph));
     if (HasPosition(record)) {
         double lat = CoordinateDegrees(record.latitude.get());
         double lon = CoordinateDegrees(record.longitude.get());
@@ -67,7 +67,7 @@ bool COverlayTexts::Record(const StAttachInfo_t& record)
     const uint32_t second = record.time.get();
     // A record of a later second than the waiting pictures': theirs never came.
     if (!m_held.empty() && second > m_heldSecond && !Flush()) return false;
-    m_text = OverlayText(record, m_grid);
+    m_text = OverlayText(record, m_grid, m_mph);
     m_textSecond = second;
     return Flush();
 }

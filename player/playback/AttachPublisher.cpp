@@ -110,6 +110,16 @@ std::string ScriptQuoted(std::string_view text)
     return out;
 }
 
+std::string SpeedText(int kmh, bool mph)
+{
+    char text[48];
+    if (mph)
+        std::snprintf(text, sizeof text, "%.03f MPH", kmh / 1.609344);
+    else
+        std::snprintf(text, sizeof text, "%d km/h", kmh);
+    return text;
+}
+
 std::string MapInfoText(const std::vector<std::string>& texts)
 {
     std::string info;
@@ -164,11 +174,7 @@ std::optional<MapScripts> BuildMapScripts(const StAttachInfo_t& info, const MapS
     }
 
     const int speed = info.speed.get();
-    char speedText[48];
-    if (settings.speedMph)
-        std::snprintf(speedText, sizeof speedText, "%.03f MPH", speed / 1.609344);
-    else
-        std::snprintf(speedText, sizeof speedText, "%d km/h", speed);
+    const std::string speedText = SpeedText(speed, settings.speedMph != 0);
     const int heading = speed < 10 ? 0 : int(info.heading.get());
     const std::string name = ScriptQuoted(vehicle.empty() ? std::string("unknow") : vehicle);
 

@@ -84,6 +84,10 @@ std::string ScriptQuoted(std::string_view text);
 // the text that takes the running count past 16 characters.
 std::string MapInfoText(const std::vector<std::string>& texts);
 
+// A speed as the program writes it: "47 km/h", or with `mph` (setting
+// SPEEDMPH) "29.204 MPH".
+std::string SpeedText(int kmh, bool mph);
+
 // The scripts for one record; nothing for a record without a position.
 // `vehicle` empty stands for no vehicle selected ("unknow").
 std::optional<MapScripts> BuildMapScripts(const StAttachInfo_t& info, const MapSettings& settings,

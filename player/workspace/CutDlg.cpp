@@ -173,6 +173,7 @@ CutChoice CCutDlg::Choice() const
     c.type = m_type;
     if (const CLanguageTable* language = m_host.Language()) c.gpsHeader = GpsHeaderLine(*language);
     c.convertGps = m_convertGps;
+    c.speedMph = m_speedMph;
     c.caseUtcOffset = m_caseUtcOffset;
     return c;
 }

@@ -60,6 +60,7 @@ public:
     void SetFolder(const std::filesystem::path& folder);
     // GPS exports correct their positions with the grid (setting ConvertGPS).
     void SetConvertGps(bool convert) { m_convertGps = convert; }
+    void SetSpeedMph(bool mph) { m_speedMph = mph; }
     // The report states this offset from UTC for the case (setting CaseUtcOffset).
     void SetCaseUtcOffset(std::string offset) { m_caseUtcOffset = std::move(offset); }
     void SetType(int type) { m_type = type; }
@@ -110,6 +111,7 @@ private:
     std::function<void(int)> m_onProgress;
     std::function<void(const ExportJobResult&)> m_onDone;
     bool m_convertGps = false;
+    bool m_speedMph = false;
     std::string m_caseUtcOffset;
 };
 

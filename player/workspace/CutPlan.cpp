@@ -65,6 +65,7 @@ CutPlan PlanCut(const CutSource& source, const CutChoice& choice)
     r.type = choice.type;
     r.gpsHeader = choice.gpsHeader;
     r.convertGps = choice.convertGps;
+    r.speedMph = choice.speedMph;
     r.caseUtcOffset = choice.caseUtcOffset;
     plan.ok = true;
     return plan;

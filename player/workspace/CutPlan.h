@@ -31,6 +31,7 @@ struct CutChoice {
     int type = 0;
     std::string gpsHeader;    // the first line of GPS files, in the user's language
     bool convertGps = false;  // positions corrected with the grid (setting ConvertGPS)
+    bool speedMph = false;    // speeds in miles an hour (setting SPEEDMPH)
     std::string caseUtcOffset;  // the offset from UTC declared for the case (setting CaseUtcOffset)
 };
 

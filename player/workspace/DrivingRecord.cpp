@@ -692,6 +692,7 @@ void CRKDrivingRecord::OpenCutDialog()
     }
     CCutDlg dlg(m_host, *source, m_cutFolder ? m_cutFolder() : std::filesystem::path(), this);
     dlg.SetConvertGps(m_settings.Snapshot()->convertGps != 0);
+    dlg.SetSpeedMph(m_settings.Snapshot()->speedMph != 0);
     dlg.SetCaseUtcOffset(m_settings.Snapshot()->caseUtcOffset);
     dlg.exec();
 }

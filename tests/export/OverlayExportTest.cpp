@@ -309,6 +309,7 @@ TEST(OverlayTextTest, LinesOfARecord)
     struct Row {
         fixtures::AttachInfo info;
         const char* text;
+        bool mph = false;  // setting SPEEDMPH
     };
     fixtures::AttachInfo south;
     south.time = kT10 + 59;
@@ -326,10 +327,11 @@ TEST(OverlayTextTest, LinesOfARecord)
         {south, "2025-12-08 10:00:59,120 km/h,S33.50000 W70.25000"},
         {none, "2025-12-08 10:00:00,0 km/h,no position,A,B,C,D,E,F"},
         {cut, "2025-12-08 10:00:00,0 km/h,N22.50000 E114.00000"},
+        {south, "2025-12-08 10:00:59,74.565 MPH,S33.50000 W70.25000", true},
     };
     for (const Row& row : rows) {
         const auto bytes = fixtures::MakeAttachInfo(row.info);
-        EXPECT_EQ(OverlayText(*LoadAttachInfo(bytes.data(), bytes.size())), row.text);
+        EXPECT_EQ(OverlayText(*LoadAttachInfo(bytes.data(), bytes.size()), nullptr, row.mph), row.text);
     }
 }
 

@@ -106,6 +106,7 @@ TEST(CutPlan, RequestCarriesTheChoice)
     c.type = 3;
     c.gpsHeader = "H\r\n";
     c.convertGps = true;
+    c.speedMph = true;
     c.caseUtcOffset = "+08:00";
     const CutPlan p = PlanCut(Source(), c);
     ASSERT_TRUE(p.ok);
@@ -123,6 +124,7 @@ TEST(CutPlan, RequestCarriesTheChoice)
     EXPECT_EQ(p.request.type, 3);
     EXPECT_EQ(p.request.gpsHeader, "H\r\n") << "GPS files from the dialog have their header line";
     EXPECT_TRUE(p.request.convertGps);
+    EXPECT_TRUE(p.request.speedMph);
     EXPECT_EQ(p.request.caseUtcOffset, "+08:00") << "the report states the declared offset";
 }
 

@@ -69,9 +69,11 @@ int RunExport(const ExportOptions& o)
     // declared there for the case.
     const CAppFolders folders = ResolveOwnAppFolders();
     request.signingKey = folders.SigningKeyFile();
-    request.caseUtcOffset = ReadSettings(CIniFile::Load(folders.ConfigFile()), folders.DefaultSnapPath(),
-                                         folders.DefaultSaveFilePath())
-                                .caseUtcOffset;
+    const SettingsRecord settings =
+        ReadSettings(CIniFile::Load(folders.ConfigFile()), folders.DefaultSnapPath(), folders.DefaultSaveFilePath());
+    request.caseUtcOffset = settings.caseUtcOffset;
+    // The overlay says the speed in the unit the program shows it in.
+    request.speedMph = settings.speedMph != 0;
     if (request.format == EExportFormat::kGps || request.format == EExportFormat::kGpx)
         request.gpsHeader = GpsHeaderLine(CLanguageTable::Load());
 
