@@ -207,9 +207,11 @@ double PeerToFirstFrame(const fs::path& mp4)
             }
         }
     }
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
+    // Killed outright: asked to end, it would flush its status to a pipe
+    // nobody reads any more and never end.
     ::close(pipeFd[0]);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
     return seconds;
 }
 
