@@ -2,7 +2,10 @@
 // as a script drives it, each figure beside the peer tool's in the same run:
 // sixteen windows in real time (main and sub streams), one window at X32, the first picture after
 // an open and after a seek, and the interface thread while sixteen windows
-// stop. Needs a display (the benchmark script provides a virtual one).
+// stop; the program's resident memory at rest and with sixteen windows
+// playing, and sixteen windows of 1080p decoded in software, where a small
+// machine may fall short of real time and must say so. Needs a display (the
+// benchmark script provides a virtual one).
 #include <unistd.h>
 
 #include <algorithm>
