@@ -87,6 +87,13 @@ void Report(const std::string& name, const std::string& ours, double ourRate, co
     std::fflush(g_report);
 }
 
+void PrintWithin(const char* name, double ours, double peer, double goal, const char* peerName)
+{
+    const double ratio = ours / peer;
+    Print("%-44s %-14s %10.1f ms | %-8s %10.1f ms | ours/peer %.2f (goal <= %.2f) %s\n", name, "velmor", ours * 1000,
+          peerName, peer * 1000, ratio, goal, ratio <= goal ? "ok" : "ABOVE GOAL");
+}
+
 void Print(const char* fmt, ...)
 {
     va_list args;
@@ -118,6 +125,7 @@ int main(int argc, char** argv)
     // cache and the disk queue with the files they write.
     const std::vector<std::pair<const char*, int (*)()>> benches = {
         {"video", velmor::bench::RunVideoBench},         {"play", velmor::bench::RunPlayBench},
+        {"program", velmor::bench::RunProgramBench},
         {"container", velmor::bench::RunContainerBench},
         {"backup", velmor::bench::RunBackupBench},       {"ifv", velmor::bench::RunIfvBench},
         {"voice", velmor::bench::RunVoiceBench},         {"store", velmor::bench::RunStoreBench},

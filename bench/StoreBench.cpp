@@ -3,6 +3,7 @@
 // dd reading the head set's bytes; and reading a 256 MiB record file by
 // descriptor against cat reading the same record file exported.
 #include <cstdio>
+#include <functional>
 #include <fstream>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "tests/support/Payload.h"
 
 namespace velmor::bench {
+
 namespace {
 
 using namespace fixtures;
@@ -28,11 +30,15 @@ uint32_t ContainerFilesOf2TB()
     return g.containerFiles;
 }
 
+}  // namespace
+
 // A partition of 2 TB geometry: a long recording on one channel, a history
 // of short ones, a few common files and two index block heads, consistent
 // or in conflict (which makes the mount rebuild the head set).
-std::filesystem::path MakePartition(const std::string& name, bool conflicting, bool withLongRecording)
+std::filesystem::path MakeTwoTBPartition(const std::string& name, bool conflicting, bool withLongRecording,
+                                         const std::function<void(fixtures::CPartitionImage&)>& extra)
 {
+    using namespace fixtures;
     const auto root = DataDir() / name;
     const auto stamp = root / "stamp.v1";
     if (std::filesystem::exists(stamp)) return root;
@@ -57,6 +63,7 @@ std::filesystem::path MakePartition(const std::string& name, bool conflicting, b
     h.channels = 4;
     h.readOnlyEvery = 9;
     WriteHistory(image, h);
+    if (extra) extra(image);
     for (int i = 0; i < 20; ++i)
         image.WriteCommonFile("config_" + std::to_string(i) + ".ini", MakePayload(uint64_t(i), 20000));
     CPartitionImage::IndexHeadPlan a;
@@ -70,6 +77,13 @@ std::filesystem::path MakePartition(const std::string& name, bool conflicting, b
     image.WriteIndexHead(b);
     std::ofstream(stamp) << "ok\n";
     return root;
+}
+
+namespace {
+
+std::filesystem::path MakePartition(const std::string& name, bool conflicting, bool withLongRecording)
+{
+    return MakeTwoTBPartition(name, conflicting, withLongRecording, {});
 }
 
 struct Paths {

@@ -346,6 +346,13 @@ int main(int argc, char** argv)
     if (std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "xcb", 1);
     // The layout loader brings in designer plugins that want shared GL contexts.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The video windows must be native for the media engine; their siblings
+    // need not be, and as native windows too every relayout of the play
+    // cells sent the X server a round trip per window and kept the interface
+    // thread waiting (a third of a second when sixteen channels start).
+    // Nothing is drawn over a video window, so the stacking native siblings
+    // would keep is not needed.
+    QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     // The map page's offline tiles come through a scheme of its own, known before the browser starts.
     // The map page's browser refuses to start its sandbox for root and ends
     // the whole process; as root it runs without one rather than take every

@@ -539,13 +539,14 @@ void CPlayVideoWnd::FallingBehind()
 
 DecodePathInfo CPlayVideoWnd::DecodePath() const
 {
-    DecodePathInfo info;
-    std::lock_guard<std::mutex> lock(m_playerLock);
-    RKPLAYER_HWDEC_PATH path{};
-    if (!m_player || RKPLAYER_GetHwDecodePath(const_cast<RKPLAYER_HANDLE*>(&m_player), &path) != 0) return info;
-    info.name = path.name;
-    info.reason = path.reason;
-    return info;
+    return m_decodePath.Read(m_playerLock, [this] {
+        DecodePathInfo info;
+        RKPLAYER_HWDEC_PATH path{};
+        if (!m_player || RKPLAYER_GetHwDecodePath(const_cast<RKPLAYER_HANDLE*>(&m_player), &path) != 0) return info;
+        info.name = path.name;
+        info.reason = path.reason;
+        return info;
+    });
 }
 
 void CPlayVideoWnd::mouseDoubleClickEvent(QMouseEvent* event)

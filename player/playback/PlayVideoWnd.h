@@ -17,6 +17,7 @@
 #include "player/playback/PlayLoop.h"
 #include "player/playback/PlayRequest.h"
 #include "player/playback/PlayWndMenu.h"
+#include "player/playback/ReadUnlessBusy.h"
 
 class QLabel;
 
@@ -150,6 +151,7 @@ private:
     uintptr_t m_nativeWindow = 0;
     RKPLAYER_HANDLE m_player = nullptr;  // made and freed on the play thread, under m_playerLock
     mutable std::mutex m_playerLock;
+    CReadUnlessBusy<DecodePathInfo> m_decodePath;  // the state's readers never wait for a decoder to open
     std::atomic<int> m_width{0}, m_height{0};
     bool m_h265 = false;
     int m_audioKey = -1;  // type * 100000 + rate of the sound prepared
