@@ -129,11 +129,12 @@ bool CPlayVideoWnd::ZoomTo(double factor, double cx, double cy)
 
 CPlayVideoWnd::ZoomState CPlayVideoWnd::Zoom() const
 {
-    ZoomState z;
-    std::lock_guard<std::mutex> lock(m_playerLock);
-    RKPLAYER_HANDLE player = m_player;
-    if (player) RKPLAYER_GetZoom(&player, &z.factor, &z.cx, &z.cy);
-    return z;
+    return m_zoomRead.Read(m_playerLock, [this] {
+        ZoomState z;
+        RKPLAYER_HANDLE player = m_player;
+        if (player) RKPLAYER_GetZoom(&player, &z.factor, &z.cx, &z.cy);
+        return z;
+    });
 }
 
 void CPlayVideoWnd::wheelEvent(QWheelEvent* event)
@@ -146,8 +147,10 @@ void CPlayVideoWnd::wheelEvent(QWheelEvent* event)
     const qreal ratio = devicePixelRatioF();
     const QPointF at = event->position() * ratio;
     {
-        std::lock_guard<std::mutex> lock(m_playerLock);
-        if (!m_player || RKPLAYER_ZoomAt(&m_player, steps, int(at.x()), int(at.y()), int(width() * ratio),
+        // A play thread opening its decoder holds the lock for long: the
+        // notch is let go rather than the interface held up.
+        std::unique_lock<std::mutex> lock(m_playerLock, std::try_to_lock);
+        if (!lock.owns_lock() || !m_player || RKPLAYER_ZoomAt(&m_player, steps, int(at.x()), int(at.y()), int(width() * ratio),
                                          int(height() * ratio)) != 0)
             return;
     }
@@ -162,8 +165,8 @@ void CPlayVideoWnd::mouseMoveEvent(QMouseEvent* event)
     m_dragFrom = event->pos();
     const qreal ratio = devicePixelRatioF();
     {
-        std::lock_guard<std::mutex> lock(m_playerLock);
-        if (!m_player || RKPLAYER_PanZoom(&m_player, int(delta.x() * ratio), int(delta.y() * ratio),
+        std::unique_lock<std::mutex> lock(m_playerLock, std::try_to_lock);
+        if (!lock.owns_lock() || !m_player || RKPLAYER_PanZoom(&m_player, int(delta.x() * ratio), int(delta.y() * ratio),
                                           int(width() * ratio), int(height() * ratio)) != 0)
             return;
     }

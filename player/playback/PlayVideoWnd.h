@@ -152,6 +152,7 @@ private:
     RKPLAYER_HANDLE m_player = nullptr;  // made and freed on the play thread, under m_playerLock
     mutable std::mutex m_playerLock;
     CReadUnlessBusy<DecodePathInfo> m_decodePath;  // the state's readers never wait for a decoder to open
+    CReadUnlessBusy<ZoomState> m_zoomRead;
     std::atomic<int> m_width{0}, m_height{0};
     bool m_h265 = false;
     int m_audioKey = -1;  // type * 100000 + rate of the sound prepared
