@@ -120,6 +120,14 @@ bool CLagWatch::Shown(int64_t nowMs, int64_t mediaMs, int level)
     }
     if (!m_started || mediaMs < m_media0) {
         m_started = true;
+        m_settled = false;
+        m_wall0 = nowMs;
+        m_media0 = mediaMs;
+        return false;
+    }
+    if (!m_settled) {
+        if (nowMs - m_wall0 < kSettleMs) return false;
+        m_settled = true;
         m_wall0 = nowMs;
         m_media0 = mediaMs;
         return false;

@@ -141,9 +141,12 @@ private:
 // wall time, the recording must advance at least 90 % as far. Decoders that
 // cannot keep up make the pacer release every picture a little late; each
 // lateness is small, but the recording drifts behind the clock. Pauses,
-// seeks and other speeds start a new stretch.
+// seeks and other speeds start a new stretch. The first 2 s after a start
+// do not count: windows starting together (sixteen channels of a time play)
+// are slow for a moment while their decoders and renderers come up.
 class CLagWatch {
 public:
+    static constexpr int64_t kSettleMs = 2000;
     static constexpr int64_t kStretchMs = 5000;
     static constexpr double kLeast = 0.9;
 
@@ -155,7 +158,7 @@ public:
     bool Told() const { return m_told; }
 
 private:
-    bool m_started = false, m_told = false;
+    bool m_started = false, m_settled = false, m_told = false;
     int64_t m_wall0 = 0, m_media0 = 0;
 };
 

@@ -77,6 +77,7 @@ void CPlayLoop::RequestStop()
 {
     AskToStop(m_state);
     m_shared.pauseGate.Wake();
+    m_stepAsked.notify_all();
 }
 
 bool CPlayLoop::SleepUnlessStopped(int64_t ms)
@@ -434,8 +435,11 @@ CPlayLoop::EStep CPlayLoop::ShowPicture(LoopState& st, const SourceFrame& frame,
 
 void CPlayLoop::RequestStep(const StepOrder& order)
 {
-    std::lock_guard lock(m_stepLock);
-    m_step = order;
+    {
+        std::lock_guard lock(m_stepLock);
+        m_step = order;
+    }
+    m_stepAsked.notify_all();
 }
 
 void CPlayLoop::ClearSteps()
@@ -473,7 +477,6 @@ void CPlayLoop::HoldBack(LoopState& st, const SourceFrame& frame)
 
 void CPlayLoop::HoldWhilePaused(LoopState& st)
 {
-    ITickSource& ticks = m_shared.Ticks();
     while (m_state.load() == EWindowState::kPaused) {
         m_lag.Restart();
         m_pacer.Held();
@@ -482,7 +485,10 @@ void CPlayLoop::HoldWhilePaused(LoopState& st)
             continue;
         }
         m_video.ShowLastFrame();
-        ticks.SleepMs(kWaitSliceMs);
+        // A step is taken as soon as it is asked, not at the next slice.
+        std::unique_lock lock(m_stepLock);
+        m_stepAsked.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs),
+                             [this] { return m_step.has_value() || Stopped(); });
     }
     ClearSteps();
     if (!st.stepped) return;

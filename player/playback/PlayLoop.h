@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -237,6 +238,7 @@ private:
     CFrameSkipper m_skipper;
     CLagWatch m_lag;
     std::mutex m_stepLock;
+    std::condition_variable m_stepAsked;  // a paused window waits on it between its redraws
     std::optional<StepOrder> m_step;  // under m_stepLock
 };
 

@@ -330,6 +330,8 @@ TEST(LagWatch, FallsBehindOnlyOverAWholeStretchAtNormalSpeed)
     struct Row {
         const char* name;
         std::vector<Step> steps;
+        // Without it the rows begin 2 s into the play, when the stretches begin.
+        bool fromStart = false;
     };
     const Row rows[] = {
         {"on time", {{0, 0, 0, false, false}, {5000, 5000, 0, false, false}, {10000, 10000, 0, false, false}}},
@@ -339,14 +341,19 @@ TEST(LagWatch, FallsBehindOnlyOverAWholeStretchAtNormalSpeed)
         {"a pause restarts", {{0, 0, 0, false, false}, {4000, 4000, 0, false, false}, {9000, 4040, 0, true, false},
                               {14000, 9040, 0, false, false}}},
         {"other speeds never", {{0, 0, 1, false, false}, {5000, 1000, 1, false, false}, {10000, 1000, -2, false, false}}},
-        {"back to X1 starts over", {{0, 0, 1, false, false}, {5000, 0, 0, false, false}, {9999, 4000, 0, false, false},
-                                    {10000, 4001, 0, false, true}}},
+        {"back to X1 starts over", {{0, 0, 1, false, false}, {5000, 0, 0, false, false}, {7000, 2000, 0, false, false},
+                                    {11999, 6000, 0, false, false}, {12000, 6001, 0, false, true}}},
+        {"a slow start settles first", {{0, 0, 0, false, false}, {2000, 500, 0, false, false}, {7000, 5500, 0, false, false}},
+         true},
+        {"behind from the start", {{0, 0, 0, false, false}, {2000, 1000, 0, false, false}, {7000, 4000, 0, false, true}},
+         true},
         {"a seek back starts over", {{0, 60000, 0, false, false}, {5000, 1000, 0, false, false},
                                      {10000, 6000, 0, false, false}}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         CLagWatch watch;
+        if (!r.fromStart) watch.Shown(-CLagWatch::kSettleMs, -CLagWatch::kSettleMs, 0);
         for (const Step& s : r.steps) {
             if (s.restart) watch.Restart();
             EXPECT_EQ(watch.Shown(s.now, s.media, s.level), s.told) << s.now;
