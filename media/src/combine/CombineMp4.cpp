@@ -20,6 +20,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/samplefmt.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -220,6 +221,10 @@ int CRun::OpenOutput()
         pipe.enc.reset(avcodec_alloc_context3(enc));
         if (!pipe.enc) return AVERROR(ENOMEM);
         AVCodecContext* e = pipe.enc.get();
+        // The encoders' own lines (settings, summaries, clamped bit rates)
+        // would go to standard error: a library never prints. Failures come
+        // back as return codes.
+        e->log_level_offset = AV_LOG_DEBUG;
         if (type == AVMEDIA_TYPE_VIDEO) {
             const AVCodecContext* d = first.videoDec.get();
             // One cell shows the channel as it is ("null"): its own size.
